@@ -1,0 +1,125 @@
+#include "tests/support/desktop_host_process.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "engine/desktop_listview.h"
+#include "tests/support/testbed.h"
+
+namespace testbed {
+
+namespace {
+
+constexpr ULONG_PTR kRequestReport = 0x52505254;
+
+struct FindContext {
+    DWORD pid;
+    HWND found;
+};
+
+BOOL CALLBACK FindProgmanOf(HWND hwnd, LPARAM lp) {
+    auto* ctx = reinterpret_cast<FindContext*>(lp);
+    char cls[64];
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    if (pid == ctx->pid && GetClassNameA(hwnd, cls, sizeof(cls)) && !std::strcmp(cls, "Progman")) {
+        ctx->found = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+const IconState* HostReport::Find(const std::string& label) const {
+    for (const IconState& icon : icons)
+        if (icon.label == label) return &icon;
+    return nullptr;
+}
+
+DesktopHostProcess::~DesktopHostProcess() { Stop(); }
+
+bool DesktopHostProcess::Start(const std::string& arguments) {
+    std::string command = "\"" + ExeDirectory() + "\\desktophost.exe\" " + arguments;
+    STARTUPINFOA si = {sizeof(si)};
+    std::vector<char> line(command.begin(), command.end());
+    line.push_back('\0');
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi_))
+        return false;
+    const bool up = WaitUntil([&] {
+        FindContext ctx = {pi_.dwProcessId, nullptr};
+        EnumWindows(FindProgmanOf, reinterpret_cast<LPARAM>(&ctx));
+        if (!ctx.found) return false;
+        HWND list = plx::FindDesktopListView();
+        DWORD pid = 0;
+        if (list) GetWindowThreadProcessId(list, &pid);
+        if (pid != pi_.dwProcessId) return false;
+        progman_ = ctx.found;
+        listView_ = list;
+        return true;
+    });
+    if (!up) Stop();
+    return up;
+}
+
+void DesktopHostProcess::Stop() {
+    if (!pi_.hProcess) return;
+    if (progman_) PostMessageA(progman_, WM_CLOSE, 0, 0);
+    if (WaitForSingleObject(pi_.hProcess, 5000) != WAIT_OBJECT_0) TerminateProcess(pi_.hProcess, 1);
+    WaitForSingleObject(pi_.hProcess, 5000);
+    CloseHandle(pi_.hProcess);
+    CloseHandle(pi_.hThread);
+    pi_ = {};
+    progman_ = nullptr;
+    listView_ = nullptr;
+}
+
+bool DesktopHostProcess::Report(HostReport& report) const {
+    TempDirectory dir;
+    std::string path = dir.path() + "\\report.txt";
+    COPYDATASTRUCT data = {kRequestReport, static_cast<DWORD>(path.size() + 1), const_cast<char*>(path.c_str())};
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutA(progman_, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), SMTO_BLOCK, 10000,
+                             &result) ||
+        !result)
+        return false;
+    std::string text = ReadTextFile(path);
+    report = HostReport();
+    size_t pos = 0;
+    bool first = true;
+    while (pos < text.size()) {
+        size_t end = text.find('\n', pos);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(pos, end - pos);
+        pos = end + 1;
+        if (first) {
+            unsigned long style = 0, ex = 0;
+            if (std::sscanf(line.c_str(), "styles %lx %lx", &style, &ex) != 2) return false;
+            report.style = style;
+            report.exStyle = ex;
+            first = false;
+            continue;
+        }
+        size_t t1 = line.find('\t');
+        size_t t2 = line.find('\t', t1 + 1);
+        if (t1 == std::string::npos || t2 == std::string::npos) return false;
+        IconState icon;
+        icon.x = std::atoi(line.substr(0, t1).c_str());
+        icon.y = std::atoi(line.substr(t1 + 1, t2 - t1 - 1).c_str());
+        icon.label = line.substr(t2 + 1);
+        report.icons.push_back(icon);
+    }
+    return !first;
+}
+
+bool DesktopHostProcess::WaitForIcon(const std::string& label, bool present, DWORD timeoutMs) const {
+    return WaitUntil(
+        [&] {
+            HostReport report;
+            return Report(report) && (report.Find(label) != nullptr) == present;
+        },
+        timeoutMs);
+}
+
+}  // namespace testbed

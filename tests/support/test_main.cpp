@@ -1,0 +1,25 @@
+// Test programs run only inside the project's Wine test bed: its prefix has a temporary HOME and an
+// empty desktop of its own, so nothing a test moves or deletes can belong to anybody.
+#include <windows.h>
+#include <objbase.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv) {
+    const char* testbed = std::getenv("PLAXEN_TESTBED");
+    if (!testbed || std::strcmp(testbed, "1") != 0) {
+        std::fprintf(stderr, "refusing to run outside the test bed (scripts/test.sh sets PLAXEN_TESTBED=1)\n");
+        return 2;
+    }
+    // A failed assertion must not wait for somebody to close an error box.
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+    OleInitialize(nullptr);
+    testing::InitGoogleTest(&argc, argv);
+    const int result = RUN_ALL_TESTS();
+    OleUninitialize();
+    return result;
+}

@@ -1,0 +1,98 @@
+#include "tests/support/testbed.h"
+
+#include <shlobj.h>
+
+#include <cstdio>
+
+namespace testbed {
+
+std::string ExeDirectory() {
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string dir(path);
+    return dir.substr(0, dir.find_last_of('\\'));
+}
+
+std::string ModulePath() { return ExeDirectory() + "\\Plaxen.dll"; }
+
+static std::string FolderPath(int csidl) {
+    char path[MAX_PATH] = {};
+    if (FAILED(SHGetFolderPathA(nullptr, csidl | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT, path)))
+        return {};
+    return path;
+}
+
+std::string UserDesktopDirectory() { return FolderPath(CSIDL_DESKTOPDIRECTORY); }
+std::string CommonDesktopDirectory() { return FolderPath(CSIDL_COMMON_DESKTOPDIRECTORY); }
+
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        if (condition()) return true;
+        if (GetTickCount() - start > timeoutMs) return false;
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        Sleep(10);
+    }
+}
+
+bool WriteTextFile(const std::string& path, const std::string& contents) {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return false;
+    const bool ok = std::fwrite(contents.data(), 1, contents.size(), f) == contents.size();
+    return std::fclose(f) == 0 && ok;
+}
+
+std::string ReadTextFile(const std::string& path) {
+    std::string out;
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return out;
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof(buf), f)) > 0) out.append(buf, n);
+    std::fclose(f);
+    return out;
+}
+
+TempDirectory::TempDirectory() {
+    char base[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, base);
+    static LONG counter = 0;
+    char name[MAX_PATH];
+    std::snprintf(name, sizeof(name), "%splx%lu_%ld", base, GetCurrentProcessId(),
+                  InterlockedIncrement(&counter));
+    CreateDirectoryA(name, nullptr);
+    path_ = name;
+}
+
+TempDirectory::~TempDirectory() { RemoveTree(path_); }
+
+void RemoveTree(const std::string& path) {
+    WIN32_FIND_DATAA data;
+    HANDLE find = FindFirstFileA((path + "\\*").c_str(), &data);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = data.cFileName;
+            if (name == "." || name == "..") continue;
+            std::string full = path + "\\" + name;
+            SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) RemoveTree(full);
+            else DeleteFileA(full.c_str());
+        } while (FindNextFileA(find, &data));
+        FindClose(find);
+    }
+    RemoveDirectoryA(path.c_str());
+}
+
+void EmptyDesktopFolders() {
+    for (const std::string& dir : {UserDesktopDirectory(), CommonDesktopDirectory()}) {
+        if (dir.empty()) continue;
+        RemoveTree(dir);
+        CreateDirectoryA(dir.c_str(), nullptr);
+    }
+}
+
+}  // namespace testbed

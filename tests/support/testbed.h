@@ -1,0 +1,45 @@
+// What the test programs share: where things are, and waiting for other processes.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+namespace testbed {
+
+// The directory of the running test program; the module and the stand-in desktop are built beside it.
+std::string ExeDirectory();
+std::string ModulePath();  // Plaxen.dll beside the test program
+
+// The prefix's desktop folders, as the shell reports them.
+std::string UserDesktopDirectory();
+std::string CommonDesktopDirectory();
+
+// Polls until the condition holds or the time is up; pumps this thread's messages meanwhile.
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 10000);
+
+// Writes a file with the given contents; returns false on failure.
+bool WriteTextFile(const std::string& path, const std::string& contents);
+std::string ReadTextFile(const std::string& path);
+
+// A fresh directory under the prefix's temporary folder, removed with everything in it at the end.
+class TempDirectory {
+public:
+    TempDirectory();
+    ~TempDirectory();
+    TempDirectory(const TempDirectory&) = delete;
+    TempDirectory& operator=(const TempDirectory&) = delete;
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+// Deletes a directory tree (files and subdirectories) without the shell.
+void RemoveTree(const std::string& path);
+
+// Removes whatever a test left in the desktop folders.
+void EmptyDesktopFolders();
+
+}  // namespace testbed

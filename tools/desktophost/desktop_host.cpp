@@ -1,0 +1,265 @@
+#include "tools/desktophost/desktop_host.h"
+
+#include <commctrl.h>
+#include <shellapi.h>
+#include <shlwapi.h>
+
+#include <cstdio>
+#include <map>
+#include <set>
+
+#include "win32/unique.h"
+
+namespace desktophost {
+
+namespace {
+
+constexpr UINT kShellNotifyMessage = WM_APP + 1;
+constexpr UINT_PTR kRefillTimer = 1;
+constexpr DWORD kEnumFlags = SHCONTF_FOLDERS | SHCONTF_NONFOLDERS | SHCONTF_INCLUDEHIDDEN;
+
+std::string StrRetToString(STRRET& ret, PCUITEMID_CHILD child) {
+    char buffer[MAX_PATH * 2] = {};
+    if (FAILED(StrRetToBufA(&ret, child, buffer, sizeof(buffer)))) return {};
+    return buffer;
+}
+
+struct FolderItem {
+    std::string parsingName;
+    std::string label;
+    int icon = 0;
+};
+
+std::vector<FolderItem> EnumerateDesktop(HWND owner) {
+    std::vector<FolderItem> items;
+    plx::ComPtr<IShellFolder> desktop;
+    if (FAILED(SHGetDesktopFolder(desktop.put()))) return items;
+    plx::ComPtr<IEnumIDList> enumerator;
+    if (desktop->EnumObjects(owner, kEnumFlags, enumerator.put()) != S_OK || !enumerator) return items;
+    LPITEMIDLIST raw = nullptr;
+    while (enumerator->Next(1, &raw, nullptr) == S_OK) {
+        plx::unique_cotaskmem child(raw);
+        auto pidl = static_cast<PCUITEMID_CHILD>(child.get());
+        FolderItem item;
+        STRRET ret;
+        if (FAILED(desktop->GetDisplayNameOf(pidl, SHGDN_FORPARSING, &ret))) continue;
+        item.parsingName = StrRetToString(ret, pidl);
+        if (FAILED(desktop->GetDisplayNameOf(pidl, SHGDN_NORMAL, &ret))) continue;
+        item.label = StrRetToString(ret, pidl);
+        SHFILEINFOA info = {};
+        // A child of the desktop folder is also an absolute ID list.
+        if (SHGetFileInfoA(reinterpret_cast<LPCSTR>(pidl), 0, &info, sizeof(info),
+                           SHGFI_PIDL | SHGFI_SYSICONINDEX | SHGFI_LARGEICON))
+            item.icon = info.iIcon;
+        items.push_back(std::move(item));
+    }
+    return items;
+}
+
+}  // namespace
+
+DesktopHost::DesktopHost(const Options& options) : options_(options) {}
+
+DesktopHost::~DesktopHost() {
+    if (notifyId_) SHChangeNotifyDeregister(notifyId_);
+    if (progman_) DestroyWindow(progman_);
+    if (worker_) DestroyWindow(worker_);
+    if (emptyWorker_) DestroyWindow(emptyWorker_);
+}
+
+bool DesktopHost::Create(HINSTANCE instance) {
+    INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_LISTVIEW_CLASSES};
+    InitCommonControlsEx(&icc);
+
+    WNDCLASSA top = {};
+    top.lpfnWndProc = TopProc;
+    top.hInstance = instance;
+    top.hCursor = LoadCursor(nullptr, IDC_ARROW);
+    top.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BACKGROUND + 1);
+    top.lpszClassName = "Progman";
+    WNDCLASSA worker = top;
+    worker.lpszClassName = "WorkerW";
+    WNDCLASSA view = top;
+    view.lpfnWndProc = ViewProc;
+    view.lpszClassName = "SHELLDLL_DefView";
+    if (!RegisterClassA(&top) || !RegisterClassA(&worker) || !RegisterClassA(&view)) return false;
+
+    const int width = GetSystemMetrics(SM_CXSCREEN);
+    const int height = GetSystemMetrics(SM_CYSCREEN);
+    const DWORD topStyle = WS_POPUP | WS_CLIPCHILDREN;
+    progman_ = CreateWindowExA(WS_EX_TOOLWINDOW, "Progman", "Program Manager", topStyle, 0, 0, width,
+                               height, nullptr, nullptr, instance, this);
+    if (!progman_) return false;
+    HWND viewParent = progman_;
+    if (options_.workerForm) {
+        worker_ = CreateWindowExA(WS_EX_TOOLWINDOW, "WorkerW", "", topStyle, 0, 0, width, height, nullptr,
+                                  nullptr, instance, this);
+        // An empty worker created afterwards comes first in the window order, as on a real desktop
+        // where the wallpaper worker is not the one that holds the view.
+        emptyWorker_ = CreateWindowExA(WS_EX_TOOLWINDOW, "WorkerW", "", WS_POPUP, 0, 0, 0, 0, nullptr,
+                                       nullptr, instance, nullptr);
+        if (!worker_ || !emptyWorker_) return false;
+        viewParent = worker_;
+    }
+    defView_ = CreateWindowExA(0, "SHELLDLL_DefView", "",
+                               WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0, width, height, viewParent,
+                               nullptr, instance, this);
+    if (!defView_) return false;
+    DWORD listStyle = WS_CHILD | WS_VISIBLE | LVS_ICON | LVS_SHAREIMAGELISTS | LVS_EDITLABELS;
+    if (options_.autoArrange) listStyle |= LVS_AUTOARRANGE;
+    list_ = CreateWindowExA(0, WC_LISTVIEWA, "FolderView", listStyle, 0, 0, width, height, defView_,
+                            reinterpret_cast<HMENU>(1), instance, nullptr);
+    if (!list_) return false;
+    if (options_.snapToGrid)
+        SendMessageA(list_, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_SNAPTOGRID, LVS_EX_SNAPTOGRID);
+    const COLORREF desktopColor = RGB(0x2b, 0x5d, 0x7a);
+    ListView_SetBkColor(list_, desktopColor);
+    ListView_SetTextBkColor(list_, desktopColor);
+    ListView_SetTextColor(list_, RGB(255, 255, 255));
+
+    SHFILEINFOA info = {};
+    auto large = reinterpret_cast<HIMAGELIST>(
+        SHGetFileInfoA("C:\\", 0, &info, sizeof(info), SHGFI_SYSICONINDEX | SHGFI_LARGEICON));
+    auto small = reinterpret_cast<HIMAGELIST>(
+        SHGetFileInfoA("C:\\", 0, &info, sizeof(info), SHGFI_SYSICONINDEX | SHGFI_SMALLICON));
+    ListView_SetImageList(list_, large, LVSIL_NORMAL);
+    ListView_SetImageList(list_, small, LVSIL_SMALL);
+
+    if (!options_.noItems) Refill();
+    RegisterShellNotify();
+    ShowWindow(options_.workerForm ? worker_ : progman_, SW_SHOWNOACTIVATE);
+    if (options_.workerForm) ShowWindow(progman_, SW_SHOWNOACTIVATE);
+    // Wine's list view lays out icons inserted while it was hidden at its first paint; let that
+    // happen now, so that nobody who moves an icon after start-up sees it jump back.
+    UpdateWindow(list_);
+    return true;
+}
+
+void DesktopHost::RegisterShellNotify() {
+    LPITEMIDLIST raw = nullptr;
+    if (FAILED(SHGetSpecialFolderLocation(nullptr, CSIDL_DESKTOP, &raw))) return;
+    plx::unique_cotaskmem desktop(raw);
+    SHChangeNotifyEntry entry = {static_cast<PCIDLIST_ABSOLUTE>(desktop.get()), FALSE};
+    notifyId_ = SHChangeNotifyRegister(progman_, SHCNRF_ShellLevel | SHCNRF_InterruptLevel,
+                                       SHCNE_ALLEVENTS, kShellNotifyMessage, 1, &entry);
+}
+
+void DesktopHost::ScheduleRefill() { SetTimer(progman_, kRefillTimer, 50, nullptr); }
+
+void DesktopHost::Refill() {
+    if (options_.noItems) return;
+    std::vector<FolderItem> items = EnumerateDesktop(progman_);
+    std::map<std::string, const FolderItem*> wanted;
+    for (const FolderItem& item : items) wanted[item.parsingName] = &item;
+
+    // Drop the items that left, relabel the ones that stay.
+    std::set<std::string> present;
+    for (int i = ListView_GetItemCount(list_) - 1; i >= 0; --i) {
+        LVITEMA lvi = {};
+        lvi.mask = LVIF_PARAM;
+        lvi.iItem = i;
+        ListView_GetItem(list_, &lvi);
+        auto* entry = reinterpret_cast<Entry*>(lvi.lParam);
+        auto it = entry ? wanted.find(entry->parsingName) : wanted.end();
+        if (it == wanted.end()) {
+            ListView_DeleteItem(list_, i);
+            continue;
+        }
+        char label[1024] = {};
+        ListView_GetItemText(list_, i, 0, label, sizeof(label));
+        if (it->second->label != label) {
+            LVITEMA update = {};
+            update.mask = LVIF_TEXT | LVIF_IMAGE;
+            update.iItem = i;
+            update.pszText = const_cast<char*>(it->second->label.c_str());
+            update.iImage = it->second->icon;
+            SendMessageA(list_, LVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&update));
+        }
+        present.insert(entry->parsingName);
+    }
+    for (const FolderItem& item : items) {
+        if (present.count(item.parsingName)) continue;
+        entries_.push_back(std::make_unique<Entry>(Entry{item.parsingName}));
+        LVITEMA lvi = {};
+        lvi.mask = LVIF_TEXT | LVIF_IMAGE | LVIF_PARAM;
+        lvi.iItem = ListView_GetItemCount(list_);
+        lvi.pszText = const_cast<char*>(item.label.c_str());
+        lvi.iImage = item.icon;
+        lvi.lParam = reinterpret_cast<LPARAM>(entries_.back().get());
+        SendMessageA(list_, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&lvi));
+    }
+}
+
+bool DesktopHost::WriteReport(const char* path) const {
+    // Written to a temporary name first, so a reader never sees half a report.
+    std::string temp = std::string(path) + ".part";
+    FILE* file = std::fopen(temp.c_str(), "wb");
+    if (!file) return false;
+    std::fprintf(file, "styles %08lx %08lx\n", static_cast<unsigned long>(GetWindowLongA(list_, GWL_STYLE)),
+                 static_cast<unsigned long>(ListView_GetExtendedListViewStyle(list_)));
+    const int count = ListView_GetItemCount(list_);
+    for (int i = 0; i < count; ++i) {
+        char label[1024] = {};
+        ListView_GetItemText(list_, i, 0, label, sizeof(label));
+        POINT pt = {};
+        ListView_GetItemPosition(list_, i, &pt);
+        std::fprintf(file, "%ld\t%ld\t%s\n", static_cast<long>(pt.x), static_cast<long>(pt.y), label);
+    }
+    const bool ok = std::fclose(file) == 0;
+    return ok && MoveFileExA(temp.c_str(), path, MOVEFILE_REPLACE_EXISTING);
+}
+
+void DesktopHost::Layout() {
+    const int width = GetSystemMetrics(SM_CXSCREEN);
+    const int height = GetSystemMetrics(SM_CYSCREEN);
+    HWND top = options_.workerForm ? worker_ : progman_;
+    SetWindowPos(progman_, nullptr, 0, 0, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+    if (top != progman_) SetWindowPos(top, nullptr, 0, 0, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(defView_, nullptr, 0, 0, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(list_, nullptr, 0, 0, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+LRESULT CALLBACK DesktopHost::TopProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == WM_NCCREATE) {
+        auto* cs = reinterpret_cast<CREATESTRUCTA*>(lp);
+        SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
+    }
+    auto* self = reinterpret_cast<DesktopHost*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    if (self) return self->HandleTop(hwnd, msg, wp, lp);
+    return DefWindowProcA(hwnd, msg, wp, lp);
+}
+
+LRESULT CALLBACK DesktopHost::ViewProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    return DefWindowProcA(hwnd, msg, wp, lp);
+}
+
+LRESULT DesktopHost::HandleTop(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    switch (msg) {
+    case kShellNotifyMessage:
+        ScheduleRefill();
+        return 0;
+    case WM_TIMER:
+        if (wp == kRefillTimer) {
+            KillTimer(hwnd, kRefillTimer);
+            Refill();
+            return 0;
+        }
+        break;
+    case WM_DISPLAYCHANGE:
+        if (hwnd == progman_) Layout();
+        return 0;
+    case WM_COPYDATA: {
+        auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lp);
+        if (hwnd != progman_ || !data || data->dwData != kRequestReport || data->cbData == 0) return FALSE;
+        std::string path(static_cast<const char*>(data->lpData), data->cbData);
+        path.resize(strnlen(path.c_str(), path.size()));
+        return WriteReport(path.c_str()) ? TRUE : FALSE;
+    }
+    case WM_CLOSE:
+        if (hwnd == progman_) PostQuitMessage(0);
+        return 0;
+    }
+    return DefWindowProcA(hwnd, msg, wp, lp);
+}
+
+}  // namespace desktophost

@@ -1,0 +1,88 @@
+// desktophost: stands in for the shell's desktop window under Wine, which has none.
+//
+//   desktophost [--worker] [--autoarrange] [--snap] [--empty] [--probe]
+//
+// --probe builds the windows and ends at once (it also brings up Wine's own helper processes).
+//
+// Send WM_COPYDATA (dwData 'RPRT', the output path as data) to the "Progman" window to have the
+// current label and position of every icon written to a file; WM_CLOSE to "Progman" ends it.
+#include <windows.h>
+#include <shlobj.h>
+
+#include <cstring>
+#include <vector>
+
+#include "tools/desktophost/desktop_host.h"
+#include "win32/unique.h"
+
+namespace {
+
+desktophost::Options ParseOptions() {
+    desktophost::Options options;
+    for (int i = 1; i < __argc; ++i) {
+        const char* arg = __argv[i];
+        if (!std::strcmp(arg, "--worker")) options.workerForm = true;
+        else if (!std::strcmp(arg, "--autoarrange")) options.autoArrange = true;
+        else if (!std::strcmp(arg, "--snap")) options.snapToGrid = true;
+        else if (!std::strcmp(arg, "--empty")) options.noItems = true;
+        else if (!std::strcmp(arg, "--probe")) options.exitAtOnce = true;
+    }
+    return options;
+}
+
+// The shell also learns of changes in the desktop directories from the file system itself; with
+// both sources the view follows files created by any process, notified or not.
+std::vector<HANDLE> WatchDesktopDirectories(std::vector<plx::unique_hchange>& watches) {
+    std::vector<HANDLE> handles;
+    for (int csidl : {CSIDL_DESKTOPDIRECTORY, CSIDL_COMMON_DESKTOPDIRECTORY}) {
+        char path[MAX_PATH] = {};
+        if (FAILED(SHGetFolderPathA(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path))) continue;
+        HANDLE h = FindFirstChangeNotificationA(
+            path, FALSE,
+            FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME | FILE_NOTIFY_CHANGE_ATTRIBUTES);
+        if (h == INVALID_HANDLE_VALUE) continue;
+        watches.emplace_back(h);
+        handles.push_back(h);
+    }
+    return handles;
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    OleInitialize(nullptr);
+    int exitCode = 1;
+    {
+        desktophost::DesktopHost host(ParseOptions());
+        const bool created = host.Create(instance);
+        if (created && host.ExitAtOnce()) {
+            exitCode = 0;
+        } else if (created) {
+            std::vector<plx::unique_hchange> watches;
+            std::vector<HANDLE> handles = WatchDesktopDirectories(watches);
+            for (;;) {
+                DWORD wait = MsgWaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(),
+                                                       FALSE, INFINITE, QS_ALLINPUT);
+                if (wait < WAIT_OBJECT_0 + handles.size()) {
+                    FindNextChangeNotification(handles[wait - WAIT_OBJECT_0]);
+                    host.ScheduleRefill();
+                    continue;
+                }
+                MSG msg;
+                bool quit = false;
+                while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+                    if (msg.message == WM_QUIT) {
+                        quit = true;
+                        exitCode = static_cast<int>(msg.wParam);
+                        break;
+                    }
+                    TranslateMessage(&msg);
+                    DispatchMessageA(&msg);
+                }
+                if (quit) break;
+            }
+        }
+    }
+    OleUninitialize();
+    return exitCode;
+}
