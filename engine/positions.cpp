@@ -1,0 +1,193 @@
+#include "engine/positions.h"
+
+#include <commctrl.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "engine/actions.h"
+#include "engine/placement.h"
+#include "store/registry.h"
+
+namespace plx {
+
+namespace {
+
+constexpr int kLabelBufferBytes = 1024;
+// How far a saved position may reach past the right and bottom edges: one icon cell.
+constexpr int kVisibleMargin = 32;
+
+struct Slot {
+    const char* name;
+    bool save;
+    const char* openFailure;
+};
+
+bool SlotForAction(int action, Slot& slot) {
+    switch (action) {
+    case SavePositions:
+        slot = {kManualSlot, true, "Cannot create the registry key to save the icon positions."};
+        return true;
+    case SaveStartupPositions:
+        slot = {kStartupSlot, true, "Cannot create the registry key to save the icon positions."};
+        return true;
+    case RestorePositions:
+        slot = {kManualSlot, false, "The icon positions have not been previously saved."};
+        return true;
+    case RestoreStartupPositions:
+        slot = {kStartupSlot, false, "The icon positions have not been saved at the user logon."};
+        return true;
+    default:
+        return false;
+    }
+}
+
+void ReadLabel(HWND listView, int index, char (&label)[kLabelBufferBytes]) {
+    label[0] = '\0';
+    LVITEMA item = {};
+    item.iSubItem = 0;
+    item.pszText = label;
+    item.cchTextMax = kLabelBufferBytes;
+    SendMessageA(listView, LVM_GETITEMTEXTA, index, reinterpret_cast<LPARAM>(&item));
+    label[kLabelBufferBytes - 1] = '\0';
+}
+
+POINT ReadPosition(HWND listView, int index) {
+    POINT pt = {};
+    SendMessageA(listView, LVM_GETITEMPOSITION, index, reinterpret_cast<LPARAM>(&pt));
+    return pt;
+}
+
+RECT ReadBounds(HWND listView, int index) {
+    RECT rect = {};
+    rect.left = LVIR_BOUNDS;
+    SendMessageA(listView, LVM_GETITEMRECT, index, reinterpret_cast<LPARAM>(&rect));
+    return rect;
+}
+
+// The list view packs x and y into 16 bits each.
+void MoveItem(HWND listView, int index, POINT pt) {
+    const LPARAM packed = MAKELPARAM(static_cast<WORD>(pt.x & 0xFFFF), static_cast<WORD>(pt.y & 0xFFFF));
+    SendMessageA(listView, LVM_SETITEMPOSITION, index, packed);
+}
+
+// 8 bytes: x then y, signed 32-bit little-endian.
+void EncodePosition(POINT pt, BYTE (&data)[8]) {
+    const uint32_t x = static_cast<uint32_t>(pt.x), y = static_cast<uint32_t>(pt.y);
+    for (int i = 0; i < 4; ++i) {
+        data[i] = static_cast<BYTE>(x >> (8 * i));
+        data[4 + i] = static_cast<BYTE>(y >> (8 * i));
+    }
+}
+
+POINT DecodePosition(const BYTE (&data)[8]) {
+    uint32_t x = 0, y = 0;
+    for (int i = 0; i < 4; ++i) {
+        x |= static_cast<uint32_t>(data[i]) << (8 * i);
+        y |= static_cast<uint32_t>(data[4 + i]) << (8 * i);
+    }
+    return {static_cast<LONG>(static_cast<int32_t>(x)), static_cast<LONG>(static_cast<int32_t>(y))};
+}
+
+bool SavePass(HWND listView, HKEY slot, int count) {
+    bool failed = false;
+    for (int i = 0; i < count; ++i) {
+        char label[kLabelBufferBytes];
+        ReadLabel(listView, i, label);
+        BYTE data[8];
+        EncodePosition(ReadPosition(listView, i), data);
+        if (WriteBytes(slot, label, data, sizeof(data)) != ERROR_SUCCESS) failed = true;
+    }
+    return failed;
+}
+
+void ClearArrangement(HWND listView) {
+    const LONG style = GetWindowLongA(listView, GWL_STYLE);
+    const DWORD exStyle = static_cast<DWORD>(SendMessageA(listView, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0));
+    if (style & LVS_AUTOARRANGE) SetWindowLongA(listView, GWL_STYLE, style & ~LVS_AUTOARRANGE);
+    if (exStyle & LVS_EX_SNAPTOGRID)
+        SendMessageA(listView, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, exStyle & ~LVS_EX_SNAPTOGRID);
+}
+
+bool RestorePass(HWND listView, HKEY slot, int count) {
+    ClearArrangement(listView);
+    RECT client = {};
+    GetClientRect(listView, &client);
+
+    bool failed = false;
+    PlacementList placed;
+    PlacementList unplaced;
+    for (int i = 0; i < count; ++i) {
+        char label[kLabelBufferBytes];
+        ReadLabel(listView, i, label);
+        const POINT current = ReadPosition(listView, i);
+        BYTE data[8];
+        DWORD size = sizeof(data);
+        if (ReadBytes(slot, label, data, size) == ERROR_SUCCESS && size == sizeof(data)) {
+            POINT target = DecodePosition(data);
+            // Keep the icon on the screen; nothing bounds it from above or the left.
+            if (target.x + kVisibleMargin > client.right) target.x = client.right - kVisibleMargin;
+            if (target.y + kVisibleMargin > client.bottom) target.y = client.bottom - kVisibleMargin;
+            if (target.x != current.x || target.y != current.y) MoveItem(listView, i, target);
+            PlacementRecord record;
+            record.index = i;
+            placed.push_back(record);
+        } else {
+            failed = true;
+            PlacementRecord record;
+            record.index = i;
+            record.position = current;
+            record.bounds = ReadBounds(listView, i);
+            unplaced.push_back(record);
+        }
+    }
+    if (unplaced.empty()) return failed;
+
+    // New icons must not end up under restored ones: walk each to a free spot.
+    for (PlacementRecord& record : placed) record.bounds = ReadBounds(listView, record.index);
+    for (PlacementRecord& record : unplaced) {
+        const WalkResult result = WalkToFreeSpot(record, placed, client);
+        if (result == WalkResult::PassEnded) break;  // no free spot left: the rest stay where they are
+        if (result == WalkResult::Moved) MoveItem(listView, record.index, record.position);
+        placed.push_back(record);
+    }
+    return failed;
+}
+
+}  // namespace
+
+void SaveRestorePositions(HWND listView, int action, HWND owner, BOOL quiet, const char* profile) {
+    Slot slot;
+    if (!SlotForAction(action, slot)) return;
+
+    const std::string profileName = profile ? std::string(profile) : GetCurrentProfile();
+    unique_hkey key;
+    // A name that cannot be a profile of this resolution would lead elsewhere in the tree.
+    if (IsUsableProfileName(profileName)) {
+        const std::string path = SlotKeyPath(profileName, slot.name);
+        key = slot.save ? CreateKey(HKEY_CURRENT_USER, path) : OpenKeyForReading(HKEY_CURRENT_USER, path);
+    }
+    if (!key) {
+        ShowActionMessage(owner, quiet, slot.openFailure, MB_ICONERROR);
+        return;
+    }
+
+    const int count = static_cast<int>(SendMessageA(listView, LVM_GETITEMCOUNT, 0, 0));
+    if (count <= 0) return;
+
+    if (slot.save) {
+        if (SavePass(listView, key.get(), count))
+            ShowActionMessage(owner, quiet,
+                              "Errors occurred when saving the icon positions.\nSome positions have not been saved.",
+                              MB_ICONWARNING);
+    } else {
+        if (RestorePass(listView, key.get(), count))
+            ShowActionMessage(owner, quiet,
+                              "Errors occurred when restoring the icon positions.\nSome positions have not been "
+                              "previously saved.",
+                              MB_ICONWARNING);
+    }
+}
+
+}  // namespace plx

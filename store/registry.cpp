@@ -1,0 +1,187 @@
+#include "store/registry.h"
+
+#include <cstdio>
+#include <vector>
+
+namespace plx {
+
+namespace {
+
+const char* ValueName(const char* name) { return (name && *name) ? name : nullptr; }
+
+unique_hkey OpenKey(HKEY parent, const std::string& path, REGSAM access, LONG* status) {
+    unique_hkey key;
+    LONG rc = RegOpenKeyExA(parent, path.c_str(), 0, access, key.put());
+    if (status) *status = rc;
+    if (rc != ERROR_SUCCESS) key.release();
+    return key;
+}
+
+}  // namespace
+
+unique_hkey OpenKeyForReading(HKEY parent, const std::string& path, LONG* status) {
+    return OpenKey(parent, path, kReadAccess, status);
+}
+
+unique_hkey OpenKeyForWriting(HKEY parent, const std::string& path, LONG* status) {
+    return OpenKey(parent, path, kReadWriteAccess, status);
+}
+
+unique_hkey CreateKey(HKEY parent, const std::string& path, LONG* status) {
+    unique_hkey key;
+    LONG rc = RegCreateKeyExA(parent, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, kReadWriteAccess,
+                              nullptr, key.put(), nullptr);
+    if (status) *status = rc;
+    if (rc != ERROR_SUCCESS) key.release();
+    return key;
+}
+
+LONG WriteString(HKEY key, const char* name, const std::string& value) {
+    return RegSetValueExA(key, ValueName(name), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                          static_cast<DWORD>(value.size() + 1));
+}
+
+LONG ReadString(HKEY key, const char* name, std::string& value, size_t maxChars) {
+    value.clear();
+    std::vector<char> buffer(maxChars + 1, '\0');
+    DWORD type = 0;
+    DWORD size = static_cast<DWORD>(maxChars);
+    LONG rc = RegQueryValueExA(key, ValueName(name), nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &size);
+    if (rc != ERROR_SUCCESS) return rc;  // ERROR_MORE_DATA for a value longer than the buffer
+    if (type != REG_SZ && type != REG_EXPAND_SZ) return ERROR_INVALID_DATA;
+    // The stored data must carry its own terminating zero; one inside it ends the string there.
+    if (size == 0 || buffer[size - 1] != '\0') return ERROR_INVALID_DATA;
+    value.assign(buffer.data());
+    return ERROR_SUCCESS;
+}
+
+LONG WriteNumber(HKEY key, const char* name, DWORD value) {
+    return RegSetValueExA(key, ValueName(name), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
+}
+
+LONG ReadNumber(HKEY key, const char* name, DWORD& value) {
+    DWORD type = 0;
+    DWORD data = 0;
+    DWORD size = sizeof(data);
+    LONG rc = RegQueryValueExA(key, ValueName(name), nullptr, &type, reinterpret_cast<BYTE*>(&data), &size);
+    if (rc != ERROR_SUCCESS) return rc;
+    if (type != REG_DWORD || size != sizeof(DWORD)) return ERROR_INVALID_DATA;
+    value = data;
+    return ERROR_SUCCESS;
+}
+
+LONG WriteBytes(HKEY key, const char* name, const void* data, DWORD size) {
+    return RegSetValueExA(key, ValueName(name), 0, REG_BINARY, static_cast<const BYTE*>(data), size);
+}
+
+LONG ReadBytes(HKEY key, const char* name, void* buffer, DWORD& size) {
+    DWORD type = 0;
+    LONG rc = RegQueryValueExA(key, ValueName(name), nullptr, &type, static_cast<BYTE*>(buffer), &size);
+    if (rc != ERROR_SUCCESS) return rc;
+    if (type != REG_BINARY) return ERROR_INVALID_DATA;
+    return ERROR_SUCCESS;
+}
+
+LONG DeleteKeyTree(HKEY parent, const std::string& path) {
+    LONG rc = ERROR_SUCCESS;
+    {
+        unique_hkey key = OpenKeyForWriting(parent, path, &rc);
+        if (!key) return rc;
+        char name[256];
+        for (;;) {
+            DWORD length = sizeof(name);
+            rc = RegEnumKeyExA(key.get(), 0, name, &length, nullptr, nullptr, nullptr, nullptr);
+            if (rc == ERROR_NO_MORE_ITEMS) break;
+            if (rc != ERROR_SUCCESS) return rc;
+            rc = DeleteKeyTree(key.get(), name);
+            // A subkey that cannot go would be taken first for ever.
+            if (rc != ERROR_SUCCESS) return rc;
+        }
+    }
+    return RegDeleteKeyA(parent, path.c_str());
+}
+
+ScreenSize GetScreenSize() {
+    RECT rect = {};
+    GetWindowRect(GetDesktopWindow(), &rect);
+    return {rect.right - rect.left, rect.bottom - rect.top};
+}
+
+std::string ResolutionKeyPath(const ScreenSize& size) {
+    char suffix[32];
+    std::snprintf(suffix, sizeof(suffix), "\\%d_%d", size.width, size.height);
+    return std::string(kRootKey) + suffix;
+}
+
+std::string ResolutionKeyPath() { return ResolutionKeyPath(GetScreenSize()); }
+
+bool IsUsableProfileName(const std::string& name) {
+    return !name.empty() && name.size() < kNameBufferChars && name.find('\\') == std::string::npos;
+}
+
+std::string ProfileKeyPath(const std::string& profile) { return ResolutionKeyPath() + "\\" + profile; }
+
+std::string SlotKeyPath(const std::string& profile, const char* slot) {
+    return ProfileKeyPath(profile) + "\\" + slot;
+}
+
+std::string GetCurrentProfile() {
+    const std::string resolution = ResolutionKeyPath();
+    std::string name;
+    if (unique_hkey key = OpenKeyForReading(HKEY_CURRENT_USER, resolution)) {
+        // A value of another type, without its zero, too long for a name, or leading out of the
+        // resolution key reads as missing: it cannot name a profile of this resolution.
+        if (ReadString(key.get(), kCurrentProfileValue, name) != ERROR_SUCCESS || !IsUsableProfileName(name))
+            name.clear();
+    }
+    if (name.empty()) {
+        name = kDefaultProfile;
+        if (unique_hkey key = CreateKey(HKEY_CURRENT_USER, resolution))
+            WriteString(key.get(), kCurrentProfileValue, name);
+    }
+    return name;
+}
+
+bool IsProfileKey(HKEY resolutionKey, const std::string& subkey) {
+    unique_hkey key = OpenKeyForReading(resolutionKey, subkey);
+    if (!key) return false;
+    std::string marker;
+    if (ReadString(key.get(), nullptr, marker) != ERROR_SUCCESS) return false;
+    return lstrcmpiA(marker.c_str(), kProfileMarker) == 0;
+}
+
+std::string UpperCaseName(const std::string& name) {
+    std::vector<char> buffer(name.begin(), name.end());
+    buffer.push_back('\0');
+    CharUpperA(buffer.data());
+    return buffer.data();
+}
+
+bool SameProfileName(const std::string& a, const std::string& b) {
+    return lstrcmpA(UpperCaseName(a).c_str(), UpperCaseName(b).c_str()) == 0;
+}
+
+ProfileNameSet ListProfiles(bool excludeCurrent, bool upperCase) {
+    ProfileNameSet names;
+    std::string current = GetCurrentProfile();
+    unique_hkey resolution = OpenKeyForReading(HKEY_CURRENT_USER, ResolutionKeyPath());
+    if (!resolution) {
+        if (!excludeCurrent) names.insert(current);
+        return names;
+    }
+    current = UpperCaseName(current);
+    for (DWORD index = 0;; ++index) {
+        char name[kNameBufferChars];
+        DWORD length = sizeof(name);
+        LONG rc = RegEnumKeyExA(resolution.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (rc == ERROR_NO_MORE_ITEMS) break;
+        if (rc != ERROR_SUCCESS) continue;
+        if (!IsProfileKey(resolution.get(), name)) continue;
+        std::string upper = UpperCaseName(name);
+        if (excludeCurrent && lstrcmpA(upper.c_str(), current.c_str()) == 0) continue;
+        names.insert(upperCase ? upper : std::string(name));
+    }
+    return names;
+}
+
+}  // namespace plx

@@ -1,0 +1,300 @@
+// Saving and restoring icon positions with a real list view of this process and the real registry.
+#include <windows.h>
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "engine/actions.h"
+#include "engine/positions.h"
+#include "store/registry.h"
+#include "tests/support/message_boxes.h"
+
+namespace {
+
+using plx::unique_hkey;
+
+struct StoredValue {
+    DWORD type = 0;
+    std::vector<BYTE> data;
+};
+
+const char kRestoreWarning[] =
+    "Errors occurred when restoring the icon positions.\nSome positions have not been previously saved.";
+
+std::vector<BYTE> Packed(int x, int y) {
+    std::vector<BYTE> out(8);
+    for (int i = 0; i < 4; ++i) {
+        out[i] = static_cast<BYTE>(static_cast<unsigned>(x) >> (8 * i));
+        out[4 + i] = static_cast<BYTE>(static_cast<unsigned>(y) >> (8 * i));
+    }
+    return out;
+}
+
+class PositionsTest : public testing::Test {
+protected:
+    void SetUp() override {
+        plx::DeleteKeyTree(HKEY_CURRENT_USER, plx::kRootKey);
+        INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_LISTVIEW_CLASSES};
+        InitCommonControlsEx(&icc);
+        frame_ = CreateWindowExA(WS_EX_TOOLWINDOW, "Static", "", WS_POPUP | WS_VISIBLE, 0, 0, 1024, 768, nullptr,
+                                 nullptr, nullptr, nullptr);
+        ASSERT_NE(frame_, nullptr);
+        list_ = CreateWindowExA(0, WC_LISTVIEWA, "", WS_CHILD | WS_VISIBLE | LVS_ICON | LVS_NOSCROLL | LVS_SHAREIMAGELISTS,
+                                0, 0, 1024, 768, frame_, nullptr, nullptr, nullptr);
+        ASSERT_NE(list_, nullptr);
+        SHFILEINFOA info = {};
+        auto images = reinterpret_cast<HIMAGELIST>(
+            SHGetFileInfoA("C:\\", 0, &info, sizeof(info), SHGFI_SYSICONINDEX | SHGFI_LARGEICON));
+        ListView_SetImageList(list_, images, LVSIL_NORMAL);
+        RECT client;
+        GetClientRect(list_, &client);
+        ASSERT_EQ(client.right, 1024);
+        ASSERT_EQ(client.bottom, 768);
+    }
+    void TearDown() override {
+        if (frame_) DestroyWindow(frame_);
+        plx::DeleteKeyTree(HKEY_CURRENT_USER, plx::kRootKey);
+    }
+
+    int Add(const std::string& label, int x, int y) {
+        LVITEMA item = {};
+        item.mask = LVIF_TEXT | LVIF_IMAGE;
+        item.iItem = ListView_GetItemCount(list_);
+        item.pszText = const_cast<char*>(label.c_str());
+        int index = static_cast<int>(SendMessageA(list_, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)));
+        // The list view lays out what it has not painted yet; settle before placing.
+        UpdateWindow(list_);
+        Move(index, x, y);
+        return index;
+    }
+    void Move(int index, int x, int y) { ListView_SetItemPosition32(list_, index, x, y); }
+    POINT Pos(int index) const {
+        POINT pt = {};
+        ListView_GetItemPosition(list_, index, &pt);
+        return pt;
+    }
+    RECT Bounds(int index) const {
+        RECT rect = {};
+        ListView_GetItemRect(list_, index, &rect, LVIR_BOUNDS);
+        return rect;
+    }
+    void Run(int action, BOOL quiet = TRUE, const char* profile = "Work") {
+        plx::SaveRestorePositions(list_, action, nullptr, quiet, profile);
+    }
+    static std::map<std::string, StoredValue> Slot(const std::string& profile, const char* slot) {
+        std::map<std::string, StoredValue> values;
+        unique_hkey key = plx::OpenKeyForReading(HKEY_CURRENT_USER, plx::SlotKeyPath(profile, slot));
+        if (!key) return values;
+        for (DWORD i = 0;; ++i) {
+            char name[2048];
+            DWORD nameLen = sizeof(name), type = 0, size = 64;
+            BYTE data[64];
+            if (RegEnumValueA(key.get(), i, name, &nameLen, nullptr, &type, data, &size) != ERROR_SUCCESS) break;
+            values[name] = {type, std::vector<BYTE>(data, data + size)};
+        }
+        return values;
+    }
+    static void Store(const std::string& label, DWORD type, const void* data, DWORD size,
+                      const char* slot = plx::kManualSlot) {
+        unique_hkey key = plx::CreateKey(HKEY_CURRENT_USER, plx::SlotKeyPath("Work", slot));
+        ASSERT_TRUE(key);
+        ASSERT_EQ(RegSetValueExA(key.get(), label.c_str(), 0, type, static_cast<const BYTE*>(data), size),
+                  ERROR_SUCCESS);
+    }
+    static void StorePosition(const std::string& label, int x, int y) {
+        std::vector<BYTE> bytes = Packed(x, y);
+        Store(label, REG_BINARY, bytes.data(), 8);
+    }
+    static bool SlotExists(const std::string& profile, const char* slot) {
+        return static_cast<bool>(plx::OpenKeyForReading(HKEY_CURRENT_USER, plx::SlotKeyPath(profile, slot)));
+    }
+
+    HWND frame_ = nullptr;
+    HWND list_ = nullptr;
+};
+
+#define EXPECT_AT(index, ex, ey)            \
+    do {                                    \
+        POINT p_ = Pos(index);              \
+        EXPECT_EQ(p_.x, ex) << "item " << index; \
+        EXPECT_EQ(p_.y, ey) << "item " << index; \
+    } while (0)
+
+TEST_F(PositionsTest, SaveWritesOneEightByteValuePerLabel) {
+    Add("Alpha", 10, 20);
+    Add("Beta", 500, 300);
+    Add("", 100, 200);
+    StorePosition("Gone", 1, 2);  // an icon that has left the desktop keeps its value
+    ASSERT_EQ(Pos(0).x, 10);
+
+    Run(plx::SavePositions);
+    auto values = Slot("Work", plx::kManualSlot);
+    ASSERT_EQ(values.size(), 4u);
+    for (const auto& [name, value] : values) {
+        EXPECT_EQ(value.type, static_cast<DWORD>(REG_BINARY)) << name;
+        EXPECT_EQ(value.data.size(), 8u) << name;
+    }
+    EXPECT_EQ(values["Alpha"].data, Packed(10, 20));
+    EXPECT_EQ(values["Beta"].data, Packed(500, 300));
+    EXPECT_EQ(values[""].data, Packed(100, 200));  // the empty label is the default value
+    EXPECT_EQ(values["Gone"].data, Packed(1, 2));
+    EXPECT_FALSE(SlotExists("Work", plx::kStartupSlot));
+
+    Run(plx::SaveStartupPositions);
+    EXPECT_EQ(Slot("Work", plx::kStartupSlot).size(), 3u);
+
+    // Without a profile the current one is used, and at a new resolution that is "Default".
+    plx::SaveRestorePositions(list_, plx::SavePositions, nullptr, TRUE, nullptr);
+    EXPECT_EQ(Slot("Default", plx::kManualSlot).size(), 3u);
+}
+
+TEST_F(PositionsTest, RestoreMovesIconsBackAndStopsArranging) {
+    Add("One", 40, 40);
+    Add("Two", 600, 200);
+    Add("Three", 300, 500);
+    Run(plx::SavePositions);
+    Move(0, 700, 600);
+    Move(1, 10, 10);
+    Move(2, 900, 100);
+    SetWindowLongA(list_, GWL_STYLE, GetWindowLongA(list_, GWL_STYLE) | LVS_AUTOARRANGE);
+    ListView_SetExtendedListViewStyle(list_, LVS_EX_SNAPTOGRID);
+
+    testbed::MessageBoxWatcher boxes;
+    Run(plx::RestorePositions, FALSE);
+    EXPECT_AT(0, 40, 40);
+    EXPECT_AT(1, 600, 200);
+    EXPECT_AT(2, 300, 500);
+    EXPECT_FALSE(GetWindowLongA(list_, GWL_STYLE) & LVS_AUTOARRANGE);
+    EXPECT_FALSE(ListView_GetExtendedListViewStyle(list_) & LVS_EX_SNAPTOGRID);
+    EXPECT_TRUE(boxes.Seen().empty());
+}
+
+TEST_F(PositionsTest, RestoreKeepsIconsOnTheScreen) {
+    Add("Far", 10, 10);
+    Add("Low", 200, 10);
+    Add("Negative", 400, 10);
+    StorePosition("Far", 5000, 100);
+    StorePosition("Low", 100, 5000);
+    StorePosition("Negative", -40, -10);
+    Run(plx::RestorePositions);
+    EXPECT_AT(0, 992, 100);
+    EXPECT_AT(1, 100, 736);
+    EXPECT_AT(2, -40, -10);
+}
+
+TEST_F(PositionsTest, MalformedValuesCountAsMissingAndWarnOnce) {
+    Add("Good", 10, 10);
+    Add("Dword", 200, 200);
+    Add("Four", 400, 400);
+    Add("Twelve", 600, 600);
+    StorePosition("Good", 50, 60);
+    const DWORD dword = 0x00100010;
+    Store("Dword", REG_DWORD, &dword, 4);
+    Store("Four", REG_BINARY, "\x10\0\0\0", 4);
+    const BYTE twelve[12] = {0x20, 0, 0, 0, 0x20, 0, 0, 0, 0, 0, 0, 0};
+    Store("Twelve", REG_BINARY, twelve, 12);
+
+    testbed::MessageBoxWatcher boxes;
+    Run(plx::RestorePositions, FALSE);
+    EXPECT_AT(0, 50, 60);
+    // Icons without a usable position that overlap nothing stay where they are.
+    EXPECT_AT(1, 200, 200);
+    EXPECT_AT(2, 400, 400);
+    EXPECT_AT(3, 600, 600);
+    ASSERT_EQ(boxes.Seen().size(), 1u);
+    EXPECT_EQ(boxes.Seen()[0].text, kRestoreWarning);
+    EXPECT_EQ(boxes.Seen()[0].icon, static_cast<UINT>(MB_ICONWARNING));
+
+    // Only the low byte of quiet counts.
+    Run(plx::RestorePositions, TRUE);
+    Run(plx::RestorePositions, 0x100);
+    ASSERT_TRUE(boxes.WaitFor(2));
+    EXPECT_EQ(boxes.Seen().size(), 2u);
+}
+
+TEST_F(PositionsTest, MissingSlotsAndKeysAreReportedPerAction) {
+    Add("Icon", 10, 10);
+    testbed::MessageBoxWatcher boxes;
+    Run(plx::RestorePositions, FALSE);
+    Run(plx::RestoreStartupPositions, FALSE);
+    // A name that is no profile of this resolution is never turned into a key elsewhere.
+    Run(plx::SavePositions, FALSE, "Work\\Manual");
+    Run(plx::SaveStartupPositions, FALSE, std::string(300, 'p').c_str());
+    auto seen = boxes.Seen();
+    ASSERT_EQ(seen.size(), 4u);
+    EXPECT_EQ(seen[0].text, "The icon positions have not been previously saved.");
+    EXPECT_EQ(seen[1].text, "The icon positions have not been saved at the user logon.");
+    EXPECT_EQ(seen[2].text, "Cannot create the registry key to save the icon positions.");
+    EXPECT_EQ(seen[3].text, "Cannot create the registry key to save the icon positions.");
+    for (const auto& message : seen) EXPECT_EQ(message.icon, static_cast<UINT>(MB_ICONERROR));
+    EXPECT_FALSE(plx::OpenKeyForReading(HKEY_CURRENT_USER, plx::ProfileKeyPath("Work")));
+
+    Run(plx::RestorePositions, TRUE);
+    Run(plx::SavePositions, TRUE, "a\\b");
+    EXPECT_EQ(boxes.Seen().size(), 4u);
+}
+
+TEST_F(PositionsTest, EmptyDesktop) {
+    testbed::MessageBoxWatcher boxes;
+    Run(plx::SavePositions, FALSE);
+    EXPECT_TRUE(SlotExists("Work", plx::kManualSlot));
+    EXPECT_TRUE(Slot("Work", plx::kManualSlot).empty());
+    Run(plx::RestorePositions, FALSE);
+    EXPECT_TRUE(boxes.Seen().empty());
+    Run(plx::RestoreStartupPositions, FALSE);
+    ASSERT_TRUE(boxes.WaitFor(1));
+    EXPECT_EQ(boxes.Seen()[0].text, "The icon positions have not been saved at the user logon.");
+}
+
+TEST_F(PositionsTest, LabelsThatDifferOnlyInCaseShareAValue) {
+    Add("Report", 10, 10);
+    Add("REPORT", 300, 300);
+    Run(plx::SavePositions);
+    auto values = Slot("Work", plx::kManualSlot);
+    ASSERT_EQ(values.size(), 1u);
+    EXPECT_EQ(values.begin()->second.data, Packed(300, 300));  // the later icon wins
+
+    Move(0, 500, 100);
+    testbed::MessageBoxWatcher boxes;
+    Run(plx::RestorePositions, FALSE);
+    EXPECT_AT(0, 300, 300);
+    EXPECT_AT(1, 300, 300);
+    EXPECT_TRUE(boxes.Seen().empty());
+}
+
+TEST_F(PositionsTest, LongLabelsAreCutAtTheirBuffer) {
+    const std::string longest(1023, 'L');
+    Add(longest, 10, 10);
+    Add(longest + "tail one", 300, 300);
+    Add(longest + "tail two", 600, 300);
+    Run(plx::SavePositions);
+    auto values = Slot("Work", plx::kManualSlot);
+    ASSERT_EQ(values.size(), 1u);
+    EXPECT_EQ(values.begin()->first, longest);
+    Move(0, 100, 600);
+    Run(plx::RestorePositions);
+    EXPECT_AT(0, 600, 300);
+}
+
+TEST_F(PositionsTest, NewIconsWalkOffRestoredOnes) {
+    Add("Saved", 100, 100);
+    Add("New", 110, 100);
+    Add("Elsewhere", 700, 500);
+    StorePosition("Saved", 100, 100);
+    const RECT saved = Bounds(0);
+    Run(plx::RestorePositions);
+    EXPECT_AT(0, 100, 100);
+    // Along its row to the first spot that only touches the restored icon.
+    const RECT moved = Bounds(1);
+    EXPECT_EQ(moved.left, saved.right);
+    EXPECT_EQ(Pos(1).y, 100);
+    EXPECT_AT(2, 700, 500);
+}
+
+}  // namespace

@@ -1,0 +1,183 @@
+// The registry tree, its access rules, the current profile and the list of profiles, against the
+// test prefix's real registry.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "store/registry.h"
+
+namespace {
+
+using plx::unique_hkey;
+
+class RegistryTest : public testing::Test {
+protected:
+    void SetUp() override { plx::DeleteKeyTree(HKEY_CURRENT_USER, plx::kRootKey); }
+    void TearDown() override { plx::DeleteKeyTree(HKEY_CURRENT_USER, plx::kRootKey); }
+
+    static unique_hkey Create(const std::string& path) {
+        unique_hkey key = plx::CreateKey(HKEY_CURRENT_USER, path);
+        EXPECT_TRUE(key) << path;
+        return key;
+    }
+    static void SetRaw(const std::string& path, const char* name, DWORD type, const void* data, DWORD size) {
+        unique_hkey key = Create(path);
+        ASSERT_EQ(RegSetValueExA(key.get(), name, 0, type, static_cast<const BYTE*>(data), size), ERROR_SUCCESS);
+    }
+    static void MakeProfile(const std::string& name, const char* marker = "Profile") {
+        unique_hkey key = Create(plx::ResolutionKeyPath() + "\\" + name);
+        if (marker) plx::WriteString(key.get(), nullptr, marker);
+    }
+    static std::string CurrentValue() {
+        unique_hkey key = plx::OpenKeyForReading(HKEY_CURRENT_USER, plx::ResolutionKeyPath());
+        std::string value;
+        if (key) plx::ReadString(key.get(), "CurrentProfile", value, 1024);
+        return value;
+    }
+    static std::vector<std::string> Names(const plx::ProfileNameSet& set) { return {set.begin(), set.end()}; }
+};
+
+TEST_F(RegistryTest, ResolutionKeyIsNamedAfterTheScreen) {
+    const plx::ScreenSize size = plx::GetScreenSize();
+    EXPECT_EQ(size.width, GetSystemMetrics(SM_CXSCREEN));
+    EXPECT_EQ(size.height, GetSystemMetrics(SM_CYSCREEN));
+    EXPECT_EQ(plx::ResolutionKeyPath({1280, 1024}), "Software\\Quillmar\\Orvane\\1280_1024");
+    EXPECT_EQ(plx::ResolutionKeyPath(), plx::ResolutionKeyPath(size));
+    EXPECT_EQ(plx::SlotKeyPath("Work", "Startup"), plx::ResolutionKeyPath() + "\\Work\\Startup");
+}
+
+TEST_F(RegistryTest, ValuesAreReadOnlyWithTheirTypeAndShape) {
+    const std::string path = std::string(plx::kRootKey) + "\\Values";
+    unique_hkey key = Create(path);
+
+    // Strings keep their terminating zero.
+    ASSERT_EQ(plx::WriteString(key.get(), "s", "abc"), ERROR_SUCCESS);
+    DWORD type = 0, size = 0;
+    ASSERT_EQ(RegQueryValueExA(key.get(), "s", nullptr, &type, nullptr, &size), ERROR_SUCCESS);
+    EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+    EXPECT_EQ(size, 4u);
+    std::string text;
+    EXPECT_EQ(plx::ReadString(key.get(), "s", text), ERROR_SUCCESS);
+    EXPECT_EQ(text, "abc");
+    SetRaw(path, "x", REG_EXPAND_SZ, "%x%", 4);
+    EXPECT_EQ(plx::ReadString(key.get(), "x", text), ERROR_SUCCESS);
+    EXPECT_EQ(text, "%x%");
+    SetRaw(path, "bin", REG_BINARY, "abc", 4);
+    EXPECT_EQ(plx::ReadString(key.get(), "bin", text), ERROR_INVALID_DATA);
+    const std::string longText(300, 'q');
+    ASSERT_EQ(plx::WriteString(key.get(), "long", longText), ERROR_SUCCESS);
+    EXPECT_NE(plx::ReadString(key.get(), "long", text), ERROR_SUCCESS);
+    EXPECT_TRUE(text.empty());
+    EXPECT_EQ(plx::ReadString(key.get(), "long", text, 301), ERROR_SUCCESS);
+    EXPECT_EQ(text, longText);
+    EXPECT_EQ(plx::ReadString(key.get(), "missing", text), ERROR_FILE_NOT_FOUND);
+
+    // Numbers are REG_DWORD and nothing else.
+    DWORD number = 7;
+    ASSERT_EQ(plx::WriteNumber(key.get(), "n", 42), ERROR_SUCCESS);
+    EXPECT_EQ(plx::ReadNumber(key.get(), "n", number), ERROR_SUCCESS);
+    EXPECT_EQ(number, 42u);
+    const DWORD four = 5;
+    SetRaw(path, "b4", REG_BINARY, &four, 4);
+    EXPECT_EQ(plx::ReadNumber(key.get(), "b4", number), ERROR_INVALID_DATA);
+    EXPECT_EQ(number, 42u);
+
+    // Byte blocks are REG_BINARY; the size read back is the caller's to check.
+    BYTE block[8] = {};
+    DWORD blockSize = sizeof(block);
+    EXPECT_EQ(plx::ReadBytes(key.get(), "n", block, blockSize), ERROR_INVALID_DATA);
+    blockSize = sizeof(block);
+    EXPECT_EQ(plx::ReadBytes(key.get(), "b4", block, blockSize), ERROR_SUCCESS);
+    EXPECT_EQ(blockSize, 4u);
+    const BYTE twelve[12] = {};
+    SetRaw(path, "b12", REG_BINARY, twelve, 12);
+    blockSize = sizeof(block);
+    EXPECT_EQ(plx::ReadBytes(key.get(), "b12", block, blockSize), ERROR_MORE_DATA);
+
+    // The default value is reached by an empty or null name.
+    ASSERT_EQ(plx::WriteString(key.get(), "", "default"), ERROR_SUCCESS);
+    EXPECT_EQ(plx::ReadString(key.get(), nullptr, text), ERROR_SUCCESS);
+    EXPECT_EQ(text, "default");
+}
+
+TEST_F(RegistryTest, KeyTreesAreDeletedWholeAndOnlyThemselves) {
+    const std::string base = std::string(plx::kRootKey) + "\\Tree";
+    for (const char* sub : {"\\a\\b\\c", "\\a\\d", "\\e", "\\f\\g"}) Create(base + sub);
+    Create(std::string(plx::kRootKey) + "\\TreeSibling");
+    { unique_hkey a = Create(base + "\\a"); plx::WriteNumber(a.get(), "v", 1); }
+
+    EXPECT_EQ(plx::DeleteKeyTree(HKEY_CURRENT_USER, base), ERROR_SUCCESS);
+    EXPECT_FALSE(plx::OpenKeyForReading(HKEY_CURRENT_USER, base));
+    EXPECT_TRUE(plx::OpenKeyForReading(HKEY_CURRENT_USER, std::string(plx::kRootKey) + "\\TreeSibling"));
+    EXPECT_NE(plx::DeleteKeyTree(HKEY_CURRENT_USER, base), ERROR_SUCCESS);
+}
+
+TEST_F(RegistryTest, CurrentProfileDefaultsAndIsWrittenBack) {
+    // A screen size never seen before.
+    EXPECT_FALSE(plx::OpenKeyForReading(HKEY_CURRENT_USER, plx::ResolutionKeyPath()));
+    EXPECT_EQ(plx::GetCurrentProfile(), "Default");
+    EXPECT_EQ(CurrentValue(), "Default");
+
+    const std::string resolution = plx::ResolutionKeyPath();
+    { unique_hkey key = Create(resolution); plx::WriteString(key.get(), "CurrentProfile", "Work"); }
+    EXPECT_EQ(plx::GetCurrentProfile(), "Work");
+
+    // A name at the limit of its buffer is still a name.
+    const std::string longest(259, 'n');
+    { unique_hkey key = Create(resolution); plx::WriteString(key.get(), "CurrentProfile", longest); }
+    EXPECT_EQ(plx::GetCurrentProfile(), longest);
+
+    // Unusable values read as missing and are replaced, never cut down to another profile's name.
+    struct Bad {
+        DWORD type;
+        std::string data;
+    };
+    const std::vector<Bad> bad = {
+        {REG_SZ, std::string("\0", 1)},
+        {REG_DWORD, std::string("\1\0\0\0", 4)},
+        {REG_BINARY, std::string("Work\0", 5)},
+        {REG_SZ, std::string(260, 'n') + '\0'},
+        {REG_SZ, std::string("Work\\Manual\0", 12)},
+    };
+    for (const Bad& value : bad) {
+        SetRaw(resolution, "CurrentProfile", value.type, value.data.data(), static_cast<DWORD>(value.data.size()));
+        EXPECT_EQ(plx::GetCurrentProfile(), "Default") << "type " << value.type << " size " << value.data.size();
+        EXPECT_EQ(CurrentValue(), "Default");
+    }
+}
+
+TEST_F(RegistryTest, ProfilesAreMarkedKeysInLstrcmpOrder) {
+    for (const char* name : {"gamma", "Delta", "beta", "Alpha"}) MakeProfile(name);
+    MakeProfile("Upper", "PROFILE");
+    MakeProfile("Manual", nullptr);     // a legacy slot, not a profile
+    MakeProfile("Folder", "Profiles");  // another marker
+    const DWORD one = 1;
+    SetRaw(plx::ResolutionKeyPath() + "\\Numbered", nullptr, REG_DWORD, &one, 4);
+    { unique_hkey key = Create(plx::ResolutionKeyPath()); plx::WriteString(key.get(), "CurrentProfile", "beta"); }
+
+    // lstrcmpA sorts by words first, not by character codes.
+    EXPECT_EQ(Names(plx::ListProfiles(false, false)),
+              (std::vector<std::string>{"Alpha", "beta", "Delta", "gamma", "Upper"}));
+    EXPECT_EQ(Names(plx::ListProfiles(false, true)),
+              (std::vector<std::string>{"ALPHA", "BETA", "DELTA", "GAMMA", "UPPER"}));
+    EXPECT_EQ(Names(plx::ListProfiles(true, false)), (std::vector<std::string>{"Alpha", "Delta", "gamma", "Upper"}));
+
+    // The current profile is left out whatever its case.
+    { unique_hkey key = Create(plx::ResolutionKeyPath()); plx::WriteString(key.get(), "CurrentProfile", "ALPHA"); }
+    EXPECT_EQ(Names(plx::ListProfiles(true, true)), (std::vector<std::string>{"BETA", "DELTA", "GAMMA", "UPPER"}));
+}
+
+TEST_F(RegistryTest, NamesAreComparedAfterUpperCasing) {
+    EXPECT_TRUE(plx::SameProfileName("Work", "wORK"));
+    EXPECT_FALSE(plx::SameProfileName("Work", "Work2"));
+    EXPECT_EQ(plx::UpperCaseName("caf\xE9"), "CAF\xC9");
+    EXPECT_FALSE(plx::IsUsableProfileName(""));
+    EXPECT_FALSE(plx::IsUsableProfileName("a\\b"));
+    EXPECT_FALSE(plx::IsUsableProfileName(std::string(260, 'x')));
+    EXPECT_TRUE(plx::IsUsableProfileName(std::string(259, 'x')));
+}
+
+}  // namespace

@@ -1,0 +1,89 @@
+#include "tests/support/message_boxes.h"
+
+#include <algorithm>
+
+namespace testbed {
+
+namespace {
+
+struct Scan {
+    std::string text;
+    HICON icon = nullptr;
+};
+
+BOOL CALLBACK CollectStatics(HWND child, LPARAM lp) {
+    auto* scan = reinterpret_cast<Scan*>(lp);
+    char cls[32] = {};
+    GetClassNameA(child, cls, sizeof(cls));
+    if (lstrcmpiA(cls, "Static") != 0) return TRUE;
+    if ((GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
+        scan->icon = reinterpret_cast<HICON>(SendMessageA(child, STM_GETICON, 0, 0));
+        return TRUE;
+    }
+    char text[2048] = {};
+    GetWindowTextA(child, text, sizeof(text));
+    if (text[0] && scan->text.empty()) scan->text = text;
+    return TRUE;
+}
+
+UINT IconKind(HICON icon) {
+    if (!icon) return 0;
+    if (icon == LoadIconA(nullptr, MAKEINTRESOURCEA(32513))) return MB_ICONERROR;  // IDI_HAND
+    if (icon == LoadIconA(nullptr, MAKEINTRESOURCEA(32515))) return MB_ICONWARNING;  // IDI_EXCLAMATION
+    if (icon == LoadIconA(nullptr, MAKEINTRESOURCEA(32514))) return MB_ICONQUESTION;
+    if (icon == LoadIconA(nullptr, MAKEINTRESOURCEA(32516))) return MB_ICONINFORMATION;
+    return 0xFFFFFFFF;
+}
+
+}  // namespace
+
+MessageBoxWatcher::MessageBoxWatcher(const char* caption, int answer)
+    : caption_(caption), answer_(answer), thread_([this] { Run(); }) {}
+
+MessageBoxWatcher::~MessageBoxWatcher() {
+    stop_ = true;
+    thread_.join();
+}
+
+void MessageBoxWatcher::Run() {
+    while (!stop_) {
+        HWND box = nullptr;
+        while ((box = FindWindowExA(nullptr, box, "#32770", caption_.c_str())) != nullptr) {
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                if (std::find(answered_.begin(), answered_.end(), box) != answered_.end()) continue;
+            }
+            if (!IsWindowVisible(box)) continue;
+            Scan scan;
+            EnumChildWindows(box, CollectStatics, reinterpret_cast<LPARAM>(&scan));
+            SeenMessage seen;
+            seen.text = scan.text;
+            seen.icon = IconKind(scan.icon);
+            seen.owner = GetWindow(box, GW_OWNER);
+            GetWindowThreadProcessId(box, &seen.processId);
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                seen_.push_back(seen);
+                answered_.push_back(box);
+            }
+            PostMessageA(box, WM_COMMAND, MAKEWPARAM(answer_, BN_CLICKED), 0);
+        }
+        Sleep(20);
+    }
+}
+
+std::vector<SeenMessage> MessageBoxWatcher::Seen() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return seen_;
+}
+
+bool MessageBoxWatcher::WaitFor(size_t count, DWORD timeoutMs) const {
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < timeoutMs) {
+        if (Seen().size() >= count) return true;
+        Sleep(10);
+    }
+    return false;
+}
+
+}  // namespace testbed
