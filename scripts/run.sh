@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Sets up what is missing, builds both architectures, and runs the product's stand-in desktop under
+# Wine on a virtual X display with a few sample files on it; saves a screenshot to build/desktop.png.
+set -u
+source "$(dirname "$0")/testbed.sh"
+install_packages || exit 1
+build_all || exit 1
+trap stop_all EXIT
+start_display
+make_prefix || exit 1
+start_wineserver
+
+desk="$PLAXEN_DESKTOP_DIR"
+printf 'Quarterly figures\n' > "$desk/Report.txt"
+printf 'Shopping list\n' > "$desk/Notes.txt"
+mkdir -p "$desk/Projects" "$desk/Photos"
+printf '[InternetShortcut]\nURL=about:blank\n' > "$desk/Home page.url"
+
+wine "$BUILD/x64/bin/desktophost.exe" </dev/null >/dev/null 2>&1 &
+host=$!
+sleep 8
+shot="$BUILD/desktop.png"
+/usr/bin/import -display "$DISPLAY" -window root "$shot"
+log "screenshot of the stand-in desktop: $shot"
+log "modules: $BUILD/x64/bin/Plaxen.dll (64-bit shell), $BUILD/x86/bin/Plaxen.dll (32-bit shell)"
+kill "$host" 2>/dev/null
+wait "$host" 2>/dev/null
+exit 0
