@@ -64,8 +64,8 @@ void RunRestoreTiming() {
     InitCommonControlsEx(&icc);
     HWND frame = CreateWindowExA(WS_EX_TOOLWINDOW, "Static", "", WS_POPUP, 0, 0, 3840, 2160, nullptr, nullptr,
                                  nullptr, nullptr);
-    HWND list = CreateWindowExA(0, WC_LISTVIEWA, "", WS_CHILD | WS_VISIBLE | LVS_ICON | LVS_NOSCROLL, 0, 0, 3840,
-                                2160, frame, nullptr, nullptr, nullptr);
+    HWND list = CreateWindowExA(0, WC_LISTVIEWA, "", WS_CHILD | WS_VISIBLE | LVS_ICON | LVS_NOSCROLL, 0, 0,
+                                3840, 2160, frame, nullptr, nullptr, nullptr);
     SHFILEINFOA info = {};
     ListView_SetImageList(list,
                           reinterpret_cast<HIMAGELIST>(SHGetFileInfoA("C:\\", 0, &info, sizeof(info),
@@ -80,7 +80,8 @@ void RunRestoreTiming() {
         SendMessageA(list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item));
     }
     // 1,000 icons in columns of 20, 80 x 100 apart: a full desktop, every icon with a saved spot.
-    for (int i = 0; i < kIcons; ++i) ListView_SetItemPosition32(list, i, 10 + (i / 20) * 80, 10 + (i % 20) * 100);
+    for (int i = 0; i < kIcons; ++i)
+        ListView_SetItemPosition32(list, i, 10 + (i / 20) * 80, 10 + (i % 20) * 100);
     plx::SaveRestorePositions(list, plx::SavePositions, nullptr, TRUE, kProfile);
 
     std::vector<double> full, bare;
@@ -97,8 +98,9 @@ void RunRestoreTiming() {
     std::sort(full.begin(), full.end());
     std::sort(bare.begin(), bare.end());
     const double fullMedian = full[kRounds / 2], bareMedian = bare[kRounds / 2];
-    std::printf("restore of %d icons: %.2f ms; bare messages and reads: %.2f ms; ratio %.3f (target <= 1.3)\n",
-                kIcons, fullMedian * 1e3, bareMedian * 1e3, fullMedian / bareMedian);
+    std::printf(
+        "restore of %d icons: %.2f ms; bare messages and reads: %.2f ms; ratio %.3f (target <= 1.3)\n",
+        kIcons, fullMedian * 1e3, bareMedian * 1e3, fullMedian / bareMedian);
     DestroyWindow(frame);
     plx::DeleteKeyTree(HKEY_CURRENT_USER, plx::kRootKey);
 }

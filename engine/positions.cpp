@@ -26,20 +26,20 @@ struct Slot {
 
 bool SlotForAction(int action, Slot& slot) {
     switch (action) {
-    case SavePositions:
-        slot = {kManualSlot, true, "Cannot create the registry key to save the icon positions."};
-        return true;
-    case SaveStartupPositions:
-        slot = {kStartupSlot, true, "Cannot create the registry key to save the icon positions."};
-        return true;
-    case RestorePositions:
-        slot = {kManualSlot, false, "The icon positions have not been previously saved."};
-        return true;
-    case RestoreStartupPositions:
-        slot = {kStartupSlot, false, "The icon positions have not been saved at the user logon."};
-        return true;
-    default:
-        return false;
+        case SavePositions:
+            slot = {kManualSlot, true, "Cannot create the registry key to save the icon positions."};
+            return true;
+        case SaveStartupPositions:
+            slot = {kStartupSlot, true, "Cannot create the registry key to save the icon positions."};
+            return true;
+        case RestorePositions:
+            slot = {kManualSlot, false, "The icon positions have not been previously saved."};
+            return true;
+        case RestoreStartupPositions:
+            slot = {kStartupSlot, false, "The icon positions have not been saved at the user logon."};
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -178,15 +178,17 @@ void SaveRestorePositions(HWND listView, int action, HWND owner, BOOL quiet, con
 
     if (slot.save) {
         if (SavePass(listView, key.get(), count))
-            ShowActionMessage(owner, quiet,
-                              "Errors occurred when saving the icon positions.\nSome positions have not been saved.",
-                              MB_ICONWARNING);
+            ShowActionMessage(
+                owner, quiet,
+                "Errors occurred when saving the icon positions.\nSome positions have not been saved.",
+                MB_ICONWARNING);
     } else {
         if (RestorePass(listView, key.get(), count))
-            ShowActionMessage(owner, quiet,
-                              "Errors occurred when restoring the icon positions.\nSome positions have not been "
-                              "previously saved.",
-                              MB_ICONWARNING);
+            ShowActionMessage(
+                owner, quiet,
+                "Errors occurred when restoring the icon positions.\nSome positions have not been "
+                "previously saved.",
+                MB_ICONWARNING);
     }
 }
 

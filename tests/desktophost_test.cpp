@@ -31,7 +31,8 @@ std::multiset<std::string> ShellDesktopLabels() {
         plx::unique_cotaskmem child(raw);
         STRRET ret;
         char name[MAX_PATH];
-        if (SUCCEEDED(desktop->GetDisplayNameOf(static_cast<PCUITEMID_CHILD>(child.get()), SHGDN_NORMAL, &ret)) &&
+        if (SUCCEEDED(
+                desktop->GetDisplayNameOf(static_cast<PCUITEMID_CHILD>(child.get()), SHGDN_NORMAL, &ret)) &&
             SUCCEEDED(StrRetToBufA(&ret, static_cast<PCUITEMID_CHILD>(child.get()), name, sizeof(name))))
             labels.insert(name);
     }
@@ -57,7 +58,9 @@ protected:
         host_.Stop();
         testbed::EmptyDesktopFolders();
     }
-    static std::string OnDesktop(const std::string& name) { return testbed::UserDesktopDirectory() + "\\" + name; }
+    static std::string OnDesktop(const std::string& name) {
+        return testbed::UserDesktopDirectory() + "\\" + name;
+    }
 
     testbed::DesktopHostProcess host_;
 };
@@ -96,11 +99,11 @@ TEST_F(DesktopHostTest, FollowsChangesTheShellIsToldOf) {
     // A moved icon keeps its place when the view is refilled.
     SendMessageA(host_.ListView(), LVM_SETITEMPOSITION, alphaIndex, MAKELPARAM(400, 300));
 
-
     const std::string delta = OnDesktop("delta.txt");
     ASSERT_TRUE(testbed::WriteTextFile(delta, "d"));
     SHChangeNotify(SHCNE_CREATE, SHCNF_PATHA | SHCNF_FLUSH, delta.c_str(), nullptr);
-    ASSERT_TRUE(testbed::WaitUntil([&] { return host_.Report(report) && FindStartingWith(report, "delta"); }));
+    ASSERT_TRUE(
+        testbed::WaitUntil([&] { return host_.Report(report) && FindStartingWith(report, "delta"); }));
     EXPECT_EQ(Labels(report), ShellDesktopLabels());
     ASSERT_NE(report.Find(alphaLabel), nullptr);
     EXPECT_EQ(report.Find(alphaLabel)->x, 400);
@@ -108,7 +111,8 @@ TEST_F(DesktopHostTest, FollowsChangesTheShellIsToldOf) {
 
     ASSERT_TRUE(DeleteFileA(delta.c_str()));
     SHChangeNotify(SHCNE_DELETE, SHCNF_PATHA | SHCNF_FLUSH, delta.c_str(), nullptr);
-    EXPECT_TRUE(testbed::WaitUntil([&] { return host_.Report(report) && !FindStartingWith(report, "delta"); }));
+    EXPECT_TRUE(
+        testbed::WaitUntil([&] { return host_.Report(report) && !FindStartingWith(report, "delta"); }));
 }
 
 TEST_F(DesktopHostTest, WorkerFormHoldsTheViewInALaterWorker) {

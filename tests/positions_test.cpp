@@ -42,11 +42,13 @@ protected:
         plx::DeleteKeyTree(HKEY_CURRENT_USER, plx::kRootKey);
         INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_LISTVIEW_CLASSES};
         InitCommonControlsEx(&icc);
-        frame_ = CreateWindowExA(WS_EX_TOOLWINDOW, "Static", "", WS_POPUP | WS_VISIBLE, 0, 0, 1024, 768, nullptr,
-                                 nullptr, nullptr, nullptr);
+        // Kept hidden: without a window manager, Wine waits for every top-level window it maps.
+        frame_ = CreateWindowExA(WS_EX_TOOLWINDOW, "Static", "", WS_POPUP, 0, 0, 1024, 768,
+                                 nullptr, nullptr, nullptr, nullptr);
         ASSERT_NE(frame_, nullptr);
-        list_ = CreateWindowExA(0, WC_LISTVIEWA, "", WS_CHILD | WS_VISIBLE | LVS_ICON | LVS_NOSCROLL | LVS_SHAREIMAGELISTS,
-                                0, 0, 1024, 768, frame_, nullptr, nullptr, nullptr);
+        list_ = CreateWindowExA(0, WC_LISTVIEWA, "",
+                                WS_CHILD | WS_VISIBLE | LVS_ICON | LVS_NOSCROLL | LVS_SHAREIMAGELISTS, 0, 0,
+                                1024, 768, frame_, nullptr, nullptr, nullptr);
         ASSERT_NE(list_, nullptr);
         SHFILEINFOA info = {};
         auto images = reinterpret_cast<HIMAGELIST>(
@@ -67,7 +69,8 @@ protected:
         item.mask = LVIF_TEXT | LVIF_IMAGE;
         item.iItem = ListView_GetItemCount(list_);
         item.pszText = const_cast<char*>(label.c_str());
-        int index = static_cast<int>(SendMessageA(list_, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)));
+        int index =
+            static_cast<int>(SendMessageA(list_, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)));
         // The list view lays out what it has not painted yet; settle before placing.
         UpdateWindow(list_);
         Move(index, x, y);
@@ -95,7 +98,8 @@ protected:
             char name[2048];
             DWORD nameLen = sizeof(name), type = 0, size = 64;
             BYTE data[64];
-            if (RegEnumValueA(key.get(), i, name, &nameLen, nullptr, &type, data, &size) != ERROR_SUCCESS) break;
+            if (RegEnumValueA(key.get(), i, name, &nameLen, nullptr, &type, data, &size) != ERROR_SUCCESS)
+                break;
             values[name] = {type, std::vector<BYTE>(data, data + size)};
         }
         return values;
@@ -119,9 +123,9 @@ protected:
     HWND list_ = nullptr;
 };
 
-#define EXPECT_AT(index, ex, ey)            \
-    do {                                    \
-        POINT p_ = Pos(index);              \
+#define EXPECT_AT(index, ex, ey)                 \
+    do {                                         \
+        POINT p_ = Pos(index);                   \
         EXPECT_EQ(p_.x, ex) << "item " << index; \
         EXPECT_EQ(p_.y, ey) << "item " << index; \
     } while (0)

@@ -25,7 +25,8 @@ protected:
     }
     static void SetRaw(const std::string& path, const char* name, DWORD type, const void* data, DWORD size) {
         unique_hkey key = Create(path);
-        ASSERT_EQ(RegSetValueExA(key.get(), name, 0, type, static_cast<const BYTE*>(data), size), ERROR_SUCCESS);
+        ASSERT_EQ(RegSetValueExA(key.get(), name, 0, type, static_cast<const BYTE*>(data), size),
+                  ERROR_SUCCESS);
     }
     static void MakeProfile(const std::string& name, const char* marker = "Profile") {
         unique_hkey key = Create(plx::ResolutionKeyPath() + "\\" + name);
@@ -107,7 +108,10 @@ TEST_F(RegistryTest, KeyTreesAreDeletedWholeAndOnlyThemselves) {
     const std::string base = std::string(plx::kRootKey) + "\\Tree";
     for (const char* sub : {"\\a\\b\\c", "\\a\\d", "\\e", "\\f\\g"}) Create(base + sub);
     Create(std::string(plx::kRootKey) + "\\TreeSibling");
-    { unique_hkey a = Create(base + "\\a"); plx::WriteNumber(a.get(), "v", 1); }
+    {
+        unique_hkey a = Create(base + "\\a");
+        plx::WriteNumber(a.get(), "v", 1);
+    }
 
     EXPECT_EQ(plx::DeleteKeyTree(HKEY_CURRENT_USER, base), ERROR_SUCCESS);
     EXPECT_FALSE(plx::OpenKeyForReading(HKEY_CURRENT_USER, base));
@@ -122,12 +126,18 @@ TEST_F(RegistryTest, CurrentProfileDefaultsAndIsWrittenBack) {
     EXPECT_EQ(CurrentValue(), "Default");
 
     const std::string resolution = plx::ResolutionKeyPath();
-    { unique_hkey key = Create(resolution); plx::WriteString(key.get(), "CurrentProfile", "Work"); }
+    {
+        unique_hkey key = Create(resolution);
+        plx::WriteString(key.get(), "CurrentProfile", "Work");
+    }
     EXPECT_EQ(plx::GetCurrentProfile(), "Work");
 
     // A name at the limit of its buffer is still a name.
     const std::string longest(259, 'n');
-    { unique_hkey key = Create(resolution); plx::WriteString(key.get(), "CurrentProfile", longest); }
+    {
+        unique_hkey key = Create(resolution);
+        plx::WriteString(key.get(), "CurrentProfile", longest);
+    }
     EXPECT_EQ(plx::GetCurrentProfile(), longest);
 
     // Unusable values read as missing and are replaced, never cut down to another profile's name.
@@ -143,8 +153,10 @@ TEST_F(RegistryTest, CurrentProfileDefaultsAndIsWrittenBack) {
         {REG_SZ, std::string("Work\\Manual\0", 12)},
     };
     for (const Bad& value : bad) {
-        SetRaw(resolution, "CurrentProfile", value.type, value.data.data(), static_cast<DWORD>(value.data.size()));
-        EXPECT_EQ(plx::GetCurrentProfile(), "Default") << "type " << value.type << " size " << value.data.size();
+        SetRaw(resolution, "CurrentProfile", value.type, value.data.data(),
+               static_cast<DWORD>(value.data.size()));
+        EXPECT_EQ(plx::GetCurrentProfile(), "Default")
+            << "type " << value.type << " size " << value.data.size();
         EXPECT_EQ(CurrentValue(), "Default");
     }
 }
@@ -156,18 +168,26 @@ TEST_F(RegistryTest, ProfilesAreMarkedKeysInLstrcmpOrder) {
     MakeProfile("Folder", "Profiles");  // another marker
     const DWORD one = 1;
     SetRaw(plx::ResolutionKeyPath() + "\\Numbered", nullptr, REG_DWORD, &one, 4);
-    { unique_hkey key = Create(plx::ResolutionKeyPath()); plx::WriteString(key.get(), "CurrentProfile", "beta"); }
+    {
+        unique_hkey key = Create(plx::ResolutionKeyPath());
+        plx::WriteString(key.get(), "CurrentProfile", "beta");
+    }
 
     // lstrcmpA sorts by words first, not by character codes.
     EXPECT_EQ(Names(plx::ListProfiles(false, false)),
               (std::vector<std::string>{"Alpha", "beta", "Delta", "gamma", "Upper"}));
     EXPECT_EQ(Names(plx::ListProfiles(false, true)),
               (std::vector<std::string>{"ALPHA", "BETA", "DELTA", "GAMMA", "UPPER"}));
-    EXPECT_EQ(Names(plx::ListProfiles(true, false)), (std::vector<std::string>{"Alpha", "Delta", "gamma", "Upper"}));
+    EXPECT_EQ(Names(plx::ListProfiles(true, false)),
+              (std::vector<std::string>{"Alpha", "Delta", "gamma", "Upper"}));
 
     // The current profile is left out whatever its case.
-    { unique_hkey key = Create(plx::ResolutionKeyPath()); plx::WriteString(key.get(), "CurrentProfile", "ALPHA"); }
-    EXPECT_EQ(Names(plx::ListProfiles(true, true)), (std::vector<std::string>{"BETA", "DELTA", "GAMMA", "UPPER"}));
+    {
+        unique_hkey key = Create(plx::ResolutionKeyPath());
+        plx::WriteString(key.get(), "CurrentProfile", "ALPHA");
+    }
+    EXPECT_EQ(Names(plx::ListProfiles(true, true)),
+              (std::vector<std::string>{"BETA", "DELTA", "GAMMA", "UPPER"}));
 }
 
 TEST_F(RegistryTest, NamesAreComparedAfterUpperCasing) {

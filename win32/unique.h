@@ -39,15 +39,33 @@ private:
     T value_ = Invalid;
 };
 
-struct close_hkey { void operator()(HKEY k) const noexcept { RegCloseKey(k); } };
-struct close_handle { void operator()(HANDLE h) const noexcept { CloseHandle(h); } };
-struct destroy_hicon { void operator()(HICON h) const noexcept { DestroyIcon(h); } };
-struct destroy_hmenu { void operator()(HMENU h) const noexcept { DestroyMenu(h); } };
-struct unhook { void operator()(HHOOK h) const noexcept { UnhookWindowsHookEx(h); } };
-struct delete_gdi { void operator()(HGDIOBJ h) const noexcept { DeleteObject(h); } };
-struct free_library { void operator()(HMODULE h) const noexcept { FreeLibrary(h); } };
-struct destroy_window { void operator()(HWND h) const noexcept { DestroyWindow(h); } };
-struct cotaskmem_free { void operator()(void* p) const noexcept { CoTaskMemFree(p); } };
+struct close_hkey {
+    void operator()(HKEY k) const noexcept { RegCloseKey(k); }
+};
+struct close_handle {
+    void operator()(HANDLE h) const noexcept { CloseHandle(h); }
+};
+struct destroy_hicon {
+    void operator()(HICON h) const noexcept { DestroyIcon(h); }
+};
+struct destroy_hmenu {
+    void operator()(HMENU h) const noexcept { DestroyMenu(h); }
+};
+struct unhook {
+    void operator()(HHOOK h) const noexcept { UnhookWindowsHookEx(h); }
+};
+struct delete_gdi {
+    void operator()(HGDIOBJ h) const noexcept { DeleteObject(h); }
+};
+struct free_library {
+    void operator()(HMODULE h) const noexcept { FreeLibrary(h); }
+};
+struct destroy_window {
+    void operator()(HWND h) const noexcept { DestroyWindow(h); }
+};
+struct cotaskmem_free {
+    void operator()(void* p) const noexcept { CoTaskMemFree(p); }
+};
 
 using unique_hkey = unique_any<HKEY, close_hkey>;
 using unique_handle = unique_any<HANDLE, close_handle>;
@@ -69,8 +87,11 @@ public:
     explicit unique_invalid_handle(HANDLE h) noexcept : h_(h) {}
     unique_invalid_handle(const unique_invalid_handle&) = delete;
     unique_invalid_handle& operator=(const unique_invalid_handle&) = delete;
-    unique_invalid_handle(unique_invalid_handle&& o) noexcept : h_(std::exchange(o.h_, INVALID_HANDLE_VALUE)) {}
-    ~unique_invalid_handle() { if (h_ != INVALID_HANDLE_VALUE) Close()(h_); }
+    unique_invalid_handle(unique_invalid_handle&& o) noexcept
+        : h_(std::exchange(o.h_, INVALID_HANDLE_VALUE)) {}
+    ~unique_invalid_handle() {
+        if (h_ != INVALID_HANDLE_VALUE) Close()(h_);
+    }
     HANDLE get() const noexcept { return h_; }
     explicit operator bool() const noexcept { return h_ != INVALID_HANDLE_VALUE; }
 
@@ -78,7 +99,9 @@ private:
     HANDLE h_ = INVALID_HANDLE_VALUE;
 };
 
-struct close_find { void operator()(HANDLE h) const noexcept { FindClose(h); } };
+struct close_find {
+    void operator()(HANDLE h) const noexcept { FindClose(h); }
+};
 struct close_change_notification {
     void operator()(HANDLE h) const noexcept { FindCloseChangeNotification(h); }
 };
@@ -91,7 +114,9 @@ public:
     select_object(HDC dc, HGDIOBJ obj) noexcept : dc_(dc), prev_(SelectObject(dc, obj)) {}
     select_object(const select_object&) = delete;
     select_object& operator=(const select_object&) = delete;
-    ~select_object() { if (prev_) SelectObject(dc_, prev_); }
+    ~select_object() {
+        if (prev_) SelectObject(dc_, prev_);
+    }
 
 private:
     HDC dc_;
@@ -103,15 +128,27 @@ template <typename T>
 class ComPtr {
 public:
     ComPtr() noexcept = default;
-    ComPtr(const ComPtr& o) noexcept : p_(o.p_) { if (p_) p_->AddRef(); }
+    ComPtr(const ComPtr& o) noexcept : p_(o.p_) {
+        if (p_) p_->AddRef();
+    }
     ComPtr(ComPtr&& o) noexcept : p_(std::exchange(o.p_, nullptr)) {}
-    ComPtr& operator=(ComPtr o) noexcept { std::swap(p_, o.p_); return *this; }
-    ~ComPtr() { if (p_) p_->Release(); }
+    ComPtr& operator=(ComPtr o) noexcept {
+        std::swap(p_, o.p_);
+        return *this;
+    }
+    ~ComPtr() {
+        if (p_) p_->Release();
+    }
     T* get() const noexcept { return p_; }
     T* operator->() const noexcept { return p_; }
     explicit operator bool() const noexcept { return p_ != nullptr; }
-    T** put() noexcept { reset(); return &p_; }
-    void reset() noexcept { if (p_) std::exchange(p_, nullptr)->Release(); }
+    T** put() noexcept {
+        reset();
+        return &p_;
+    }
+    void reset() noexcept {
+        if (p_) std::exchange(p_, nullptr)->Release();
+    }
 
 private:
     T* p_ = nullptr;

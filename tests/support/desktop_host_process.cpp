@@ -78,7 +78,8 @@ void DesktopHostProcess::Stop() {
 bool DesktopHostProcess::Report(HostReport& report) const {
     TempDirectory dir;
     std::string path = dir.path() + "\\report.txt";
-    COPYDATASTRUCT data = {kRequestReport, static_cast<DWORD>(path.size() + 1), const_cast<char*>(path.c_str())};
+    COPYDATASTRUCT data = {kRequestReport, static_cast<DWORD>(path.size() + 1),
+                           const_cast<char*>(path.c_str())};
     DWORD_PTR result = 0;
     if (!SendMessageTimeoutA(progman_, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), SMTO_BLOCK, 10000,
                              &result) ||

@@ -28,7 +28,7 @@ BOOL CALLBACK CollectStatics(HWND child, LPARAM lp) {
 
 UINT IconKind(HICON icon) {
     if (!icon) return 0;
-    if (icon == LoadIconA(nullptr, MAKEINTRESOURCEA(32513))) return MB_ICONERROR;  // IDI_HAND
+    if (icon == LoadIconA(nullptr, MAKEINTRESOURCEA(32513))) return MB_ICONERROR;    // IDI_HAND
     if (icon == LoadIconA(nullptr, MAKEINTRESOURCEA(32515))) return MB_ICONWARNING;  // IDI_EXCLAMATION
     if (icon == LoadIconA(nullptr, MAKEINTRESOURCEA(32514))) return MB_ICONQUESTION;
     if (icon == LoadIconA(nullptr, MAKEINTRESOURCEA(32516))) return MB_ICONINFORMATION;

@@ -12,7 +12,8 @@
 int main(int argc, char** argv) {
     const char* testbed = std::getenv("PLAXEN_TESTBED");
     if (!testbed || std::strcmp(testbed, "1") != 0) {
-        std::fprintf(stderr, "refusing to run outside the test bed (scripts/test.sh sets PLAXEN_TESTBED=1)\n");
+        std::fprintf(stderr,
+                     "refusing to run outside the test bed (scripts/test.sh sets PLAXEN_TESTBED=1)\n");
         return 2;
     }
     // A failed assertion must not wait for somebody to close an error box.

@@ -87,8 +87,8 @@ bool DesktopHost::Create(HINSTANCE instance) {
     const int width = GetSystemMetrics(SM_CXSCREEN);
     const int height = GetSystemMetrics(SM_CYSCREEN);
     const DWORD topStyle = WS_POPUP | WS_CLIPCHILDREN;
-    progman_ = CreateWindowExA(WS_EX_TOOLWINDOW, "Progman", "Program Manager", topStyle, 0, 0, width,
-                               height, nullptr, nullptr, instance, this);
+    progman_ = CreateWindowExA(WS_EX_TOOLWINDOW, "Progman", "Program Manager", topStyle, 0, 0, width, height,
+                               nullptr, nullptr, instance, this);
     if (!progman_) return false;
     HWND viewParent = progman_;
     if (options_.workerForm) {
@@ -101,9 +101,8 @@ bool DesktopHost::Create(HINSTANCE instance) {
         if (!worker_ || !emptyWorker_) return false;
         viewParent = worker_;
     }
-    defView_ = CreateWindowExA(0, "SHELLDLL_DefView", "",
-                               WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0, width, height, viewParent,
-                               nullptr, instance, this);
+    defView_ = CreateWindowExA(0, "SHELLDLL_DefView", "", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0,
+                               width, height, viewParent, nullptr, instance, this);
     if (!defView_) return false;
     DWORD listStyle = WS_CHILD | WS_VISIBLE | LVS_ICON | LVS_SHAREIMAGELISTS | LVS_EDITLABELS;
     if (options_.autoArrange) listStyle |= LVS_AUTOARRANGE;
@@ -140,8 +139,8 @@ void DesktopHost::RegisterShellNotify() {
     if (FAILED(SHGetSpecialFolderLocation(nullptr, CSIDL_DESKTOP, &raw))) return;
     plx::unique_cotaskmem desktop(raw);
     SHChangeNotifyEntry entry = {static_cast<PCIDLIST_ABSOLUTE>(desktop.get()), FALSE};
-    notifyId_ = SHChangeNotifyRegister(progman_, SHCNRF_ShellLevel | SHCNRF_InterruptLevel,
-                                       SHCNE_ALLEVENTS, kShellNotifyMessage, 1, &entry);
+    notifyId_ = SHChangeNotifyRegister(progman_, SHCNRF_ShellLevel | SHCNRF_InterruptLevel, SHCNE_ALLEVENTS,
+                                       kShellNotifyMessage, 1, &entry);
 }
 
 void DesktopHost::ScheduleRefill() { SetTimer(progman_, kRefillTimer, 50, nullptr); }
@@ -235,29 +234,30 @@ LRESULT CALLBACK DesktopHost::ViewProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp
 
 LRESULT DesktopHost::HandleTop(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
-    case kShellNotifyMessage:
-        ScheduleRefill();
-        return 0;
-    case WM_TIMER:
-        if (wp == kRefillTimer) {
-            KillTimer(hwnd, kRefillTimer);
-            Refill();
+        case kShellNotifyMessage:
+            ScheduleRefill();
             return 0;
+        case WM_TIMER:
+            if (wp == kRefillTimer) {
+                KillTimer(hwnd, kRefillTimer);
+                Refill();
+                return 0;
+            }
+            break;
+        case WM_DISPLAYCHANGE:
+            if (hwnd == progman_) Layout();
+            return 0;
+        case WM_COPYDATA: {
+            auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lp);
+            if (hwnd != progman_ || !data || data->dwData != kRequestReport || data->cbData == 0)
+                return FALSE;
+            std::string path(static_cast<const char*>(data->lpData), data->cbData);
+            path.resize(strnlen(path.c_str(), path.size()));
+            return WriteReport(path.c_str()) ? TRUE : FALSE;
         }
-        break;
-    case WM_DISPLAYCHANGE:
-        if (hwnd == progman_) Layout();
-        return 0;
-    case WM_COPYDATA: {
-        auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lp);
-        if (hwnd != progman_ || !data || data->dwData != kRequestReport || data->cbData == 0) return FALSE;
-        std::string path(static_cast<const char*>(data->lpData), data->cbData);
-        path.resize(strnlen(path.c_str(), path.size()));
-        return WriteReport(path.c_str()) ? TRUE : FALSE;
-    }
-    case WM_CLOSE:
-        if (hwnd == progman_) PostQuitMessage(0);
-        return 0;
+        case WM_CLOSE:
+            if (hwnd == progman_) PostQuitMessage(0);
+            return 0;
     }
     return DefWindowProcA(hwnd, msg, wp, lp);
 }

@@ -21,11 +21,16 @@ desktophost::Options ParseOptions() {
     desktophost::Options options;
     for (int i = 1; i < __argc; ++i) {
         const char* arg = __argv[i];
-        if (!std::strcmp(arg, "--worker")) options.workerForm = true;
-        else if (!std::strcmp(arg, "--autoarrange")) options.autoArrange = true;
-        else if (!std::strcmp(arg, "--snap")) options.snapToGrid = true;
-        else if (!std::strcmp(arg, "--empty")) options.noItems = true;
-        else if (!std::strcmp(arg, "--probe")) options.exitAtOnce = true;
+        if (!std::strcmp(arg, "--worker"))
+            options.workerForm = true;
+        else if (!std::strcmp(arg, "--autoarrange"))
+            options.autoArrange = true;
+        else if (!std::strcmp(arg, "--snap"))
+            options.snapToGrid = true;
+        else if (!std::strcmp(arg, "--empty"))
+            options.noItems = true;
+        else if (!std::strcmp(arg, "--probe"))
+            options.exitAtOnce = true;
     }
     return options;
 }
