@@ -3,12 +3,7 @@
 # Wine on a virtual X display with a few sample files on it; saves a screenshot to build/desktop.png.
 set -u
 source "$(dirname "$0")/testbed.sh"
-install_packages || exit 1
-build_all || exit 1
-trap stop_all EXIT
-start_display
-make_prefix || exit 1
-start_wineserver
+prepare_testbed || exit 1
 
 desk="$PLAXEN_DESKTOP_DIR"
 printf 'Quarterly figures\n' > "$desk/Report.txt"

@@ -116,3 +116,14 @@ stop_all() {
         XVFB_PID=
     fi
 }
+
+# Everything a run needs, in order: packages, both builds, a display, the prefix, the wineserver.
+# Stops what it started when the calling script exits.
+prepare_testbed() {
+    install_packages || return 1
+    build_all || return 1
+    trap stop_all EXIT
+    start_display
+    make_prefix || return 1
+    start_wineserver
+}
