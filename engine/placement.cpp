@@ -149,8 +149,8 @@ bool OverlapsAny(const RECT& rect, const PlacementList& list) {
     return false;
 }
 
-// The design tests the left and top edges against 0, the origin GetClientRect always reports; the
-// client's own edges say the same there and keep the sweep inside any other rectangle too.
+// The sweep turns at the client's left and top edges, which are 0 for any rectangle from GetClientRect;
+// testing the edges themselves keeps the sweep inside a client placed anywhere else too.
 void StepPlacement(PlacementRecord& record, const RECT& client) {
     if (record.moveRight) {
         Shift(record, 1, 0);

@@ -336,13 +336,14 @@ TEST(WalkStepBoundTest, NothingNewHappensAfterTheBound) {
         const LONG spanX = std::max(client.right, start.bounds.right) - originX + 3;
         const LONG spanY = std::max(client.bottom, start.bounds.bottom) - originY + 3;
         std::vector<bool> seen(static_cast<std::size_t>(spanX) * spanY);
-        const auto cell = [&](const PlacementRecord& r) {
+        const auto cell = [&](const PlacementRecord& r) -> std::size_t {
             const LONG x = r.bounds.left - originX, y = r.bounds.top - originY;
             if (x < 0 || x >= spanX || y < 0 || y >= spanY) {
                 ADD_FAILURE() << "the walk left the area around client and start: " << x << "," << y;
-                return std::size_t{0};
+                return 0;
             }
-            return static_cast<std::size_t>(y) * spanX + x;
+            return static_cast<std::size_t>(y) * static_cast<std::size_t>(spanX) +
+                   static_cast<std::size_t>(x);
         };
         const auto atStart = [&](const PlacementRecord& r) {
             return r.position.x == start.position.x && r.position.y == start.position.y;
