@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "engine/actions.h"
 #include "engine/placement.h"
@@ -144,13 +145,17 @@ bool RestorePass(HWND listView, HKEY slot, int count) {
     }
     if (unplaced.empty()) return failed;
 
-    // New icons must not end up under restored ones: walk each to a free spot.
+    // New icons must not end up under restored ones: walk each to a free spot. When no spot is
+    // left the pass ends, and the icons not yet handled stay where they are.
     for (PlacementRecord& record : placed) record.bounds = ReadBounds(listView, record.index);
-    for (PlacementRecord& record : unplaced) {
-        const WalkResult result = WalkToFreeSpot(record, placed, client);
-        if (result == WalkResult::PassEnded) break;  // no free spot left: the rest stay where they are
-        if (result == WalkResult::Moved) MoveItem(listView, record.index, record.position);
-        placed.push_back(record);
+    std::vector<POINT> starts;
+    starts.reserve(unplaced.size());
+    for (const PlacementRecord& record : unplaced) starts.push_back(record.position);
+    const size_t handled = PlaceUnplaced(unplaced, placed, client);
+    for (size_t i = 0; i < handled; ++i) {
+        const PlacementRecord& record = unplaced[i];
+        if (record.position.x != starts[i].x || record.position.y != starts[i].y)
+            MoveItem(listView, record.index, record.position);
     }
     return failed;
 }

@@ -1,0 +1,369 @@
+// The free-spot walk of a restore: the one-pixel serpentine step, the reference walk built from it, and
+// the fast walk, which must end every walk in exactly the record the reference walk ends in.
+#include "engine/placement.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using plx::PlacementList;
+using plx::PlacementRecord;
+using plx::WalkResult;
+
+// An icon whose bounds start at (left, top); its position sits inside the bounds, as a list view's does.
+PlacementRecord Icon(int left, int top, int width, int height, int index = 0) {
+    PlacementRecord record;
+    record.index = index;
+    record.bounds = {left, top, left + width, top + height};
+    record.position = {left + 3, top + 2};
+    return record;
+}
+
+::testing::AssertionResult SameRecord(const PlacementRecord& a, const PlacementRecord& b) {
+    if (a.index == b.index && a.position.x == b.position.x && a.position.y == b.position.y &&
+        EqualRect(&a.bounds, &b.bounds) && a.moveRight == b.moveRight && a.moveDown == b.moveDown &&
+        a.wrapped == b.wrapped) {
+        return ::testing::AssertionSuccess();
+    }
+    const auto text = [](const PlacementRecord& r) {
+        char buffer[160];
+        wsprintfA(buffer, "#%d at (%ld,%ld) bounds (%ld,%ld,%ld,%ld) right %d down %d wrapped %d", r.index,
+                  r.position.x, r.position.y, r.bounds.left, r.bounds.top, r.bounds.right, r.bounds.bottom,
+                  r.moveRight, r.moveDown, r.wrapped);
+        return std::string(buffer);
+    };
+    return ::testing::AssertionFailure() << text(a) << " vs " << text(b);
+}
+
+// ---------------------------------------------------------------------------------------------------
+// OverlapsAny
+
+TEST(OverlapsAnyTest, FollowsIntersectRect) {
+    const PlacementList placed = {Icon(10, 10, 10, 10), Icon(100, 100, 5, 5)};
+    // Sharing an edge or a corner is not overlapping.
+    EXPECT_FALSE(plx::OverlapsAny({20, 10, 30, 20}, placed));
+    EXPECT_FALSE(plx::OverlapsAny({0, 10, 10, 20}, placed));
+    EXPECT_FALSE(plx::OverlapsAny({10, 20, 20, 30}, placed));
+    EXPECT_FALSE(plx::OverlapsAny({20, 20, 30, 30}, placed));
+    // One pixel in common is.
+    EXPECT_TRUE(plx::OverlapsAny({19, 19, 29, 29}, placed));
+    EXPECT_TRUE(plx::OverlapsAny({0, 0, 11, 11}, placed));
+    // A later record counts as much as the first.
+    EXPECT_TRUE(plx::OverlapsAny({102, 102, 103, 103}, placed));
+    // Empty and inverted rectangles never overlap, on either side.
+    EXPECT_FALSE(plx::OverlapsAny({12, 12, 12, 18}, placed));
+    EXPECT_FALSE(plx::OverlapsAny({18, 12, 12, 18}, placed));
+    EXPECT_FALSE(plx::OverlapsAny({0, 0, 50, 50}, {Icon(5, 5, 0, 10), Icon(20, 20, 10, -5)}));
+    EXPECT_FALSE(plx::OverlapsAny({0, 0, 50, 50}, {}));
+}
+
+// ---------------------------------------------------------------------------------------------------
+// StepPlacement
+
+TEST(StepPlacementTest, MovesRightFirstAndTurnsDownAtTheRightEdge) {
+    const RECT client = {0, 0, 100, 60};
+    PlacementRecord record = Icon(50, 20, 10, 10);
+    plx::StepPlacement(record, client);
+    EXPECT_TRUE(SameRecord(record, Icon(51, 20, 10, 10)));
+
+    record = Icon(90, 20, 10, 10);  // right edge on the client's
+    plx::StepPlacement(record, client);
+    PlacementRecord expected = Icon(90, 21, 10, 10);
+    expected.moveRight = 0;
+    EXPECT_TRUE(SameRecord(record, expected));
+    plx::StepPlacement(record, client);  // and sweeps back left
+    expected = Icon(89, 21, 10, 10);
+    expected.moveRight = 0;
+    EXPECT_TRUE(SameRecord(record, expected));
+}
+
+TEST(StepPlacementTest, TurnsAtTheLeftEdgeAndBouncesAtBottomAndTop) {
+    const RECT client = {0, 0, 100, 60};
+    PlacementRecord record = Icon(0, 20, 10, 10);
+    record.moveRight = 0;
+    plx::StepPlacement(record, client);
+    PlacementRecord expected = Icon(0, 21, 10, 10);
+    EXPECT_TRUE(SameRecord(record, expected));
+
+    // At the bottom the vertical move goes one pixel up instead and the sweep heads upwards.
+    record = Icon(90, 50, 10, 10);
+    plx::StepPlacement(record, client);
+    expected = Icon(90, 49, 10, 10);
+    expected.moveRight = 0;
+    expected.moveDown = 0;
+    EXPECT_TRUE(SameRecord(record, expected));
+
+    // At the top it goes one pixel down and heads downwards again.
+    record = Icon(0, 0, 10, 10);
+    record.moveRight = 0;
+    record.moveDown = 0;
+    plx::StepPlacement(record, client);
+    EXPECT_TRUE(SameRecord(record, Icon(0, 1, 10, 10)));
+}
+
+TEST(StepPlacementTest, SweepsRowsDownThenUpBetweenTheEdges) {
+    // Tops reachable: 0..4. The rows of the sweep zigzag between them, each row run to an edge.
+    const RECT client = {0, 0, 10, 6};
+    PlacementRecord record = Icon(0, 0, 4, 2);
+    std::vector<LONG> rows = {record.bounds.top};
+    for (int step = 0; step < 7 * 10; ++step) {
+        const LONG top = record.bounds.top;
+        plx::StepPlacement(record, client);
+        if (record.bounds.top != top) {
+            rows.push_back(record.bounds.top);
+            // Every turn happens at an edge, after a full run: 6 shifts plus the turn.
+            EXPECT_TRUE(record.bounds.left == 0 || record.bounds.right == 10);
+            EXPECT_EQ(step % 7, 6);
+        }
+    }
+    EXPECT_EQ(rows, (std::vector<LONG>{0, 1, 2, 3, 4, 3, 2, 1, 0, 1, 2}));
+    EXPECT_EQ(record.position.x - record.bounds.left, 3);
+    EXPECT_EQ(record.position.y - record.bounds.top, 2);
+}
+
+// ---------------------------------------------------------------------------------------------------
+// The walks on hand-made desktops; each case holds for both.
+
+struct Walk {
+    const char* name;
+    plx::WalkFunction walk;
+};
+const Walk kWalks[] = {{"fast", plx::WalkToFreeSpot}, {"pixel", plx::WalkToFreeSpotByPixels}};
+
+TEST(WalkTest, AnIconOverNothingStaysWithFreshFlags) {
+    for (const Walk& w : kWalks) {
+        SCOPED_TRACE(w.name);
+        PlacementRecord record = Icon(40, 40, 20, 20);
+        record.moveRight = 0;
+        record.moveDown = 0;
+        record.wrapped = 1;
+        EXPECT_EQ(w.walk(record, {Icon(60, 40, 20, 20)}, {0, 0, 200, 200}), WalkResult::Stayed);
+        EXPECT_TRUE(SameRecord(record, Icon(40, 40, 20, 20)));
+    }
+}
+
+TEST(WalkTest, MovesRightAlongItsRowUntilItOnlyTouches) {
+    for (const Walk& w : kWalks) {
+        SCOPED_TRACE(w.name);
+        PlacementRecord record = Icon(10, 10, 20, 20);
+        EXPECT_EQ(w.walk(record, {Icon(0, 0, 40, 40), Icon(45, 0, 10, 10)}, {0, 0, 200, 200}),
+                  WalkResult::Moved);
+        EXPECT_TRUE(SameRecord(record, Icon(40, 10, 20, 20)));
+    }
+}
+
+TEST(WalkTest, AtTheRightEdgeGoesOneDownAndSweepsLeft) {
+    for (const Walk& w : kWalks) {
+        SCOPED_TRACE(w.name);
+        PlacementRecord record = Icon(40, 5, 20, 20);
+        EXPECT_EQ(w.walk(record, {Icon(30, 0, 70, 30)}, {0, 0, 100, 100}), WalkResult::Moved);
+        PlacementRecord expected = Icon(10, 6, 20, 20);
+        expected.moveRight = 0;
+        EXPECT_TRUE(SameRecord(record, expected));
+    }
+}
+
+TEST(WalkTest, BouncesAtTheBottomAndFindsASpotAboveItsStart) {
+    // Only the top row is free; the start is below it, so the sweep goes down, bounces and comes up.
+    for (const Walk& w : kWalks) {
+        SCOPED_TRACE(w.name);
+        PlacementRecord record = Icon(5, 20, 10, 10);
+        EXPECT_EQ(w.walk(record, {Icon(0, 10, 60, 30)}, {0, 0, 60, 40}), WalkResult::Moved);
+        EXPECT_EQ(record.bounds.top, 0);
+        EXPECT_EQ(record.moveDown, 0);
+        EXPECT_EQ(record.wrapped, 1);  // it passed its start on the way up
+    }
+}
+
+TEST(WalkTest, AFullDesktopEndsThePassWithTheIconBackAtItsStart) {
+    const RECT client = {0, 0, 120, 90};
+    const PlacementList placed = {Icon(0, 0, 60, 90), Icon(50, 0, 70, 45), Icon(50, 40, 70, 50)};
+    for (const Walk& w : kWalks) {
+        SCOPED_TRACE(w.name);
+        PlacementRecord record = Icon(30, 30, 25, 25);
+        EXPECT_EQ(w.walk(record, placed, client), WalkResult::PassEnded);
+        EXPECT_EQ(record.bounds.left, 30);
+        EXPECT_EQ(record.bounds.top, 30);
+        EXPECT_EQ(record.position.x, 33);
+        EXPECT_EQ(record.wrapped, 1);
+        // An icon sticking out never meets its start again; its walk ends at the step bound.
+        for (const PlacementRecord& out :
+             {Icon(-10, 30, 25, 25), Icon(100, 80, 25, 25), Icon(30, -5, 25, 25), Icon(-20, -20, 200, 200)}) {
+            record = out;
+            EXPECT_EQ(w.walk(record, placed, client), WalkResult::PassEnded);
+            EXPECT_TRUE(EqualRect(&record.bounds, &out.bounds));
+            EXPECT_EQ(record.position.y, out.position.y);
+        }
+    }
+}
+
+TEST(WalkTest, TheSecondPassStopsAtTheFirstIconWithoutASpot) {
+    // Room for exactly one more icon: the second new one finds none, and the third is not walked.
+    const RECT client = {0, 0, 100, 50};
+    PlacementList placed = {Icon(0, 0, 50, 50)};
+    PlacementList unplaced = {Icon(10, 10, 50, 50, 1), Icon(20, 0, 50, 50, 2), Icon(0, 0, 10, 10, 3)};
+    EXPECT_EQ(plx::PlaceUnplaced(unplaced, placed, client), 1u);
+    ASSERT_EQ(placed.size(), 2u);
+    EXPECT_EQ(placed[1].index, 1);
+    EXPECT_EQ(placed[1].bounds.left, 50);
+    EXPECT_EQ(unplaced[1].bounds.left, 20);
+    EXPECT_TRUE(SameRecord(unplaced[2], Icon(0, 0, 10, 10, 3)));
+}
+
+// ---------------------------------------------------------------------------------------------------
+// The fast walk against the pixel walk on generated desktops.
+
+class Desktops {
+public:
+    explicit Desktops(unsigned seed) : random_(seed) {}
+
+    int Between(int low, int high) { return std::uniform_int_distribution<int>(low, high)(random_); }
+    bool Chance(int percent) { return Between(1, 100) <= percent; }
+
+    // Small clients keep the pixel walk quick; some are not at the origin.
+    RECT Client() {
+        const int left = Chance(15) ? Between(-30, 30) : 0;
+        const int top = Chance(15) ? Between(-30, 30) : 0;
+        return {left, top, left + Between(40, 200), top + Between(40, 160)};
+    }
+
+    // An icon of a usual or odd size anywhere around the client, sticking out on any side at times.
+    PlacementRecord AnyIcon(const RECT& client, int index) {
+        const int width = Chance(5) ? Between(1, 260) : Between(8, 50);
+        const int height = Chance(5) ? Between(1, 200) : Between(8, 50);
+        const int left = Between(client.left - width - 10, client.right + 10);
+        const int top = Between(client.top - height - 10, client.bottom + 10);
+        return Icon(left, top, width, height, index);
+    }
+
+    PlacementList Placed(const RECT& client) {
+        PlacementList placed;
+        if (Chance(30)) {
+            // Tiles covering the whole client: no free spot for anything.
+            const int tileWidth = Between(15, 60), tileHeight = Between(15, 60);
+            for (int y = client.top; y < client.bottom; y += tileHeight) {
+                for (int x = client.left; x < client.right; x += tileWidth) {
+                    placed.push_back(Icon(x, y, tileWidth, tileHeight, static_cast<int>(placed.size())));
+                }
+            }
+        }
+        const int more = Between(0, 25);
+        for (int i = 0; i < more; ++i) placed.push_back(AnyIcon(client, static_cast<int>(placed.size())));
+        // Now and then a record with empty bounds, which nothing overlaps.
+        if (Chance(10)) placed.push_back(Icon(client.left + 5, client.top + 5, 0, 20, -1));
+        return placed;
+    }
+
+private:
+    std::mt19937 random_;
+};
+
+TEST(FastWalkTest, EndsEveryWalkInTheRecordOfThePixelWalk) {
+    Desktops desktops(20240611);
+    int results[3] = {};
+    for (int round = 0; round < 2500; ++round) {
+        const RECT client = desktops.Client();
+        const PlacementList placed = desktops.Placed(client);
+        PlacementRecord fast = desktops.AnyIcon(client, 1000);
+        // Most new icons are dropped onto a placed one, where a walk is needed.
+        if (!placed.empty() && desktops.Chance(70)) {
+            const RECT& target = placed[desktops.Between(0, static_cast<int>(placed.size()) - 1)].bounds;
+            fast = Icon(target.left + desktops.Between(-5, 5), target.top + desktops.Between(-5, 5),
+                        fast.bounds.right - fast.bounds.left, fast.bounds.bottom - fast.bounds.top, 1000);
+        }
+        PlacementRecord pixel = fast;
+        const WalkResult fastResult = plx::WalkToFreeSpot(fast, placed, client);
+        const WalkResult pixelResult = plx::WalkToFreeSpotByPixels(pixel, placed, client);
+        ASSERT_EQ(fastResult, pixelResult) << "round " << round;
+        ASSERT_TRUE(SameRecord(fast, pixel)) << "round " << round;
+        ++results[static_cast<int>(pixelResult)];
+    }
+    // The generated desktops must exercise every ending, or the comparison proves little.
+    EXPECT_GT(results[static_cast<int>(WalkResult::Stayed)], 100);
+    EXPECT_GT(results[static_cast<int>(WalkResult::Moved)], 800);
+    EXPECT_GT(results[static_cast<int>(WalkResult::PassEnded)], 200);
+}
+
+TEST(FastWalkTest, AWholeSecondPassEndsInThePositionsOfThePixelWalk) {
+    Desktops desktops(7);
+    int endedEarly = 0;
+    for (int round = 0; round < 300; ++round) {
+        const RECT client = desktops.Client();
+        const PlacementList placed = desktops.Placed(client);
+        PlacementList unplaced;
+        const int count = desktops.Between(1, 12);
+        for (int i = 0; i < count; ++i) unplaced.push_back(desktops.AnyIcon(client, 100 + i));
+
+        PlacementList fastPlaced = placed, pixelPlaced = placed;
+        PlacementList fastUnplaced = unplaced, pixelUnplaced = unplaced;
+        const std::size_t fastDone =
+            plx::PlaceUnplaced(fastUnplaced, fastPlaced, client, plx::WalkToFreeSpot);
+        const std::size_t pixelDone =
+            plx::PlaceUnplaced(pixelUnplaced, pixelPlaced, client, plx::WalkToFreeSpotByPixels);
+        ASSERT_EQ(fastDone, pixelDone) << "round " << round;
+        ASSERT_EQ(fastPlaced.size(), pixelPlaced.size());
+        for (std::size_t i = 0; i < fastUnplaced.size(); ++i) {
+            ASSERT_TRUE(SameRecord(fastUnplaced[i], pixelUnplaced[i])) << "round " << round << " icon " << i;
+        }
+        for (std::size_t i = 0; i < fastPlaced.size(); ++i) {
+            ASSERT_TRUE(SameRecord(fastPlaced[i], pixelPlaced[i])) << "round " << round << " placed " << i;
+        }
+        if (pixelDone < unplaced.size()) ++endedEarly;
+    }
+    EXPECT_GT(endedEarly, 20);
+}
+
+// ---------------------------------------------------------------------------------------------------
+// The step bound: past it a walk only revisits positions it has already tested, so ending it there
+// loses no free spot and no return to the start.
+
+TEST(WalkStepBoundTest, NothingNewHappensAfterTheBound) {
+    Desktops desktops(99);
+    for (int round = 0; round < 150; ++round) {
+        const RECT client = {0, 0, desktops.Between(5, 50), desktops.Between(5, 40)};
+        const PlacementRecord start = desktops.AnyIcon(client, 0);
+        const unsigned long long bound = plx::WalkStepBound(start.bounds, client);
+
+        // Positions are bounds corners within the span of client and start, a bit widened.
+        const LONG originX = std::min(client.left, start.bounds.left) - 2;
+        const LONG originY = std::min(client.top, start.bounds.top) - 2;
+        const LONG spanX = std::max(client.right, start.bounds.right) - originX + 3;
+        const LONG spanY = std::max(client.bottom, start.bounds.bottom) - originY + 3;
+        std::vector<bool> seen(static_cast<std::size_t>(spanX) * spanY);
+        const auto cell = [&](const PlacementRecord& r) -> std::size_t {
+            const LONG x = r.bounds.left - originX, y = r.bounds.top - originY;
+            if (x < 0 || x >= spanX || y < 0 || y >= spanY) {
+                ADD_FAILURE() << "the walk left the area around client and start: " << x << "," << y;
+                return 0;
+            }
+            return static_cast<std::size_t>(y) * static_cast<std::size_t>(spanX) +
+                   static_cast<std::size_t>(x);
+        };
+        const auto atStart = [&](const PlacementRecord& r) {
+            return r.position.x == start.position.x && r.position.y == start.position.y;
+        };
+
+        PlacementRecord record = start;
+        int returns = 0;
+        for (unsigned long long step = 0; step < bound; ++step) {
+            plx::StepPlacement(record, client);
+            seen[cell(record)] = true;
+            if (atStart(record)) ++returns;
+        }
+        for (unsigned long long step = 0; step < bound; ++step) {
+            plx::StepPlacement(record, client);
+            ASSERT_TRUE(seen[cell(record)]) << "round " << round << ": new position after the bound";
+            if (atStart(record)) {
+                ASSERT_GE(returns, 2) << "round " << round << ": return to the start after the bound";
+            }
+        }
+    }
+}
+
+}  // namespace
