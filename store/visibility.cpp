@@ -99,7 +99,9 @@ bool EnsureStoreDirectory(const std::string& base, const std::string& chain) {
             continue;
         }
         soFar += remainder.substr(0, i + 1);
-        if (!Exists(soFar) && !CreateDirectoryA(soFar.c_str(), nullptr)) return false;
+        // Asked with its trailing backslash, a file would not be found; a file standing where a
+        // directory belongs counts as existing, and the move that follows is refused instead.
+        if (!Exists(soFar.substr(0, soFar.size() - 1)) && !CreateDirectoryA(soFar.c_str(), nullptr)) return false;
         remainder.erase(0, i + 1);
     }
     return true;
