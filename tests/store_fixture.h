@@ -3,6 +3,7 @@
 #pragma once
 
 #include <windows.h>
+#include <commctrl.h>
 
 #include <string>
 
@@ -34,6 +35,7 @@ protected:
         ASSERT_EQ(plx::HiddenStoreDirectory(), store_);
     }
     void TearDown() override {
+        frame_.reset();
         plx::SetModuleInstance(nullptr);
         module_.reset();
         testbed::EmptyDesktopFolders();
@@ -67,12 +69,28 @@ protected:
             HKEY_CURRENT_USER, std::string(plx::kHiddenItemsKey) + "\\" + plx::ItemKeyName(desktopPath)));
     }
 
+    // A list view of this process to stand for the desktop's: the profile operations save and
+    // restore icon positions in it.
+    HWND MakeListView() {
+        INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_LISTVIEW_CLASSES};
+        InitCommonControlsEx(&icc);
+        frame_.reset(CreateWindowExA(WS_EX_TOOLWINDOW, "Static", "", WS_POPUP | WS_VISIBLE, 0, 0, 640, 480, nullptr,
+                                     nullptr, nullptr, nullptr));
+        return CreateWindowExA(0, WC_LISTVIEWA, "", WS_CHILD | WS_VISIBLE | LVS_ICON | LVS_NOSCROLL, 0, 0, 640, 480,
+                               frame_.get(), nullptr, nullptr, nullptr);
+    }
+    static void SetCurrentProfile(const std::string& name) {
+        plx::unique_hkey key = plx::CreateKey(HKEY_CURRENT_USER, plx::ResolutionKeyPath());
+        plx::WriteString(key.get(), plx::kCurrentProfileValue, name);
+    }
+
     std::string userDesktop_;
     std::string commonDesktop_;
     std::string store_;
     // Declared before the module, so the copy is unloaded before its directory goes.
     testbed::TempDirectory moduleDir_;
     plx::unique_hmodule module_;
+    plx::unique_hwnd frame_;
 };
 
 }  // namespace storetest
