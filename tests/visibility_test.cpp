@@ -183,6 +183,28 @@ TEST_F(VisibilityTest, HideIsUndoneWhenItsEntryCannotBeWritten) {
     EXPECT_FALSE(HasHiddenEntry(item.DesktopPath));
 }
 
+TEST_F(VisibilityTest, FileHeldOpenWithoutDeleteSharingStaysWhereItIs) {
+    const std::string path = OnDesktop("open.txt");
+    Write(path, "open");
+    DesktopItem item = Item(path, 1, false);
+    {
+        plx::unique_handle held(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                            FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_NE(held.get(), INVALID_HANDLE_VALUE);
+        EXPECT_EQ(Apply(item), VisibilityOutcome::HideFailedAtMove);
+        EXPECT_EQ(testbed::ReadTextFile(path), "open");
+        EXPECT_FALSE(Exists(InStore(path)));
+        EXPECT_FALSE(HasHiddenEntry(path));
+    }
+    ASSERT_EQ(Apply(item), VisibilityOutcome::Hidden);
+    plx::unique_handle held(CreateFileA(item.Path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    item.Visible = true;
+    EXPECT_EQ(Apply(item), VisibilityOutcome::ShowFailed);
+    EXPECT_EQ(testbed::ReadTextFile(InStore(path)), "open");
+    EXPECT_TRUE(HasHiddenEntry(path));
+}
+
 TEST_F(VisibilityTest, PathsThatLeaveTheirFoldersAreNeverMoved) {
     // A forged HiddenItems entry whose desktop path climbs out of the desktop: its store path climbs
     // out of the store to a file beside the module.
