@@ -61,8 +61,11 @@ VisibilityOutcome ApplyItemVisibility(DesktopItem& item, const std::string& stor
 }
 
 VisibilityOutcome ShowItem(DesktopItem& item, HKEY hiddenItems) {
-    // Both paths come from the registry; a damaged entry must not lead a move anywhere else.
+    // Both paths come from the registry or from a caller's list; a damaged entry must not lead a move
+    // anywhere else, and only a file at the item's own place in the store is ever taken out of it.
     if (!IsPlainFullPath(item.DesktopPath) || !IsPlainFullPath(item.Path)) return VisibilityOutcome::ShowFailed;
+    const std::string store = HiddenStoreDirectory();
+    if (store.empty() || item.Path != StorePathFor(store, item.DesktopPath)) return VisibilityOutcome::ShowFailed;
     if (!MovePath(item.Path, item.DesktopPath, kShowFlags)) return VisibilityOutcome::ShowFailed;
     DeleteKeyTree(hiddenItems, ItemKeyName(item.DesktopPath));
     item.Path = item.DesktopPath;

@@ -223,6 +223,14 @@ TEST_F(VisibilityTest, PathsThatLeaveTheirFoldersAreNeverMoved) {
     EXPECT_EQ(Apply(listed[0]), VisibilityOutcome::ShowFailed);
     EXPECT_EQ(testbed::ReadTextFile(moduleDir_.path() + "\\victim.txt"), "beside the module");
 
+    // Only a file at the item's own place in the store comes out of it.
+    Write(moduleDir_.path() + "\\elsewhere.txt", "elsewhere");
+    DesktopItem misplaced = Item(OnDesktop("elsewhere.txt"), 3, true);
+    misplaced.Path = moduleDir_.path() + "\\elsewhere.txt";
+    EXPECT_EQ(Apply(misplaced), VisibilityOutcome::ShowFailed);
+    EXPECT_FALSE(Exists(OnDesktop("elsewhere.txt")));
+    EXPECT_EQ(testbed::ReadTextFile(misplaced.Path), "elsewhere");
+
     // A catalogue path with ".." is not hidden either.
     Write(OnDesktop("c.txt"), "c");
     DesktopItem climbing = Item(OnDesktop("sub\\..\\c.txt"), 2, false);
