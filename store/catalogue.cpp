@@ -29,25 +29,25 @@ std::string ReplaceCharacter(const std::string& text, char from, char to, UINT c
 // The shell hands names back in one of three forms.
 bool StrRetToString(STRRET& value, LPCITEMIDLIST pidl, std::string& out) {
     switch (value.uType) {
-    case STRRET_WSTR: {
-        if (!value.pOleStr) return false;
-        unique_cotaskmem owned(value.pOleStr);
-        const int bytes = WideCharToMultiByte(CP_ACP, 0, value.pOleStr, -1, nullptr, 0, nullptr, nullptr);
-        if (bytes <= 0) return false;
-        std::string text(static_cast<size_t>(bytes), '\0');
-        WideCharToMultiByte(CP_ACP, 0, value.pOleStr, -1, &text[0], bytes, nullptr, nullptr);
-        text.resize(static_cast<size_t>(bytes) - 1);
-        out = std::move(text);
-        return true;
-    }
-    case STRRET_OFFSET:
-        out = reinterpret_cast<const char*>(pidl) + value.uOffset;
-        return true;
-    case STRRET_CSTR:
-        out.assign(value.cStr, strnlen(value.cStr, sizeof(value.cStr)));
-        return true;
-    default:
-        return false;
+        case STRRET_WSTR: {
+            if (!value.pOleStr) return false;
+            unique_cotaskmem owned(value.pOleStr);
+            const int bytes = WideCharToMultiByte(CP_ACP, 0, value.pOleStr, -1, nullptr, 0, nullptr, nullptr);
+            if (bytes <= 0) return false;
+            std::string text(static_cast<size_t>(bytes), '\0');
+            WideCharToMultiByte(CP_ACP, 0, value.pOleStr, -1, &text[0], bytes, nullptr, nullptr);
+            text.resize(static_cast<size_t>(bytes) - 1);
+            out = std::move(text);
+            return true;
+        }
+        case STRRET_OFFSET:
+            out = reinterpret_cast<const char*>(pidl) + value.uOffset;
+            return true;
+        case STRRET_CSTR:
+            out.assign(value.cStr, strnlen(value.cStr, sizeof(value.cStr)));
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -81,7 +81,9 @@ void ForEachSubkey(HKEY key, Visit visit) {
 
 }  // namespace
 
-std::string ItemKeyName(const std::string& path, UINT codePage) { return ReplaceCharacter(path, '\\', '>', codePage); }
+std::string ItemKeyName(const std::string& path, UINT codePage) {
+    return ReplaceCharacter(path, '\\', '>', codePage);
+}
 
 std::string PathFromKeyName(const std::string& keyName, UINT codePage) {
     return ReplaceCharacter(keyName, '>', '\\', codePage);
@@ -110,7 +112,8 @@ bool IsPlainFullPath(const std::string& path) {
     size_t begin = 3;
     for (;;) {
         const size_t end = path.find('\\', begin);
-        const std::string part = path.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
+        const std::string part =
+            path.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
         // Windows also drops trailing dots and spaces, so "..." or ". ." would walk upwards too.
         if (part.empty() || part.find_first_not_of(". ") == std::string::npos) return false;
         if (part.find_first_of("/:*?\"<>|") != std::string::npos) return false;
@@ -122,7 +125,8 @@ bool IsPlainFullPath(const std::string& path) {
 std::string HiddenStoreDirectory(const std::string& modulePath) {
     if (modulePath.empty()) return {};
     const size_t lastSlash = modulePath.find_last_of('\\');
-    const std::string directory = lastSlash == std::string::npos ? std::string() : modulePath.substr(0, lastSlash + 1);
+    const std::string directory =
+        lastSlash == std::string::npos ? std::string() : modulePath.substr(0, lastSlash + 1);
     return directory + "Hidden";
 }
 
@@ -138,7 +142,9 @@ std::string StorePathFor(const std::string& storeDirectory, const std::string& d
     return storeDirectory + parts.directory + parts.fileName;
 }
 
-std::string StorePathFor(const std::string& desktopPath) { return StorePathFor(HiddenStoreDirectory(), desktopPath); }
+std::string StorePathFor(const std::string& desktopPath) {
+    return StorePathFor(HiddenStoreDirectory(), desktopPath);
+}
 
 void AppendHiddenItems(DesktopItemList& items, bool withIcons) {
     const std::string store = HiddenStoreDirectory();
@@ -154,7 +160,8 @@ void AppendHiddenItems(DesktopItemList& items, bool withIcons) {
         ReadString(entry, "TypeName", item.TypeName);
         if (withIcons) {
             SHFILEINFOA info = {};
-            if (SHGetFileInfoA(item.Path.c_str(), 0, &info, sizeof(info), SHGFI_SYSICONINDEX | SHGFI_SMALLICON))
+            if (SHGetFileInfoA(item.Path.c_str(), 0, &info, sizeof(info),
+                               SHGFI_SYSICONINDEX | SHGFI_SMALLICON))
                 item.IconIndex = info.iIcon;
         }
         items.push_back(std::move(item));
@@ -171,8 +178,8 @@ DesktopItemList BuildItemCatalogue(HWND owner, HIMAGELIST* imageList) {
     ComPtr<IShellFolder> desktop;
     if (FAILED(SHGetDesktopFolder(desktop.put())) || !desktop) return items;
     ComPtr<IEnumIDList> enumerator;
-    const HRESULT hr = desktop->EnumObjects(owner, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS | SHCONTF_INCLUDEHIDDEN,
-                                            enumerator.put());
+    const HRESULT hr = desktop->EnumObjects(
+        owner, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS | SHCONTF_INCLUDEHIDDEN, enumerator.put());
     // S_FALSE with no enumerator is the shell's way of saying there is nothing to list.
     if (hr != S_OK || !enumerator) return items;
 
@@ -201,8 +208,9 @@ DesktopItemList BuildItemCatalogue(HWND owner, HIMAGELIST* imageList) {
             if (!item.VirtualFolder) item.SpecialFolder = !(attributes & SFGAO_CANMOVE);
         }
         SHFILEINFOA info = {};
-        const DWORD_PTR images = SHGetFileInfoA(reinterpret_cast<const char*>(pidl), 0, &info, sizeof(info),
-                                                SHGFI_PIDL | SHGFI_SYSICONINDEX | SHGFI_TYPENAME | SHGFI_SMALLICON);
+        const DWORD_PTR images =
+            SHGetFileInfoA(reinterpret_cast<const char*>(pidl), 0, &info, sizeof(info),
+                           SHGFI_PIDL | SHGFI_SYSICONINDEX | SHGFI_TYPENAME | SHGFI_SMALLICON);
         if (images) {
             if (imageList) *imageList = reinterpret_cast<HIMAGELIST>(images);
             item.IconIndex = info.iIcon;

@@ -2,8 +2,11 @@
 // the hidden store under "HiddenItems", and where in the store an item's file lives.
 #pragma once
 
+// commctrl.h needs windows.h before it.
+// clang-format off
 #include <windows.h>
 #include <commctrl.h>
+// clang-format on
 
 #include <optional>
 #include <string>

@@ -12,7 +12,9 @@ namespace plx {
 
 namespace {
 
-std::string RecordKeyPath(const std::string& profileKey, int id) { return profileKey + "\\" + std::to_string(id); }
+std::string RecordKeyPath(const std::string& profileKey, int id) {
+    return profileKey + "\\" + std::to_string(id);
+}
 
 // The store directory itself is made with one creation; its mirrors come with each hide.
 std::string PrepareStoreDirectory() {
@@ -54,17 +56,17 @@ void SaveProfile(HWND listView, const char* profile, HWND owner, BOOL quiet, con
         if (!item.Movable()) continue;
         if (apply) {
             switch (ApplyItemVisibility(item, store, hidden.get())) {
-            case VisibilityOutcome::ShowFailed:
-                item.Visible = false;
-                break;
-            case VisibilityOutcome::HideFailedAtMove:
-                item.Visible = true;
-                break;
-            case VisibilityOutcome::HideFailedAtDirectory:
-                // The profile keeps whatever it said about this item before.
-                continue;
-            default:
-                break;
+                case VisibilityOutcome::ShowFailed:
+                    item.Visible = false;
+                    break;
+                case VisibilityOutcome::HideFailedAtMove:
+                    item.Visible = true;
+                    break;
+                case VisibilityOutcome::HideFailedAtDirectory:
+                    // The profile keeps whatever it said about this item before.
+                    continue;
+                default:
+                    break;
             }
         }
         unique_hkey record = CreateKey(HKEY_CURRENT_USER, RecordKeyPath(profileKey, item.ID));
@@ -88,7 +90,8 @@ void ActivateProfile(HWND listView, HWND owner) {
     for (DesktopItem& item : *list) {
         unique_hkey record = OpenKeyForReading(HKEY_CURRENT_USER, RecordKeyPath(profileKey, item.ID));
         DWORD visible = 0;
-        if (record && ReadNumber(record.get(), "Visible", visible) == ERROR_SUCCESS) item.Visible = visible != 0;
+        if (record && ReadNumber(record.get(), "Visible", visible) == ERROR_SUCCESS)
+            item.Visible = visible != 0;
         ApplyItemVisibility(item, store, hidden.get());
     }
     hidden.reset();
@@ -107,7 +110,8 @@ void ReleaseHiddenItems(HWND listView) {
     // Only what is empty goes: a file whose move back failed stays in the store with its folders,
     // where the user can still find it.
     const std::string store = HiddenStoreDirectory();
-    if (!store.empty() && GetFileAttributesA(store.c_str()) != INVALID_FILE_ATTRIBUTES) RemoveEmptyDirectories(store);
+    if (!store.empty() && GetFileAttributesA(store.c_str()) != INVALID_FILE_ATTRIBUTES)
+        RemoveEmptyDirectories(store);
 }
 
 }  // namespace plx

@@ -10,8 +10,9 @@ namespace plx {
 
 namespace {
 
-constexpr FILEOP_FLAGS kHideFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR | FOF_NOERRORUI;  // 0x614
-constexpr FILEOP_FLAGS kShowFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;                      // 0x414
+constexpr FILEOP_FLAGS kHideFlags =
+    FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR | FOF_NOERRORUI;             // 0x614
+constexpr FILEOP_FLAGS kShowFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;  // 0x414
 
 bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
@@ -54,7 +55,8 @@ bool WriteHiddenEntry(HKEY hiddenItems, const std::string& keyName, const Deskto
 
 }  // namespace
 
-VisibilityOutcome ApplyItemVisibility(DesktopItem& item, const std::string& storeDirectory, HKEY hiddenItems) {
+VisibilityOutcome ApplyItemVisibility(DesktopItem& item, const std::string& storeDirectory,
+                                      HKEY hiddenItems) {
     if (!item.Movable()) return VisibilityOutcome::NothingToDo;
     if (item.Visible) return item.InStore() ? ShowItem(item, hiddenItems) : VisibilityOutcome::NothingToDo;
     return item.InStore() ? VisibilityOutcome::NothingToDo : HideItem(item, storeDirectory, hiddenItems);
@@ -63,9 +65,11 @@ VisibilityOutcome ApplyItemVisibility(DesktopItem& item, const std::string& stor
 VisibilityOutcome ShowItem(DesktopItem& item, HKEY hiddenItems) {
     // Both paths come from the registry or from a caller's list; a damaged entry must not lead a move
     // anywhere else, and only a file at the item's own place in the store is ever taken out of it.
-    if (!IsPlainFullPath(item.DesktopPath) || !IsPlainFullPath(item.Path)) return VisibilityOutcome::ShowFailed;
+    if (!IsPlainFullPath(item.DesktopPath) || !IsPlainFullPath(item.Path))
+        return VisibilityOutcome::ShowFailed;
     const std::string store = HiddenStoreDirectory();
-    if (store.empty() || item.Path != StorePathFor(store, item.DesktopPath)) return VisibilityOutcome::ShowFailed;
+    if (store.empty() || item.Path != StorePathFor(store, item.DesktopPath))
+        return VisibilityOutcome::ShowFailed;
     if (!MovePath(item.Path, item.DesktopPath, kShowFlags)) return VisibilityOutcome::ShowFailed;
     DeleteKeyTree(hiddenItems, ItemKeyName(item.DesktopPath));
     item.Path = item.DesktopPath;
@@ -73,9 +77,11 @@ VisibilityOutcome ShowItem(DesktopItem& item, HKEY hiddenItems) {
 }
 
 VisibilityOutcome HideItem(DesktopItem& item, const std::string& storeDirectory, HKEY hiddenItems) {
-    if (storeDirectory.empty() || !IsPlainFullPath(item.DesktopPath)) return VisibilityOutcome::HideFailedAtMove;
+    if (storeDirectory.empty() || !IsPlainFullPath(item.DesktopPath))
+        return VisibilityOutcome::HideFailedAtMove;
     const SplitDesktopPath parts = SplitPath(item.DesktopPath);
-    if (!EnsureStoreDirectory(storeDirectory, parts.directory)) return VisibilityOutcome::HideFailedAtDirectory;
+    if (!EnsureStoreDirectory(storeDirectory, parts.directory))
+        return VisibilityOutcome::HideFailedAtDirectory;
     const std::string destination = storeDirectory + parts.directory + parts.fileName;
     if (!MovePath(item.DesktopPath, destination, kHideFlags)) return VisibilityOutcome::HideFailedAtMove;
 
@@ -104,7 +110,8 @@ bool EnsureStoreDirectory(const std::string& base, const std::string& chain) {
         soFar += remainder.substr(0, i + 1);
         // Asked with its trailing backslash, a file would not be found; a file standing where a
         // directory belongs counts as existing, and the move that follows is refused instead.
-        if (!Exists(soFar.substr(0, soFar.size() - 1)) && !CreateDirectoryA(soFar.c_str(), nullptr)) return false;
+        if (!Exists(soFar.substr(0, soFar.size() - 1)) && !CreateDirectoryA(soFar.c_str(), nullptr))
+            return false;
         remainder.erase(0, i + 1);
     }
     return true;

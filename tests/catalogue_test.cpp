@@ -1,10 +1,9 @@
 // The item catalogue against the prefix's real desktop folders, the shell's real enumeration and the
 // real registry.
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "store/visibility.h"
 #include "tests/store_fixture.h"
@@ -33,8 +32,9 @@ TEST(ItemPaths, KeyNamesReplaceBackslashesCharacterByCharacter) {
 TEST(ItemPaths, StoreMirrorsTheDesktopDirectoryChain) {
     EXPECT_EQ(plx::HiddenStoreDirectory("D:\\Apps\\Layout\\x.dll"), "D:\\Apps\\Layout\\Hidden");
     EXPECT_EQ(plx::HiddenStoreDirectory(""), "");
-    EXPECT_EQ(plx::StorePathFor("D:\\Apps\\Layout\\Hidden", "D:\\Documents and Settings\\User\\Desktop\\Notes.txt"),
-              "D:\\Apps\\Layout\\Hidden\\Documents and Settings\\User\\Desktop\\Notes.txt");
+    EXPECT_EQ(
+        plx::StorePathFor("D:\\Apps\\Layout\\Hidden", "D:\\Documents and Settings\\User\\Desktop\\Notes.txt"),
+        "D:\\Apps\\Layout\\Hidden\\Documents and Settings\\User\\Desktop\\Notes.txt");
     const plx::SplitDesktopPath parts = plx::SplitPath("C:\\users\\Public\\Desktop\\a.b.txt");
     EXPECT_EQ(parts.drive, "C:");
     EXPECT_EQ(parts.directory, "\\users\\Public\\Desktop\\");

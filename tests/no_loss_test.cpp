@@ -1,6 +1,7 @@
 // Hundreds of random saves, activations and releases while files are created, renamed, held open by
 // another process and placed in the way of the store's own moves. After every step each file that
 // was ever made is found exactly once, with its contents, on the desktop or in the store.
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <cstdio>
@@ -9,8 +10,6 @@
 #include <set>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "store/profiles.h"
 #include "store/visibility.h"
@@ -52,8 +51,10 @@ protected:
             const std::string name = data.cFileName;
             if (name == "." || name == "..") continue;
             const std::string path = folder + "\\" + name;
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) Collect(path, found);
-            else found.emplace(testbed::ReadTextFile(path), path);
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                Collect(path, found);
+            else
+                found.emplace(testbed::ReadTextFile(path), path);
         } while (FindNextFileA(find.get(), &data));
     }
     ::testing::AssertionResult NothingLost() const {
@@ -62,11 +63,13 @@ protected:
         Collect(store_, found);
         for (const std::string& contents : known_) {
             if (found.count(contents) != 1)
-                return ::testing::AssertionFailure() << "'" << contents << "' found " << found.count(contents) << " times";
+                return ::testing::AssertionFailure()
+                       << "'" << contents << "' found " << found.count(contents) << " times";
         }
         for (const auto& entry : found)
             if (!known_.count(entry.first))
-                return ::testing::AssertionFailure() << "unknown file " << entry.second << ": '" << entry.first << "'";
+                return ::testing::AssertionFailure()
+                       << "unknown file " << entry.second << ": '" << entry.first << "'";
         return ::testing::AssertionSuccess();
     }
 
@@ -124,59 +127,61 @@ protected:
         ++faults_["held open"];
     }
     void LetGo() {
-        DuplicateHandle(holderProcess_.get(), held_.back(), nullptr, nullptr, 0, FALSE, DUPLICATE_CLOSE_SOURCE);
+        DuplicateHandle(holderProcess_.get(), held_.back(), nullptr, nullptr, 0, FALSE,
+                        DUPLICATE_CLOSE_SOURCE);
         held_.pop_back();
     }
 
     void InjectFault() {
         const std::vector<std::string> onDesktop = DesktopEntries();
         switch (std::uniform_int_distribution<int>(0, 5)(rng_)) {
-        case 0:  // a new file behind the system's back, maybe with a hidden item's name
-            MakeDesktopItem();
-            ++faults_["created"];
-            break;
-        case 1:  // renamed behind the system's back, maybe onto a hidden item's name
-            if (!onDesktop.empty()) {
-                const std::string to =
-                    OnDesktop("item" + std::to_string(std::uniform_int_distribution<int>(0, 24)(rng_)) + ".txt");
-                if (MoveFileA(OnDesktop(Pick(onDesktop)).c_str(), to.c_str())) ++faults_["renamed"];
+            case 0:  // a new file behind the system's back, maybe with a hidden item's name
+                MakeDesktopItem();
+                ++faults_["created"];
+                break;
+            case 1:  // renamed behind the system's back, maybe onto a hidden item's name
+                if (!onDesktop.empty()) {
+                    const std::string to = OnDesktop(
+                        "item" + std::to_string(std::uniform_int_distribution<int>(0, 24)(rng_)) + ".txt");
+                    if (MoveFileA(OnDesktop(Pick(onDesktop)).c_str(), to.c_str())) ++faults_["renamed"];
+                }
+                break;
+            case 2:  // a leftover file in the store where a desktop item would go
+                if (!onDesktop.empty()) {
+                    const std::string target = InStore(OnDesktop(Pick(onDesktop)));
+                    if (!Exists(target)) Plant(target, "store leftover");
+                }
+                break;
+            case 3: {  // a file held open, on the desktop or in the store
+                std::vector<std::string> candidates = StoredFiles();
+                for (const std::string& name : onDesktop) candidates.push_back(OnDesktop(name));
+                if (!candidates.empty() && held_.size() < 4) Hold(Pick(candidates));
+                break;
             }
-            break;
-        case 2:  // a leftover file in the store where a desktop item would go
-            if (!onDesktop.empty()) {
-                const std::string target = InStore(OnDesktop(Pick(onDesktop)));
-                if (!Exists(target)) Plant(target, "store leftover");
+            case 4: {  // a file standing where the desktop's mirror directory must be created
+                const std::string mirror = InStore(userDesktop_);
+                // Whatever sits in the mirror goes back first, so that the blocker can take its place.
+                if (Chance(0.5)) {
+                    while (!held_.empty()) LetGo();
+                    ClearPlanted();
+                    plx::ReleaseHiddenItems(list_);
+                }
+                plx::RemoveEmptyDirectories(mirror);
+                if (!Exists(mirror)) Plant(mirror, "mirror blocked");
+                break;
             }
-            break;
-        case 3: {  // a file held open, on the desktop or in the store
-            std::vector<std::string> candidates = StoredFiles();
-            for (const std::string& name : onDesktop) candidates.push_back(OnDesktop(name));
-            if (!candidates.empty() && held_.size() < 4) Hold(Pick(candidates));
-            break;
-        }
-        case 4: {  // a file standing where the desktop's mirror directory must be created
-            const std::string mirror = InStore(userDesktop_);
-            // Whatever sits in the mirror goes back first, so that the blocker can take its place.
-            if (Chance(0.5)) {
-                while (!held_.empty()) LetGo();
+            default:  // faults clear up again
+                if (!held_.empty()) LetGo();
                 ClearPlanted();
-                plx::ReleaseHiddenItems(list_);
-            }
-            plx::RemoveEmptyDirectories(mirror);
-            if (!Exists(mirror)) Plant(mirror, "mirror blocked");
-            break;
-        }
-        default:  // faults clear up again
-            if (!held_.empty()) LetGo();
-            ClearPlanted();
-            break;
+                break;
         }
     }
 
     // A file of our own in the store, at target (a path under the store), made with its directories.
     void Plant(const std::string& target, const char* fault) {
         CreateDirectoryA(store_.c_str(), nullptr);
-        if (!plx::EnsureStoreDirectory(store_, plx::SplitPath(target.substr(store_.size())).directory)) return;
+        if (!plx::EnsureStoreDirectory(store_, plx::SplitPath(target.substr(store_.size())).directory))
+            return;
         const std::string contents = NewContents();
         if (!testbed::WriteTextFile(target, contents)) return;
         known_.insert(contents);

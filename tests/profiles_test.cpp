@@ -1,13 +1,13 @@
 // Saving, activating and releasing profiles with real files, the shell's enumeration and moves, the
 // real registry, and a list view of this process for the icon positions.
+#include "store/profiles.h"
+
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <map>
 #include <string>
 
-#include <gtest/gtest.h>
-
-#include "store/profiles.h"
 #include "store/visibility.h"
 #include "tests/store_fixture.h"
 
@@ -33,7 +33,8 @@ protected:
         for (DWORD index = 0;; ++index) {
             char name[256];
             DWORD length = sizeof(name);
-            if (RegEnumKeyExA(key.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            if (RegEnumKeyExA(key.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+                ERROR_SUCCESS)
                 break;
             unique_hkey record = plx::OpenKeyForReading(key.get(), name);
             DWORD visible = 0;
@@ -46,7 +47,8 @@ protected:
         unique_hkey root = plx::OpenKeyForReading(HKEY_CURRENT_USER, plx::kRootKey);
         BYTE data[16];
         DWORD size = sizeof(data);
-        if (!root || plx::ReadBytes(root.get(), plx::kLastResolutionValue, data, size) != ERROR_SUCCESS) return false;
+        if (!root || plx::ReadBytes(root.get(), plx::kLastResolutionValue, data, size) != ERROR_SUCCESS)
+            return false;
         const plx::ScreenSize screen = plx::GetScreenSize();
         return size == 8 && *reinterpret_cast<int*>(data) == screen.width &&
                *reinterpret_cast<int*>(data + 4) == screen.height;
@@ -83,7 +85,8 @@ TEST_F(ProfilesTest, SavingWithoutApplyRecordsTheDesktopAsItIs) {
 
     plx::SaveProfile(list_, nullptr, nullptr, TRUE, nullptr, false);
     EXPECT_EQ(plx::GetCurrentProfile(), "Default");
-    EXPECT_TRUE(plx::IsProfileKey(plx::OpenKeyForReading(HKEY_CURRENT_USER, plx::ResolutionKeyPath()).get(), "Default"));
+    EXPECT_TRUE(plx::IsProfileKey(plx::OpenKeyForReading(HKEY_CURRENT_USER, plx::ResolutionKeyPath()).get(),
+                                  "Default"));
     EXPECT_TRUE(HasLastResolution());
     EXPECT_TRUE(plx::OpenKeyForReading(HKEY_CURRENT_USER, plx::SlotKeyPath("Default", "Manual")));
     const std::map<int, DWORD> records = Records("Default");
@@ -134,7 +137,8 @@ TEST_F(ProfilesTest, SavingWithApplyMakesTheDesktopMatchTheList) {
     Write(OnDesktop("away.txt"), "newcomer");
     Write(OnDesktop("stuck.txt"), "stuck");
     items = plx::BuildItemCatalogue(nullptr);
-    for (DesktopItem& item : items) item.Visible = !item.Movable() || item.DesktopPath == OnDesktop("away.txt");
+    for (DesktopItem& item : items)
+        item.Visible = !item.Movable() || item.DesktopPath == OnDesktop("away.txt");
     ASSERT_TRUE(plx::EnsureStoreDirectory(store_, plx::SplitPath(userDesktop_ + "\\x").directory));
     Write(InStore(OnDesktop("stuck.txt")), "leftover");
     plx::SaveProfile(list_, "Work", nullptr, TRUE, &items, true);

@@ -2,12 +2,15 @@
 // of the module in a temporary directory so that the hidden store lives there.
 #pragma once
 
+// commctrl.h needs windows.h before it.
+// clang-format off
 #include <windows.h>
 #include <commctrl.h>
-
-#include <string>
+// clang-format on
 
 #include <gtest/gtest.h>
+
+#include <string>
 
 #include "com/module.h"
 #include "store/catalogue.h"
@@ -44,7 +47,9 @@ protected:
 
     std::string OnDesktop(const std::string& name) const { return userDesktop_ + "\\" + name; }
     std::string OnCommonDesktop(const std::string& name) const { return commonDesktop_ + "\\" + name; }
-    std::string InStore(const std::string& desktopPath) const { return plx::StorePathFor(store_, desktopPath); }
+    std::string InStore(const std::string& desktopPath) const {
+        return plx::StorePathFor(store_, desktopPath);
+    }
 
     static bool Exists(const std::string& path) {
         return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
@@ -63,7 +68,9 @@ protected:
         for (const plx::DesktopItem& item : items) n += item.DesktopPath == desktopPath;
         return n;
     }
-    static plx::unique_hkey HiddenItemsKey() { return plx::CreateKey(HKEY_CURRENT_USER, plx::kHiddenItemsKey); }
+    static plx::unique_hkey HiddenItemsKey() {
+        return plx::CreateKey(HKEY_CURRENT_USER, plx::kHiddenItemsKey);
+    }
     static bool HasHiddenEntry(const std::string& desktopPath) {
         return static_cast<bool>(plx::OpenKeyForReading(
             HKEY_CURRENT_USER, std::string(plx::kHiddenItemsKey) + "\\" + plx::ItemKeyName(desktopPath)));
@@ -74,10 +81,10 @@ protected:
     HWND MakeListView() {
         INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_LISTVIEW_CLASSES};
         InitCommonControlsEx(&icc);
-        frame_.reset(CreateWindowExA(WS_EX_TOOLWINDOW, "Static", "", WS_POPUP | WS_VISIBLE, 0, 0, 640, 480, nullptr,
-                                     nullptr, nullptr, nullptr));
-        return CreateWindowExA(0, WC_LISTVIEWA, "", WS_CHILD | WS_VISIBLE | LVS_ICON | LVS_NOSCROLL, 0, 0, 640, 480,
-                               frame_.get(), nullptr, nullptr, nullptr);
+        frame_.reset(CreateWindowExA(WS_EX_TOOLWINDOW, "Static", "", WS_POPUP | WS_VISIBLE, 0, 0, 640, 480,
+                                     nullptr, nullptr, nullptr, nullptr));
+        return CreateWindowExA(0, WC_LISTVIEWA, "", WS_CHILD | WS_VISIBLE | LVS_ICON | LVS_NOSCROLL, 0, 0,
+                               640, 480, frame_.get(), nullptr, nullptr, nullptr);
     }
     static void SetCurrentProfile(const std::string& name) {
         plx::unique_hkey key = plx::CreateKey(HKEY_CURRENT_USER, plx::ResolutionKeyPath());

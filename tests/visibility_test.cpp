@@ -1,19 +1,19 @@
 // Hiding and showing items with the shell's real file moves, against the prefix's desktop folders and
 // a hidden store beside a copy of the module.
+#include "store/visibility.h"
+
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <string>
 
-#include <gtest/gtest.h>
-
-#include "store/visibility.h"
 #include "tests/store_fixture.h"
 
 namespace {
 
 using plx::DesktopItem;
-using plx::VisibilityOutcome;
 using plx::unique_hkey;
+using plx::VisibilityOutcome;
 
 class VisibilityTest : public storetest::StoreTest {
 protected:
@@ -37,7 +37,9 @@ protected:
         item.Visible = visible;
         return item;
     }
-    VisibilityOutcome Apply(DesktopItem& item) { return plx::ApplyItemVisibility(item, store_, hidden_.get()); }
+    VisibilityOutcome Apply(DesktopItem& item) {
+        return plx::ApplyItemVisibility(item, store_, hidden_.get());
+    }
 
     unique_hkey hidden_;
 };
@@ -50,11 +52,13 @@ TEST_F(VisibilityTest, HideMirrorsTheFolderAndShowBringsTheFileBack) {
     ASSERT_TRUE(CreateDirectoryA(OnDesktop("Folder").c_str(), nullptr));
     Write(OnDesktop("Folder\\inner.txt"), "inner");
 
-    DesktopItem a = Item(notes, 3, false), b = Item(shared, 4, false), c = Item(OnDesktop("Folder"), 5, false);
+    DesktopItem a = Item(notes, 3, false), b = Item(shared, 4, false),
+                c = Item(OnDesktop("Folder"), 5, false);
     ASSERT_EQ(Apply(a), VisibilityOutcome::Hidden);
     ASSERT_EQ(Apply(b), VisibilityOutcome::Hidden);
     ASSERT_EQ(Apply(c), VisibilityOutcome::Hidden);
-    EXPECT_EQ(a.Path, store_ + "\\users\\" + userDesktop_.substr(userDesktop_.find("users\\") + 6) + "\\Notes.txt");
+    EXPECT_EQ(a.Path,
+              store_ + "\\users\\" + userDesktop_.substr(userDesktop_.find("users\\") + 6) + "\\Notes.txt");
     EXPECT_EQ(b.Path, store_ + "\\users\\Public\\Desktop\\Shared.txt");
     EXPECT_FALSE(Exists(notes));
     EXPECT_FALSE(Exists(shared));
@@ -151,7 +155,8 @@ TEST_F(VisibilityTest, HideFailsAtTheDirectoryWhenTheMirrorCannotBeMade) {
     // A store whose own directory is missing under a missing parent: no mirror can be created.
     const std::string unreachable = moduleDir_.path() + "\\missing\\Hidden";
     DesktopItem item = Item(OnDesktop("a.txt"), 1, false);
-    EXPECT_EQ(plx::ApplyItemVisibility(item, unreachable, hidden_.get()), VisibilityOutcome::HideFailedAtDirectory);
+    EXPECT_EQ(plx::ApplyItemVisibility(item, unreachable, hidden_.get()),
+              VisibilityOutcome::HideFailedAtDirectory);
     EXPECT_EQ(testbed::ReadTextFile(OnDesktop("a.txt")), "a");
     EXPECT_FALSE(HasHiddenEntry(item.DesktopPath));
 
@@ -188,8 +193,8 @@ TEST_F(VisibilityTest, FileHeldOpenWithoutDeleteSharingStaysWhereItIs) {
     Write(path, "open");
     DesktopItem item = Item(path, 1, false);
     {
-        plx::unique_handle held(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                            FILE_ATTRIBUTE_NORMAL, nullptr));
+        plx::unique_handle held(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         ASSERT_NE(held.get(), INVALID_HANDLE_VALUE);
         EXPECT_EQ(Apply(item), VisibilityOutcome::HideFailedAtMove);
         EXPECT_EQ(testbed::ReadTextFile(path), "open");
@@ -197,8 +202,8 @@ TEST_F(VisibilityTest, FileHeldOpenWithoutDeleteSharingStaysWhereItIs) {
         EXPECT_FALSE(HasHiddenEntry(path));
     }
     ASSERT_EQ(Apply(item), VisibilityOutcome::Hidden);
-    plx::unique_handle held(CreateFileA(item.Path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    plx::unique_handle held(CreateFileA(item.Path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     item.Visible = true;
     EXPECT_EQ(Apply(item), VisibilityOutcome::ShowFailed);
     EXPECT_EQ(testbed::ReadTextFile(InStore(path)), "open");
