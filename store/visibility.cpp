@@ -29,7 +29,8 @@ std::string ParentOf(const std::string& path) {
 // One shell move of one path. With FOF_NOCONFIRMATION the shell would answer "replace?" with yes
 // and merge folders into folders, so a taken destination is refused here before the shell sees it,
 // as is a destination whose folder is missing or is a file: the shell would otherwise create
-// folders of its own or move onto the file. Only the source itself may change.
+// folders of its own or move onto the file. Only the source itself may change. A file that another
+// program creates at the destination between this check and the move is not caught here.
 bool MovePath(const std::string& from, const std::string& to, FILEOP_FLAGS flags) {
     if (!Exists(from) || Exists(to) || !IsDirectory(ParentOf(to))) return false;
     std::string source = from;
