@@ -1,0 +1,263 @@
+#include "store/catalogue.h"
+
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include "com/module.h"
+#include "store/registry.h"
+#include "win32/unique.h"
+
+namespace plx {
+
+namespace {
+
+std::string ReplaceCharacter(const std::string& text, char from, char to, UINT codePage) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<BYTE>(text[i]);
+        if (IsDBCSLeadByteEx(codePage, byte) && i + 1 < text.size()) {
+            out += text[i];
+            out += text[++i];
+            continue;
+        }
+        out += text[i] == from ? to : text[i];
+    }
+    return out;
+}
+
+// The shell hands names back in one of three forms.
+bool StrRetToString(STRRET& value, LPCITEMIDLIST pidl, std::string& out) {
+    switch (value.uType) {
+        case STRRET_WSTR: {
+            if (!value.pOleStr) return false;
+            unique_cotaskmem owned(value.pOleStr);
+            const int bytes = WideCharToMultiByte(CP_ACP, 0, value.pOleStr, -1, nullptr, 0, nullptr, nullptr);
+            if (bytes <= 0) return false;
+            std::string text(static_cast<size_t>(bytes), '\0');
+            WideCharToMultiByte(CP_ACP, 0, value.pOleStr, -1, &text[0], bytes, nullptr, nullptr);
+            text.resize(static_cast<size_t>(bytes) - 1);
+            out = std::move(text);
+            return true;
+        }
+        case STRRET_OFFSET:
+            out = reinterpret_cast<const char*>(pidl) + value.uOffset;
+            return true;
+        case STRRET_CSTR:
+            out.assign(value.cStr, strnlen(value.cStr, sizeof(value.cStr)));
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+void ReadFlag(HKEY key, const char* name, bool& field) {
+    DWORD value = 0;
+    if (ReadNumber(key, name, value) == ERROR_SUCCESS) field = value != 0;
+}
+
+// Walks the subkeys of key by index until the registry says there are no more; a subkey that cannot
+// be read is passed over.
+// Entries without a readable "ID" are passed over. visit gets the key name, the open entry and a
+// new item that carries the ID.
+template <typename Visit>
+void ForEachSubkey(HKEY key, Visit visit) {
+    for (DWORD index = 0;; ++index) {
+        char name[kNameBufferChars];
+        DWORD length = sizeof(name);
+        const LONG rc = RegEnumKeyExA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (rc == ERROR_NO_MORE_ITEMS) break;
+        if (rc != ERROR_SUCCESS) continue;
+        unique_hkey entry = OpenKeyForReading(key, std::string(name, length));
+        DWORD id = 0;
+        if (!entry || ReadNumber(entry.get(), "ID", id) != ERROR_SUCCESS) continue;
+        DesktopItem item;
+        item.ID = static_cast<int>(id);
+        visit(std::string(name, length), entry.get(), item);
+    }
+}
+
+}  // namespace
+
+std::string ItemKeyName(const std::string& path, UINT codePage) {
+    return ReplaceCharacter(path, '\\', '>', codePage);
+}
+
+std::string PathFromKeyName(const std::string& keyName, UINT codePage) {
+    return ReplaceCharacter(keyName, '>', '\\', codePage);
+}
+
+SplitDesktopPath SplitPath(const std::string& path) {
+    SplitDesktopPath parts;
+    size_t start = 0;
+    if (path.size() >= 2 && path[1] == ':') {
+        parts.drive = path.substr(0, 2);
+        start = 2;
+    }
+    const size_t lastSlash = path.find_last_of('\\');
+    if (lastSlash == std::string::npos || lastSlash < start) {
+        parts.fileName = path.substr(start);
+    } else {
+        parts.directory = path.substr(start, lastSlash + 1 - start);
+        parts.fileName = path.substr(lastSlash + 1);
+    }
+    return parts;
+}
+
+bool IsPlainFullPath(const std::string& path) {
+    if (path.size() < 4 || path[1] != ':' || path[2] != '\\' || !IsCharAlphaA(path[0])) return false;
+    if (path.size() >= MAX_PATH) return false;
+    size_t begin = 3;
+    for (;;) {
+        const size_t end = path.find('\\', begin);
+        const std::string part =
+            path.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
+        // Windows also drops trailing dots and spaces, so "..." or ". ." would walk upwards too.
+        if (part.empty() || part.find_first_not_of(". ") == std::string::npos) return false;
+        if (part.find_first_of("/:*?\"<>|") != std::string::npos) return false;
+        if (end == std::string::npos) return true;
+        begin = end + 1;
+    }
+}
+
+std::string HiddenStoreDirectory(const std::string& modulePath) {
+    if (modulePath.empty()) return {};
+    const size_t lastSlash = modulePath.find_last_of('\\');
+    const std::string directory =
+        lastSlash == std::string::npos ? std::string() : modulePath.substr(0, lastSlash + 1);
+    return directory + "Hidden";
+}
+
+std::string HiddenStoreDirectory() {
+    char path[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameA(ModuleInstance(), path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return {};
+    return HiddenStoreDirectory(std::string(path, length));
+}
+
+std::string StorePathFor(const std::string& storeDirectory, const std::string& desktopPath) {
+    const SplitDesktopPath parts = SplitPath(desktopPath);
+    return storeDirectory + parts.directory + parts.fileName;
+}
+
+std::string StorePathFor(const std::string& desktopPath) {
+    return StorePathFor(HiddenStoreDirectory(), desktopPath);
+}
+
+void AppendHiddenItems(DesktopItemList& items, bool withIcons) {
+    const std::string store = HiddenStoreDirectory();
+    if (store.empty()) return;
+    unique_hkey hidden = OpenKeyForReading(HKEY_CURRENT_USER, kHiddenItemsKey);
+    if (!hidden) return;
+    ForEachSubkey(hidden.get(), [&](const std::string& name, HKEY entry, DesktopItem& item) {
+        item.DesktopPath = PathFromKeyName(name);
+        item.Visible = false;
+        item.Path = StorePathFor(store, item.DesktopPath);
+        if (!Exists(item.Path)) return;
+        ReadString(entry, "DisplayName", item.DisplayName);
+        ReadString(entry, "TypeName", item.TypeName);
+        if (withIcons) {
+            SHFILEINFOA info = {};
+            if (SHGetFileInfoA(item.Path.c_str(), 0, &info, sizeof(info),
+                               SHGFI_SYSICONINDEX | SHGFI_SMALLICON))
+                item.IconIndex = info.iIcon;
+        }
+        items.push_back(std::move(item));
+    });
+}
+
+DesktopItemList BuildItemCatalogue(HWND owner, HIMAGELIST* imageList) {
+    DesktopItemList items;
+    unique_hkey catalogue = CreateKey(HKEY_CURRENT_USER, kItemsKey);
+    if (!catalogue) return items;
+    DWORD nextId = 0;
+    if (ReadNumber(catalogue.get(), "NextID", nextId) != ERROR_SUCCESS) nextId = 0;
+
+    ComPtr<IShellFolder> desktop;
+    if (FAILED(SHGetDesktopFolder(desktop.put())) || !desktop) return items;
+    ComPtr<IEnumIDList> enumerator;
+    const HRESULT hr = desktop->EnumObjects(
+        owner, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS | SHCONTF_INCLUDEHIDDEN, enumerator.put());
+    // S_FALSE with no enumerator is the shell's way of saying there is nothing to list.
+    if (hr != S_OK || !enumerator) return items;
+
+    for (;;) {
+        LPITEMIDLIST raw = nullptr;
+        if (enumerator->Next(1, &raw, nullptr) != S_OK) break;
+        unique_cotaskmem owned(raw);
+        LPCITEMIDLIST pidl = raw;
+
+        STRRET parsing = {}, normal = {};
+        std::string parsingName, displayName;
+        if (FAILED(desktop->GetDisplayNameOf(pidl, SHGDN_FORPARSING, &parsing)) ||
+            !StrRetToString(parsing, pidl, parsingName))
+            continue;
+        if (FAILED(desktop->GetDisplayNameOf(pidl, SHGDN_NORMAL, &normal)) ||
+            !StrRetToString(normal, pidl, displayName))
+            continue;
+
+        DesktopItem item;
+        item.Path = item.DesktopPath = parsingName;
+        item.DisplayName = displayName;
+        SFGAOF attributes = SFGAO_FILESYSTEM | SFGAO_HIDDEN | SFGAO_CANMOVE;
+        if (SUCCEEDED(desktop->GetAttributesOf(1, &pidl, &attributes))) {
+            item.VirtualFolder = !(attributes & SFGAO_FILESYSTEM);
+            item.Visible = !(attributes & SFGAO_HIDDEN);
+            if (!item.VirtualFolder) item.SpecialFolder = !(attributes & SFGAO_CANMOVE);
+        }
+        SHFILEINFOA info = {};
+        const DWORD_PTR images =
+            SHGetFileInfoA(reinterpret_cast<const char*>(pidl), 0, &info, sizeof(info),
+                           SHGFI_PIDL | SHGFI_SYSICONINDEX | SHGFI_TYPENAME | SHGFI_SMALLICON);
+        if (images) {
+            if (imageList) *imageList = reinterpret_cast<HIMAGELIST>(images);
+            item.IconIndex = info.iIcon;
+            item.TypeName = info.szTypeName;
+        }
+
+        const std::string keyName = ItemKeyName(item.DesktopPath);
+        if (keyName.empty() || keyName.size() > kMaxKeyNameChars) continue;
+        unique_hkey entry = CreateKey(catalogue.get(), keyName);
+        if (!entry) continue;
+        DWORD id = 0;
+        if (ReadNumber(entry.get(), "ID", id) == ERROR_SUCCESS) {
+            item.ID = static_cast<int>(id);
+        } else {
+            item.ID = static_cast<int>(nextId++);
+            WriteNumber(entry.get(), "ID", static_cast<DWORD>(item.ID));
+            WriteNumber(entry.get(), "Visible", item.Visible ? 1 : 0);
+            WriteNumber(entry.get(), "SpecialFolder", item.SpecialFolder ? 1 : 0);
+            WriteNumber(entry.get(), "VirtualFolder", item.VirtualFolder ? 1 : 0);
+        }
+        WriteString(entry.get(), "DisplayName", item.DisplayName);
+        WriteString(entry.get(), "TypeName", item.TypeName);
+        items.push_back(std::move(item));
+    }
+    WriteNumber(catalogue.get(), "NextID", nextId);
+    catalogue.reset();
+    AppendHiddenItems(items, true);
+    return items;
+}
+
+std::optional<DesktopItemList> ReadItemCatalogue() {
+    unique_hkey catalogue = OpenKeyForReading(HKEY_CURRENT_USER, kItemsKey);
+    if (!catalogue) return std::nullopt;
+    DesktopItemList items;
+    ForEachSubkey(catalogue.get(), [&](const std::string& name, HKEY entry, DesktopItem& item) {
+        item.Path = item.DesktopPath = PathFromKeyName(name);
+        ReadFlag(entry, "Visible", item.Visible);
+        ReadFlag(entry, "SpecialFolder", item.SpecialFolder);
+        ReadFlag(entry, "VirtualFolder", item.VirtualFolder);
+        // A name too long for the buffer is left empty rather than cut: it is only shown, never a key.
+        ReadString(entry, "DisplayName", item.DisplayName);
+        ReadString(entry, "TypeName", item.TypeName);
+        items.push_back(std::move(item));
+    });
+    catalogue.reset();
+    AppendHiddenItems(items, true);
+    return items;
+}
+
+}  // namespace plx

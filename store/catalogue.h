@@ -1,0 +1,74 @@
+// The desktop item catalogue: stable IDs for desktop items under "Items", the record of items held in
+// the hidden store under "HiddenItems", and where in the store an item's file lives.
+#pragma once
+
+// commctrl.h needs windows.h before it.
+// clang-format off
+#include <windows.h>
+#include <commctrl.h>
+// clang-format on
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace plx {
+
+inline constexpr char kItemsKey[] = "Software\\Quillmar\\Orvane\\Items";
+inline constexpr char kHiddenItemsKey[] = "Software\\Quillmar\\Orvane\\HiddenItems";
+
+// A registry key name may be at most this long.
+inline constexpr size_t kMaxKeyNameChars = 255;
+
+struct DesktopItem {
+    int ID = -1;
+    std::string DisplayName;
+    std::string Path;         // where the file is now: DesktopPath, or its place in the store
+    std::string DesktopPath;  // parsing path on the desktop; the catalogue key
+    std::string TypeName;
+    bool Visible = true;
+    bool SpecialFolder = false;  // file-system item the shell does not let us move
+    bool VirtualFolder = false;  // not part of the file system; never moved
+    int IconIndex = -1;
+
+    bool InStore() const { return Path != DesktopPath; }
+    bool Movable() const { return !SpecialFolder && !VirtualFolder; }
+};
+
+using DesktopItemList = std::vector<DesktopItem>;
+
+// Registry key name of a path: every backslash becomes ">". The walk goes character by character in
+// the given code page, so the trail byte of a double-byte character (0x5C is one in Shift-JIS) is
+// never mistaken for a backslash.
+std::string ItemKeyName(const std::string& path, UINT codePage = CP_ACP);
+std::string PathFromKeyName(const std::string& keyName, UINT codePage = CP_ACP);
+
+// A desktop path split as the store mirrors it: "C:" and "\users\me\Desktop\" and "Notes.txt".
+struct SplitDesktopPath {
+    std::string drive;
+    std::string directory;  // with its leading and trailing backslash
+    std::string fileName;   // with the extension
+};
+SplitDesktopPath SplitPath(const std::string& path);
+
+// True for a full path "X:\a\b" whose components are all real names: no "." or "..", no empty
+// component. Paths read back from the registry are moved only when this holds, so that a damaged or
+// forged entry cannot lead a move out of the desktop folders or out of the store.
+bool IsPlainFullPath(const std::string& path);
+
+// "Hidden" in the directory of the module's file; empty when the module path is unknown.
+std::string HiddenStoreDirectory();
+std::string HiddenStoreDirectory(const std::string& modulePath);
+// storeDirectory + the directory chain and name of desktopPath, drive dropped.
+std::string StorePathFor(const std::string& storeDirectory, const std::string& desktopPath);
+std::string StorePathFor(const std::string& desktopPath);
+
+// Enumerates the live desktop, gives new items their IDs in "Items", rewrites names, then appends
+// the stored items. Empty when "Items" or the desktop folder is not available.
+DesktopItemList BuildItemCatalogue(HWND owner, HIMAGELIST* imageList = nullptr);
+// The catalogue as stored plus the stored items; nothing when "Items" cannot be read.
+std::optional<DesktopItemList> ReadItemCatalogue();
+// One item per readable "HiddenItems" entry whose file is in the store.
+void AppendHiddenItems(DesktopItemList& items, bool withIcons);
+
+}  // namespace plx

@@ -1,0 +1,24 @@
+// Saving a profile's icon positions and item visibility, activating a profile, and bringing every
+// hidden item back before the module goes away.
+#pragma once
+
+#include <windows.h>
+
+#include "store/catalogue.h"
+
+namespace plx {
+
+inline constexpr char kLastResolutionValue[] = "LastResolution";
+inline constexpr char kAgentWindowTitle[] = "Quillmar Orvane Deluxe_";
+
+// profile: null for the current profile. items: null for a fresh catalogue; a given list is copied.
+// apply: make the desktop match the list and restore the positions afterwards.
+void SaveProfile(HWND listView, const char* profile, HWND owner, BOOL quiet, const DesktopItemList* items,
+                 bool apply);
+// Always quiet. Does nothing at all when there is no catalogue yet.
+void ActivateProfile(HWND listView, HWND owner);
+// Moves every stored item back and removes what is left empty of the store. A file whose move back
+// fails stays in the store with its directories.
+void ReleaseHiddenItems(HWND listView);
+
+}  // namespace plx

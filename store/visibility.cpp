@@ -1,0 +1,161 @@
+#include "store/visibility.h"
+
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include "store/registry.h"
+#include "win32/unique.h"
+
+namespace plx {
+
+namespace {
+
+constexpr FILEOP_FLAGS kHideFlags =
+    FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR | FOF_NOERRORUI;             // 0x614
+constexpr FILEOP_FLAGS kShowFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;  // 0x414
+
+bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool IsDirectory(const std::string& path) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::string ParentOf(const std::string& path) {
+    const size_t lastSlash = path.find_last_of('\\');
+    return lastSlash == std::string::npos ? std::string() : path.substr(0, lastSlash);
+}
+
+// One shell move of one path. With FOF_NOCONFIRMATION the shell would answer "replace?" with yes
+// and merge folders into folders, so a taken destination is refused here before the shell sees it,
+// as is a destination whose folder is missing or is a file: the shell would otherwise create
+// folders of its own or move onto the file. Only the source itself may change. A file that another
+// program creates at the destination between this check and the move is not caught here.
+bool MovePath(const std::string& from, const std::string& to, FILEOP_FLAGS flags) {
+    if (!Exists(from) || Exists(to) || !IsDirectory(ParentOf(to))) return false;
+    std::string source = from;
+    source.push_back('\0');  // a list of one path ends with a second NUL
+    std::string destination = to;
+    destination.push_back('\0');
+    SHFILEOPSTRUCTA operation = {};
+    operation.wFunc = FO_MOVE;
+    operation.pFrom = source.c_str();
+    operation.pTo = destination.c_str();
+    operation.fFlags = flags;
+    if (SHFileOperationA(&operation) != 0 || operation.fAnyOperationsAborted) return false;
+    return Exists(to) && !Exists(from);
+}
+
+bool WriteHiddenEntry(HKEY hiddenItems, const std::string& keyName, const DesktopItem& item) {
+    unique_hkey entry = CreateKey(hiddenItems, keyName);
+    if (!entry) return false;
+    return WriteNumber(entry.get(), "ID", static_cast<DWORD>(item.ID)) == ERROR_SUCCESS &&
+           WriteString(entry.get(), "DisplayName", item.DisplayName) == ERROR_SUCCESS &&
+           WriteString(entry.get(), "TypeName", item.TypeName) == ERROR_SUCCESS;
+}
+
+}  // namespace
+
+VisibilityOutcome ApplyItemVisibility(DesktopItem& item, const std::string& storeDirectory,
+                                      HKEY hiddenItems) {
+    if (!item.Movable()) return VisibilityOutcome::NothingToDo;
+    if (item.Visible) return item.InStore() ? ShowItem(item, hiddenItems) : VisibilityOutcome::NothingToDo;
+    return item.InStore() ? VisibilityOutcome::NothingToDo : HideItem(item, storeDirectory, hiddenItems);
+}
+
+VisibilityOutcome ShowItem(DesktopItem& item, HKEY hiddenItems) {
+    // Both paths come from the registry or from a caller's list; a damaged entry must not lead a move
+    // anywhere else, and only a file at the item's own place in the store is ever taken out of it.
+    if (!IsPlainFullPath(item.DesktopPath) || !IsPlainFullPath(item.Path))
+        return VisibilityOutcome::ShowFailed;
+    const std::string store = HiddenStoreDirectory();
+    if (store.empty() || item.Path != StorePathFor(store, item.DesktopPath))
+        return VisibilityOutcome::ShowFailed;
+    if (!MovePath(item.Path, item.DesktopPath, kShowFlags)) return VisibilityOutcome::ShowFailed;
+    DeleteKeyTree(hiddenItems, ItemKeyName(item.DesktopPath));
+    item.Path = item.DesktopPath;
+    return VisibilityOutcome::Shown;
+}
+
+VisibilityOutcome HideItem(DesktopItem& item, const std::string& storeDirectory, HKEY hiddenItems) {
+    if (storeDirectory.empty() || !IsPlainFullPath(item.DesktopPath))
+        return VisibilityOutcome::HideFailedAtMove;
+    const SplitDesktopPath parts = SplitPath(item.DesktopPath);
+    if (!EnsureStoreDirectory(storeDirectory, parts.directory))
+        return VisibilityOutcome::HideFailedAtDirectory;
+    const std::string destination = storeDirectory + parts.directory + parts.fileName;
+    if (!MovePath(item.DesktopPath, destination, kHideFlags)) return VisibilityOutcome::HideFailedAtMove;
+
+    const std::string keyName = ItemKeyName(item.DesktopPath);
+    if (!WriteHiddenEntry(hiddenItems, keyName, item)) {
+        // A file in the store without its entry would be invisible to every list; put it back.
+        DeleteKeyTree(hiddenItems, keyName);
+        if (!MovePath(destination, item.DesktopPath, kShowFlags)) item.Path = destination;
+        return VisibilityOutcome::HideFailedAtMove;
+    }
+    item.Path = destination;
+    return VisibilityOutcome::Hidden;
+}
+
+bool EnsureStoreDirectory(const std::string& base, const std::string& chain) {
+    if (Exists(base + chain)) return true;
+    std::string soFar = base;
+    std::string remainder = chain;
+    while (!remainder.empty()) {
+        // Searching from the second character keeps the chain's leading backslash in the first piece.
+        const size_t i = remainder.size() > 1 ? remainder.find('\\', 1) : std::string::npos;
+        if (i == std::string::npos) {
+            remainder.clear();
+            continue;
+        }
+        soFar += remainder.substr(0, i + 1);
+        // Asked with its trailing backslash, a file would not be found; a file standing where a
+        // directory belongs counts as existing, and the move that follows is refused instead.
+        if (!Exists(soFar.substr(0, soFar.size() - 1)) && !CreateDirectoryA(soFar.c_str(), nullptr))
+            return false;
+        remainder.erase(0, i + 1);
+    }
+    return true;
+}
+
+namespace {
+
+// Empties the directory from the bottom up, deleting files only when told to, and then removes it;
+// whatever cannot go keeps its directory in place.
+void RemoveDirectoryContents(const std::string& path, bool deleteFiles) {
+    if (path.empty()) return;
+    std::string directory = path;
+    if (directory.back() != '\\') directory += '\\';
+    {
+        WIN32_FIND_DATAA data;
+        unique_hfind find(FindFirstFileA((directory + "*.*").c_str(), &data));
+        if (!find) return;
+        do {
+            const std::string name = data.cFileName;
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                if (name != "." && name != "..") RemoveDirectoryContents(directory + name, deleteFiles);
+            } else if (deleteFiles) {
+                DeleteFileA((directory + name).c_str());
+            }
+        } while (FindNextFileA(find.get(), &data));
+    }
+    RemoveDirectoryA(directory.c_str());
+}
+
+}  // namespace
+
+void RemoveDirectoryTree(const std::string& path) { RemoveDirectoryContents(path, true); }
+
+void RemoveEmptyDirectories(const std::string& path) { RemoveDirectoryContents(path, false); }
+
+void NotifyDesktopChanged(HWND owner) {
+    LPITEMIDLIST raw = nullptr;
+    if (SUCCEEDED(SHGetSpecialFolderLocation(owner, CSIDL_DESKTOP, &raw)) && raw) {
+        unique_cotaskmem desktop(raw);
+        SHChangeNotify(SHCNE_UPDATEDIR, SHCNF_IDLIST | SHCNF_FLUSH, raw, nullptr);
+        return;
+    }
+    SHChangeNotify(SHCNE_ALLEVENTS, SHCNF_FLUSH, nullptr, nullptr);
+}
+
+}  // namespace plx

@@ -1,0 +1,215 @@
+// The item catalogue against the prefix's real desktop folders, the shell's real enumeration and the
+// real registry.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+
+#include "store/visibility.h"
+#include "tests/store_fixture.h"
+
+namespace {
+
+using plx::DesktopItem;
+using plx::DesktopItemList;
+using plx::unique_hkey;
+
+TEST(ItemPaths, KeyNamesReplaceBackslashesCharacterByCharacter) {
+    EXPECT_EQ(plx::ItemKeyName("D:\\Documents and Settings\\User\\Desktop\\Notes.txt", 1252),
+              "D:>Documents and Settings>User>Desktop>Notes.txt");
+    EXPECT_EQ(plx::PathFromKeyName("D:>Documents and Settings>User>Desktop>Notes.txt", 1252),
+              "D:\\Documents and Settings\\User\\Desktop\\Notes.txt");
+    // In Shift-JIS the second byte of U+8868 is 0x5C; it must survive both ways.
+    const std::string doubleByte = "C:\\x\\\x95\x5C\x95\x5C.txt";
+    EXPECT_EQ(plx::ItemKeyName(doubleByte, 932), "C:>x>\x95\x5C\x95\x5C.txt");
+    EXPECT_EQ(plx::PathFromKeyName("C:>x>\x95\x5C\x95\x5C.txt", 932), doubleByte);
+    // Under 1252 the same bytes are two characters, and 0x5C is a backslash.
+    EXPECT_EQ(plx::ItemKeyName("\x95\x5C", 1252), "\x95>");
+    // A lead byte at the very end stands alone.
+    EXPECT_EQ(plx::ItemKeyName("a\\\x95", 932), "a>\x95");
+}
+
+TEST(ItemPaths, StoreMirrorsTheDesktopDirectoryChain) {
+    EXPECT_EQ(plx::HiddenStoreDirectory("D:\\Apps\\Layout\\x.dll"), "D:\\Apps\\Layout\\Hidden");
+    EXPECT_EQ(plx::HiddenStoreDirectory(""), "");
+    EXPECT_EQ(
+        plx::StorePathFor("D:\\Apps\\Layout\\Hidden", "D:\\Documents and Settings\\User\\Desktop\\Notes.txt"),
+        "D:\\Apps\\Layout\\Hidden\\Documents and Settings\\User\\Desktop\\Notes.txt");
+    const plx::SplitDesktopPath parts = plx::SplitPath("C:\\users\\Public\\Desktop\\a.b.txt");
+    EXPECT_EQ(parts.drive, "C:");
+    EXPECT_EQ(parts.directory, "\\users\\Public\\Desktop\\");
+    EXPECT_EQ(parts.fileName, "a.b.txt");
+}
+
+TEST(ItemPaths, OnlyPlainFullPathsAreMovable) {
+    EXPECT_TRUE(plx::IsPlainFullPath("C:\\users\\me\\Desktop\\a.txt"));
+    EXPECT_TRUE(plx::IsPlainFullPath("C:\\users\\me\\Desktop\\.profile"));
+    for (const char* bad : {"C:\\users\\me\\Desktop\\..\\..\\evil.txt", "C:\\users\\..", "C:\\a\\.\\b",
+                            "C:\\a\\\\b", "C:\\a\\... \\b", "\\\\server\\share\\x", "::{20D04FE0}",
+                            "relative\\x", "C:x", "C:\\a\\b:stream", ""}) {
+        EXPECT_FALSE(plx::IsPlainFullPath(bad)) << bad;
+    }
+}
+
+class CatalogueTest : public storetest::StoreTest {
+protected:
+    static unique_hkey Entry(const std::string& desktopPath) {
+        return plx::OpenKeyForWriting(HKEY_CURRENT_USER,
+                                      std::string(plx::kItemsKey) + "\\" + plx::ItemKeyName(desktopPath));
+    }
+    static DWORD Number(HKEY key, const char* name) {
+        DWORD value = 0xDEAD;
+        plx::ReadNumber(key, name, value);
+        return value;
+    }
+};
+
+TEST_F(CatalogueTest, IdsAreHandedOutOnceInEnumerationOrderAndKept) {
+    Write(OnDesktop("alpha.txt"), "alpha");
+    Write(OnDesktop("beta.txt"), "beta");
+    ASSERT_TRUE(CreateDirectoryA(OnDesktop("Folder").c_str(), nullptr));
+
+    const DesktopItemList first = plx::BuildItemCatalogue(nullptr);
+    ASSERT_GE(first.size(), 4u);
+    for (size_t i = 0; i < first.size(); ++i) {
+        EXPECT_EQ(first[i].ID, static_cast<int>(i)) << first[i].DesktopPath;
+        EXPECT_EQ(first[i].Path, first[i].DesktopPath);
+    }
+    const DesktopItem* alpha = Find(first, OnDesktop("alpha.txt"));
+    ASSERT_NE(alpha, nullptr);
+    EXPECT_EQ(alpha->DisplayName.rfind("alpha", 0), 0u);
+    EXPECT_TRUE(alpha->Visible);
+    EXPECT_FALSE(alpha->SpecialFolder);
+    EXPECT_FALSE(alpha->VirtualFolder);
+    EXPECT_FALSE(alpha->TypeName.empty());
+    EXPECT_GE(alpha->IconIndex, 0);
+    ASSERT_NE(Find(first, OnDesktop("Folder")), nullptr);
+    {
+        unique_hkey items = plx::OpenKeyForReading(HKEY_CURRENT_USER, plx::kItemsKey);
+        EXPECT_EQ(Number(items.get(), "NextID"), first.size());
+    }
+
+    // Attributes changed since, names overwritten by hand: flags stay as first found, names come back.
+    ASSERT_TRUE(SetFileAttributesA(OnDesktop("alpha.txt").c_str(), FILE_ATTRIBUTE_HIDDEN));
+    {
+        unique_hkey entry = Entry(OnDesktop("alpha.txt"));
+        ASSERT_TRUE(entry);
+        plx::WriteString(entry.get(), "DisplayName", "stale");
+        plx::WriteString(entry.get(), "TypeName", "stale");
+    }
+    Write(OnDesktop("gamma.txt"), "gamma");
+    const DesktopItemList second = plx::BuildItemCatalogue(nullptr);
+    ASSERT_EQ(second.size(), first.size() + 1);
+    for (const DesktopItem& item : first) {
+        const DesktopItem* again = Find(second, item.DesktopPath);
+        ASSERT_NE(again, nullptr) << item.DesktopPath;
+        EXPECT_EQ(again->ID, item.ID);
+    }
+    EXPECT_EQ(Find(second, OnDesktop("gamma.txt"))->ID, static_cast<int>(first.size()));
+    EXPECT_FALSE(Find(second, OnDesktop("alpha.txt"))->Visible);
+    unique_hkey entry = Entry(OnDesktop("alpha.txt"));
+    EXPECT_EQ(Number(entry.get(), "Visible"), 1u);
+    std::string text;
+    plx::ReadString(entry.get(), "DisplayName", text);
+    EXPECT_EQ(text, alpha->DisplayName);
+    plx::ReadString(entry.get(), "TypeName", text);
+    EXPECT_EQ(text, alpha->TypeName);
+    unique_hkey items = plx::OpenKeyForReading(HKEY_CURRENT_USER, plx::kItemsKey);
+    EXPECT_EQ(Number(items.get(), "NextID"), first.size() + 1);
+}
+
+TEST_F(CatalogueTest, HiddenFilesAndShellObjectsAreFlagged) {
+    Write(OnDesktop("secret.txt"), "secret");
+    ASSERT_TRUE(SetFileAttributesA(OnDesktop("secret.txt").c_str(), FILE_ATTRIBUTE_HIDDEN));
+    const DesktopItemList items = plx::BuildItemCatalogue(nullptr);
+    const DesktopItem* secret = Find(items, OnDesktop("secret.txt"));
+    ASSERT_NE(secret, nullptr);
+    EXPECT_FALSE(secret->Visible);
+    {
+        unique_hkey entry = Entry(OnDesktop("secret.txt"));
+        EXPECT_EQ(Number(entry.get(), "Visible"), 0u);
+    }
+
+    int virtualCount = 0;
+    for (const DesktopItem& item : items) {
+        if (!item.VirtualFolder) continue;
+        ++virtualCount;
+        EXPECT_FALSE(item.SpecialFolder) << item.DesktopPath;
+        unique_hkey entry = Entry(item.DesktopPath);
+        ASSERT_TRUE(entry) << item.DesktopPath;
+        EXPECT_EQ(Number(entry.get(), "VirtualFolder"), 1u);
+        EXPECT_EQ(Number(entry.get(), "SpecialFolder"), 0u);
+    }
+    EXPECT_GT(virtualCount, 0) << "the shell lists My Computer and the like without SFGAO_FILESYSTEM";
+    // Wine lists the user's Documents folder as a file-system item that cannot be moved.
+    int specialCount = 0;
+    for (const DesktopItem& item : items) specialCount += item.SpecialFolder;
+    EXPECT_GT(specialCount, 0);
+}
+
+TEST_F(CatalogueTest, RenamedFileIsANewItem) {
+    Write(OnDesktop("old.txt"), "x");
+    const DesktopItemList before = plx::BuildItemCatalogue(nullptr);
+    const int oldId = Find(before, OnDesktop("old.txt"))->ID;
+    ASSERT_TRUE(MoveFileA(OnDesktop("old.txt").c_str(), OnDesktop("new.txt").c_str()));
+    const DesktopItemList after = plx::BuildItemCatalogue(nullptr);
+    EXPECT_EQ(Find(after, OnDesktop("old.txt")), nullptr);
+    const DesktopItem* renamed = Find(after, OnDesktop("new.txt"));
+    ASSERT_NE(renamed, nullptr);
+    EXPECT_EQ(renamed->ID, static_cast<int>(before.size()));
+    EXPECT_NE(renamed->ID, oldId);
+    EXPECT_TRUE(Entry(OnDesktop("old.txt")));
+    // The old entry stays in the stored catalogue.
+    const auto stored = plx::ReadItemCatalogue();
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(Find(*stored, OnDesktop("old.txt"))->ID, oldId);
+}
+
+TEST_F(CatalogueTest, PathTooLongForAKeyNameIsLeftOut) {
+    const std::string name = std::string(254 - userDesktop_.size(), 'n') + ".txt";
+    ASSERT_GT(OnDesktop(name).size(), plx::kMaxKeyNameChars);
+    Write(OnDesktop(name), "long");
+    Write(OnDesktop("short.txt"), "short");
+    const DesktopItemList items = plx::BuildItemCatalogue(nullptr);
+    EXPECT_EQ(Find(items, OnDesktop(name)), nullptr);
+    EXPECT_NE(Find(items, OnDesktop("short.txt")), nullptr);
+}
+
+TEST_F(CatalogueTest, StoredItemsAreListedOnceLiveAndTwiceFromTheCatalogue) {
+    EXPECT_FALSE(plx::ReadItemCatalogue()) << "no Items key yet";
+    Write(OnDesktop("kept.txt"), "kept");
+    Write(OnDesktop("gone.txt"), "gone");
+    DesktopItemList items = plx::BuildItemCatalogue(nullptr);
+    unique_hkey hidden = HiddenItemsKey();
+    ASSERT_TRUE(CreateDirectoryA(store_.c_str(), nullptr));
+    for (const char* name : {"kept.txt", "gone.txt"}) {
+        DesktopItem item = *Find(items, OnDesktop(name));
+        item.Visible = false;
+        ASSERT_EQ(plx::ApplyItemVisibility(item, store_, hidden.get()), plx::VisibilityOutcome::Hidden);
+    }
+    ASSERT_TRUE(DeleteFileA(InStore(OnDesktop("gone.txt")).c_str()));
+
+    const int keptId = Find(items, OnDesktop("kept.txt"))->ID;
+    items = plx::BuildItemCatalogue(nullptr);
+    EXPECT_EQ(Count(items, OnDesktop("kept.txt")), 1);
+    const DesktopItem* stored = Find(items, OnDesktop("kept.txt"), true);
+    ASSERT_NE(stored, nullptr);
+    EXPECT_EQ(stored->Path, InStore(OnDesktop("kept.txt")));
+    EXPECT_FALSE(stored->Visible);
+    EXPECT_EQ(stored->ID, keptId);
+    EXPECT_FALSE(stored->DisplayName.empty());
+    EXPECT_EQ(Count(items, OnDesktop("gone.txt")), 0);
+    EXPECT_TRUE(HasHiddenEntry(OnDesktop("gone.txt"))) << "an entry whose file is gone stays";
+
+    const auto catalogue = plx::ReadItemCatalogue();
+    ASSERT_TRUE(catalogue);
+    EXPECT_EQ(Count(*catalogue, OnDesktop("kept.txt")), 2);
+    const DesktopItem* listed = Find(*catalogue, OnDesktop("kept.txt"));
+    ASSERT_NE(listed, nullptr);
+    EXPECT_TRUE(listed->Visible);
+    EXPECT_EQ(listed->ID, keptId);
+    EXPECT_EQ(listed->IconIndex, -1);
+    EXPECT_EQ(Find(*catalogue, OnDesktop("kept.txt"), true)->ID, keptId);
+}
+
+}  // namespace

@@ -1,0 +1,285 @@
+// Hiding and showing items with the shell's real file moves, against the prefix's desktop folders and
+// a hidden store beside a copy of the module.
+#include "store/visibility.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+
+#include "tests/store_fixture.h"
+
+namespace {
+
+using plx::DesktopItem;
+using plx::unique_hkey;
+using plx::VisibilityOutcome;
+
+class VisibilityTest : public storetest::StoreTest {
+protected:
+    void SetUp() override {
+        StoreTest::SetUp();
+        ASSERT_TRUE(CreateDirectoryA(store_.c_str(), nullptr));
+        hidden_ = HiddenItemsKey();
+        ASSERT_TRUE(hidden_);
+    }
+    void TearDown() override {
+        hidden_.reset();
+        StoreTest::TearDown();
+    }
+
+    DesktopItem Item(const std::string& desktopPath, int id, bool visible) const {
+        DesktopItem item;
+        item.ID = id;
+        item.Path = item.DesktopPath = desktopPath;
+        item.DisplayName = "name " + std::to_string(id);
+        item.TypeName = "Text Document";
+        item.Visible = visible;
+        return item;
+    }
+    VisibilityOutcome Apply(DesktopItem& item) {
+        return plx::ApplyItemVisibility(item, store_, hidden_.get());
+    }
+
+    unique_hkey hidden_;
+};
+
+TEST_F(VisibilityTest, HideMirrorsTheFolderAndShowBringsTheFileBack) {
+    const std::string notes = OnDesktop("Notes.txt");
+    const std::string shared = OnCommonDesktop("Shared.txt");
+    Write(notes, "notes");
+    Write(shared, "shared");
+    ASSERT_TRUE(CreateDirectoryA(OnDesktop("Folder").c_str(), nullptr));
+    Write(OnDesktop("Folder\\inner.txt"), "inner");
+
+    DesktopItem a = Item(notes, 3, false), b = Item(shared, 4, false),
+                c = Item(OnDesktop("Folder"), 5, false);
+    ASSERT_EQ(Apply(a), VisibilityOutcome::Hidden);
+    ASSERT_EQ(Apply(b), VisibilityOutcome::Hidden);
+    ASSERT_EQ(Apply(c), VisibilityOutcome::Hidden);
+    EXPECT_EQ(a.Path,
+              store_ + "\\users\\" + userDesktop_.substr(userDesktop_.find("users\\") + 6) + "\\Notes.txt");
+    EXPECT_EQ(b.Path, store_ + "\\users\\Public\\Desktop\\Shared.txt");
+    EXPECT_FALSE(Exists(notes));
+    EXPECT_FALSE(Exists(shared));
+    EXPECT_EQ(testbed::ReadTextFile(a.Path), "notes");
+    EXPECT_EQ(testbed::ReadTextFile(b.Path), "shared");
+    EXPECT_EQ(testbed::ReadTextFile(c.Path + "\\inner.txt"), "inner");
+
+    unique_hkey entry = plx::OpenKeyForReading(hidden_.get(), plx::ItemKeyName(notes));
+    ASSERT_TRUE(entry);
+    EXPECT_EQ(plx::ItemKeyName(notes).find('\\'), std::string::npos);
+    DWORD id = 0;
+    std::string text;
+    EXPECT_EQ(plx::ReadNumber(entry.get(), "ID", id), ERROR_SUCCESS);
+    EXPECT_EQ(id, 3u);
+    plx::ReadString(entry.get(), "DisplayName", text);
+    EXPECT_EQ(text, "name 3");
+    plx::ReadString(entry.get(), "TypeName", text);
+    EXPECT_EQ(text, "Text Document");
+    entry.reset();
+
+    for (DesktopItem* item : {&a, &b, &c}) {
+        item->Visible = true;
+        ASSERT_EQ(Apply(*item), VisibilityOutcome::Shown) << item->DesktopPath;
+        EXPECT_EQ(item->Path, item->DesktopPath);
+        EXPECT_FALSE(HasHiddenEntry(item->DesktopPath));
+    }
+    EXPECT_EQ(testbed::ReadTextFile(notes), "notes");
+    EXPECT_EQ(testbed::ReadTextFile(shared), "shared");
+    EXPECT_EQ(testbed::ReadTextFile(OnDesktop("Folder\\inner.txt")), "inner");
+    // Mirror directories stay once made.
+    EXPECT_TRUE(Exists(store_ + "\\users\\Public\\Desktop"));
+}
+
+TEST_F(VisibilityTest, ItemsAlreadyInPlaceAndUnmovableItemsAreLeftAlone) {
+    Write(OnDesktop("here.txt"), "here");
+    DesktopItem shown = Item(OnDesktop("here.txt"), 1, true);
+    EXPECT_EQ(Apply(shown), VisibilityOutcome::NothingToDo);
+
+    // Already in the store: no move, no entry written.
+    DesktopItem stored = Item(OnDesktop("away.txt"), 2, false);
+    stored.Path = InStore(stored.DesktopPath);
+    EXPECT_EQ(Apply(stored), VisibilityOutcome::NothingToDo);
+    EXPECT_FALSE(HasHiddenEntry(stored.DesktopPath));
+
+    for (bool special : {true, false}) {
+        for (bool visible : {true, false}) {
+            DesktopItem item = Item(OnDesktop("here.txt"), 7, visible);
+            if (!visible) item.Path = InStore(item.DesktopPath);
+            (special ? item.SpecialFolder : item.VirtualFolder) = true;
+            if (!visible) item.Path = item.DesktopPath;
+            EXPECT_EQ(Apply(item), VisibilityOutcome::NothingToDo);
+            EXPECT_EQ(item.Path, item.DesktopPath);
+        }
+    }
+    EXPECT_EQ(testbed::ReadTextFile(OnDesktop("here.txt")), "here");
+    EXPECT_FALSE(Exists(store_ + "\\users"));
+}
+
+TEST_F(VisibilityTest, TakenDestinationsAreRefusedAndBothFilesKept) {
+    // A leftover file in the store under the item's name.
+    const std::string item1 = OnDesktop("report.txt");
+    Write(item1, "desktop copy");
+    ASSERT_TRUE(plx::EnsureStoreDirectory(store_, plx::SplitPath(item1).directory));
+    Write(InStore(item1), "leftover");
+    DesktopItem hide = Item(item1, 1, false);
+    EXPECT_EQ(Apply(hide), VisibilityOutcome::HideFailedAtMove);
+    EXPECT_EQ(hide.Path, item1);
+    EXPECT_FALSE(HasHiddenEntry(item1));
+    EXPECT_EQ(testbed::ReadTextFile(item1), "desktop copy");
+    EXPECT_EQ(testbed::ReadTextFile(InStore(item1)), "leftover");
+
+    // A new desktop file with the name of a hidden item.
+    const std::string item2 = OnDesktop("plan.txt");
+    Write(item2, "hidden original");
+    DesktopItem show = Item(item2, 2, false);
+    ASSERT_EQ(Apply(show), VisibilityOutcome::Hidden);
+    Write(item2, "newcomer");
+    show.Visible = true;
+    EXPECT_EQ(Apply(show), VisibilityOutcome::ShowFailed);
+    EXPECT_EQ(show.Path, InStore(item2));
+    EXPECT_TRUE(HasHiddenEntry(item2));
+    EXPECT_EQ(testbed::ReadTextFile(item2), "newcomer");
+    EXPECT_EQ(testbed::ReadTextFile(InStore(item2)), "hidden original");
+
+    // The desktop copy of an item already in the store (the double listing) cannot be hidden again.
+    DesktopItem desktopCopy = Item(item2, 2, false);
+    EXPECT_EQ(Apply(desktopCopy), VisibilityOutcome::HideFailedAtMove);
+    EXPECT_EQ(testbed::ReadTextFile(InStore(item2)), "hidden original");
+    EXPECT_EQ(testbed::ReadTextFile(item2), "newcomer");
+}
+
+TEST_F(VisibilityTest, HideFailsAtTheDirectoryWhenTheMirrorCannotBeMade) {
+    Write(OnDesktop("a.txt"), "a");
+    // A store whose own directory is missing under a missing parent: no mirror can be created.
+    const std::string unreachable = moduleDir_.path() + "\\missing\\Hidden";
+    DesktopItem item = Item(OnDesktop("a.txt"), 1, false);
+    EXPECT_EQ(plx::ApplyItemVisibility(item, unreachable, hidden_.get()),
+              VisibilityOutcome::HideFailedAtDirectory);
+    EXPECT_EQ(testbed::ReadTextFile(OnDesktop("a.txt")), "a");
+    EXPECT_FALSE(HasHiddenEntry(item.DesktopPath));
+
+    // A file standing where a mirror directory belongs counts as existing; the move is then refused.
+    const std::string mirror = InStore(userDesktop_);
+    ASSERT_TRUE(plx::EnsureStoreDirectory(store_, plx::SplitPath(userDesktop_).directory));
+    Write(mirror, "blocker");
+    EXPECT_EQ(Apply(item), VisibilityOutcome::HideFailedAtMove);
+    EXPECT_EQ(testbed::ReadTextFile(OnDesktop("a.txt")), "a");
+    EXPECT_EQ(testbed::ReadTextFile(mirror), "blocker");
+    // Further up, the directories below the file cannot be made at all.
+    ASSERT_TRUE(DeleteFileA(mirror.c_str()));
+    plx::RemoveDirectoryTree(store_ + "\\users");
+    Write(store_ + "\\users", "higher blocker");
+    EXPECT_EQ(Apply(item), VisibilityOutcome::HideFailedAtDirectory);
+    EXPECT_EQ(testbed::ReadTextFile(OnDesktop("a.txt")), "a");
+    EXPECT_EQ(testbed::ReadTextFile(store_ + "\\users"), "higher blocker");
+}
+
+TEST_F(VisibilityTest, HideIsUndoneWhenItsEntryCannotBeWritten) {
+    Write(OnDesktop("b.txt"), "b");
+    // The key is deleted behind the open handle: nothing can be created under it any more.
+    ASSERT_EQ(plx::DeleteKeyTree(HKEY_CURRENT_USER, plx::kHiddenItemsKey), ERROR_SUCCESS);
+    DesktopItem item = Item(OnDesktop("b.txt"), 1, false);
+    EXPECT_EQ(Apply(item), VisibilityOutcome::HideFailedAtMove);
+    EXPECT_EQ(item.Path, item.DesktopPath);
+    EXPECT_EQ(testbed::ReadTextFile(OnDesktop("b.txt")), "b");
+    EXPECT_FALSE(Exists(InStore(item.DesktopPath)));
+    EXPECT_FALSE(HasHiddenEntry(item.DesktopPath));
+}
+
+TEST_F(VisibilityTest, FileHeldOpenWithoutDeleteSharingStaysWhereItIs) {
+    const std::string path = OnDesktop("open.txt");
+    Write(path, "open");
+    DesktopItem item = Item(path, 1, false);
+    {
+        plx::unique_handle held(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_NE(held.get(), INVALID_HANDLE_VALUE);
+        EXPECT_EQ(Apply(item), VisibilityOutcome::HideFailedAtMove);
+        EXPECT_EQ(testbed::ReadTextFile(path), "open");
+        EXPECT_FALSE(Exists(InStore(path)));
+        EXPECT_FALSE(HasHiddenEntry(path));
+    }
+    ASSERT_EQ(Apply(item), VisibilityOutcome::Hidden);
+    plx::unique_handle held(CreateFileA(item.Path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    item.Visible = true;
+    EXPECT_EQ(Apply(item), VisibilityOutcome::ShowFailed);
+    EXPECT_EQ(testbed::ReadTextFile(InStore(path)), "open");
+    EXPECT_TRUE(HasHiddenEntry(path));
+}
+
+TEST_F(VisibilityTest, PathsThatLeaveTheirFoldersAreNeverMoved) {
+    // A forged HiddenItems entry whose desktop path climbs out of the desktop: its store path climbs
+    // out of the store to a file beside the module.
+    const std::string forged = userDesktop_ + "\\..\\..\\..\\..\\victim.txt";
+    const std::string outside = InStore(forged);
+    Write(moduleDir_.path() + "\\victim.txt", "beside the module");
+    ASSERT_TRUE(Exists(outside));
+    {
+        unique_hkey entry = plx::CreateKey(hidden_.get(), plx::ItemKeyName(forged));
+        plx::WriteNumber(entry.get(), "ID", 9);
+    }
+    plx::DesktopItemList listed;
+    plx::AppendHiddenItems(listed, false);
+    ASSERT_EQ(listed.size(), 1u);
+    listed[0].Visible = true;
+    EXPECT_EQ(Apply(listed[0]), VisibilityOutcome::ShowFailed);
+    EXPECT_EQ(testbed::ReadTextFile(moduleDir_.path() + "\\victim.txt"), "beside the module");
+
+    // Only a file at the item's own place in the store comes out of it.
+    Write(moduleDir_.path() + "\\elsewhere.txt", "elsewhere");
+    DesktopItem misplaced = Item(OnDesktop("elsewhere.txt"), 3, true);
+    misplaced.Path = moduleDir_.path() + "\\elsewhere.txt";
+    EXPECT_EQ(Apply(misplaced), VisibilityOutcome::ShowFailed);
+    EXPECT_FALSE(Exists(OnDesktop("elsewhere.txt")));
+    EXPECT_EQ(testbed::ReadTextFile(misplaced.Path), "elsewhere");
+
+    // A catalogue path with ".." is not hidden either.
+    Write(OnDesktop("c.txt"), "c");
+    DesktopItem climbing = Item(OnDesktop("sub\\..\\c.txt"), 2, false);
+    EXPECT_EQ(Apply(climbing), VisibilityOutcome::HideFailedAtMove);
+    EXPECT_EQ(testbed::ReadTextFile(OnDesktop("c.txt")), "c");
+}
+
+TEST(StoreDirectories, ChainsAreCreatedPieceByPieceAndTreesRemoved) {
+    testbed::TempDirectory temp;
+    const std::string base = temp.path() + "\\Hidden";
+    ASSERT_TRUE(CreateDirectoryA(base.c_str(), nullptr));
+    EXPECT_TRUE(plx::EnsureStoreDirectory(base, "\\a\\b c\\d\\"));
+    EXPECT_TRUE(GetFileAttributesA((base + "\\a\\b c\\d").c_str()) & FILE_ATTRIBUTE_DIRECTORY);
+    EXPECT_TRUE(plx::EnsureStoreDirectory(base, "\\a\\b c\\d\\"));
+    EXPECT_TRUE(plx::EnsureStoreDirectory(base, "\\single"));
+    EXPECT_EQ(GetFileAttributesA((base + "\\single").c_str()), INVALID_FILE_ATTRIBUTES);
+
+    ASSERT_TRUE(testbed::WriteTextFile(base + "\\a\\b c\\d\\f.txt", "f"));
+    ASSERT_TRUE(testbed::WriteTextFile(base + "\\a\\keep.txt", "k"));
+    plx::RemoveEmptyDirectories(base);
+    EXPECT_EQ(testbed::ReadTextFile(base + "\\a\\b c\\d\\f.txt"), "f");
+    EXPECT_EQ(testbed::ReadTextFile(base + "\\a\\keep.txt"), "k");
+    ASSERT_TRUE(DeleteFileA((base + "\\a\\b c\\d\\f.txt").c_str()));
+    plx::RemoveEmptyDirectories(base + "\\");
+    EXPECT_EQ(GetFileAttributesA((base + "\\a\\b c").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(testbed::ReadTextFile(base + "\\a\\keep.txt"), "k");
+
+    for (const char* suffix : {"", "\\"}) {
+        ASSERT_TRUE(plx::EnsureStoreDirectory(base, "\\x\\y\\"));
+        ASSERT_TRUE(testbed::WriteTextFile(base + "\\x\\y\\z.txt", "z"));
+        plx::RemoveDirectoryTree(base + suffix);
+        EXPECT_EQ(GetFileAttributesA(base.c_str()), INVALID_FILE_ATTRIBUTES) << suffix;
+        ASSERT_TRUE(CreateDirectoryA(base.c_str(), nullptr));
+    }
+    // A read-only file is not deleted, and its directories stay around it.
+    ASSERT_TRUE(plx::EnsureStoreDirectory(base, "\\x\\y\\"));
+    const std::string locked = base + "\\x\\y\\locked.txt";
+    ASSERT_TRUE(testbed::WriteTextFile(locked, "locked"));
+    ASSERT_TRUE(testbed::WriteTextFile(base + "\\x\\loose.txt", "loose"));
+    ASSERT_TRUE(SetFileAttributesA(locked.c_str(), FILE_ATTRIBUTE_READONLY));
+    plx::RemoveDirectoryTree(base);
+    EXPECT_EQ(testbed::ReadTextFile(locked), "locked");
+    EXPECT_EQ(GetFileAttributesA((base + "\\x\\loose.txt").c_str()), INVALID_FILE_ATTRIBUTES);
+    SetFileAttributesA(locked.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+}  // namespace
