@@ -46,7 +46,8 @@ LONG ReadString(HKEY key, const char* name, std::string& value, size_t maxChars)
     std::vector<char> buffer(maxChars + 1, '\0');
     DWORD type = 0;
     DWORD size = static_cast<DWORD>(maxChars);
-    LONG rc = RegQueryValueExA(key, ValueName(name), nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &size);
+    LONG rc =
+        RegQueryValueExA(key, ValueName(name), nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &size);
     if (rc != ERROR_SUCCESS) return rc;  // ERROR_MORE_DATA for a value longer than the buffer
     if (type != REG_SZ && type != REG_EXPAND_SZ) return ERROR_INVALID_DATA;
     // The stored data must carry its own terminating zero; one inside it ends the string there.
@@ -56,7 +57,8 @@ LONG ReadString(HKEY key, const char* name, std::string& value, size_t maxChars)
 }
 
 LONG WriteNumber(HKEY key, const char* name, DWORD value) {
-    return RegSetValueExA(key, ValueName(name), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
+    return RegSetValueExA(key, ValueName(name), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                          sizeof(value));
 }
 
 LONG ReadNumber(HKEY key, const char* name, DWORD& value) {
@@ -174,8 +176,8 @@ ProfileNameSet ListProfiles(bool excludeCurrent, bool upperCase) {
         char name[kNameBufferChars];
         DWORD length = sizeof(name);
         LONG rc = RegEnumKeyExA(resolution.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr);
-        if (rc == ERROR_NO_MORE_ITEMS) break;
-        if (rc != ERROR_SUCCESS) continue;
+        if (rc == ERROR_MORE_DATA) continue;  // too long to be a profile name
+        if (rc != ERROR_SUCCESS) break;       // the end, or an enumeration that cannot go on
         if (!IsProfileKey(resolution.get(), name)) continue;
         std::string upper = UpperCaseName(name);
         if (excludeCurrent && lstrcmpA(upper.c_str(), current.c_str()) == 0) continue;

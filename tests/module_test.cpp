@@ -119,7 +119,25 @@ TEST_F(ModuleTest, ExportTableIsNamedPlaxenAndUndecorated) {
         EXPECT_EQ(std::strchr(name, '@'), nullptr) << name;
         EXPECT_NE(GetProcAddress(module_, name), nullptr) << name;
     }
-    EXPECT_NE(GetProcAddress(module_, "DllCanUnloadNow"), nullptr);
+    for (const char* name : {"DllCanUnloadNow", "SaveCurrentProfile", "SaveStartupIconPositions",
+                             "RestoreIconPositions", "RestoreStartupIconPositions", "CreateDefaultProfile"})
+        EXPECT_NE(GetProcAddress(module_, name), nullptr) << name;
+}
+
+TEST_F(ModuleTest, AgentHandshakeVariablesAreInOneSharedSection) {
+    auto* nt = At<IMAGE_NT_HEADERS>(At<IMAGE_DOS_HEADER>(0)->e_lfanew);
+    const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(nt);
+    int shared = 0;
+    for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++section) {
+        if (!(section->Characteristics & IMAGE_SCN_MEM_SHARED)) continue;
+        ++shared;
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(section->Name), 6), "Shared");
+        EXPECT_TRUE(section->Characteristics & IMAGE_SCN_MEM_READ);
+        EXPECT_TRUE(section->Characteristics & IMAGE_SCN_MEM_WRITE);
+        // Hook handle, caller thread and the two flags.
+        EXPECT_GE(section->Misc.VirtualSize, 10u);
+    }
+    EXPECT_EQ(shared, 1);
 }
 
 TEST_F(ModuleTest, NeedsNoRuntimeLibraryBesideIt) {

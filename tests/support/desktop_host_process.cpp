@@ -1,4 +1,8 @@
+// commctrl.h needs windows.h before it.
+// clang-format off
 #include "tests/support/desktop_host_process.h"
+#include <commctrl.h>
+// clang-format on
 
 #include <cstdio>
 #include <cstdlib>
@@ -6,12 +10,11 @@
 
 #include "engine/desktop_listview.h"
 #include "tests/support/testbed.h"
+#include "tools/desktophost/desktop_host.h"
 
 namespace testbed {
 
 namespace {
-
-constexpr ULONG_PTR kRequestReport = 0x52505254;
 
 struct FindContext {
     DWORD pid;
@@ -67,6 +70,16 @@ void DesktopHostProcess::Stop() {
     if (!pi_.hProcess) return;
     if (progman_) PostMessageA(progman_, WM_CLOSE, 0, 0);
     if (WaitForSingleObject(pi_.hProcess, 5000) != WAIT_OBJECT_0) TerminateProcess(pi_.hProcess, 1);
+    Release();
+}
+
+void DesktopHostProcess::Kill() {
+    if (!pi_.hProcess) return;
+    TerminateProcess(pi_.hProcess, 1);
+    Release();
+}
+
+void DesktopHostProcess::Release() {
     WaitForSingleObject(pi_.hProcess, 5000);
     CloseHandle(pi_.hProcess);
     CloseHandle(pi_.hThread);
@@ -78,7 +91,7 @@ void DesktopHostProcess::Stop() {
 bool DesktopHostProcess::Report(HostReport& report) const {
     TempDirectory dir;
     std::string path = dir.path() + "\\report.txt";
-    COPYDATASTRUCT data = {kRequestReport, static_cast<DWORD>(path.size() + 1),
+    COPYDATASTRUCT data = {desktophost::kRequestReport, static_cast<DWORD>(path.size() + 1),
                            const_cast<char*>(path.c_str())};
     DWORD_PTR result = 0;
     if (!SendMessageTimeoutA(progman_, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), SMTO_BLOCK, 10000,
@@ -121,6 +134,36 @@ bool DesktopHostProcess::WaitForIcon(const std::string& label, bool present, DWO
             return Report(report) && (report.Find(label) != nullptr) == present;
         },
         timeoutMs);
+}
+
+}  // namespace testbed
+
+namespace testbed {
+
+bool DesktopHostProcess::MoveIcon(const std::string& label, int x, int y) const {
+    HostReport report;
+    if (!Report(report)) return false;
+    for (size_t i = 0; i < report.icons.size(); ++i) {
+        if (report.icons[i].label != label) continue;
+        return SendMessageA(listView_, LVM_SETITEMPOSITION, i, MAKELPARAM(x, y)) != 0;
+    }
+    return false;
+}
+
+LONG_PTR DesktopHostProcess::CallExportInside(const std::string& modulePath, const std::string& exportName,
+                                              int count) const {
+    std::string request = modulePath;
+    request.push_back('\0');
+    request += exportName;
+    request.push_back('\0');
+    request += std::to_string(count);
+    COPYDATASTRUCT data = {desktophost::kRequestCallExport, static_cast<DWORD>(request.size() + 1),
+                           const_cast<char*>(request.c_str())};
+    return SendMessageA(progman_, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data));
+}
+
+void DesktopHostProcess::Freeze(DWORD milliseconds) const {
+    PostMessageA(progman_, desktophost::kFreezeMessage, milliseconds, 0);
 }
 
 }  // namespace testbed

@@ -30,9 +30,13 @@ public:
 
     // Starts desktophost.exe with the given arguments and waits until its list view exists.
     bool Start(const std::string& arguments = "");
+    // Asks the desktop to close and waits for it to end.
     void Stop();
+    // Ends the process at once, as a crash would: nothing in it gets to clean up.
+    void Kill();
 
     DWORD ProcessId() const { return pi_.dwProcessId; }
+    HANDLE Process() const { return pi_.hProcess; }
     HWND Progman() const { return progman_; }
     HWND ListView() const { return listView_; }
 
@@ -40,8 +44,17 @@ public:
     bool Report(HostReport& report) const;
     // Waits until an icon with the label appears (or, with present false, disappears).
     bool WaitForIcon(const std::string& label, bool present = true, DWORD timeoutMs = 10000) const;
+    // Moves the icon with the label; the list-view message carries no pointer, so it works from here.
+    bool MoveIcon(const std::string& label, int x, int y) const;
+    // Has the desktop process load the module and call an action export itself, count times.
+    // Returns the microseconds that took there (0: the module or export was not found).
+    LONG_PTR CallExportInside(const std::string& modulePath, const std::string& exportName, int count) const;
+    // Stops the desktop thread from taking messages for a while.
+    void Freeze(DWORD milliseconds) const;
 
 private:
+    void Release();
+
     PROCESS_INFORMATION pi_ = {};
     HWND progman_ = nullptr;
     HWND listView_ = nullptr;

@@ -5,6 +5,8 @@
 #include <shlwapi.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <string>
 #include <map>
 #include <set>
 
@@ -124,7 +126,10 @@ bool DesktopHost::Create(HINSTANCE instance) {
     ListView_SetImageList(list_, large, LVSIL_NORMAL);
     ListView_SetImageList(list_, small, LVSIL_SMALL);
 
-    if (!options_.noItems) Refill();
+    if (options_.fillCount > 0)
+        AddFillItems();
+    else if (!options_.noItems)
+        Refill();
     RegisterShellNotify();
     ShowWindow(options_.workerForm ? worker_ : progman_, SW_SHOWNOACTIVATE);
     if (options_.workerForm) ShowWindow(progman_, SW_SHOWNOACTIVATE);
@@ -142,6 +147,48 @@ void DesktopHost::RegisterShellNotify() {
     notifyId_ = SHChangeNotifyRegister(progman_, SHCNRF_ShellLevel | SHCNRF_InterruptLevel, SHCNE_ALLEVENTS,
                                        kShellNotifyMessage, 1, &entry);
 }
+
+void DesktopHost::AddFillItems() {
+    for (int i = 1; i <= options_.fillCount; ++i) {
+        char label[32];
+        std::snprintf(label, sizeof(label), "Item %04d", i);
+        LVITEMA lvi = {};
+        lvi.mask = LVIF_TEXT;
+        lvi.iItem = i - 1;
+        lvi.pszText = label;
+        SendMessageA(list_, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&lvi));
+    }
+}
+
+namespace {
+
+// Calls an action export of the module in this process and returns microseconds (0: not found).
+LRESULT CallExportHere(const COPYDATASTRUCT& data) {
+    std::string request(static_cast<const char*>(data.lpData), data.cbData);
+    request.push_back('\0');
+    const std::string path = request.c_str();
+    if (path.size() + 1 >= request.size()) return 0;
+    const std::string name = request.c_str() + path.size() + 1;
+    const size_t countAt = path.size() + name.size() + 2;
+    const long count = countAt < request.size() ? std::strtol(request.c_str() + countAt, nullptr, 10) : 1;
+    HMODULE module = LoadLibraryA(path.c_str());
+    if (!module) return 0;
+    using Action = HRESULT(WINAPI*)(HWND, BOOL);
+    auto action = reinterpret_cast<Action>(GetProcAddress(module, name.c_str()));
+    LRESULT micros = 0;
+    if (action) {
+        LARGE_INTEGER frequency, start, end;
+        QueryPerformanceFrequency(&frequency);
+        QueryPerformanceCounter(&start);
+        for (long i = 0; i < count; ++i) action(nullptr, TRUE);
+        QueryPerformanceCounter(&end);
+        micros = static_cast<LRESULT>((end.QuadPart - start.QuadPart) * 1000000 / frequency.QuadPart) + 1;
+    }
+    FreeLibrary(module);
+    return micros;
+}
+
+}  // namespace
 
 void DesktopHost::ScheduleRefill() { SetTimer(progman_, kRefillTimer, 50, nullptr); }
 
@@ -247,10 +294,14 @@ LRESULT DesktopHost::HandleTop(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         case WM_DISPLAYCHANGE:
             if (hwnd == progman_) Layout();
             return 0;
+        case kFreezeMessage:
+            Sleep(static_cast<DWORD>(wp));
+            return 0;
         case WM_COPYDATA: {
             auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lp);
-            if (hwnd != progman_ || !data || data->dwData != kRequestReport || data->cbData == 0)
-                return FALSE;
+            if (hwnd != progman_ || !data || data->cbData == 0) return FALSE;
+            if (data->dwData == kRequestCallExport) return CallExportHere(*data);
+            if (data->dwData != kRequestReport) return FALSE;
             std::string path(static_cast<const char*>(data->lpData), data->cbData);
             path.resize(strnlen(path.c_str(), path.size()));
             return WriteReport(path.c_str()) ? TRUE : FALSE;

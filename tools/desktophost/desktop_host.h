@@ -17,12 +17,20 @@ struct Options {
     bool snapToGrid = false;   // LVS_EX_SNAPTOGRID
     bool noItems = false;      // do not fill the view from the desktop folder
     bool exitAtOnce = false;   // build the windows, then end
+    int fillCount = 0;         // instead of the folder's items, this many items "Item 0001", ...
 };
 
 // WM_COPYDATA requests that test programs send to the "Progman" window.
 enum : ULONG_PTR {
     kRequestReport = 0x52505254,  // lpData: the path of the file to write the report to
+    // lpData: "<module path>\0<export>\0<count>": loads the module here and calls the action export
+    // (no owner, quiet) count times, as the shell's own process would. Returns the time taken in
+    // microseconds, at least 1, or 0 when the module or export cannot be found.
+    kRequestCallExport = 0x4C4C4143,
 };
+
+// Posted to "Progman": the desktop thread stops taking messages for wParam milliseconds.
+inline constexpr UINT kFreezeMessage = WM_APP + 0x100;
 
 class DesktopHost {
 public:
@@ -53,6 +61,7 @@ private:
     static LRESULT CALLBACK ViewProc(HWND, UINT, WPARAM, LPARAM);
     LRESULT HandleTop(HWND, UINT, WPARAM, LPARAM);
     void RegisterShellNotify();
+    void AddFillItems();
     void Layout();
 
     Options options_;

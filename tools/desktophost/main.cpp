@@ -1,14 +1,16 @@
 // desktophost: stands in for the shell's desktop window under Wine, which has none.
 //
-//   desktophost [--worker] [--autoarrange] [--snap] [--empty] [--probe]
+//   desktophost [--worker] [--autoarrange] [--snap] [--empty] [--probe] [--fill N]
 //
 // --probe builds the windows and ends at once (it also brings up Wine's own helper processes).
 //
 // Send WM_COPYDATA (dwData 'RPRT', the output path as data) to the "Progman" window to have the
-// current label and position of every icon written to a file; WM_CLOSE to "Progman" ends it.
+// current label and position of every icon written to a file; WM_CLOSE to "Progman" ends it. The
+// other requests are listed in desktop_host.h.
 #include <windows.h>
 #include <shlobj.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -31,6 +33,8 @@ desktophost::Options ParseOptions() {
             options.noItems = true;
         else if (!std::strcmp(arg, "--probe"))
             options.exitAtOnce = true;
+        else if (!std::strcmp(arg, "--fill") && i + 1 < __argc)
+            options.fillCount = std::atoi(__argv[++i]);
     }
     return options;
 }

@@ -1,0 +1,212 @@
+#include "engine/channel.h"
+
+#include <cstring>
+
+#include "com/module.h"
+#include "engine/actions.h"
+#include "engine/desktop_listview.h"
+#include "resources/resource.h"
+#include "store/profiles.h"
+#include "store/resolution.h"
+#include "win32/shared_section.h"
+#include "win32/unique.h"
+
+namespace plx {
+
+// One copy for the caller's process and the shell's process. Plain memory: the attach mutex keeps
+// callers apart, and the shell side runs on one thread.
+PLX_SHARED volatile DWORD SharedHook = 0;  // user handles carry 32 significant bits
+PLX_SHARED volatile DWORD SharedCallerThread = 0;
+PLX_SHARED volatile BYTE SharedAgentCreated = 0;
+PLX_SHARED volatile BYTE SharedCloseAfterAction = 0;
+
+namespace {
+
+HWND FindAgentWindow() { return FindWindowA(nullptr, kAgentWindowTitle); }
+
+HHOOK SharedHookHandle() { return static_cast<HHOOK>(ULongToHandle(SharedHook)); }
+
+// Thread messages with id WM_NULL are the hook's answers. One attach may leave several behind;
+// they must not end the wait of the next one.
+void DropHandshakeAnswers() {
+    MSG msg;
+    while (PeekMessageA(&msg, reinterpret_cast<HWND>(-1), WM_NULL, WM_NULL, PM_REMOVE)) {
+    }
+}
+
+// Takes the first answer off the queue. Other messages stay where they are, and messages sent to
+// this thread's windows are handled while it waits.
+bool WaitForHandshake(DWORD timeoutMs) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        MSG msg;
+        if (PeekMessageA(&msg, reinterpret_cast<HWND>(-1), WM_NULL, WM_NULL, PM_REMOVE)) return true;
+        const DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= timeoutMs) return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, timeoutMs - elapsed, QS_POSTMESSAGE | QS_SENDMESSAGE);
+    }
+}
+
+class AttachLock {
+public:
+    AttachLock() : mutex_(CreateMutexA(nullptr, FALSE, kAttachMutexName)) {
+        // An owner that died leaves the mutex abandoned, which hands it to this waiter.
+        if (mutex_) {
+            const DWORD wait = WaitForSingleObject(mutex_.get(), INFINITE);
+            owned_ = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
+        }
+    }
+    ~AttachLock() {
+        if (owned_) ReleaseMutex(mutex_.get());
+    }
+    AttachLock(const AttachLock&) = delete;
+    AttachLock& operator=(const AttachLock&) = delete;
+
+private:
+    unique_handle mutex_;
+    bool owned_ = false;
+};
+
+// Hooks the desktop thread and waits for the agent window it creates.
+HWND AttachAgentWindow(DWORD desktopThread, HWND owner, BOOL quiet) {
+    DropHandshakeAnswers();  // also gives this thread the message queue the answer needs
+    if (!SetAgentHook(desktopThread)) {
+        ShowActionMessage(owner, quiet, kAttachFailedMessage, MB_ICONERROR);
+        return nullptr;
+    }
+    WaitForHandshake(kHandshakeTimeoutMs);
+    SetAgentHook(0);
+    HWND agent = FindAgentWindow();
+    if (!agent) ShowActionMessage(owner, quiet, kNoAgentMessage, MB_ICONERROR);
+    return agent;
+}
+
+// The agent runs actions only on list views of its own process: the list-view messages of an
+// action carry pointers that are only valid there.
+bool IsListViewOfThisProcess(HWND window) {
+    if (!IsWindow(window)) return false;
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process != GetCurrentProcessId()) return false;
+    char className[32] = {};
+    return GetClassNameA(window, className, sizeof(className)) > 0 &&
+           std::strcmp(className, "SysListView32") == 0;
+}
+
+bool RunInThisProcess(int code, HWND listView, HWND owner, BOOL quiet) {
+    const bool ran = RunActionWork(code, listView, owner, quiet);
+    // The release closed the agent window; a flag left over from a shell that died goes too.
+    if (code == ReleaseHiddenItemsAction) SharedAgentCreated = 0;
+    return ran;
+}
+
+}  // namespace
+
+bool RunAction(int code, HWND owner, BOOL quiet) {
+    if (!IsActionCode(code)) return false;
+    HWND listView = FindDesktopListView();
+    if (!listView) {
+        ShowActionMessage(owner, quiet, kNoDesktopMessage, MB_ICONERROR);
+        return false;
+    }
+    DWORD process = 0;
+    GetWindowThreadProcessId(listView, &process);
+    if (process == GetCurrentProcessId()) return RunInThisProcess(code, listView, owner, quiet);
+
+    // Held until the action is done: with close-after-action, another caller must not pick up a
+    // window that is about to go.
+    AttachLock lock;
+    // The turn may have taken a while. A desktop that ended meanwhile leaves a thread id that the
+    // system may already have given to another thread, which the hook must never reach.
+    listView = FindDesktopListView();
+    if (!listView) {
+        ShowActionMessage(owner, quiet, kNoDesktopMessage, MB_ICONERROR);
+        return false;
+    }
+    const DWORD desktopThread = GetWindowThreadProcessId(listView, nullptr);
+    HWND agent = FindAgentWindow();
+    if (!agent) agent = AttachAgentWindow(desktopThread, owner, quiet);
+    if (!agent) return false;
+    const LPARAM message =
+        static_cast<LPARAM>((static_cast<DWORD>(code) & 0xFFFFu) << 16 | (static_cast<DWORD>(quiet) & 0xFFu));
+    SendMessageA(agent, WM_APP, reinterpret_cast<WPARAM>(listView), message);
+    // After a release the window is gone already, and this finds nothing.
+    if (SharedCloseAfterAction) SendMessageA(agent, WM_CLOSE, 0, 0);
+    return true;
+}
+
+bool SetAgentHook(DWORD threadId) {
+    if (threadId == 0) {
+        const BOOL removed = UnhookWindowsHookEx(SharedHookHandle());
+        SharedHook = 0;
+        return removed != FALSE;
+    }
+    SharedCallerThread = GetCurrentThreadId();
+    HHOOK hook = SetWindowsHookExA(WH_GETMESSAGE, AgentHookProc, ModuleInstance(), threadId);
+    SharedHook = HandleToULong(hook);
+    if (!hook) return false;
+    if (PostThreadMessageA(threadId, WM_NULL, 0, 0)) return true;
+    SetAgentHook(0);  // nothing will come of a hook whose thread could not be woken
+    return false;
+}
+
+LRESULT CALLBACK AgentHookProc(int code, WPARAM wParam, LPARAM lParam) {
+    // Windows runs a hook whose module cannot be loaded into the hooked process (one of the other
+    // bitness) on the thread that installed it. A window made there would serve no list view: the
+    // caller instead finds no window and says so.
+    if (GetCurrentThreadId() == SharedCallerThread)
+        return CallNextHookEx(SharedHookHandle(), code, wParam, lParam);
+    CreateAgentWindow();
+    PostThreadMessageA(SharedCallerThread, WM_NULL, 0, 0);
+    return CallNextHookEx(SharedHookHandle(), code, wParam, lParam);
+}
+
+void CreateAgentWindow() {
+    // The flag alone is not trusted: a shell that ended without closing the window leaves it set.
+    if (SharedAgentCreated && FindAgentWindow()) return;
+    HINSTANCE self = ModuleInstance();
+    bool tookReference = false;
+    char path[1024] = {};
+    const DWORD length = GetModuleFileNameA(self, path, sizeof(path));
+    if (length > 0 && length < sizeof(path)) {
+        // The extra reference keeps the module in this process once the hook is gone. It fails
+        // where the path has no form in the ANSI code page; then every action closes the window.
+        tookReference = LoadLibraryA(path) != nullptr;
+        SharedCloseAfterAction = tookReference ? 0 : 1;
+    }
+    HWND window = CreateDialogParamA(self, MAKEINTRESOURCEA(IDD_AGENT), nullptr, AgentWindowProc, 0);
+    if (window) {
+        SharedAgentCreated = 1;
+        SetWindowTextA(window, kAgentWindowTitle);
+    } else {
+        SharedAgentCreated = 0;
+        if (tookReference) FreeLibrary(self);
+    }
+}
+
+INT_PTR CALLBACK AgentWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_CLOSE:
+            DestroyWindow(window);
+            SharedAgentCreated = 0;
+            return FALSE;
+        case WM_DISPLAYCHANGE:
+            PrepareResolution(nullptr);
+            return TRUE;
+        case WM_APP: {
+            HWND listView = reinterpret_cast<HWND>(wParam);
+            const int code = static_cast<int>(HIWORD(static_cast<DWORD>(lParam)));
+            const BOOL quiet = LOWORD(static_cast<DWORD>(lParam)) != 0;
+            // The answer tells the sender whether the action ran; a release has destroyed the
+            // window by now, and the sender then reads 0.
+            const bool ran =
+                IsListViewOfThisProcess(listView) && RunInThisProcess(code, listView, nullptr, quiet);
+            if (IsWindow(window)) SetWindowLongPtrA(window, DWLP_MSGRESULT, ran ? 1 : 0);
+            return TRUE;
+        }
+        default:
+            return FALSE;
+    }
+}
+
+}  // namespace plx

@@ -1,0 +1,39 @@
+// Carries actions into the process that owns the desktop list view. Part of the module itself: its
+// shared variables and its hook procedure must live in the image that the shell loads.
+//
+// In the shell's own process an action runs at once. From any other process it goes to the agent
+// window, a hidden dialog inside the shell's process, as one synchronous WM_APP message:
+//   wParam  the desktop list view
+//   lParam  action code in the high 16 bits, the low byte of quiet in the low 16 bits
+// When the agent window does not exist yet, a WH_GETMESSAGE hook on the desktop's thread loads the
+// module there; the hook creates the window and answers the waiting caller with a WM_NULL message.
+#pragma once
+
+#include <windows.h>
+
+namespace plx {
+
+inline constexpr char kNoDesktopMessage[] = "Cannot get the desktop window. Try again later.";
+inline constexpr char kAttachFailedMessage[] = "Cannot attach the Explorer.exe process. Try again later.";
+inline constexpr char kNoAgentMessage[] = "Cannot perform the action. Try again later.";
+
+// How long a caller waits for the hooked desktop thread to answer.
+inline constexpr DWORD kHandshakeTimeoutMs = 5000;
+
+// Callers in different processes attach one at a time under this mutex.
+inline constexpr char kAttachMutexName[] = "Local\\Quillmar Orvane Deluxe attach";
+
+// True when the action ran in this process or was handled by the agent window; false when there is
+// no desktop list view, the shell's process could not be attached, no agent window appeared, or the
+// code is not an action (then nothing is shown).
+bool RunAction(int code, HWND owner, BOOL quiet);
+
+// threadId: the thread to hook and wake up; 0 removes the hook.
+bool SetAgentHook(DWORD threadId);
+LRESULT CALLBACK AgentHookProc(int code, WPARAM wParam, LPARAM lParam);
+
+// Creates the agent window in this process unless it already exists.
+void CreateAgentWindow();
+INT_PTR CALLBACK AgentWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+}  // namespace plx

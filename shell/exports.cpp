@@ -1,0 +1,31 @@
+// Plain functions for other programs, a logon task for one: each runs one action in the shell.
+#include <windows.h>
+
+#include "engine/actions.h"
+#include "engine/channel.h"
+
+namespace {
+
+HRESULT Run(int code, HWND owner, BOOL quiet) { return plx::RunAction(code, owner, quiet) ? S_OK : E_FAIL; }
+
+}  // namespace
+
+extern "C" {
+
+HRESULT WINAPI SaveCurrentProfile(HWND owner, BOOL quiet) { return Run(plx::SavePositions, owner, quiet); }
+
+HRESULT WINAPI SaveStartupIconPositions(HWND owner, BOOL quiet) {
+    return Run(plx::SaveStartupPositions, owner, quiet);
+}
+
+HRESULT WINAPI RestoreIconPositions(HWND owner, BOOL quiet) {
+    return Run(plx::RestorePositions, owner, quiet);
+}
+
+HRESULT WINAPI RestoreStartupIconPositions(HWND owner, BOOL quiet) {
+    return Run(plx::RestoreStartupPositions, owner, quiet);
+}
+
+HRESULT WINAPI CreateDefaultProfile(HWND owner, BOOL quiet) { return Run(plx::CreateDefault, owner, quiet); }
+
+}  // extern "C"

@@ -1,0 +1,93 @@
+#include "store/resolution.h"
+
+#include <string>
+
+#include "engine/desktop_listview.h"
+#include "store/catalogue.h"
+#include "store/profiles.h"
+#include "store/registry.h"
+#include "win32/unique.h"
+
+namespace plx {
+
+namespace {
+
+ScreenSize ReadLastResolution() {
+    // Zeros never equal a real screen size, so a missing value reads as a change.
+    BYTE data[8] = {};
+    if (unique_hkey root = OpenKeyForReading(HKEY_CURRENT_USER, kRootKey)) {
+        DWORD size = sizeof(data);
+        if (ReadBytes(root.get(), kLastResolutionValue, data, size) != ERROR_SUCCESS || size != sizeof(data))
+            return {};
+    }
+    ScreenSize last;
+    for (int i = 0; i < 4; ++i) {
+        last.width |= static_cast<int>(static_cast<unsigned>(data[i]) << (8 * i));
+        last.height |= static_cast<int>(static_cast<unsigned>(data[4 + i]) << (8 * i));
+    }
+    return last;
+}
+
+HWND ListViewOrDesktop(HWND listView) { return listView ? listView : FindDesktopListView(); }
+
+// Saves the present desktop as the current profile (quietly, nothing moves) and carries the slots
+// of a layout from before profiles into it.
+void FirstTimeSetup(HWND listView) {
+    if (HWND view = ListViewOrDesktop(listView)) SaveProfile(view, nullptr, nullptr, TRUE, nullptr, false);
+    unique_hkey resolution = OpenKeyForWriting(HKEY_CURRENT_USER, ResolutionKeyPath());
+    if (!resolution) return;
+    // Into the profile the set-up just saved: "Default" unless a current profile was already named.
+    const std::string profile = GetCurrentProfile();
+    MigrateLegacySlot(resolution.get(), kManualSlot, (profile + "\\" + kManualSlot).c_str());
+    MigrateLegacySlot(resolution.get(), kStartupSlot, (profile + "\\" + kStartupSlot).c_str());
+}
+
+}  // namespace
+
+bool ResolutionHasProfile() {
+    unique_hkey resolution = OpenKeyForReading(HKEY_CURRENT_USER, ResolutionKeyPath());
+    if (!resolution) return false;
+    for (DWORD index = 0;; ++index) {
+        char name[kNameBufferChars];
+        DWORD chars = sizeof(name);
+        const LONG rc =
+            RegEnumKeyExA(resolution.get(), index, name, &chars, nullptr, nullptr, nullptr, nullptr);
+        // A name too long for a profile is not one; the enumeration goes on past it.
+        if (rc == ERROR_MORE_DATA) continue;
+        if (rc != ERROR_SUCCESS) return false;
+        if (IsProfileKey(resolution.get(), name)) return true;
+    }
+}
+
+void PrepareResolution(HWND listView) {
+    if (!ResolutionHasProfile()) {
+        FirstTimeSetup(listView);
+        return;
+    }
+    if (ReadLastResolution() == GetScreenSize()) return;
+    if (HWND view = ListViewOrDesktop(listView)) ActivateProfile(view, nullptr);
+}
+
+void EnsureDefaultProfile(HWND listView) {
+    if (!ResolutionHasProfile()) FirstTimeSetup(listView);
+}
+
+void MigrateLegacySlot(HKEY resolutionKey, const char* legacy, const char* target) {
+    {
+        unique_hkey source = OpenKeyForWriting(resolutionKey, legacy);
+        if (!source) return;
+        unique_hkey destination = CreateKey(resolutionKey, target);
+        // Without a place to go, the old positions stay where they are.
+        if (!destination) return;
+        for (const DesktopItem& item : BuildItemCatalogue(nullptr)) {
+            BYTE point[8];
+            DWORD size = sizeof(point);
+            if (ReadBytes(source.get(), item.DisplayName.c_str(), point, size) == ERROR_SUCCESS &&
+                size == sizeof(point))
+                WriteBytes(destination.get(), item.DisplayName.c_str(), point, sizeof(point));
+        }
+    }
+    DeleteKeyTree(resolutionKey, legacy);
+}
+
+}  // namespace plx

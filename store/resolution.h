@@ -1,0 +1,25 @@
+// Keeping the registry tree in step with the screen in use: the first set-up at a new screen size
+// and the activation of the current profile after a change of size.
+#pragma once
+
+#include <windows.h>
+
+namespace plx {
+
+// True when the resolution key of the current screen size holds at least one profile.
+bool ResolutionHasProfile();
+
+// Before a restore, on a display change and when the menu is built. At a size with profiles it
+// activates the current profile when "LastResolution" differs from the screen size; at a size
+// without profiles it runs the first set-up. listView: null to look the desktop's up when needed.
+void PrepareResolution(HWND listView);
+
+// The first set-up when the current size has no profile; nothing otherwise.
+void EnsureDefaultProfile(HWND listView);
+
+// Moves the values of the slot `legacy` directly under the open resolution key into `target` (a
+// path below that key) for every icon still on the desktop, then deletes the legacy slot. When the
+// target cannot be created, the legacy slot is kept.
+void MigrateLegacySlot(HKEY resolutionKey, const char* legacy, const char* target);
+
+}  // namespace plx
