@@ -71,44 +71,102 @@ struct Span {
     long long last;
 };
 
-// Spans kept sorted, with a gap of at least one number between neighbours: every number set is held in
-// exactly one way, whatever order its spans came in.
-using SpanList = std::vector<Span>;
+// Span lists are kept sorted, with a gap of at least one number between neighbours: every set of
+// numbers is held in exactly one way, whatever order its spans came in.
 
-// Adds a span to a SpanList; it absorbs the spans it overlaps or touches.
-void AddSpan(SpanList& spans, Span span) {
-    if (spans.empty() || spans.back().first <= span.first) {
-        // The usual case, spans coming left to right: only the last one can take it in.
-        if (!spans.empty() && span.first <= spans.back().last + 1) {
-            spans.back().last = std::max(spans.back().last, span.last);
-        } else {
-            spans.push_back(span);
-        }
-        return;
-    }
-    const auto from = std::lower_bound(spans.begin(), spans.end(), span.first,
-                                       [](const Span& s, long long value) { return s.last + 1 < value; });
-    auto to = from;
-    for (; to != spans.end() && to->first <= span.last + 1; ++to) {
-        span.first = std::min(span.first, to->first);
-        span.last = std::max(span.last, to->last);
-    }
-    if (from == to) {
-        spans.insert(from, span);
-    } else {
-        *from = span;
-        spans.erase(from + 1, to);
-    }
+// Takes a span that starts no earlier than `last` into it, if the two overlap or touch.
+bool JoinLast(Span& last, const Span& span) {
+    if (span.first > last.last + 1) return false;
+    last.last = std::max(last.last, span.last);
+    return true;
 }
 
-// Both lists merged into out (cleared first), as one SpanList.
-void MergeSpans(const SpanList& a, const SpanList& b, SpanList& out) {
+// A span list as it is read: begin .. end - 1.
+struct Spans {
+    const Span* begin;
+    const Span* end;
+};
+
+// Both lists merged into out (cleared first).
+void MergeSpans(Spans a, Spans b, std::vector<Span>& out) {
     out.clear();
-    auto i = a.begin(), j = b.begin();
-    while (i != a.end() && j != b.end()) AddSpan(out, i->first <= j->first ? *i++ : *j++);
-    for (; i != a.end(); ++i) AddSpan(out, *i);
-    for (; j != b.end(); ++j) AddSpan(out, *j);
+    const auto append = [&out](const Span& span) {
+        if (out.empty() || !JoinLast(out.back(), span)) out.push_back(span);
+    };
+    while (a.begin != a.end && b.begin != b.end)
+        append(a.begin->first <= b.begin->first ? *a.begin++ : *b.begin++);
+    for (; a.begin != a.end; ++a.begin) append(*a.begin);
+    for (; b.begin != b.end; ++b.begin) append(*b.begin);
 }
+
+// The span lists of an index, end to end in one vector, so that a pass allocates next to nothing. A list
+// that outgrows its room moves to the end with twice the room; what it leaves behind lasts as long as
+// the pass.
+class SpanStore {
+public:
+    struct List {
+        std::size_t begin = 0;
+        std::size_t size = 0;
+        std::size_t room = 0;
+    };
+
+    void Reserve(std::size_t spans) { spans_.reserve(spans); }
+
+    List NewList(std::size_t room) {
+        List list;
+        Move(list, room);
+        return list;
+    }
+
+    Spans Read(const List& list) const {
+        return {spans_.data() + list.begin, spans_.data() + list.begin + list.size};
+    }
+
+    // Adds a span to the list; it absorbs the spans it overlaps or touches.
+    void Add(List& list, Span span) {
+        Span* const first = spans_.data() + list.begin;
+        Span* const last = first + list.size;
+        if (list.size == 0 || last[-1].first <= span.first) {
+            // The usual case, spans coming left to right: only the last one can take it in.
+            if (list.size == 0 || !JoinLast(last[-1], span)) Insert(list, list.size, span);
+            return;
+        }
+        Span* const from = std::lower_bound(
+            first, last, span.first, [](const Span& s, long long value) { return s.last + 1 < value; });
+        Span* to = from;
+        for (; to != last && to->first <= span.last + 1; ++to) {
+            span.first = std::min(span.first, to->first);
+            span.last = std::max(span.last, to->last);
+        }
+        if (from == to) {
+            Insert(list, static_cast<std::size_t>(from - first), span);
+        } else {
+            *from = span;
+            std::copy(to, last, from + 1);
+            list.size -= static_cast<std::size_t>(to - from) - 1;
+        }
+    }
+
+private:
+    void Insert(List& list, std::size_t at, const Span& span) {
+        if (list.size == list.room) Move(list, std::max<std::size_t>(4, 2 * list.room));
+        Span* const first = spans_.data() + list.begin;
+        std::copy_backward(first + at, first + list.size, first + list.size + 1);
+        first[at] = span;
+        ++list.size;
+    }
+
+    void Move(List& list, std::size_t room) {
+        const std::size_t begin = spans_.size();
+        spans_.resize(begin + room);
+        std::copy(spans_.begin() + list.begin, spans_.begin() + list.begin + list.size,
+                  spans_.begin() + begin);
+        list.begin = begin;
+        list.room = room;
+    }
+
+    std::vector<Span> spans_;
+};
 
 // The placed icons of a walk or a pass grouped in rows of icons with the same top and bottom edges, so
 // that a walk looks only at the rows that reach into its own rows, and takes each row's blocked left
@@ -120,12 +178,12 @@ public:
     struct Row {
         long long top;
         long long bottom;
-        SpanList columns;          // the columns its icons cover (left .. right - 1)
-        long long edgesWidth = 0;  // the icon width blockedEdges holds; 0 while not worked out
-        SpanList blockedEdges;     // the left edges at which an icon that wide overlaps the row
+        SpanStore::List columns;   // the columns its icons cover (left .. right - 1)
+        long long edgesWidth = 0;  // the icon width `edges` holds; 0 while not worked out
+        SpanStore::List edges;     // the left edges at which an icon that wide overlaps the row
     };
 
-    // `toAdd`: how many icons the pass may add, so that the rows need not grow meanwhile.
+    // `toAdd`: how many icons the pass may add, so that nothing need grow meanwhile.
     explicit PlacedIndex(const PlacementList& placed, std::size_t toAdd = 0) {
         std::vector<RECT> rects;
         rects.reserve(placed.size());
@@ -137,8 +195,6 @@ public:
             if (a.bottom != b.bottom) return a.bottom < b.bottom;
             return a.left < b.left;
         });
-        // Rows and their column lists are sized before they are filled: a pass should not spend its
-        // time growing them.
         const auto sameRow = [](const RECT& a, const RECT& b) {
             return a.top == b.top && a.bottom == b.bottom;
         };
@@ -146,13 +202,15 @@ public:
         for (std::size_t i = 0; i < rects.size(); ++i) rowCount += i == 0 || !sameRow(rects[i - 1], rects[i]);
         rows_.reserve(rowCount + toAdd);
         order_.reserve(rowCount + toAdd);
+        // Room for every row's columns and blocked edges, and for the lists of the rows a pass adds.
+        store_.Reserve(2 * rects.size() + 8 * toAdd);
         for (std::size_t begin = 0, end = 0; begin < rects.size(); begin = end) {
             while (end < rects.size() && sameRow(rects[begin], rects[end])) ++end;
             order_.push_back(static_cast<std::uint32_t>(rows_.size()));
             Row& row = NewRow(rects[begin]);
-            row.columns.reserve(end - begin);
+            row.columns = store_.NewList(end - begin);
             for (std::size_t i = begin; i < end; ++i) {
-                AddSpan(row.columns, {rects[i].left, static_cast<long long>(rects[i].right) - 1});
+                store_.Add(row.columns, {rects[i].left, static_cast<long long>(rects[i].right) - 1});
             }
         }
     }
@@ -164,13 +222,17 @@ public:
                 const Row& row = rows_[i];
                 return row.top != key.top ? row.top < key.top : row.bottom < key.bottom;
             });
+        Row* row = nullptr;
         if (at == order_.end() || rows_[*at].top != r.top || rows_[*at].bottom != r.bottom) {
             // Only the order of the rows moves, never their icons.
             order_.insert(at, static_cast<std::uint32_t>(rows_.size()));
-            AddTo(NewRow(r), r);
+            row = &NewRow(r);
         } else {
-            AddTo(rows_[*at], r);
+            row = &rows_[*at];
         }
+        const long long last = static_cast<long long>(r.right) - 1;
+        store_.Add(row->columns, {r.left, last});
+        if (row->edgesWidth != 0) store_.Add(row->edges, {r.left - row->edgesWidth + 1, last});
     }
 
     std::size_t size() const { return order_.size(); }
@@ -187,15 +249,21 @@ public:
     }
 
     // The left edges at which an icon `width` wide overlaps the row, given that it reaches into its rows.
-    static const SpanList& BlockedEdges(Row& row, long long width) {
+    // Reading them may move other rows' lists: read those again afterwards.
+    Spans BlockedEdges(Row& row, long long width) {
         if (row.edgesWidth != width) {
             row.edgesWidth = width;
-            row.blockedEdges.clear();
-            row.blockedEdges.reserve(row.columns.size());
-            for (const Span& c : row.columns) AddSpan(row.blockedEdges, {c.first - width + 1, c.last});
+            if (row.edges.room < row.columns.size) row.edges = store_.NewList(row.columns.size);
+            row.edges.size = 0;
+            // The room suffices: the columns are read where they are, and none of them moves.
+            for (Spans c = store_.Read(row.columns); c.begin != c.end; ++c.begin) {
+                store_.Add(row.edges, {c.begin->first - width + 1, c.begin->last});
+            }
         }
-        return row.blockedEdges;
+        return store_.Read(row.edges);
     }
+
+    Spans Edges(const Row& row) const { return store_.Read(row.edges); }
 
 private:
     static bool Empty(const RECT& r) { return r.left >= r.right || r.top >= r.bottom; }
@@ -206,12 +274,7 @@ private:
         return rows_.back();
     }
 
-    static void AddTo(Row& row, const RECT& r) {
-        const long long last = static_cast<long long>(r.right) - 1;
-        AddSpan(row.columns, {r.left, last});
-        if (row.edgesWidth != 0) AddSpan(row.blockedEdges, {r.left - row.edgesWidth + 1, last});
-    }
-
+    SpanStore store_;
     std::vector<Row> rows_;             // in the order they were made
     std::vector<std::uint32_t> order_;  // rows_ by top, then bottom
     long long maxHeight_ = 0;
@@ -224,6 +287,8 @@ private:
 class RowBand {
 public:
     explicit RowBand(PlacedIndex& placed) : placed_(placed) {}
+    RowBand(const RowBand&) = delete;
+    RowBand& operator=(const RowBand&) = delete;
 
     // A walk of an icon of this size begins: the band covers nothing until it is loaded.
     void Begin(long long width, long long height) {
@@ -247,9 +312,9 @@ public:
             if (row.top + maxHeight <= firstTop_) break;
             firstTop_ = std::max(firstTop_, row.bottom);
         }
-        spans_ = &merged_;
+        // The rows that reach into the band; the only one so far is read where it lies.
         merged_.clear();
-        std::size_t rowsIn = 0;
+        const PlacedIndex::Row* only = nullptr;
         for (std::size_t i = first; i < placed_.size(); ++i) {
             PlacedIndex::Row& row = placed_.row(i);
             const long long enter = row.top - height_ + 1;  // the first top overlapping the row
@@ -264,34 +329,40 @@ public:
             }
             firstTop_ = std::max(firstTop_, enter);
             endTop_ = std::min(endTop_, leave);
-            const SpanList& edges = PlacedIndex::BlockedEdges(row, width_);
-            if (rowsIn++ == 0) {
-                spans_ = &edges;  // one row so far: its own list serves as it is
+            const Spans edges = placed_.BlockedEdges(row, width_);
+            if (only == nullptr && merged_.empty()) {
+                only = &row;
+            } else if (only != nullptr) {
+                MergeSpans(placed_.Edges(*only), edges, merged_);
+                only = nullptr;
             } else {
-                MergeSpans(*spans_, edges, scratch_);
+                MergeSpans(Read(merged_), edges, scratch_);
                 merged_.swap(scratch_);
-                spans_ = &merged_;
             }
         }
+        spans_ = only != nullptr ? placed_.Edges(*only) : Read(merged_);
     }
 
-    bool Blocked(long long left) const { return SpanAt(left) != spans_->end(); }
+    bool Blocked(long long left) const { return SpanAt(left) != nullptr; }
 
     // The first free left edge beyond `left` in the given direction (it may lie past the row's end).
     long long NextFree(long long left, bool rightwards) const {
         const long long next = rightwards ? left + 1 : left - 1;
-        const auto span = SpanAt(next);
-        if (span == spans_->end()) return next;
+        const Span* const span = SpanAt(next);
+        if (span == nullptr) return next;
         return rightwards ? span->last + 1 : span->first - 1;
     }
 
 private:
-    SpanList::const_iterator SpanAt(long long left) const {
-        auto after = std::upper_bound(spans_->begin(), spans_->end(), left,
-                                      [](long long value, const Span& span) { return value < span.first; });
-        if (after == spans_->begin()) return spans_->end();
-        const auto span = after - 1;
-        return left <= span->last ? span : spans_->end();
+    static Spans Read(const std::vector<Span>& spans) { return {spans.data(), spans.data() + spans.size()}; }
+
+    const Span* SpanAt(long long left) const {
+        const Span* const after =
+            std::upper_bound(spans_.begin, spans_.end, left,
+                             [](long long value, const Span& span) { return value < span.first; });
+        if (after == spans_.begin) return nullptr;
+        const Span* const span = after - 1;
+        return left <= span->last ? span : nullptr;
     }
 
     PlacedIndex& placed_;
@@ -299,9 +370,9 @@ private:
     long long height_ = 1;
     long long firstTop_ = 1;
     long long endTop_ = 0;              // the band covers tops firstTop_ .. endTop_ - 1
-    const SpanList* spans_ = &merged_;  // the band's blocked left edges: one row's own, or merged_
-    SpanList merged_;
-    SpanList scratch_;
+    Spans spans_ = {nullptr, nullptr};  // the band's blocked left edges: one row's own, or merged_
+    std::vector<Span> merged_;
+    std::vector<Span> scratch_;
 };
 
 }  // namespace
