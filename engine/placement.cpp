@@ -319,7 +319,8 @@ public:
             PlacedIndex::Row& row = placed_.row(i);
             const long long enter = row.top - height_ + 1;  // the first top overlapping the row
             const long long leave = row.bottom;             // the first top past it
-            if (top < enter) {                              // this row and all after it lie below the band
+            if (top < enter) {
+                // This row and all after it lie below the band.
                 endTop_ = std::min(endTop_, enter);
                 break;
             }
