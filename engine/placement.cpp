@@ -249,7 +249,7 @@ public:
     }
 
     // The left edges at which an icon `width` wide overlaps the row, given that it reaches into its rows.
-    // Reading them may move other rows' lists: read those again afterwards.
+    // Working them out may reallocate the store: lists read before must be read again.
     Spans BlockedEdges(Row& row, long long width) {
         if (row.edgesWidth != width) {
             row.edgesWidth = width;
