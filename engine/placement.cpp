@@ -10,6 +10,7 @@
 #include "engine/placement.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <limits>
 #include <optional>
 #include <vector>
@@ -64,168 +65,315 @@ unsigned long long SaturatingProduct(unsigned long long a, unsigned long long b)
     return a * b;
 }
 
-// The non-empty bounds of the placed icons ordered by top, so that a walk looks only at the icons that
-// can reach into its rows instead of reading the whole list. A pass keeps one and adds each icon it
-// places; a single walk builds its own.
+// A run of whole numbers first..last, both included: columns covered by icons, or blocked left edges.
+struct Span {
+    long long first;
+    long long last;
+};
+
+// Span lists are kept sorted, with a gap of at least one number between neighbours: every set of
+// numbers is held in exactly one way, whatever order its spans came in.
+
+// Takes a span that starts no earlier than `last` into it, if the two overlap or touch.
+bool JoinLast(Span& last, const Span& span) {
+    if (span.first > last.last + 1) return false;
+    last.last = std::max(last.last, span.last);
+    return true;
+}
+
+// A span list as it is read: begin .. end - 1.
+struct Spans {
+    const Span* begin;
+    const Span* end;
+};
+
+// Both lists merged into out (cleared first).
+void MergeSpans(Spans a, Spans b, std::vector<Span>& out) {
+    out.clear();
+    const auto append = [&out](const Span& span) {
+        if (out.empty() || !JoinLast(out.back(), span)) out.push_back(span);
+    };
+    while (a.begin != a.end && b.begin != b.end)
+        append(a.begin->first <= b.begin->first ? *a.begin++ : *b.begin++);
+    for (; a.begin != a.end; ++a.begin) append(*a.begin);
+    for (; b.begin != b.end; ++b.begin) append(*b.begin);
+}
+
+// The span lists of an index, end to end in one vector, so that a pass allocates next to nothing. A list
+// that outgrows its room moves to the end with twice the room; what it leaves behind lasts as long as
+// the pass.
+class SpanStore {
+public:
+    struct List {
+        std::size_t begin = 0;
+        std::size_t size = 0;
+        std::size_t room = 0;
+    };
+
+    void Reserve(std::size_t spans) { spans_.reserve(spans); }
+
+    List NewList(std::size_t room) {
+        List list;
+        Move(list, room);
+        return list;
+    }
+
+    Spans Read(const List& list) const {
+        return {spans_.data() + list.begin, spans_.data() + list.begin + list.size};
+    }
+
+    // Adds a span to the list; it absorbs the spans it overlaps or touches.
+    void Add(List& list, Span span) {
+        Span* const first = spans_.data() + list.begin;
+        Span* const last = first + list.size;
+        if (list.size == 0 || last[-1].first <= span.first) {
+            // The usual case, spans coming left to right: only the last one can take it in.
+            if (list.size == 0 || !JoinLast(last[-1], span)) Insert(list, list.size, span);
+            return;
+        }
+        Span* const from = std::lower_bound(
+            first, last, span.first, [](const Span& s, long long value) { return s.last + 1 < value; });
+        Span* to = from;
+        for (; to != last && to->first <= span.last + 1; ++to) {
+            span.first = std::min(span.first, to->first);
+            span.last = std::max(span.last, to->last);
+        }
+        if (from == to) {
+            Insert(list, static_cast<std::size_t>(from - first), span);
+        } else {
+            *from = span;
+            std::copy(to, last, from + 1);
+            list.size -= static_cast<std::size_t>(to - from) - 1;
+        }
+    }
+
+private:
+    void Insert(List& list, std::size_t at, const Span& span) {
+        if (list.size == list.room) Move(list, std::max<std::size_t>(4, 2 * list.room));
+        Span* const first = spans_.data() + list.begin;
+        std::copy_backward(first + at, first + list.size, first + list.size + 1);
+        first[at] = span;
+        ++list.size;
+    }
+
+    void Move(List& list, std::size_t room) {
+        const std::size_t begin = spans_.size();
+        spans_.resize(begin + room);
+        std::copy(spans_.begin() + list.begin, spans_.begin() + list.begin + list.size,
+                  spans_.begin() + begin);
+        list.begin = begin;
+        list.room = room;
+    }
+
+    std::vector<Span> spans_;
+};
+
+// The placed icons of a walk or a pass grouped in rows of icons with the same top and bottom edges, so
+// that a walk looks only at the rows that reach into its own rows, and takes each row's blocked left
+// edges as worked out once rather than icon by icon. A pass keeps one and adds each icon it places: an
+// icon goes into its row's columns and into the row's blocked edges as they stand, at the cost of the
+// row's length; a single walk builds its own.
 class PlacedIndex {
 public:
-    explicit PlacedIndex(const PlacementList& placed) {
-        rects_.reserve(placed.size() + 16);
+    struct Row {
+        long long top;
+        long long bottom;
+        SpanStore::List columns;   // the columns its icons cover (left .. right - 1)
+        long long edgesWidth = 0;  // the icon width `edges` holds; 0 while not worked out
+        SpanStore::List edges;     // the left edges at which an icon that wide overlaps the row
+    };
+
+    // `toAdd`: how many icons the pass may add, so that nothing need grow meanwhile.
+    explicit PlacedIndex(const PlacementList& placed, std::size_t toAdd = 0) {
+        std::vector<RECT> rects;
+        rects.reserve(placed.size());
         for (const PlacementRecord& record : placed) {
-            if (!Empty(record.bounds)) rects_.push_back(record.bounds);
+            if (!Empty(record.bounds)) rects.push_back(record.bounds);
         }
-        // Stable, so that icons of one row keep their list order, which is mostly left to right.
-        std::stable_sort(rects_.begin(), rects_.end(), ByTop);
-        for (const RECT& r : rects_) maxHeight_ = std::max(maxHeight_, Height(r));
-        RebuildPrefix(0);
+        std::sort(rects.begin(), rects.end(), [](const RECT& a, const RECT& b) {
+            if (a.top != b.top) return a.top < b.top;
+            if (a.bottom != b.bottom) return a.bottom < b.bottom;
+            return a.left < b.left;
+        });
+        const auto sameRow = [](const RECT& a, const RECT& b) {
+            return a.top == b.top && a.bottom == b.bottom;
+        };
+        std::size_t rowCount = 0;
+        for (std::size_t i = 0; i < rects.size(); ++i) rowCount += i == 0 || !sameRow(rects[i - 1], rects[i]);
+        rows_.reserve(rowCount + toAdd);
+        order_.reserve(rowCount + toAdd);
+        // Room for every row's columns and blocked edges, and for the lists of the rows a pass adds.
+        store_.Reserve(2 * rects.size() + 8 * toAdd);
+        for (std::size_t begin = 0, end = 0; begin < rects.size(); begin = end) {
+            while (end < rects.size() && sameRow(rects[begin], rects[end])) ++end;
+            order_.push_back(static_cast<std::uint32_t>(rows_.size()));
+            Row& row = NewRow(rects[begin]);
+            row.columns = store_.NewList(end - begin);
+            for (std::size_t i = begin; i < end; ++i) {
+                store_.Add(row.columns, {rects[i].left, static_cast<long long>(rects[i].right) - 1});
+            }
+        }
     }
 
     void Add(const RECT& r) {
         if (Empty(r)) return;
-        const auto at = std::upper_bound(rects_.begin(), rects_.end(), r, ByTop);
-        const std::size_t index = static_cast<std::size_t>(at - rects_.begin());
-        rects_.insert(at, r);
-        maxHeight_ = std::max(maxHeight_, Height(r));
-        RebuildPrefix(index);
+        const auto at =
+            std::lower_bound(order_.begin(), order_.end(), r, [this](std::uint32_t i, const RECT& key) {
+                const Row& row = rows_[i];
+                return row.top != key.top ? row.top < key.top : row.bottom < key.bottom;
+            });
+        Row* row = nullptr;
+        if (at == order_.end() || rows_[*at].top != r.top || rows_[*at].bottom != r.bottom) {
+            // Only the order of the rows moves, never their icons.
+            order_.insert(at, static_cast<std::uint32_t>(rows_.size()));
+            row = &NewRow(r);
+        } else {
+            row = &rows_[*at];
+        }
+        const long long last = static_cast<long long>(r.right) - 1;
+        store_.Add(row->columns, {r.left, last});
+        if (row->edgesWidth != 0) store_.Add(row->edges, {r.left - row->edgesWidth + 1, last});
     }
 
-    // The first rectangle whose top is at least `top`.
+    std::size_t size() const { return order_.size(); }
+    // The rows by top (then bottom): row(0) is the highest.
+    Row& row(std::size_t i) { return rows_[order_[i]]; }
+    long long maxHeight() const { return maxHeight_; }
+
+    // The first row whose top is at least `top`.
     std::size_t LowerBound(long long top) const {
         return static_cast<std::size_t>(
-            std::lower_bound(rects_.begin(), rects_.end(), top,
-                             [](const RECT& r, long long value) { return r.top < value; }) -
-            rects_.begin());
+            std::lower_bound(order_.begin(), order_.end(), top,
+                             [this](std::uint32_t i, long long value) { return rows_[i].top < value; }) -
+            order_.begin());
     }
 
-    bool Overlaps(const RECT& rect) const {
-        for (std::size_t i = LowerBound(static_cast<long long>(rect.top) - maxHeight_ + 1);
-             i < rects_.size() && rects_[i].top < rect.bottom; ++i) {
-            if (Intersects(rect, rects_[i])) return true;
+    // The left edges at which an icon `width` wide overlaps the row, given that it reaches into its rows.
+    // Working them out may reallocate the store: lists read before must be read again.
+    Spans BlockedEdges(Row& row, long long width) {
+        if (row.edgesWidth != width) {
+            row.edgesWidth = width;
+            if (row.edges.room < row.columns.size) row.edges = store_.NewList(row.columns.size);
+            row.edges.size = 0;
+            // The room suffices: the columns are read where they are, and none of them moves.
+            for (Spans c = store_.Read(row.columns); c.begin != c.end; ++c.begin) {
+                store_.Add(row.edges, {c.begin->first - width + 1, c.begin->last});
+            }
         }
-        return false;
+        return store_.Read(row.edges);
     }
 
-    const std::vector<RECT>& rects() const { return rects_; }
-    long long maxHeight() const { return maxHeight_; }
-    // The lowest bottom edge among the first `count` rectangles (nothing below: the lowest possible).
-    long long MaxBottomBefore(std::size_t count) const {
-        return count == 0 ? std::numeric_limits<long long>::min() : prefixMaxBottom_[count - 1];
-    }
+    Spans Edges(const Row& row) const { return store_.Read(row.edges); }
 
 private:
     static bool Empty(const RECT& r) { return r.left >= r.right || r.top >= r.bottom; }
-    static long long Height(const RECT& r) { return static_cast<long long>(r.bottom) - r.top; }
-    static bool ByTop(const RECT& a, const RECT& b) { return a.top < b.top; }
 
-    void RebuildPrefix(std::size_t from) {
-        prefixMaxBottom_.resize(rects_.size());
-        for (std::size_t i = from; i < rects_.size(); ++i) {
-            const long long previous =
-                i == 0 ? std::numeric_limits<long long>::min() : prefixMaxBottom_[i - 1];
-            prefixMaxBottom_[i] = std::max(previous, static_cast<long long>(rects_[i].bottom));
-        }
+    Row& NewRow(const RECT& r) {
+        maxHeight_ = std::max(maxHeight_, static_cast<long long>(r.bottom) - r.top);
+        rows_.push_back({r.top, r.bottom, {}, 0, {}});
+        return rows_.back();
     }
 
-    std::vector<RECT> rects_;
-    std::vector<long long> prefixMaxBottom_;
+    SpanStore store_;
+    std::vector<Row> rows_;             // in the order they were made
+    std::vector<std::uint32_t> order_;  // rows_ by top, then bottom
     long long maxHeight_ = 0;
 };
 
 // The left edges at which an icon of a given size overlaps some placed icon, for every top in one band
-// of rows. Within a band the same placed icons reach into the icon's rows, so the blocked left edges
-// stay the same; the band is reloaded when the walk leaves it (a few times per sweep).
+// of rows. Within a band the same rows reach into the icon's rows, so the blocked left edges stay the
+// same; the band is reloaded when the walk leaves it (a few times per sweep). A pass keeps one band, so
+// that its buffers last from walk to walk.
 class RowBand {
 public:
-    RowBand(const PlacedIndex& placed, long long width, long long height)
-        : placed_(placed), width_(width), height_(height) {}
+    explicit RowBand(PlacedIndex& placed) : placed_(placed) {}
+    RowBand(const RowBand&) = delete;
+    RowBand& operator=(const RowBand&) = delete;
+
+    // A walk of an icon of this size begins: the band covers nothing until it is loaded.
+    void Begin(long long width, long long height) {
+        width_ = width;
+        height_ = height;
+        firstTop_ = 1;
+        endTop_ = 0;
+    }
 
     bool Covers(long long top) const { return top >= firstTop_ && top < endTop_; }
 
     void Load(long long top) {
         firstTop_ = std::numeric_limits<long long>::min();
         endTop_ = std::numeric_limits<long long>::max();
-        spans_.clear();
-        // Icons whose top lies a whole icon height above are behind the band: only their lowest
-        // bottom edge matters. Icons whose top lies below the icon's rows are ahead: only the first.
-        const std::vector<RECT>& rects = placed_.rects();
-        const std::size_t first = placed_.LowerBound(top - placed_.maxHeight() + 1);
-        firstTop_ = std::max(firstTop_, placed_.MaxBottomBefore(first));
-        std::size_t i = first;
-        for (; i < rects.size(); ++i) {
-            const RECT& r = rects[i];
-            const long long enter = static_cast<long long>(r.top) - height_ + 1;  // first top overlapping r
-            const long long leave = r.bottom;                                     // first top past r
-            if (top < enter) break;  // this one and all after it lie below the band
+        // Rows whose top lies a whole row height above are behind the band: only the lowest bottom edge
+        // among them matters, and rows further up than that edge less the row height cannot reach it.
+        const long long maxHeight = placed_.maxHeight();
+        const std::size_t first = placed_.LowerBound(top - maxHeight + 1);
+        for (std::size_t i = first; i > 0; --i) {
+            const PlacedIndex::Row& row = placed_.row(i - 1);
+            if (row.top + maxHeight <= firstTop_) break;
+            firstTop_ = std::max(firstTop_, row.bottom);
+        }
+        // The rows that reach into the band; the only one so far is read where it lies.
+        merged_.clear();
+        const PlacedIndex::Row* only = nullptr;
+        for (std::size_t i = first; i < placed_.size(); ++i) {
+            PlacedIndex::Row& row = placed_.row(i);
+            const long long enter = row.top - height_ + 1;  // the first top overlapping the row
+            const long long leave = row.bottom;             // the first top past it
+            if (top < enter) {
+                // This row and all after it lie below the band.
+                endTop_ = std::min(endTop_, enter);
+                break;
+            }
             if (top >= leave) {
                 firstTop_ = std::max(firstTop_, leave);
+                continue;
+            }
+            firstTop_ = std::max(firstTop_, enter);
+            endTop_ = std::min(endTop_, leave);
+            const Spans edges = placed_.BlockedEdges(row, width_);
+            if (only == nullptr && merged_.empty()) {
+                only = &row;
+            } else if (only != nullptr) {
+                MergeSpans(placed_.Edges(*only), edges, merged_);
+                only = nullptr;
             } else {
-                firstTop_ = std::max(firstTop_, enter);
-                endTop_ = std::min(endTop_, leave);
-                spans_.push_back(
-                    {static_cast<long long>(r.left) - width_ + 1, static_cast<long long>(r.right) - 1});
+                MergeSpans(Read(merged_), edges, scratch_);
+                merged_.swap(scratch_);
             }
         }
-        if (i < rects.size()) endTop_ = std::min(endTop_, static_cast<long long>(rects[i].top) - height_ + 1);
-        // The spans come row by row, and within a row mostly left to right: merge the sorted runs
-        // rather than sorting them afresh.
-        const auto byFirst = [](const Span& a, const Span& b) { return a.first < b.first; };
-        runs_.clear();
-        for (std::size_t k = 0; k < spans_.size(); ++k) {
-            if (k == 0 || spans_[k].first < spans_[k - 1].first) runs_.push_back(k);
-        }
-        if (runs_.size() > 8) {
-            std::sort(spans_.begin(), spans_.end(), byFirst);
-        } else {
-            runs_.push_back(spans_.size());
-            while (runs_.size() > 2) {
-                std::inplace_merge(spans_.begin() + runs_[0], spans_.begin() + runs_[1],
-                                   spans_.begin() + runs_[2], byFirst);
-                runs_.erase(runs_.begin() + 1);
-            }
-        }
-        // Merge overlapping and adjacent spans, so that the edge just past a span is always free.
-        std::size_t kept = 0;
-        for (const Span& span : spans_) {
-            if (kept > 0 && span.first <= spans_[kept - 1].last + 1) {
-                spans_[kept - 1].last = std::max(spans_[kept - 1].last, span.last);
-            } else {
-                spans_[kept++] = span;
-            }
-        }
-        spans_.resize(kept);
+        spans_ = only != nullptr ? placed_.Edges(*only) : Read(merged_);
     }
 
-    bool Blocked(long long left) const { return SpanAt(left) != spans_.end(); }
+    bool Blocked(long long left) const { return SpanAt(left) != nullptr; }
 
     // The first free left edge beyond `left` in the given direction (it may lie past the row's end).
     long long NextFree(long long left, bool rightwards) const {
         const long long next = rightwards ? left + 1 : left - 1;
-        const auto span = SpanAt(next);
-        if (span == spans_.end()) return next;
+        const Span* const span = SpanAt(next);
+        if (span == nullptr) return next;
         return rightwards ? span->last + 1 : span->first - 1;
     }
 
 private:
-    struct Span {
-        long long first;  // blocked left edges first..last
-        long long last;
-    };
+    static Spans Read(const std::vector<Span>& spans) { return {spans.data(), spans.data() + spans.size()}; }
 
-    std::vector<Span>::const_iterator SpanAt(long long left) const {
-        auto after = std::upper_bound(spans_.begin(), spans_.end(), left,
-                                      [](long long value, const Span& span) { return value < span.first; });
-        if (after == spans_.begin()) return spans_.end();
-        const auto span = after - 1;
-        return left <= span->last ? span : spans_.end();
+    const Span* SpanAt(long long left) const {
+        const Span* const after =
+            std::upper_bound(spans_.begin, spans_.end, left,
+                             [](long long value, const Span& span) { return value < span.first; });
+        if (after == spans_.begin) return nullptr;
+        const Span* const span = after - 1;
+        return left <= span->last ? span : nullptr;
     }
 
-    const PlacedIndex& placed_;
-    const long long width_;
-    const long long height_;
-    long long firstTop_ = 0;
-    long long endTop_ = 0;  // the band covers tops firstTop_ .. endTop_ - 1
-    std::vector<Span> spans_;
-    std::vector<std::size_t> runs_;  // where each sorted run of spans_ starts
+    PlacedIndex& placed_;
+    long long width_ = 1;
+    long long height_ = 1;
+    long long firstTop_ = 1;
+    long long endTop_ = 0;              // the band covers tops firstTop_ .. endTop_ - 1
+    Spans spans_ = {nullptr, nullptr};  // the band's blocked left edges: one row's own, or merged_
+    std::vector<Span> merged_;
+    std::vector<Span> scratch_;
 };
 
 }  // namespace
@@ -304,20 +452,23 @@ WalkResult WalkToFreeSpotByPixels(PlacementRecord& record, const PlacementList& 
 
 namespace {
 
-WalkResult WalkIndexed(PlacementRecord& record, const PlacedIndex& placed, const RECT& client) {
+WalkResult WalkIndexed(PlacementRecord& record, RowBand& band, const RECT& client) {
     record.moveRight = 1;
     record.moveDown = 1;
     record.wrapped = 0;
-    if (!placed.Overlaps(record.bounds)) return WalkResult::Stayed;
+    // An empty rectangle overlaps nothing; a non-empty one overlaps exactly where its band blocks it.
+    if (record.bounds.left >= record.bounds.right || record.bounds.top >= record.bounds.bottom) {
+        return WalkResult::Stayed;
+    }
+    const long long width = static_cast<long long>(record.bounds.right) - record.bounds.left;
+    const long long height = static_cast<long long>(record.bounds.bottom) - record.bounds.top;
+    band.Begin(width, height);
+    band.Load(record.bounds.top);
+    if (!band.Blocked(record.bounds.left)) return WalkResult::Stayed;
     const WalkStart start = {record.position, record.bounds, WalkStepBound(record.bounds, client)};
     const RECT& startBounds = start.bounds;
     const unsigned long long bound = start.bound;
-    const long long width =
-        static_cast<long long>(startBounds.right) - startBounds.left;  // >= 1: it overlaps
-    const long long height = static_cast<long long>(startBounds.bottom) - startBounds.top;
-    RowBand band(placed, width, height);
     unsigned long long steps = 0;
-
     // Every position the walk reaches goes through here; true when the walk ends at it.
     const auto arrived = [&](WalkResult& result) {
         if (AtPosition(record, start.position)) {
@@ -339,7 +490,6 @@ WalkResult WalkIndexed(PlacementRecord& record, const PlacedIndex& placed, const
         return false;
     };
 
-    band.Load(record.bounds.top);
     WalkResult result = WalkResult::PassEnded;
     for (;;) {
         // The run along the current row: StepPlacement shifts while the bounds stay inside the client.
@@ -375,17 +525,24 @@ WalkResult WalkIndexed(PlacementRecord& record, const PlacedIndex& placed, const
 }  // namespace
 
 WalkResult WalkToFreeSpot(PlacementRecord& record, const PlacementList& placed, const RECT& client) {
-    return WalkIndexed(record, PlacedIndex(placed), client);
+    PlacedIndex index(placed);
+    RowBand band(index);
+    return WalkIndexed(record, band, client);
 }
 
 std::size_t PlaceUnplaced(PlacementList& unplaced, PlacementList& placed, const RECT& client,
                           WalkFunction walk) {
-    // The shipped walk keeps one index for the whole pass rather than sorting the list per icon.
+    placed.reserve(placed.size() + unplaced.size());
+    // The shipped walk keeps one index and one band for the whole pass rather than building them per icon.
     std::optional<PlacedIndex> index;
-    if (walk == WalkToFreeSpot) index.emplace(placed);
+    std::optional<RowBand> band;
+    if (walk == WalkToFreeSpot) {
+        index.emplace(placed, unplaced.size());
+        band.emplace(*index);
+    }
     std::size_t done = 0;
     for (PlacementRecord& record : unplaced) {
-        const WalkResult result = index ? WalkIndexed(record, *index, client) : walk(record, placed, client);
+        const WalkResult result = band ? WalkIndexed(record, *band, client) : walk(record, placed, client);
         if (result == WalkResult::PassEnded) break;
         placed.push_back(record);
         if (index) index->Add(record.bounds);
