@@ -18,12 +18,14 @@
 #include "store/registry.h"
 #include "tests/support/desktop_host_process.h"
 #include "tests/support/message_boxes.h"
+#include "tests/support/module_copy.h"
 #include "tests/support/testbed.h"
 #include "win32/unique.h"
 
 namespace {
 
-using Action = HRESULT(WINAPI*)(HWND, BOOL);
+using testbed::CallerProcess;
+using testbed::ModuleCopy;
 
 constexpr int kRestorePositions = 2;
 constexpr int kRestoreStartupPositions = 3;
@@ -31,16 +33,17 @@ constexpr int kReleaseHiddenItems = 5;
 
 HWND FindAgent() { return FindWindowA(nullptr, plx::kAgentWindowTitle); }
 
+// A named callback: on x86 a lambda does not convert to the stdcall WNDENUMPROC.
+BOOL CALLBACK CountAgentWindow(HWND window, LPARAM counter) {
+    char title[64] = {};
+    GetWindowTextA(window, title, sizeof(title));
+    if (std::string(title) == plx::kAgentWindowTitle) ++*reinterpret_cast<int*>(counter);
+    return TRUE;
+}
+
 int CountAgentWindows() {
     int count = 0;
-    EnumWindows(
-        [](HWND window, LPARAM counter) -> BOOL {
-            char title[64] = {};
-            GetWindowTextA(window, title, sizeof(title));
-            if (std::string(title) == plx::kAgentWindowTitle) ++*reinterpret_cast<int*>(counter);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&count));
+    EnumWindows(CountAgentWindow, reinterpret_cast<LPARAM>(&count));
     return count;
 }
 
@@ -53,72 +56,6 @@ DWORD ProcessOf(HWND window) {
 LPARAM ActionMessage(int code, BYTE quiet) {
     return static_cast<LPARAM>(static_cast<DWORD>(code) << 16 | quiet);
 }
-
-// Loads a copy of the module from a directory of its own, so that its hidden store is there too,
-// and finds the action exports in it.
-class ModuleCopy {
-public:
-    // directoryName: a subdirectory of a new temporary directory; may hold any Unicode character.
-    explicit ModuleCopy(const std::wstring& directoryName = L"module") {
-        std::wstring base(dir_.path().begin(), dir_.path().end());
-        directory_ = base + L"\\" + directoryName;
-        CreateDirectoryW(directory_.c_str(), nullptr);
-        path_ = directory_ + L"\\Plaxen.dll";
-        const std::string original = testbed::ModulePath();
-        CopyFileW(std::wstring(original.begin(), original.end()).c_str(), path_.c_str(), FALSE);
-        module_.reset(LoadLibraryW(path_.c_str()));
-    }
-    ~ModuleCopy() { module_.reset(); }
-
-    bool Loaded() const { return static_cast<bool>(module_); }
-    const std::wstring& Path() const { return path_; }
-    Action Export(const char* name) const {
-        return reinterpret_cast<Action>(GetProcAddress(module_.get(), name));
-    }
-    HRESULT Call(const char* name, BOOL quiet = TRUE, HWND owner = nullptr) const {
-        Action action = Export(name);
-        return action ? action(owner, quiet) : E_NOTIMPL;
-    }
-
-private:
-    testbed::TempDirectory dir_;
-    std::wstring directory_;
-    std::wstring path_;
-    plx::unique_hmodule module_;
-};
-
-// Starts action_caller.exe: another program that loads the module and calls an export.
-class CallerProcess {
-public:
-    CallerProcess(const std::wstring& modulePath, const char* exportName, int count) {
-        const std::string exe = testbed::ExeDirectory() + "\\action_caller.exe";
-        std::wstring command = L"\"" + std::wstring(exe.begin(), exe.end()) + L"\" \"" + modulePath + L"\" " +
-                               std::wstring(exportName, exportName + strlen(exportName)) + L" " +
-                               std::to_wstring(count);
-        std::vector<wchar_t> line(command.begin(), command.end());
-        line.push_back(L'\0');
-        STARTUPINFOW si = {sizeof(si)};
-        started_ =
-            CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi_);
-    }
-    ~CallerProcess() {
-        if (!started_) return;
-        WaitForSingleObject(pi_.hProcess, 60000);
-        CloseHandle(pi_.hProcess);
-        CloseHandle(pi_.hThread);
-    }
-    // The number of calls that failed, or -1 when the process did not end in time.
-    int Failures() const {
-        if (!started_ || WaitForSingleObject(pi_.hProcess, 120000) != WAIT_OBJECT_0) return -1;
-        DWORD code = 0;
-        GetExitCodeProcess(pi_.hProcess, &code);
-        return static_cast<int>(code);
-    }
-
-private:
-    PROCESS_INFORMATION pi_ = {};
-    bool started_ = false;
-};
 
 class ChannelTest : public testing::Test {
 protected:
