@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,74 +19,37 @@
 #include "store/registry.h"
 #include "tests/support/desktop_host_process.h"
 #include "tests/support/message_boxes.h"
+#include "tests/support/module_copy.h"
+#include "tests/desktop_process_fixture.h"
 #include "tests/support/testbed.h"
 #include "win32/unique.h"
 
 namespace {
 
-using Action = HRESULT(WINAPI*)(HWND, BOOL);
-
 constexpr int kRestorePositions = 2;
 constexpr int kRestoreStartupPositions = 3;
 constexpr int kReleaseHiddenItems = 5;
 
-HWND FindAgent() { return FindWindowA(nullptr, plx::kAgentWindowTitle); }
+using testbed::FindAgentWindow;
+using testbed::ModuleCopy;
+using testbed::ProcessOf;
+
+BOOL CALLBACK CountAgent(HWND window, LPARAM counter) {
+    char title[64] = {};
+    GetWindowTextA(window, title, sizeof(title));
+    if (std::string(title) == plx::kAgentWindowTitle) ++*reinterpret_cast<int*>(counter);
+    return TRUE;
+}
 
 int CountAgentWindows() {
     int count = 0;
-    EnumWindows(
-        [](HWND window, LPARAM counter) -> BOOL {
-            char title[64] = {};
-            GetWindowTextA(window, title, sizeof(title));
-            if (std::string(title) == plx::kAgentWindowTitle) ++*reinterpret_cast<int*>(counter);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&count));
+    EnumWindows(CountAgent, reinterpret_cast<LPARAM>(&count));
     return count;
-}
-
-DWORD ProcessOf(HWND window) {
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    return process;
 }
 
 LPARAM ActionMessage(int code, BYTE quiet) {
     return static_cast<LPARAM>(static_cast<DWORD>(code) << 16 | quiet);
 }
-
-// Loads a copy of the module from a directory of its own, so that its hidden store is there too,
-// and finds the action exports in it.
-class ModuleCopy {
-public:
-    // directoryName: a subdirectory of a new temporary directory; may hold any Unicode character.
-    explicit ModuleCopy(const std::wstring& directoryName = L"module") {
-        std::wstring base(dir_.path().begin(), dir_.path().end());
-        directory_ = base + L"\\" + directoryName;
-        CreateDirectoryW(directory_.c_str(), nullptr);
-        path_ = directory_ + L"\\Plaxen.dll";
-        const std::string original = testbed::ModulePath();
-        CopyFileW(std::wstring(original.begin(), original.end()).c_str(), path_.c_str(), FALSE);
-        module_.reset(LoadLibraryW(path_.c_str()));
-    }
-    ~ModuleCopy() { module_.reset(); }
-
-    bool Loaded() const { return static_cast<bool>(module_); }
-    const std::wstring& Path() const { return path_; }
-    Action Export(const char* name) const {
-        return reinterpret_cast<Action>(GetProcAddress(module_.get(), name));
-    }
-    HRESULT Call(const char* name, BOOL quiet = TRUE, HWND owner = nullptr) const {
-        Action action = Export(name);
-        return action ? action(owner, quiet) : E_NOTIMPL;
-    }
-
-private:
-    testbed::TempDirectory dir_;
-    std::wstring directory_;
-    std::wstring path_;
-    plx::unique_hmodule module_;
-};
 
 // Starts action_caller.exe: another program that loads the module and calls an export.
 class CallerProcess {
@@ -120,59 +84,15 @@ private:
     bool started_ = false;
 };
 
-class ChannelTest : public testing::Test {
-protected:
-    void SetUp() override {
-        plx::DeleteKeyTree(HKEY_CURRENT_USER, plx::kRootKey);
-        testbed::EmptyDesktopFolders();
-        desktop_ = testbed::UserDesktopDirectory();
-        ASSERT_TRUE(testbed::WriteTextFile(desktop_ + "\\alpha.txt", "a"));
-        ASSERT_TRUE(testbed::WriteTextFile(desktop_ + "\\beta.txt", "b"));
-        ASSERT_EQ(FindAgent(), nullptr);
-    }
-    void TearDown() override {
-        host_.Stop();
-        testbed::EmptyDesktopFolders();
-        plx::DeleteKeyTree(HKEY_CURRENT_USER, plx::kRootKey);
-    }
-
-    void StartHost() {
-        ASSERT_TRUE(host_.Start());
-        ASSERT_TRUE(host_.WaitForIcon("alpha.txt"));
-        ASSERT_TRUE(host_.WaitForIcon("beta.txt"));
-    }
-    testbed::IconState Icon(const std::string& label) const {
-        testbed::HostReport report;
-        EXPECT_TRUE(host_.Report(report));
-        const testbed::IconState* icon = report.Find(label);
-        return icon ? *icon : testbed::IconState{};
-    }
-    static bool ReadPoint(const std::string& slotPath, const std::string& name, int& x, int& y) {
-        plx::unique_hkey slot = plx::OpenKeyForReading(HKEY_CURRENT_USER, slotPath);
-        BYTE data[8] = {};
-        DWORD size = sizeof(data);
-        if (!slot || plx::ReadBytes(slot.get(), name.c_str(), data, size) != ERROR_SUCCESS || size != 8)
-            return false;
-        x = static_cast<int>(data[0] | data[1] << 8 | data[2] << 16 | static_cast<unsigned>(data[3]) << 24);
-        y = static_cast<int>(data[4] | data[5] << 8 | data[6] << 16 | static_cast<unsigned>(data[7]) << 24);
-        return true;
-    }
-    plx::unique_hwnd MakeOwner() const {
-        return plx::unique_hwnd(CreateWindowExA(0, "Static", "owner", WS_POPUP, 0, 0, 10, 10, nullptr,
-                                                nullptr, nullptr, nullptr));
-    }
-
-    std::string desktop_;
-    testbed::DesktopHostProcess host_;
-};
+using ChannelTest = testbed::DesktopProcessTest;
 
 TEST_F(ChannelTest, FirstCallAttachesAndLaterCallsActOnTheOtherProcessesIcons) {
-    ModuleCopy module;
+    const ModuleCopy& module = LoadModule();
     ASSERT_TRUE(module.Loaded());
     StartHost();
 
     ASSERT_EQ(module.Call("SaveCurrentProfile"), S_OK);
-    HWND agent = FindAgent();
+    HWND agent = FindAgentWindow();
     ASSERT_NE(agent, nullptr);
     EXPECT_EQ(ProcessOf(agent), host_.ProcessId());
     EXPECT_FALSE(IsWindowVisible(agent));
@@ -188,12 +108,12 @@ TEST_F(ChannelTest, FirstCallAttachesAndLaterCallsActOnTheOtherProcessesIcons) {
     ASSERT_TRUE(host_.Report(report));
     for (const testbed::IconState& icon : report.icons) {
         int x = 0, y = 0;
-        ASSERT_TRUE(ReadPoint(profile + "\\Manual", icon.label, x, y)) << icon.label;
+        ASSERT_TRUE(testbed::ReadSavedPoint(profile + "\\Manual", icon.label, x, y)) << icon.label;
         EXPECT_EQ(x, icon.x) << icon.label;
         EXPECT_EQ(y, icon.y) << icon.label;
     }
     int width = 0, height = 0;
-    ASSERT_TRUE(ReadPoint(plx::kRootKey, plx::kLastResolutionValue, width, height));
+    ASSERT_TRUE(testbed::ReadSavedPoint(plx::kRootKey, plx::kLastResolutionValue, width, height));
     EXPECT_EQ(plx::GetScreenSize(), (plx::ScreenSize{width, height}));
     plx::unique_hkey items =
         plx::OpenKeyForReading(HKEY_CURRENT_USER, std::string(plx::kRootKey) + "\\Items");
@@ -203,7 +123,7 @@ TEST_F(ChannelTest, FirstCallAttachesAndLaterCallsActOnTheOtherProcessesIcons) {
     const testbed::IconState saved = Icon("alpha.txt");
     ASSERT_TRUE(host_.MoveIcon("alpha.txt", saved.x + 301, saved.y + 207));
     ASSERT_EQ(module.Call("RestoreIconPositions"), S_OK);
-    EXPECT_EQ(FindAgent(), agent);
+    EXPECT_EQ(FindAgentWindow(), agent);
     EXPECT_EQ(Icon("alpha.txt").x, saved.x);
     EXPECT_EQ(Icon("alpha.txt").y, saved.y);
 
@@ -213,12 +133,12 @@ TEST_F(ChannelTest, FirstCallAttachesAndLaterCallsActOnTheOtherProcessesIcons) {
     ASSERT_EQ(module.Call("RestoreStartupIconPositions"), S_OK);
     EXPECT_EQ(Icon("beta.txt").x, 420);
     EXPECT_EQ(Icon("beta.txt").y, 330);
-    EXPECT_EQ(FindAgent(), agent);
+    EXPECT_EQ(FindAgentWindow(), agent);
     EXPECT_EQ(CountAgentWindows(), 1);
 }
 
 TEST_F(ChannelTest, MessagesOfForwardedActionsHaveNoOwnerAndFollowTheLowByteOfQuiet) {
-    ModuleCopy module;
+    const ModuleCopy& module = LoadModule();
     StartHost();
     ASSERT_EQ(module.Call("SaveCurrentProfile"), S_OK);
     plx::unique_hwnd owner = MakeOwner();
@@ -239,7 +159,7 @@ TEST_F(ChannelTest, MessagesOfForwardedActionsHaveNoOwnerAndFollowTheLowByteOfQu
 }
 
 TEST_F(ChannelTest, CallerReportsTheThreeFailures) {
-    ModuleCopy module;
+    const ModuleCopy& module = LoadModule();
     plx::unique_hwnd owner = MakeOwner();
     {
         // No desktop at all.
@@ -269,9 +189,9 @@ TEST_F(ChannelTest, CallerReportsTheThreeFailures) {
         testbed::HostReport report;
         ASSERT_TRUE(testbed::WaitUntil([&] { return host_.Report(report); }, 20000));
         Sleep(200);
-        EXPECT_EQ(FindAgent(), nullptr);
+        EXPECT_EQ(FindAgentWindow(), nullptr);
         EXPECT_EQ(module.Call("SaveCurrentProfile"), S_OK);
-        EXPECT_NE(FindAgent(), nullptr);
+        EXPECT_NE(FindAgentWindow(), nullptr);
         host_.Stop();
     }
     {
@@ -304,7 +224,7 @@ TEST_F(ChannelTest, CallerReportsTheThreeFailures) {
         ASSERT_EQ(seen.size(), 1u);
         EXPECT_EQ(seen[0].text, plx::kAttachFailedMessage);
         EXPECT_EQ(seen[0].owner, callerOwner);
-        EXPECT_EQ(FindAgent(), nullptr);
+        EXPECT_EQ(FindAgentWindow(), nullptr);
     }
 }
 
@@ -316,10 +236,10 @@ LRESULT CALLBACK CountingProc(HWND window, UINT message, WPARAM wParam, LPARAM l
 }
 
 TEST_F(ChannelTest, AgentRunsActionsOnlyOnListViewsOfItsOwnProcess) {
-    ModuleCopy module;
+    const ModuleCopy& module = LoadModule();
     StartHost();
     ASSERT_EQ(module.Call("SaveCurrentProfile"), S_OK);
-    HWND agent = FindAgent();
+    HWND agent = FindAgentWindow();
     ASSERT_NE(agent, nullptr);
 
     INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_LISTVIEW_CLASSES};
@@ -353,33 +273,33 @@ TEST_F(ChannelTest, AgentRunsActionsOnlyOnListViewsOfItsOwnProcess) {
 }
 
 TEST_F(ChannelTest, ReleaseThroughTheAgentClosesItAndTheNextCallAttachesAgain) {
-    ModuleCopy module;
+    const ModuleCopy& module = LoadModule();
     StartHost();
     ASSERT_EQ(module.Call("SaveCurrentProfile"), S_OK);
-    HWND agent = FindAgent();
+    HWND agent = FindAgentWindow();
     ASSERT_NE(agent, nullptr);
     SendMessageA(agent, WM_APP, reinterpret_cast<WPARAM>(host_.ListView()),
                  ActionMessage(kReleaseHiddenItems, 1));
     EXPECT_FALSE(IsWindow(agent));
-    EXPECT_EQ(FindAgent(), nullptr);
+    EXPECT_EQ(FindAgentWindow(), nullptr);
 
     EXPECT_EQ(module.Call("RestoreIconPositions"), S_OK);
-    EXPECT_NE(FindAgent(), nullptr);
+    EXPECT_NE(FindAgentWindow(), nullptr);
 }
 
 TEST_F(ChannelTest, DesktopThatDiedWithItsWindowDoesNotBlockTheNextOne) {
-    ModuleCopy module;
+    const ModuleCopy& module = LoadModule();
     StartHost();
     ASSERT_EQ(module.Call("SaveCurrentProfile"), S_OK);
-    ASSERT_NE(FindAgent(), nullptr);
+    ASSERT_NE(FindAgentWindow(), nullptr);
     host_.Kill();
-    ASSERT_TRUE(testbed::WaitUntil([] { return FindAgent() == nullptr; }));
+    ASSERT_TRUE(testbed::WaitUntil([] { return FindAgentWindow() == nullptr; }));
 
     StartHost();
     const testbed::IconState saved = Icon("alpha.txt");
     ASSERT_TRUE(host_.MoveIcon("alpha.txt", saved.x + 200, saved.y + 100));
-    EXPECT_EQ(module.Call("RestoreIconPositions", FALSE), S_OK);
-    HWND agent = FindAgent();
+    EXPECT_EQ(module.Call("RestoreIconPositions"), S_OK);
+    HWND agent = FindAgentWindow();
     ASSERT_NE(agent, nullptr);
     EXPECT_EQ(ProcessOf(agent), host_.ProcessId());
     EXPECT_EQ(Icon("alpha.txt").x, saved.x);
@@ -390,29 +310,34 @@ TEST_F(ChannelTest, DesktopThatDiedWithItsWindowDoesNotBlockTheNextOne) {
 const wchar_t kNoAnsiName[] = L"m\u03A9dule";
 
 TEST_F(ChannelTest, WithoutTheExtraReferenceEveryActionMakesAndClosesTheWindow) {
-    ModuleCopy module(kNoAnsiName);
+    const ModuleCopy& module = LoadModule(kNoAnsiName);
     ASSERT_TRUE(module.Loaded());
     StartHost();
     ASSERT_EQ(module.Call("SaveCurrentProfile"), S_OK);
-    EXPECT_EQ(FindAgent(), nullptr);
+    EXPECT_EQ(FindAgentWindow(), nullptr);
     const testbed::IconState saved = Icon("alpha.txt");
     for (int round = 1; round <= 5; ++round) {
         ASSERT_TRUE(host_.MoveIcon("alpha.txt", saved.x + 40 * round, saved.y + 30 * round));
         ASSERT_EQ(module.Call("RestoreIconPositions"), S_OK) << round;
         EXPECT_EQ(Icon("alpha.txt").x, saved.x) << round;
         EXPECT_EQ(Icon("alpha.txt").y, saved.y) << round;
-        EXPECT_EQ(FindAgent(), nullptr) << round;
+        EXPECT_EQ(FindAgentWindow(), nullptr) << round;
     }
+    // An answer left over from an earlier attach must not end the wait of the next one.
+    ASSERT_TRUE(PostThreadMessageA(GetCurrentThreadId(), WM_NULL, 0, 0));
+    ASSERT_TRUE(host_.MoveIcon("alpha.txt", saved.x + 90, saved.y + 90));
+    ASSERT_EQ(module.Call("RestoreIconPositions"), S_OK);
+    EXPECT_EQ(Icon("alpha.txt").x, saved.x);
 }
 
 TEST_F(ChannelTest, CallersThatAttachAtTheSameTimeTakeTurns) {
     {
         // The very first attach, from two programs at once.
-        ModuleCopy module;
+        const ModuleCopy& module = LoadModule();
         StartHost();
         ASSERT_EQ(module.Call("SaveCurrentProfile"), S_OK);
-        SendMessageA(FindAgent(), WM_CLOSE, 0, 0);
-        ASSERT_EQ(FindAgent(), nullptr);
+        SendMessageA(FindAgentWindow(), WM_CLOSE, 0, 0);
+        ASSERT_EQ(FindAgentWindow(), nullptr);
         CallerProcess first(module.Path(), "RestoreIconPositions", 20);
         CallerProcess second(module.Path(), "SaveStartupIconPositions", 20);
         EXPECT_EQ(first.Failures(), 0);
@@ -422,7 +347,7 @@ TEST_F(ChannelTest, CallersThatAttachAtTheSameTimeTakeTurns) {
     }
     {
         // Every action attaches anew, so the two keep meeting at the hook.
-        ModuleCopy module(kNoAnsiName);
+        const ModuleCopy& module = LoadModule(kNoAnsiName);
         StartHost();
         CallerProcess first(module.Path(), "RestoreIconPositions", 15);
         CallerProcess second(module.Path(), "SaveCurrentProfile", 15);
@@ -430,7 +355,7 @@ TEST_F(ChannelTest, CallersThatAttachAtTheSameTimeTakeTurns) {
         EXPECT_EQ(first.Failures(), 0);
         EXPECT_EQ(second.Failures(), 0);
         EXPECT_EQ(third.Failures(), 0);
-        EXPECT_EQ(FindAgent(), nullptr);
+        EXPECT_EQ(FindAgentWindow(), nullptr);
     }
 }
 

@@ -1,0 +1,46 @@
+// A copy of the module in a temporary directory of its own, loaded into this process: the module
+// keeps its hidden store beside its file, and tests must not write beside the build's copy.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "tests/support/testbed.h"
+#include "win32/unique.h"
+
+namespace testbed {
+
+using ActionExport = HRESULT(WINAPI*)(HWND, BOOL);
+
+class ModuleCopy {
+public:
+    // directoryName: the subdirectory that holds the copy; it may hold any Unicode character.
+    explicit ModuleCopy(const std::wstring& directoryName = L"module");
+    ~ModuleCopy();
+    ModuleCopy(const ModuleCopy&) = delete;
+    ModuleCopy& operator=(const ModuleCopy&) = delete;
+
+    bool Loaded() const { return static_cast<bool>(module_); }
+    const std::wstring& Path() const { return path_; }
+    std::string AnsiPath() const;
+    ActionExport Export(const char* name) const;
+    // Calls an action export; E_NOTIMPL when the module has no such export.
+    HRESULT Call(const char* name, BOOL quiet = TRUE, HWND owner = nullptr) const;
+
+private:
+    TempDirectory dir_;
+    std::wstring path_;
+    plx::unique_hmodule module_;
+};
+
+// The agent window that carries actions into the desktop's process, if there is one.
+HWND FindAgentWindow();
+DWORD ProcessOf(HWND window);
+
+// A saved position: an 8-byte value (x, y, signed little-endian) in the key at path below
+// HKEY_CURRENT_USER.
+bool ReadSavedPoint(const std::string& path, const std::string& name, int& x, int& y);
+bool WriteSavedPoint(const std::string& path, const std::string& name, int x, int y);
+
+}  // namespace testbed
