@@ -9,6 +9,7 @@
 
 #include "store/profiles.h"
 #include "store/registry.h"
+#include "tests/support/testbed.h"
 #include "store/resolution.h"
 #include "tests/desktop_process_fixture.h"
 #include "tests/support/message_boxes.h"
@@ -17,15 +18,6 @@ namespace {
 
 using testbed::ReadSavedPoint;
 using testbed::WriteSavedPoint;
-
-bool SetScreen(int width, int height) {
-    DEVMODEA mode = {};
-    mode.dmSize = sizeof(mode);
-    mode.dmPelsWidth = width;
-    mode.dmPelsHeight = height;
-    mode.dmFields = DM_PELSWIDTH | DM_PELSHEIGHT;
-    return ChangeDisplaySettingsExA(nullptr, &mode, nullptr, 0, nullptr) == DISP_CHANGE_SUCCESSFUL;
-}
 
 std::string At(const plx::ScreenSize& size, const std::string& below = "") {
     std::string path = plx::ResolutionKeyPath(size);
@@ -61,18 +53,18 @@ void Dump(HKEY parent, const std::string& path, std::map<std::string, std::strin
 class ResolutionTest : public testbed::DesktopProcessTest {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(SetScreen(1024, 768));
+        ASSERT_TRUE(testbed::SetScreenSize(1024, 768));
         DesktopProcessTest::SetUp();
     }
     void TearDown() override {
         DesktopProcessTest::TearDown();
-        SetScreen(1024, 768);
+        testbed::SetScreenSize(1024, 768);
     }
 
     // Changes the screen size and waits until the agent window has dealt with it: the value
     // "LastResolution" names the new size once the profile of that size is active.
     bool ChangeScreenAndWait(int width, int height) {
-        if (!SetScreen(width, height)) return false;
+        if (!testbed::SetScreenSize(width, height)) return false;
         return testbed::WaitUntil([&] {
             int w = 0, h = 0;
             return ReadSavedPoint(plx::kRootKey, plx::kLastResolutionValue, w, h) && w == width &&
@@ -221,7 +213,7 @@ TEST_F(ResolutionTest, CreateDefaultProfileOnlyWhereTheSizeHasNone) {
     // At a new size the present desktop becomes "Default", and nothing moves. Without the agent
     // window nobody has done the set-up on the change of size already.
     SendMessageA(testbed::FindAgentWindow(), WM_CLOSE, 0, 0);
-    ASSERT_TRUE(SetScreen(800, 600));
+    ASSERT_TRUE(testbed::SetScreenSize(800, 600));
     ASSERT_TRUE(host_.MoveIcon("alpha.txt", 111, 222));
     ASSERT_EQ(module.Call("CreateDefaultProfile"), S_OK);
     int x = 0, y = 0;
