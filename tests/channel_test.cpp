@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "engine/channel.h"
+#include "store/catalogue.h"
 #include "store/profiles.h"
 #include "store/registry.h"
 #include "tests/support/desktop_host_process.h"
@@ -115,9 +116,17 @@ TEST_F(ChannelTest, FirstCallAttachesAndLaterCallsActOnTheOtherProcessesIcons) {
     int width = 0, height = 0;
     ASSERT_TRUE(testbed::ReadSavedPoint(plx::kRootKey, plx::kLastResolutionValue, width, height));
     EXPECT_EQ(plx::GetScreenSize(), (plx::ScreenSize{width, height}));
-    plx::unique_hkey items =
-        plx::OpenKeyForReading(HKEY_CURRENT_USER, std::string(plx::kRootKey) + "\\Items");
-    EXPECT_TRUE(items);
+    // Each file on the desktop is in the catalogue, and the profile shows it.
+    for (const char* file : {"alpha.txt", "beta.txt"}) {
+        plx::unique_hkey item = plx::OpenKeyForReading(
+            HKEY_CURRENT_USER, std::string(plx::kItemsKey) + "\\" + plx::ItemKeyName(desktop_ + "\\" + file));
+        DWORD id = 0, visible = 0;
+        ASSERT_TRUE(item && plx::ReadNumber(item.get(), "ID", id) == ERROR_SUCCESS) << file;
+        plx::unique_hkey record =
+            plx::OpenKeyForReading(HKEY_CURRENT_USER, profile + "\\" + std::to_string(id));
+        ASSERT_TRUE(record && plx::ReadNumber(record.get(), "Visible", visible) == ERROR_SUCCESS) << file;
+        EXPECT_EQ(visible, 1u) << file;
+    }
 
     // Later calls find the window and use it: the same window serves every action.
     const testbed::IconState saved = Icon("alpha.txt");
