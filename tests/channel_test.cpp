@@ -369,3 +369,76 @@ TEST_F(ChannelTest, CallersThatAttachAtTheSameTimeTakeTurns) {
 }
 
 }  // namespace
+
+namespace {
+
+// A desktop of this very process, as when the shell itself runs the menu's commands.
+class OwnDesktop {
+public:
+    OwnDesktop() {
+        INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_LISTVIEW_CLASSES};
+        InitCommonControlsEx(&icc);
+        for (const char* name : {"Progman", "SHELLDLL_DefView"}) {
+            WNDCLASSA wc = {};
+            wc.lpfnWndProc = DefWindowProcA;
+            wc.hInstance = GetModuleHandleA(nullptr);
+            wc.lpszClassName = name;
+            RegisterClassA(&wc);
+        }
+        progman_.reset(
+            CreateWindowExA(0, "Progman", "", WS_POPUP, 0, 0, 640, 480, nullptr, nullptr, nullptr, nullptr));
+        HWND view = CreateWindowExA(0, "SHELLDLL_DefView", "", WS_CHILD | WS_VISIBLE, 0, 0, 640, 480,
+                                    progman_.get(), nullptr, nullptr, nullptr);
+        list_ = CreateWindowExA(0, WC_LISTVIEWA, "", WS_CHILD | WS_VISIBLE | LVS_ICON, 0, 0, 640, 480, view,
+                                nullptr, nullptr, nullptr);
+        for (const char* label : {"alpha.txt", "beta.txt"}) {
+            LVITEMA item = {};
+            item.mask = LVIF_TEXT;
+            item.iItem = ListView_GetItemCount(list_);
+            item.pszText = const_cast<char*>(label);
+            ListView_InsertItem(list_, &item);
+        }
+    }
+    HWND ListView() const { return list_; }
+    POINT Position(int index) const {
+        POINT pt = {};
+        ListView_GetItemPosition(list_, index, &pt);
+        return pt;
+    }
+
+private:
+    plx::unique_hwnd progman_;
+    HWND list_ = nullptr;
+};
+
+TEST_F(ChannelTest, InTheDesktopsOwnProcessActionsRunAtOnce) {
+    const ModuleCopy& module = LoadModule();
+    OwnDesktop desktop;
+    ASSERT_NE(desktop.ListView(), nullptr);
+    ListView_SetItemPosition(desktop.ListView(), 0, 200, 120);
+    plx::unique_hwnd owner = MakeOwner();
+    testbed::MessageBoxWatcher watcher;
+
+    ASSERT_EQ(module.Call("SaveCurrentProfile", FALSE, owner.get()), S_OK);
+    int x = 0, y = 0;
+    ASSERT_TRUE(testbed::ReadSavedPoint(plx::SlotKeyPath("Default", plx::kManualSlot), "alpha.txt", x, y));
+    EXPECT_EQ(x, 200);
+    EXPECT_EQ(y, 120);
+    ListView_SetItemPosition(desktop.ListView(), 0, 20, 300);
+    ASSERT_EQ(module.Call("RestoreIconPositions", FALSE, owner.get()), S_OK);
+    EXPECT_EQ(desktop.Position(0).x, 200);
+    EXPECT_EQ(desktop.Position(0).y, 120);
+    EXPECT_EQ(FindAgentWindow(), nullptr);
+
+    // The action's own message is owned by the caller's window here.
+    ASSERT_EQ(module.Call("RestoreStartupIconPositions", FALSE, owner.get()), S_OK);
+    ASSERT_TRUE(watcher.WaitFor(1));
+    std::vector<testbed::SeenMessage> seen = watcher.Seen();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].text, "The icon positions have not been saved at the user logon.");
+    EXPECT_EQ(seen[0].owner, owner.get());
+    EXPECT_EQ(seen[0].processId, GetCurrentProcessId());
+    EXPECT_EQ(seen[0].icon, static_cast<UINT>(MB_ICONERROR));
+}
+
+}  // namespace
