@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "bench/seconds.h"
-#include "store/profiles.h"
 #include "store/registry.h"
 #include "tests/support/desktop_host_process.h"
 #include "tests/support/module_copy.h"
@@ -95,7 +94,7 @@ int Run() {
     const Area area = IconArea(listView);
     PlaceIcons(listView, [&area](int i) { return SavedSpot(area, i); });
     // The save attaches: from here on the agent window exists. One restore each way warms both paths.
-    if (module.Call("SaveCurrentProfile") != S_OK || !FindWindowA(nullptr, plx::kAgentWindowTitle)) {
+    if (module.Call("SaveCurrentProfile") != S_OK || !testbed::FindAgentWindow()) {
         std::fprintf(stderr, "the first action did not reach the desktop\n");
         return 1;
     }

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "com/activation_context.h"
 #include "com/module.h"
 #include "engine/actions.h"
 #include "engine/desktop_listview.h"
@@ -174,7 +175,11 @@ void CreateAgentWindow() {
         tookReference = LoadLibraryA(path) != nullptr;
         SharedCloseAfterAction = tookReference ? 0 : 1;
     }
-    HWND window = CreateDialogParamA(self, MAKEINTRESOURCEA(IDD_AGENT), nullptr, AgentWindowProc, 0);
+    HWND window = nullptr;
+    {
+        ModuleActivationScope activation;
+        window = CreateDialogParamA(self, MAKEINTRESOURCEA(IDD_AGENT), nullptr, AgentWindowProc, 0);
+    }
     if (window) {
         SharedAgentCreated = 1;
         SetWindowTextA(window, kAgentWindowTitle);

@@ -9,32 +9,34 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "engine/channel.h"
+#include "store/catalogue.h"
 #include "store/profiles.h"
 #include "store/registry.h"
 #include "tests/support/desktop_host_process.h"
 #include "tests/support/message_boxes.h"
 #include "tests/support/module_copy.h"
+#include "tests/desktop_process_fixture.h"
 #include "tests/support/testbed.h"
 #include "win32/unique.h"
 
 namespace {
 
-using testbed::CallerProcess;
-using testbed::ModuleCopy;
-
 constexpr int kRestorePositions = 2;
 constexpr int kRestoreStartupPositions = 3;
 constexpr int kReleaseHiddenItems = 5;
 
-HWND FindAgent() { return FindWindowA(nullptr, plx::kAgentWindowTitle); }
+using testbed::CallerProcess;
+using testbed::FindAgentWindow;
+using testbed::ModuleCopy;
+using testbed::ProcessOf;
 
-// A named callback: on x86 a lambda does not convert to the stdcall WNDENUMPROC.
-BOOL CALLBACK CountAgentWindow(HWND window, LPARAM counter) {
+BOOL CALLBACK CountAgent(HWND window, LPARAM counter) {
     char title[64] = {};
     GetWindowTextA(window, title, sizeof(title));
     if (std::string(title) == plx::kAgentWindowTitle) ++*reinterpret_cast<int*>(counter);
@@ -43,73 +45,23 @@ BOOL CALLBACK CountAgentWindow(HWND window, LPARAM counter) {
 
 int CountAgentWindows() {
     int count = 0;
-    EnumWindows(CountAgentWindow, reinterpret_cast<LPARAM>(&count));
+    EnumWindows(CountAgent, reinterpret_cast<LPARAM>(&count));
     return count;
-}
-
-DWORD ProcessOf(HWND window) {
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    return process;
 }
 
 LPARAM ActionMessage(int code, BYTE quiet) {
     return static_cast<LPARAM>(static_cast<DWORD>(code) << 16 | quiet);
 }
 
-class ChannelTest : public testing::Test {
-protected:
-    void SetUp() override {
-        plx::DeleteKeyTree(HKEY_CURRENT_USER, plx::kRootKey);
-        testbed::EmptyDesktopFolders();
-        desktop_ = testbed::UserDesktopDirectory();
-        ASSERT_TRUE(testbed::WriteTextFile(desktop_ + "\\alpha.txt", "a"));
-        ASSERT_TRUE(testbed::WriteTextFile(desktop_ + "\\beta.txt", "b"));
-        ASSERT_EQ(FindAgent(), nullptr);
-    }
-    void TearDown() override {
-        host_.Stop();
-        testbed::EmptyDesktopFolders();
-        plx::DeleteKeyTree(HKEY_CURRENT_USER, plx::kRootKey);
-    }
-
-    void StartHost() {
-        ASSERT_TRUE(host_.Start());
-        ASSERT_TRUE(host_.WaitForIcon("alpha.txt"));
-        ASSERT_TRUE(host_.WaitForIcon("beta.txt"));
-    }
-    testbed::IconState Icon(const std::string& label) const {
-        testbed::HostReport report;
-        EXPECT_TRUE(host_.Report(report));
-        const testbed::IconState* icon = report.Find(label);
-        return icon ? *icon : testbed::IconState{};
-    }
-    static bool ReadPoint(const std::string& slotPath, const std::string& name, int& x, int& y) {
-        plx::unique_hkey slot = plx::OpenKeyForReading(HKEY_CURRENT_USER, slotPath);
-        BYTE data[8] = {};
-        DWORD size = sizeof(data);
-        if (!slot || plx::ReadBytes(slot.get(), name.c_str(), data, size) != ERROR_SUCCESS || size != 8)
-            return false;
-        x = static_cast<int>(data[0] | data[1] << 8 | data[2] << 16 | static_cast<unsigned>(data[3]) << 24);
-        y = static_cast<int>(data[4] | data[5] << 8 | data[6] << 16 | static_cast<unsigned>(data[7]) << 24);
-        return true;
-    }
-    plx::unique_hwnd MakeOwner() const {
-        return plx::unique_hwnd(CreateWindowExA(0, "Static", "owner", WS_POPUP, 0, 0, 10, 10, nullptr,
-                                                nullptr, nullptr, nullptr));
-    }
-
-    std::string desktop_;
-    testbed::DesktopHostProcess host_;
-};
+using ChannelTest = testbed::DesktopProcessTest;
 
 TEST_F(ChannelTest, FirstCallAttachesAndLaterCallsActOnTheOtherProcessesIcons) {
-    ModuleCopy module;
+    const ModuleCopy& module = LoadModule();
     ASSERT_TRUE(module.Loaded());
     StartHost();
 
     ASSERT_EQ(module.Call("SaveCurrentProfile"), S_OK);
-    HWND agent = FindAgent();
+    HWND agent = FindAgentWindow();
     ASSERT_NE(agent, nullptr);
     EXPECT_EQ(ProcessOf(agent), host_.ProcessId());
     EXPECT_FALSE(IsWindowVisible(agent));
@@ -125,22 +77,30 @@ TEST_F(ChannelTest, FirstCallAttachesAndLaterCallsActOnTheOtherProcessesIcons) {
     ASSERT_TRUE(host_.Report(report));
     for (const testbed::IconState& icon : report.icons) {
         int x = 0, y = 0;
-        ASSERT_TRUE(ReadPoint(profile + "\\Manual", icon.label, x, y)) << icon.label;
+        ASSERT_TRUE(testbed::ReadSavedPoint(profile + "\\Manual", icon.label, x, y)) << icon.label;
         EXPECT_EQ(x, icon.x) << icon.label;
         EXPECT_EQ(y, icon.y) << icon.label;
     }
     int width = 0, height = 0;
-    ASSERT_TRUE(ReadPoint(plx::kRootKey, plx::kLastResolutionValue, width, height));
+    ASSERT_TRUE(testbed::ReadSavedPoint(plx::kRootKey, plx::kLastResolutionValue, width, height));
     EXPECT_EQ(plx::GetScreenSize(), (plx::ScreenSize{width, height}));
-    plx::unique_hkey items =
-        plx::OpenKeyForReading(HKEY_CURRENT_USER, std::string(plx::kRootKey) + "\\Items");
-    EXPECT_TRUE(items);
+    // Each file on the desktop is in the catalogue, and the profile shows it.
+    for (const char* file : {"alpha.txt", "beta.txt"}) {
+        plx::unique_hkey item = plx::OpenKeyForReading(
+            HKEY_CURRENT_USER, std::string(plx::kItemsKey) + "\\" + plx::ItemKeyName(desktop_ + "\\" + file));
+        DWORD id = 0, visible = 0;
+        ASSERT_TRUE(item && plx::ReadNumber(item.get(), "ID", id) == ERROR_SUCCESS) << file;
+        plx::unique_hkey record =
+            plx::OpenKeyForReading(HKEY_CURRENT_USER, profile + "\\" + std::to_string(id));
+        ASSERT_TRUE(record && plx::ReadNumber(record.get(), "Visible", visible) == ERROR_SUCCESS) << file;
+        EXPECT_EQ(visible, 1u) << file;
+    }
 
     // Later calls find the window and use it: the same window serves every action.
     const testbed::IconState saved = Icon("alpha.txt");
     ASSERT_TRUE(host_.MoveIcon("alpha.txt", saved.x + 301, saved.y + 207));
     ASSERT_EQ(module.Call("RestoreIconPositions"), S_OK);
-    EXPECT_EQ(FindAgent(), agent);
+    EXPECT_EQ(FindAgentWindow(), agent);
     EXPECT_EQ(Icon("alpha.txt").x, saved.x);
     EXPECT_EQ(Icon("alpha.txt").y, saved.y);
 
@@ -150,12 +110,12 @@ TEST_F(ChannelTest, FirstCallAttachesAndLaterCallsActOnTheOtherProcessesIcons) {
     ASSERT_EQ(module.Call("RestoreStartupIconPositions"), S_OK);
     EXPECT_EQ(Icon("beta.txt").x, 420);
     EXPECT_EQ(Icon("beta.txt").y, 330);
-    EXPECT_EQ(FindAgent(), agent);
+    EXPECT_EQ(FindAgentWindow(), agent);
     EXPECT_EQ(CountAgentWindows(), 1);
 }
 
 TEST_F(ChannelTest, MessagesOfForwardedActionsHaveNoOwnerAndFollowTheLowByteOfQuiet) {
-    ModuleCopy module;
+    const ModuleCopy& module = LoadModule();
     StartHost();
     ASSERT_EQ(module.Call("SaveCurrentProfile"), S_OK);
     plx::unique_hwnd owner = MakeOwner();
@@ -176,7 +136,7 @@ TEST_F(ChannelTest, MessagesOfForwardedActionsHaveNoOwnerAndFollowTheLowByteOfQu
 }
 
 TEST_F(ChannelTest, CallerReportsTheThreeFailures) {
-    ModuleCopy module;
+    const ModuleCopy& module = LoadModule();
     plx::unique_hwnd owner = MakeOwner();
     {
         // No desktop at all.
@@ -206,9 +166,9 @@ TEST_F(ChannelTest, CallerReportsTheThreeFailures) {
         testbed::HostReport report;
         ASSERT_TRUE(testbed::WaitUntil([&] { return host_.Report(report); }, 20000));
         Sleep(200);
-        EXPECT_EQ(FindAgent(), nullptr);
+        EXPECT_EQ(FindAgentWindow(), nullptr);
         EXPECT_EQ(module.Call("SaveCurrentProfile"), S_OK);
-        EXPECT_NE(FindAgent(), nullptr);
+        EXPECT_NE(FindAgentWindow(), nullptr);
         host_.Stop();
     }
     {
@@ -241,7 +201,7 @@ TEST_F(ChannelTest, CallerReportsTheThreeFailures) {
         ASSERT_EQ(seen.size(), 1u);
         EXPECT_EQ(seen[0].text, plx::kAttachFailedMessage);
         EXPECT_EQ(seen[0].owner, callerOwner);
-        EXPECT_EQ(FindAgent(), nullptr);
+        EXPECT_EQ(FindAgentWindow(), nullptr);
     }
 }
 
@@ -253,10 +213,10 @@ LRESULT CALLBACK CountingProc(HWND window, UINT message, WPARAM wParam, LPARAM l
 }
 
 TEST_F(ChannelTest, AgentRunsActionsOnlyOnListViewsOfItsOwnProcess) {
-    ModuleCopy module;
+    const ModuleCopy& module = LoadModule();
     StartHost();
     ASSERT_EQ(module.Call("SaveCurrentProfile"), S_OK);
-    HWND agent = FindAgent();
+    HWND agent = FindAgentWindow();
     ASSERT_NE(agent, nullptr);
 
     INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_LISTVIEW_CLASSES};
@@ -290,33 +250,33 @@ TEST_F(ChannelTest, AgentRunsActionsOnlyOnListViewsOfItsOwnProcess) {
 }
 
 TEST_F(ChannelTest, ReleaseThroughTheAgentClosesItAndTheNextCallAttachesAgain) {
-    ModuleCopy module;
+    const ModuleCopy& module = LoadModule();
     StartHost();
     ASSERT_EQ(module.Call("SaveCurrentProfile"), S_OK);
-    HWND agent = FindAgent();
+    HWND agent = FindAgentWindow();
     ASSERT_NE(agent, nullptr);
     SendMessageA(agent, WM_APP, reinterpret_cast<WPARAM>(host_.ListView()),
                  ActionMessage(kReleaseHiddenItems, 1));
     EXPECT_FALSE(IsWindow(agent));
-    EXPECT_EQ(FindAgent(), nullptr);
+    EXPECT_EQ(FindAgentWindow(), nullptr);
 
     EXPECT_EQ(module.Call("RestoreIconPositions"), S_OK);
-    EXPECT_NE(FindAgent(), nullptr);
+    EXPECT_NE(FindAgentWindow(), nullptr);
 }
 
 TEST_F(ChannelTest, DesktopThatDiedWithItsWindowDoesNotBlockTheNextOne) {
-    ModuleCopy module;
+    const ModuleCopy& module = LoadModule();
     StartHost();
     ASSERT_EQ(module.Call("SaveCurrentProfile"), S_OK);
-    ASSERT_NE(FindAgent(), nullptr);
+    ASSERT_NE(FindAgentWindow(), nullptr);
     host_.Kill();
-    ASSERT_TRUE(testbed::WaitUntil([] { return FindAgent() == nullptr; }));
+    ASSERT_TRUE(testbed::WaitUntil([] { return FindAgentWindow() == nullptr; }));
 
     StartHost();
     const testbed::IconState saved = Icon("alpha.txt");
     ASSERT_TRUE(host_.MoveIcon("alpha.txt", saved.x + 200, saved.y + 100));
-    EXPECT_EQ(module.Call("RestoreIconPositions", FALSE), S_OK);
-    HWND agent = FindAgent();
+    EXPECT_EQ(module.Call("RestoreIconPositions"), S_OK);
+    HWND agent = FindAgentWindow();
     ASSERT_NE(agent, nullptr);
     EXPECT_EQ(ProcessOf(agent), host_.ProcessId());
     EXPECT_EQ(Icon("alpha.txt").x, saved.x);
@@ -327,29 +287,34 @@ TEST_F(ChannelTest, DesktopThatDiedWithItsWindowDoesNotBlockTheNextOne) {
 const wchar_t kNoAnsiName[] = L"m\u03A9dule";
 
 TEST_F(ChannelTest, WithoutTheExtraReferenceEveryActionMakesAndClosesTheWindow) {
-    ModuleCopy module(kNoAnsiName);
+    const ModuleCopy& module = LoadModule(kNoAnsiName);
     ASSERT_TRUE(module.Loaded());
     StartHost();
     ASSERT_EQ(module.Call("SaveCurrentProfile"), S_OK);
-    EXPECT_EQ(FindAgent(), nullptr);
+    EXPECT_EQ(FindAgentWindow(), nullptr);
     const testbed::IconState saved = Icon("alpha.txt");
     for (int round = 1; round <= 5; ++round) {
         ASSERT_TRUE(host_.MoveIcon("alpha.txt", saved.x + 40 * round, saved.y + 30 * round));
         ASSERT_EQ(module.Call("RestoreIconPositions"), S_OK) << round;
         EXPECT_EQ(Icon("alpha.txt").x, saved.x) << round;
         EXPECT_EQ(Icon("alpha.txt").y, saved.y) << round;
-        EXPECT_EQ(FindAgent(), nullptr) << round;
+        EXPECT_EQ(FindAgentWindow(), nullptr) << round;
     }
+    // An answer left over from an earlier attach must not end the wait of the next one.
+    ASSERT_TRUE(PostThreadMessageA(GetCurrentThreadId(), WM_NULL, 0, 0));
+    ASSERT_TRUE(host_.MoveIcon("alpha.txt", saved.x + 90, saved.y + 90));
+    ASSERT_EQ(module.Call("RestoreIconPositions"), S_OK);
+    EXPECT_EQ(Icon("alpha.txt").x, saved.x);
 }
 
 TEST_F(ChannelTest, CallersThatAttachAtTheSameTimeTakeTurns) {
     {
         // The very first attach, from two programs at once.
-        ModuleCopy module;
+        const ModuleCopy& module = LoadModule();
         StartHost();
         ASSERT_EQ(module.Call("SaveCurrentProfile"), S_OK);
-        SendMessageA(FindAgent(), WM_CLOSE, 0, 0);
-        ASSERT_EQ(FindAgent(), nullptr);
+        SendMessageA(FindAgentWindow(), WM_CLOSE, 0, 0);
+        ASSERT_EQ(FindAgentWindow(), nullptr);
         CallerProcess first(module.Path(), "RestoreIconPositions", 20);
         CallerProcess second(module.Path(), "SaveStartupIconPositions", 20);
         EXPECT_EQ(first.Failures(), 0);
@@ -359,7 +324,7 @@ TEST_F(ChannelTest, CallersThatAttachAtTheSameTimeTakeTurns) {
     }
     {
         // Every action attaches anew, so the two keep meeting at the hook.
-        ModuleCopy module(kNoAnsiName);
+        const ModuleCopy& module = LoadModule(kNoAnsiName);
         StartHost();
         CallerProcess first(module.Path(), "RestoreIconPositions", 15);
         CallerProcess second(module.Path(), "SaveCurrentProfile", 15);
@@ -367,8 +332,81 @@ TEST_F(ChannelTest, CallersThatAttachAtTheSameTimeTakeTurns) {
         EXPECT_EQ(first.Failures(), 0);
         EXPECT_EQ(second.Failures(), 0);
         EXPECT_EQ(third.Failures(), 0);
-        EXPECT_EQ(FindAgent(), nullptr);
+        EXPECT_EQ(FindAgentWindow(), nullptr);
     }
+}
+
+}  // namespace
+
+namespace {
+
+// A desktop of this very process, as when the shell itself runs the menu's commands.
+class OwnDesktop {
+public:
+    OwnDesktop() {
+        INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_LISTVIEW_CLASSES};
+        InitCommonControlsEx(&icc);
+        for (const char* name : {"Progman", "SHELLDLL_DefView"}) {
+            WNDCLASSA wc = {};
+            wc.lpfnWndProc = DefWindowProcA;
+            wc.hInstance = GetModuleHandleA(nullptr);
+            wc.lpszClassName = name;
+            RegisterClassA(&wc);
+        }
+        progman_.reset(
+            CreateWindowExA(0, "Progman", "", WS_POPUP, 0, 0, 640, 480, nullptr, nullptr, nullptr, nullptr));
+        HWND view = CreateWindowExA(0, "SHELLDLL_DefView", "", WS_CHILD | WS_VISIBLE, 0, 0, 640, 480,
+                                    progman_.get(), nullptr, nullptr, nullptr);
+        list_ = CreateWindowExA(0, WC_LISTVIEWA, "", WS_CHILD | WS_VISIBLE | LVS_ICON, 0, 0, 640, 480, view,
+                                nullptr, nullptr, nullptr);
+        for (const char* label : {"alpha.txt", "beta.txt"}) {
+            LVITEMA item = {};
+            item.mask = LVIF_TEXT;
+            item.iItem = ListView_GetItemCount(list_);
+            item.pszText = const_cast<char*>(label);
+            ListView_InsertItem(list_, &item);
+        }
+    }
+    HWND ListView() const { return list_; }
+    POINT Position(int index) const {
+        POINT pt = {};
+        ListView_GetItemPosition(list_, index, &pt);
+        return pt;
+    }
+
+private:
+    plx::unique_hwnd progman_;
+    HWND list_ = nullptr;
+};
+
+TEST_F(ChannelTest, InTheDesktopsOwnProcessActionsRunAtOnce) {
+    const ModuleCopy& module = LoadModule();
+    OwnDesktop desktop;
+    ASSERT_NE(desktop.ListView(), nullptr);
+    ListView_SetItemPosition(desktop.ListView(), 0, 200, 120);
+    plx::unique_hwnd owner = MakeOwner();
+    testbed::MessageBoxWatcher watcher;
+
+    ASSERT_EQ(module.Call("SaveCurrentProfile", FALSE, owner.get()), S_OK);
+    int x = 0, y = 0;
+    ASSERT_TRUE(testbed::ReadSavedPoint(plx::SlotKeyPath("Default", plx::kManualSlot), "alpha.txt", x, y));
+    EXPECT_EQ(x, 200);
+    EXPECT_EQ(y, 120);
+    ListView_SetItemPosition(desktop.ListView(), 0, 20, 300);
+    ASSERT_EQ(module.Call("RestoreIconPositions", FALSE, owner.get()), S_OK);
+    EXPECT_EQ(desktop.Position(0).x, 200);
+    EXPECT_EQ(desktop.Position(0).y, 120);
+    EXPECT_EQ(FindAgentWindow(), nullptr);
+
+    // The action's own message is owned by the caller's window here.
+    ASSERT_EQ(module.Call("RestoreStartupIconPositions", FALSE, owner.get()), S_OK);
+    ASSERT_TRUE(watcher.WaitFor(1));
+    std::vector<testbed::SeenMessage> seen = watcher.Seen();
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].text, "The icon positions have not been saved at the user logon.");
+    EXPECT_EQ(seen[0].owner, owner.get());
+    EXPECT_EQ(seen[0].processId, GetCurrentProcessId());
+    EXPECT_EQ(seen[0].icon, static_cast<UINT>(MB_ICONERROR));
 }
 
 }  // namespace

@@ -43,8 +43,8 @@ protected:
         INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_LISTVIEW_CLASSES};
         InitCommonControlsEx(&icc);
         // Kept hidden: without a window manager, Wine waits for every top-level window it maps.
-        frame_ = CreateWindowExA(WS_EX_TOOLWINDOW, "Static", "", WS_POPUP, 0, 0, 1024, 768,
-                                 nullptr, nullptr, nullptr, nullptr);
+        frame_ = CreateWindowExA(WS_EX_TOOLWINDOW, "Static", "", WS_POPUP, 0, 0, 1024, 768, nullptr, nullptr,
+                                 nullptr, nullptr);
         ASSERT_NE(frame_, nullptr);
         list_ = CreateWindowExA(0, WC_LISTVIEWA, "",
                                 WS_CHILD | WS_VISIBLE | LVS_ICON | LVS_NOSCROLL | LVS_SHAREIMAGELISTS, 0, 0,

@@ -4,17 +4,9 @@
 #include <gtest/gtest.h>
 
 #include "store/registry.h"
+#include "tests/support/testbed.h"
 
 namespace {
-
-bool SetScreen(int width, int height) {
-    DEVMODEA mode = {};
-    mode.dmSize = sizeof(mode);
-    mode.dmPelsWidth = width;
-    mode.dmPelsHeight = height;
-    mode.dmFields = DM_PELSWIDTH | DM_PELSHEIGHT;
-    return ChangeDisplaySettingsExA(nullptr, &mode, nullptr, 0, nullptr) == DISP_CHANGE_SUCCESSFUL;
-}
 
 std::string CurrentValue(const std::string& resolution) {
     plx::unique_hkey key = plx::OpenKeyForReading(HKEY_CURRENT_USER, resolution);
@@ -27,7 +19,7 @@ class ScreenSizeTest : public testing::Test {
 protected:
     void SetUp() override { plx::DeleteKeyTree(HKEY_CURRENT_USER, plx::kRootKey); }
     void TearDown() override {
-        SetScreen(1024, 768);
+        testbed::SetScreenSize(1024, 768);
         plx::DeleteKeyTree(HKEY_CURRENT_USER, plx::kRootKey);
     }
 };
@@ -42,7 +34,7 @@ TEST_F(ScreenSizeTest, EachScreenSizeHasItsOwnCurrentProfile) {
     }
     EXPECT_EQ(plx::GetCurrentProfile(), "Office");
 
-    ASSERT_TRUE(SetScreen(800, 600));
+    ASSERT_TRUE(testbed::SetScreenSize(800, 600));
     ASSERT_EQ(plx::GetScreenSize(), (plx::ScreenSize{800, 600}));
     const std::string small = std::string(plx::kRootKey) + "\\800_600";
     EXPECT_EQ(plx::ResolutionKeyPath(), small);
@@ -50,7 +42,7 @@ TEST_F(ScreenSizeTest, EachScreenSizeHasItsOwnCurrentProfile) {
     EXPECT_EQ(CurrentValue(small), "Default");
     EXPECT_EQ(CurrentValue(large), "Office");
 
-    ASSERT_TRUE(SetScreen(1024, 768));
+    ASSERT_TRUE(testbed::SetScreenSize(1024, 768));
     EXPECT_EQ(plx::GetCurrentProfile(), "Office");
 }
 

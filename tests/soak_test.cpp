@@ -16,8 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "store/profiles.h"
-#include "store/registry.h"
+#include "tests/desktop_process_fixture.h"
 #include "tests/support/desktop_host_process.h"
 #include "tests/support/module_copy.h"
 #include "tests/support/testbed.h"
@@ -73,12 +72,6 @@ bool CountHandles(DWORD processId, std::map<int, int>& byType) {
     return true;
 }
 
-DWORD ProcessOf(HWND window) {
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    return process;
-}
-
 struct WindowCount {
     DWORD processId;
     int count;
@@ -86,7 +79,7 @@ struct WindowCount {
 
 BOOL CALLBACK CountWindow(HWND window, LPARAM counter) {
     auto* windows = reinterpret_cast<WindowCount*>(counter);
-    if (ProcessOf(window) == windows->processId) ++windows->count;
+    if (testbed::ProcessOf(window) == windows->processId) ++windows->count;
     return TRUE;
 }
 
@@ -196,7 +189,9 @@ static_assert(sizeof(kWaves) / sizeof(kWaves[0]) * 2 * kCallsPerCaller == 1000, 
 constexpr const char* kWarmUp[] = {"CreateDefaultProfile", "SaveCurrentProfile", "SaveStartupIconPositions",
                                    "RestoreIconPositions", "RestoreStartupIconPositions"};
 
+// The fixture puts the first two on the desktop.
 const char* const kFiles[] = {"alpha.txt", "beta.txt", "gamma.txt", "delta.txt", "epsilon.txt"};
+constexpr int kFileCount = static_cast<int>(sizeof(kFiles) / sizeof(kFiles[0]));
 
 // A thousand actions are a few months of logons and menu clicks. The desktop's heap commits whole
 // pages and keeps freed blocks for later, so its private bytes move in steps of a few pages whatever
@@ -204,41 +199,33 @@ const char* const kFiles[] = {"alpha.txt", "beta.txt", "gamma.txt", "delta.txt",
 // action, one short string, adds 250 KiB over a thousand actions and fails here.
 constexpr long long kMemoryGrowthBound = 256 * 1024;
 
-class SoakTest : public testing::Test {
+class SoakTest : public testbed::DesktopProcessTest {
 protected:
     void SetUp() override {
-        plx::DeleteKeyTree(HKEY_CURRENT_USER, plx::kRootKey);
-        testbed::EmptyDesktopFolders();
-        const std::string desktop = testbed::UserDesktopDirectory();
-        for (const char* file : kFiles) ASSERT_TRUE(testbed::WriteTextFile(desktop + "\\" + file, file));
-    }
-    void TearDown() override {
-        host_.Stop();
-        testbed::EmptyDesktopFolders();
-        plx::DeleteKeyTree(HKEY_CURRENT_USER, plx::kRootKey);
+        DesktopProcessTest::SetUp();
+        for (int i = 2; i < kFileCount; ++i)
+            ASSERT_TRUE(testbed::WriteTextFile(desktop_ + "\\" + kFiles[i], kFiles[i]));
     }
 
     // Moves every icon away from where the last save put it, so that the restores move icons.
     void Scatter(int wave) const {
-        for (int i = 0; i < static_cast<int>(sizeof(kFiles) / sizeof(kFiles[0])); ++i)
+        for (int i = 0; i < kFileCount; ++i)
             ASSERT_TRUE(host_.MoveIcon(kFiles[i], 300 + 90 * i + 17 * wave, 200 + 40 * wave)) << kFiles[i];
     }
-
-    testbed::DesktopHostProcess host_;
 };
 
 TEST_F(SoakTest, ThousandActionsFromOtherProgramsLeaveTheDesktopProcessAsTheyFoundIt) {
-    testbed::ModuleCopy module;
+    const testbed::ModuleCopy& module = LoadModule();
     ASSERT_TRUE(module.Loaded());
-    ASSERT_TRUE(host_.Start());
+    StartHost();
     for (const char* file : kFiles) ASSERT_TRUE(host_.WaitForIcon(file)) << file;
 
     // The first action brings the agent window and the module into the desktop process; each export's
     // first run makes whatever it makes once (registry keys, the hidden store, caches of Wine's).
     for (const char* name : kWarmUp) ASSERT_EQ(module.Call(name), S_OK) << name;
-    const HWND agent = FindWindowA(nullptr, plx::kAgentWindowTitle);
+    const HWND agent = testbed::FindAgentWindow();
     ASSERT_NE(agent, nullptr);
-    ASSERT_EQ(ProcessOf(agent), host_.ProcessId());
+    ASSERT_EQ(testbed::ProcessOf(agent), host_.ProcessId());
     Scatter(0);
     const HostFigures start = Measure(host_);
 
@@ -255,7 +242,7 @@ TEST_F(SoakTest, ThousandActionsFromOtherProgramsLeaveTheDesktopProcessAsTheyFou
                     wave * 2 * kCallsPerCaller, now.Handles(), now.windows, now.privateBytes / 1024);
     }
     // The same window served every action: none was made again, so none could have been left behind.
-    EXPECT_EQ(FindWindowA(nullptr, plx::kAgentWindowTitle), agent);
+    EXPECT_EQ(testbed::FindAgentWindow(), agent);
 
     Scatter(0);
     const HostFigures end = Measure(host_);
@@ -275,8 +262,6 @@ TEST_F(SoakTest, ThousandActionsFromOtherProgramsLeaveTheDesktopProcessAsTheyFou
     }
     ASSERT_GT(start.privateBytes, 0);
     EXPECT_LT(end.privateBytes - start.privateBytes, kMemoryGrowthBound);
-    // The desktop holds the module copy: it goes before the copy's directory does.
-    host_.Stop();
 }
 
 }  // namespace

@@ -1,31 +1,49 @@
 #include "tests/support/module_copy.h"
 
-#include <cstring>
 #include <vector>
+
+#include "store/profiles.h"
+#include "store/registry.h"
 
 namespace testbed {
 
+namespace {
+std::wstring Widen(const std::string& text) {
+    std::wstring wide(text.size() + 1, L'\0');
+    const int n = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0], static_cast<int>(wide.size()));
+    wide.resize(n > 0 ? n - 1 : 0);
+    return wide;
+}
+}  // namespace
+
 ModuleCopy::ModuleCopy(const std::wstring& directoryName) {
-    std::wstring base(dir_.path().begin(), dir_.path().end());
-    directory_ = base + L"\\" + directoryName;
-    CreateDirectoryW(directory_.c_str(), nullptr);
-    path_ = directory_ + L"\\Plaxen.dll";
-    const std::string original = ModulePath();
-    CopyFileW(std::wstring(original.begin(), original.end()).c_str(), path_.c_str(), FALSE);
-    module_.reset(LoadLibraryW(path_.c_str()));
+    const std::wstring directory = Widen(dir_.path()) + L"\\" + directoryName;
+    CreateDirectoryW(directory.c_str(), nullptr);
+    path_ = directory + L"\\Plaxen.dll";
+    if (CopyFileW(Widen(ModulePath()).c_str(), path_.c_str(), FALSE))
+        module_.reset(LoadLibraryW(path_.c_str()));
 }
 
+ModuleCopy::~ModuleCopy() { module_.reset(); }
+
 std::string ModuleCopy::AnsiPath() const {
-    char path[MAX_PATH * 2] = {};
+    char path[MAX_PATH] = {};
     WideCharToMultiByte(CP_ACP, 0, path_.c_str(), -1, path, sizeof(path), nullptr, nullptr);
     return path;
 }
 
+ActionExport ModuleCopy::Export(const char* name) const {
+    return reinterpret_cast<ActionExport>(GetProcAddress(module_.get(), name));
+}
+
+HRESULT ModuleCopy::Call(const char* name, BOOL quiet, HWND owner) const {
+    ActionExport action = Export(name);
+    return action ? action(owner, quiet) : E_NOTIMPL;
+}
+
 CallerProcess::CallerProcess(const std::wstring& modulePath, const char* exportName, int count) {
-    const std::string exe = ExeDirectory() + "\\action_caller.exe";
-    std::wstring command = L"\"" + std::wstring(exe.begin(), exe.end()) + L"\" \"" + modulePath + L"\" " +
-                           std::wstring(exportName, exportName + std::strlen(exportName)) + L" " +
-                           std::to_wstring(count);
+    const std::wstring command = L"\"" + Widen(ExeDirectory() + "\\action_caller.exe") + L"\" \"" +
+                                 modulePath + L"\" " + Widen(exportName) + L" " + std::to_wstring(count);
     std::vector<wchar_t> line(command.begin(), command.end());
     line.push_back(L'\0');
     STARTUPINFOW si = {sizeof(si)};
@@ -44,6 +62,35 @@ int CallerProcess::Failures() const {
     DWORD code = 0;
     GetExitCodeProcess(pi_.hProcess, &code);
     return static_cast<int>(code);
+}
+
+HWND FindAgentWindow() { return FindWindowA(nullptr, plx::kAgentWindowTitle); }
+
+DWORD ProcessOf(HWND window) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    return process;
+}
+
+bool ReadSavedPoint(const std::string& path, const std::string& name, int& x, int& y) {
+    plx::unique_hkey key = plx::OpenKeyForReading(HKEY_CURRENT_USER, path);
+    BYTE data[8] = {};
+    DWORD size = sizeof(data);
+    if (!key || plx::ReadBytes(key.get(), name.c_str(), data, size) != ERROR_SUCCESS || size != sizeof(data))
+        return false;
+    x = static_cast<int>(data[0] | data[1] << 8 | data[2] << 16 | static_cast<unsigned>(data[3]) << 24);
+    y = static_cast<int>(data[4] | data[5] << 8 | data[6] << 16 | static_cast<unsigned>(data[7]) << 24);
+    return true;
+}
+
+bool WriteSavedPoint(const std::string& path, const std::string& name, int x, int y) {
+    plx::unique_hkey key = plx::CreateKey(HKEY_CURRENT_USER, path);
+    BYTE data[8];
+    for (int i = 0; i < 4; ++i) {
+        data[i] = static_cast<BYTE>(static_cast<unsigned>(x) >> (8 * i));
+        data[4 + i] = static_cast<BYTE>(static_cast<unsigned>(y) >> (8 * i));
+    }
+    return key && plx::WriteBytes(key.get(), name.c_str(), data, sizeof(data)) == ERROR_SUCCESS;
 }
 
 }  // namespace testbed

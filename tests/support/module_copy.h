@@ -1,5 +1,5 @@
-// The module as other programs use it: a copy loaded from a directory of its own, and
-// action_caller.exe, another program that calls its exports.
+// A copy of the module in a temporary directory of its own, loaded into this process: the module
+// keeps its hidden store beside its file, and tests must not write beside the build's copy.
 #pragma once
 
 #include <windows.h>
@@ -13,31 +13,23 @@ namespace testbed {
 
 using ActionExport = HRESULT(WINAPI*)(HWND, BOOL);
 
-// Loads a copy of the module from a directory of its own, so that its hidden store is there too,
-// and finds the action exports in it.
 class ModuleCopy {
 public:
-    // directoryName: a subdirectory of a new temporary directory; may hold any Unicode character.
+    // directoryName: the subdirectory that holds the copy; it may hold any Unicode character.
     explicit ModuleCopy(const std::wstring& directoryName = L"module");
-    ~ModuleCopy() { module_.reset(); }
+    ~ModuleCopy();
     ModuleCopy(const ModuleCopy&) = delete;
     ModuleCopy& operator=(const ModuleCopy&) = delete;
 
     bool Loaded() const { return static_cast<bool>(module_); }
     const std::wstring& Path() const { return path_; }
-    // The path in the ANSI code page, for the requests that take one.
     std::string AnsiPath() const;
-    ActionExport Export(const char* name) const {
-        return reinterpret_cast<ActionExport>(GetProcAddress(module_.get(), name));
-    }
-    HRESULT Call(const char* name, BOOL quiet = TRUE, HWND owner = nullptr) const {
-        ActionExport action = Export(name);
-        return action ? action(owner, quiet) : E_NOTIMPL;
-    }
+    ActionExport Export(const char* name) const;
+    // Calls an action export; E_NOTIMPL when the module has no such export.
+    HRESULT Call(const char* name, BOOL quiet = TRUE, HWND owner = nullptr) const;
 
 private:
     TempDirectory dir_;
-    std::wstring directory_;
     std::wstring path_;
     plx::unique_hmodule module_;
 };
@@ -57,5 +49,14 @@ private:
     PROCESS_INFORMATION pi_ = {};
     bool started_ = false;
 };
+
+// The agent window that carries actions into the desktop's process, if there is one.
+HWND FindAgentWindow();
+DWORD ProcessOf(HWND window);
+
+// A saved position: an 8-byte value (x, y, signed little-endian) in the key at path below
+// HKEY_CURRENT_USER.
+bool ReadSavedPoint(const std::string& path, const std::string& name, int& x, int& y);
+bool WriteSavedPoint(const std::string& path, const std::string& name, int x, int y);
 
 }  // namespace testbed

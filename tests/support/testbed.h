@@ -47,4 +47,7 @@ void RemoveTree(const std::string& path);
 // Removes whatever a test left in the desktop folders.
 void EmptyDesktopFolders();
 
+// Changes the size of the primary screen (inside a Wine virtual desktop, which allows it).
+bool SetScreenSize(int width, int height);
+
 }  // namespace testbed

@@ -1,0 +1,34 @@
+#include "com/activation_context.h"
+
+#include "com/module.h"
+#include "resources/resource.h"
+
+namespace plx {
+
+namespace {
+
+// Made once per process and kept while the module is loaded: the context is read-only, and the
+// module may be entered on any thread.
+HANDLE ModuleContext() {
+    static const HANDLE context = [] {
+        ACTCTXA request = {sizeof(request)};
+        request.dwFlags = ACTCTX_FLAG_RESOURCE_NAME_VALID | ACTCTX_FLAG_HMODULE_VALID;
+        request.hModule = ModuleInstance();
+        request.lpResourceName = MAKEINTRESOURCEA(IDR_MANIFEST);
+        return CreateActCtxA(&request);
+    }();
+    return context;
+}
+
+}  // namespace
+
+ModuleActivationScope::ModuleActivationScope() {
+    HANDLE context = ModuleContext();
+    if (context != INVALID_HANDLE_VALUE) active_ = ActivateActCtx(context, &cookie_) != FALSE;
+}
+
+ModuleActivationScope::~ModuleActivationScope() {
+    if (active_) DeactivateActCtx(0, cookie_);
+}
+
+}  // namespace plx
