@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/seconds.h"
 #include "engine/actions.h"
 #include "engine/positions.h"
 #include "store/registry.h"
@@ -18,17 +19,6 @@ namespace {
 constexpr int kIcons = 1000;
 constexpr int kRounds = 15;
 constexpr char kProfile[] = "Benchmark";
-
-double Now() {
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return static_cast<double>(t.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 // What a restore must do at the least: per icon its label, its position, its value, and a move.
 void BareRestore(HWND list) {
@@ -87,13 +77,13 @@ void RunRestoreTiming() {
     std::vector<double> full, bare;
     for (int round = 0; round < kRounds; ++round) {
         Scatter(list, round);
-        double t0 = Now();
+        double t0 = bench::Seconds();
         plx::SaveRestorePositions(list, plx::RestorePositions, nullptr, TRUE, kProfile);
-        full.push_back(Now() - t0);
+        full.push_back(bench::Seconds() - t0);
         Scatter(list, round);
-        t0 = Now();
+        t0 = bench::Seconds();
         BareRestore(list);
-        bare.push_back(Now() - t0);
+        bare.push_back(bench::Seconds() - t0);
     }
     std::sort(full.begin(), full.end());
     std::sort(bare.begin(), bare.end());

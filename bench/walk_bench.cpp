@@ -7,23 +7,14 @@
 #include <vector>
 
 #include "bench/restore_timing.h"
+#include "bench/seconds.h"
 #include "engine/placement.h"
 
 namespace {
 
+using bench::Seconds;
 using plx::PlacementList;
 using plx::PlacementRecord;
-
-double Seconds() {
-    static const LONGLONG frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f.QuadPart;
-    }();
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return static_cast<double>(now.QuadPart) / static_cast<double>(frequency);
-}
 
 PlacementRecord Icon(int index, int left, int top, int width = 75, int height = 100) {
     PlacementRecord record;

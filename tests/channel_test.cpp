@@ -31,6 +31,7 @@ constexpr int kRestorePositions = 2;
 constexpr int kRestoreStartupPositions = 3;
 constexpr int kReleaseHiddenItems = 5;
 
+using testbed::CallerProcess;
 using testbed::FindAgentWindow;
 using testbed::ModuleCopy;
 using testbed::ProcessOf;
@@ -51,39 +52,6 @@ int CountAgentWindows() {
 LPARAM ActionMessage(int code, BYTE quiet) {
     return static_cast<LPARAM>(static_cast<DWORD>(code) << 16 | quiet);
 }
-
-// Starts action_caller.exe: another program that loads the module and calls an export.
-class CallerProcess {
-public:
-    CallerProcess(const std::wstring& modulePath, const char* exportName, int count) {
-        const std::string exe = testbed::ExeDirectory() + "\\action_caller.exe";
-        std::wstring command = L"\"" + std::wstring(exe.begin(), exe.end()) + L"\" \"" + modulePath + L"\" " +
-                               std::wstring(exportName, exportName + strlen(exportName)) + L" " +
-                               std::to_wstring(count);
-        std::vector<wchar_t> line(command.begin(), command.end());
-        line.push_back(L'\0');
-        STARTUPINFOW si = {sizeof(si)};
-        started_ =
-            CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi_);
-    }
-    ~CallerProcess() {
-        if (!started_) return;
-        WaitForSingleObject(pi_.hProcess, 60000);
-        CloseHandle(pi_.hProcess);
-        CloseHandle(pi_.hThread);
-    }
-    // The number of calls that failed, or -1 when the process did not end in time.
-    int Failures() const {
-        if (!started_ || WaitForSingleObject(pi_.hProcess, 120000) != WAIT_OBJECT_0) return -1;
-        DWORD code = 0;
-        GetExitCodeProcess(pi_.hProcess, &code);
-        return static_cast<int>(code);
-    }
-
-private:
-    PROCESS_INFORMATION pi_ = {};
-    bool started_ = false;
-};
 
 using ChannelTest = testbed::DesktopProcessTest;
 

@@ -141,6 +141,31 @@ TEST_F(DesktopHostTest, ArrangementStylesFollowTheOptions) {
     EXPECT_TRUE(report.exStyle & LVS_EX_SNAPTOGRID);
 }
 
+TEST_F(DesktopHostTest, FilledViewKeepsItsItemsWhenTheFolderChanges) {
+    ASSERT_TRUE(testbed::WriteTextFile(OnDesktop("alpha.txt"), "a"));
+    ASSERT_TRUE(host_.Start("--fill 30"));
+    testbed::HostReport report;
+    ASSERT_TRUE(host_.Report(report));
+    ASSERT_EQ(report.icons.size(), 30u);
+    EXPECT_EQ(report.icons.front().label, "Item 0001");
+    EXPECT_EQ(report.icons.back().label, "Item 0030");
+    ASSERT_TRUE(host_.MoveIcon("Item 0007", 420, 310));
+
+    // Told of a change, and seeing it in the folder too, the view still shows only its own items.
+    const std::string delta = OnDesktop("delta.txt");
+    ASSERT_TRUE(testbed::WriteTextFile(delta, "d"));
+    SHChangeNotify(SHCNE_CREATE, SHCNF_PATHA | SHCNF_FLUSH, delta.c_str(), nullptr);
+    EXPECT_FALSE(testbed::WaitUntil(
+        [&] {
+            return !host_.Report(report) || report.icons.size() != 30u || report.Find("Item 0007") == nullptr;
+        },
+        1500));
+    ASSERT_EQ(report.icons.size(), 30u);
+    ASSERT_NE(report.Find("Item 0007"), nullptr);
+    EXPECT_EQ(report.Find("Item 0007")->x, 420);
+    EXPECT_EQ(report.Find("Item 0007")->y, 310);
+}
+
 // Reads a block of the screen as 32-bit pixels.
 std::vector<DWORD> CaptureScreen(int x, int y, int width, int height) {
     std::vector<DWORD> pixels(static_cast<size_t>(width) * height);

@@ -1,5 +1,8 @@
 #include "tests/support/module_copy.h"
 
+#include <cstring>
+#include <vector>
+
 #include "store/profiles.h"
 #include "store/registry.h"
 
@@ -37,6 +40,29 @@ ActionExport ModuleCopy::Export(const char* name) const {
 HRESULT ModuleCopy::Call(const char* name, BOOL quiet, HWND owner) const {
     ActionExport action = Export(name);
     return action ? action(owner, quiet) : E_NOTIMPL;
+}
+
+CallerProcess::CallerProcess(const std::wstring& modulePath, const char* exportName, int count) {
+    const std::wstring command = L"\"" + Widen(ExeDirectory() + "\\action_caller.exe") + L"\" \"" +
+                                 modulePath + L"\" " + Widen(exportName) + L" " + std::to_wstring(count);
+    std::vector<wchar_t> line(command.begin(), command.end());
+    line.push_back(L'\0');
+    STARTUPINFOW si = {sizeof(si)};
+    started_ = CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi_);
+}
+
+CallerProcess::~CallerProcess() {
+    if (!started_) return;
+    WaitForSingleObject(pi_.hProcess, 60000);
+    CloseHandle(pi_.hProcess);
+    CloseHandle(pi_.hThread);
+}
+
+int CallerProcess::Failures() const {
+    if (!started_ || WaitForSingleObject(pi_.hProcess, 120000) != WAIT_OBJECT_0) return -1;
+    DWORD code = 0;
+    GetExitCodeProcess(pi_.hProcess, &code);
+    return static_cast<int>(code);
 }
 
 HWND FindAgentWindow() { return FindWindowA(nullptr, plx::kAgentWindowTitle); }

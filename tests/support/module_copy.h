@@ -1,5 +1,6 @@
-// A copy of the module in a temporary directory of its own, loaded into this process: the module
-// keeps its hidden store beside its file, and tests must not write beside the build's copy.
+// The module as other programs use it: a copy in a temporary directory of its own, loaded into this
+// process (the module keeps its hidden store beside its file, and tests must not write beside the
+// build's copy), and action_caller.exe, another program that calls its exports.
 #pragma once
 
 #include <windows.h>
@@ -32,6 +33,22 @@ private:
     TempDirectory dir_;
     std::wstring path_;
     plx::unique_hmodule module_;
+};
+
+// Starts action_caller.exe: another program that loads the module and calls an export count times.
+class CallerProcess {
+public:
+    CallerProcess(const std::wstring& modulePath, const char* exportName, int count);
+    ~CallerProcess();
+    CallerProcess(const CallerProcess&) = delete;
+    CallerProcess& operator=(const CallerProcess&) = delete;
+
+    // Waits for the end; the number of calls that failed, or -1 when the process did not end in time.
+    int Failures() const;
+
+private:
+    PROCESS_INFORMATION pi_ = {};
+    bool started_ = false;
 };
 
 // The agent window that carries actions into the desktop's process, if there is one.

@@ -3,19 +3,12 @@
 #include <windows.h>
 #include <objbase.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-
 #include <gtest/gtest.h>
 
+#include "tests/support/testbed.h"
+
 int main(int argc, char** argv) {
-    const char* testbed = std::getenv("PLAXEN_TESTBED");
-    if (!testbed || std::strcmp(testbed, "1") != 0) {
-        std::fprintf(stderr,
-                     "refusing to run outside the test bed (scripts/test.sh sets PLAXEN_TESTBED=1)\n");
-        return 2;
-    }
+    if (!testbed::InsideTestBed()) return 2;
     // A failed assertion must not wait for somebody to close an error box.
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
     OleInitialize(nullptr);

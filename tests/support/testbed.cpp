@@ -3,8 +3,17 @@
 #include <shlobj.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 namespace testbed {
+
+bool InsideTestBed() {
+    const char* testbed = std::getenv("PLAXEN_TESTBED");
+    if (testbed && std::strcmp(testbed, "1") == 0) return true;
+    std::fprintf(stderr, "refusing to run outside the test bed (scripts/test.sh sets PLAXEN_TESTBED=1)\n");
+    return false;
+}
 
 std::string ExeDirectory() {
     char path[MAX_PATH] = {};

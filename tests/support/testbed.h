@@ -8,6 +8,11 @@
 
 namespace testbed {
 
+// True inside the project's Wine test bed (PLAXEN_TESTBED=1, set by scripts/test.sh); outside it
+// says on stderr that the program refuses to run. Its prefix has a temporary HOME and an empty desktop
+// of its own, so nothing a program run there moves or deletes can belong to anybody.
+bool InsideTestBed();
+
 // The directory of the running test program; the module and the stand-in desktop are built beside it.
 std::string ExeDirectory();
 std::string ModulePath();  // Plaxen.dll beside the test program

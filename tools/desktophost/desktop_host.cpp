@@ -193,7 +193,9 @@ LRESULT CallExportHere(const COPYDATASTRUCT& data) {
 void DesktopHost::ScheduleRefill() { SetTimer(progman_, kRefillTimer, 50, nullptr); }
 
 void DesktopHost::Refill() {
-    if (options_.noItems) return;
+    // A filled view shows its own items whatever the folder holds: a change notification (the module
+    // makes some) must not swap them for the folder's.
+    if (options_.noItems || options_.fillCount > 0) return;
     std::vector<FolderItem> items = EnumerateDesktop(progman_);
     std::map<std::string, const FolderItem*> wanted;
     for (const FolderItem& item : items) wanted[item.parsingName] = &item;
