@@ -1,5 +1,6 @@
 #include "tests/support/module_copy.h"
 
+#include <cstring>
 #include <vector>
 
 #include "store/profiles.h"

@@ -1,5 +1,6 @@
-// A copy of the module in a temporary directory of its own, loaded into this process: the module
-// keeps its hidden store beside its file, and tests must not write beside the build's copy.
+// The module as other programs use it: a copy in a temporary directory of its own, loaded into this
+// process (the module keeps its hidden store beside its file, and tests must not write beside the
+// build's copy), and action_caller.exe, another program that calls its exports.
 #pragma once
 
 #include <windows.h>
