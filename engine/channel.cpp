@@ -130,10 +130,15 @@ bool RunAction(int code, HWND owner, BOOL quiet) {
     if (!agent) return false;
     const LPARAM message =
         static_cast<LPARAM>((static_cast<DWORD>(code) & 0xFFFFu) << 16 | (static_cast<DWORD>(quiet) & 0xFFu));
-    SendMessageA(agent, WM_APP, reinterpret_cast<WPARAM>(listView), message);
+    // The agent answers 1 once the action ran. A release closes the window it runs in, and its
+    // answer is lost with the window. Any other silence means that the action did not run: the
+    // window went away, or it belongs to another desktop process than the list view found.
+    const bool ran = SendMessageA(agent, WM_APP, reinterpret_cast<WPARAM>(listView), message) != 0 ||
+                     (code == ReleaseHiddenItemsAction && !IsWindow(agent));
     // After a release the window is gone already, and this finds nothing.
     if (SharedCloseAfterAction) SendMessageA(agent, WM_CLOSE, 0, 0);
-    return true;
+    if (!ran) ShowActionMessage(owner, quiet, kNoAgentMessage, MB_ICONERROR);
+    return ran;
 }
 
 bool SetAgentHook(DWORD threadId) {

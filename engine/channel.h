@@ -23,9 +23,9 @@ inline constexpr DWORD kHandshakeTimeoutMs = 5000;
 // Callers in different processes attach one at a time under this mutex.
 inline constexpr char kAttachMutexName[] = "Local\\Quillmar Orvane Deluxe attach";
 
-// True when the action ran in this process or was handled by the agent window; false when there is
-// no desktop list view, the shell's process could not be attached, no agent window appeared, or the
-// code is not an action (then nothing is shown).
+// True when the action ran in this process or was run by the agent window; false when there is no
+// desktop list view, the shell's process could not be attached, no agent window appeared or it did
+// not run the action, or the code is not an action (then nothing is shown).
 bool RunAction(int code, HWND owner, BOOL quiet);
 
 // threadId: the thread to hook and wake up; 0 removes the hook.

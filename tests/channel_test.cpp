@@ -409,4 +409,23 @@ TEST_F(ChannelTest, InTheDesktopsOwnProcessActionsRunAtOnce) {
     EXPECT_EQ(seen[0].icon, static_cast<UINT>(MB_ICONERROR));
 }
 
+TEST_F(ChannelTest, AgentOfAnotherDesktopProcessRunsNothingAndTheCallerSaysSo) {
+    const ModuleCopy& module = LoadModule();
+    StartHost();
+    ASSERT_EQ(module.Call("SaveCurrentProfile"), S_OK);
+    HWND agent = FindAgentWindow();
+    ASSERT_NE(agent, nullptr);
+    // A second desktop comes first now, as after a restart of the shell while the old one lingers.
+    testbed::DesktopHostProcess second;
+    ASSERT_TRUE(second.Start());
+    ASSERT_EQ(FindAgentWindow(), agent);
+
+    testbed::MessageBoxWatcher watcher;
+    EXPECT_EQ(module.Call("RestoreIconPositions", FALSE), E_FAIL);
+    ASSERT_TRUE(watcher.WaitFor(1));
+    EXPECT_EQ(watcher.Seen()[0].text, plx::kNoAgentMessage);
+    EXPECT_EQ(watcher.Seen()[0].processId, GetCurrentProcessId());
+    second.Stop();
+}
+
 }  // namespace
