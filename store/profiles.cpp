@@ -24,19 +24,27 @@ std::string PrepareStoreDirectory() {
     return store;
 }
 
+}  // namespace
+
 void WriteLastResolution() {
     unique_hkey root = OpenKeyForWriting(HKEY_CURRENT_USER, kRootKey);
     if (!root) return;
     const ScreenSize size = GetScreenSize();
     BYTE data[8];
-    for (int i = 0; i < 4; ++i) {
-        data[i] = static_cast<BYTE>(static_cast<unsigned>(size.width) >> (8 * i));
-        data[4 + i] = static_cast<BYTE>(static_cast<unsigned>(size.height) >> (8 * i));
-    }
+    EncodePosition({size.width, size.height}, data);
     WriteBytes(root.get(), kLastResolutionValue, data, sizeof(data));
 }
 
-}  // namespace
+ScreenSize ReadLastResolution() {
+    unique_hkey root = OpenKeyForReading(HKEY_CURRENT_USER, kRootKey);
+    BYTE data[8] = {};
+    DWORD size = sizeof(data);
+    if (!root || ReadBytes(root.get(), kLastResolutionValue, data, size) != ERROR_SUCCESS ||
+        size != sizeof(data))
+        return {};
+    const POINT last = DecodePosition(data);
+    return {static_cast<int>(last.x), static_cast<int>(last.y)};
+}
 
 void SaveProfile(HWND listView, const char* profile, HWND owner, BOOL quiet, const DesktopItemList* items,
                  bool apply) {

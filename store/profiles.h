@@ -5,11 +5,17 @@
 #include <windows.h>
 
 #include "store/catalogue.h"
+#include "store/registry.h"
 
 namespace plx {
 
 inline constexpr char kLastResolutionValue[] = "LastResolution";
 inline constexpr char kAgentWindowTitle[] = "Quillmar Orvane Deluxe_";
+
+// The screen size for which profiles were last saved or activated; zeros when none is recorded,
+// which never equal a real screen size.
+ScreenSize ReadLastResolution();
+void WriteLastResolution();
 
 // profile: null for the current profile. items: null for a fresh catalogue; a given list is copied.
 // apply: make the desktop match the list and restore the positions afterwards.

@@ -1,5 +1,6 @@
 #include "store/registry.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <vector>
 
@@ -101,6 +102,23 @@ LONG DeleteKeyTree(HKEY parent, const std::string& path) {
         }
     }
     return RegDeleteKeyA(parent, path.c_str());
+}
+
+void EncodePosition(POINT pt, BYTE (&data)[8]) {
+    const uint32_t x = static_cast<uint32_t>(pt.x), y = static_cast<uint32_t>(pt.y);
+    for (int i = 0; i < 4; ++i) {
+        data[i] = static_cast<BYTE>(x >> (8 * i));
+        data[4 + i] = static_cast<BYTE>(y >> (8 * i));
+    }
+}
+
+POINT DecodePosition(const BYTE (&data)[8]) {
+    uint32_t x = 0, y = 0;
+    for (int i = 0; i < 4; ++i) {
+        x |= static_cast<uint32_t>(data[i]) << (8 * i);
+        y |= static_cast<uint32_t>(data[4 + i]) << (8 * i);
+    }
+    return {static_cast<LONG>(static_cast<int32_t>(x)), static_cast<LONG>(static_cast<int32_t>(y))};
 }
 
 ScreenSize GetScreenSize() {

@@ -1,9 +1,9 @@
 // The registry tree under HKEY_CURRENT_USER "Software\Quillmar\Orvane" and its access rules.
 //
-//   RootKey                      "Software\Quillmar\Orvane"   value "LastResolution", keys "Items", "HiddenItems"
-//   ResolutionKey  RootKey\W_H   value "CurrentProfile"
-//   ProfileKey     ResolutionKey\<profile>   default value "Profile" marks it
-//   SlotKey        ProfileKey\Manual, ProfileKey\Startup   one 8-byte REG_BINARY per icon label
+//   RootKey                      "Software\Quillmar\Orvane"   value "LastResolution", keys "Items",
+//   "HiddenItems" ResolutionKey  RootKey\W_H   value "CurrentProfile" ProfileKey     ResolutionKey\<profile>
+//   default value "Profile" marks it SlotKey        ProfileKey\Manual, ProfileKey\Startup   one 8-byte
+//   REG_BINARY per icon label
 #pragma once
 
 #include <windows.h>
@@ -22,7 +22,7 @@ inline constexpr char kDefaultProfile[] = "Default";
 inline constexpr char kManualSlot[] = "Manual";
 inline constexpr char kStartupSlot[] = "Startup";
 
-inline constexpr REGSAM kReadAccess = KEY_READ;               // 0x20019
+inline constexpr REGSAM kReadAccess = KEY_READ;                   // 0x20019
 inline constexpr REGSAM kReadWriteAccess = KEY_READ | KEY_WRITE;  // 0x2001F
 
 // Names are read into buffers of this many characters, the terminating zero included.
@@ -57,6 +57,11 @@ struct ScreenSize {
 
 // The size of the primary screen: the rectangle of the desktop window.
 ScreenSize GetScreenSize();
+
+// A saved position, and "LastResolution": 8 bytes, x (or width) then y (or height), each a signed
+// 32-bit little-endian integer.
+void EncodePosition(POINT pt, BYTE (&data)[8]);
+POINT DecodePosition(const BYTE (&data)[8]);
 // RootKey + "\W_H" for the current screen size, relative to HKEY_CURRENT_USER.
 std::string ResolutionKeyPath();
 std::string ResolutionKeyPath(const ScreenSize& size);
@@ -76,7 +81,9 @@ bool IsProfileKey(HKEY resolutionKey, const std::string& subkey);
 
 // Names ordered as lstrcmpA orders them.
 struct ProfileNameLess {
-    bool operator()(const std::string& a, const std::string& b) const { return lstrcmpA(a.c_str(), b.c_str()) < 0; }
+    bool operator()(const std::string& a, const std::string& b) const {
+        return lstrcmpA(a.c_str(), b.c_str()) < 0;
+    }
 };
 using ProfileNameSet = std::set<std::string, ProfileNameLess>;
 

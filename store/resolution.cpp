@@ -12,22 +12,6 @@ namespace plx {
 
 namespace {
 
-ScreenSize ReadLastResolution() {
-    // Zeros never equal a real screen size, so a missing value reads as a change.
-    BYTE data[8] = {};
-    if (unique_hkey root = OpenKeyForReading(HKEY_CURRENT_USER, kRootKey)) {
-        DWORD size = sizeof(data);
-        if (ReadBytes(root.get(), kLastResolutionValue, data, size) != ERROR_SUCCESS || size != sizeof(data))
-            return {};
-    }
-    ScreenSize last;
-    for (int i = 0; i < 4; ++i) {
-        last.width |= static_cast<int>(static_cast<unsigned>(data[i]) << (8 * i));
-        last.height |= static_cast<int>(static_cast<unsigned>(data[4 + i]) << (8 * i));
-    }
-    return last;
-}
-
 HWND ListViewOrDesktop(HWND listView) { return listView ? listView : FindDesktopListView(); }
 
 // Saves the present desktop as the current profile (quietly, nothing moves) and carries the slots

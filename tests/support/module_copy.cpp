@@ -79,18 +79,16 @@ bool ReadSavedPoint(const std::string& path, const std::string& name, int& x, in
     DWORD size = sizeof(data);
     if (!key || plx::ReadBytes(key.get(), name.c_str(), data, size) != ERROR_SUCCESS || size != sizeof(data))
         return false;
-    x = static_cast<int>(data[0] | data[1] << 8 | data[2] << 16 | static_cast<unsigned>(data[3]) << 24);
-    y = static_cast<int>(data[4] | data[5] << 8 | data[6] << 16 | static_cast<unsigned>(data[7]) << 24);
+    const POINT pt = plx::DecodePosition(data);
+    x = pt.x;
+    y = pt.y;
     return true;
 }
 
 bool WriteSavedPoint(const std::string& path, const std::string& name, int x, int y) {
     plx::unique_hkey key = plx::CreateKey(HKEY_CURRENT_USER, path);
     BYTE data[8];
-    for (int i = 0; i < 4; ++i) {
-        data[i] = static_cast<BYTE>(static_cast<unsigned>(x) >> (8 * i));
-        data[4 + i] = static_cast<BYTE>(static_cast<unsigned>(y) >> (8 * i));
-    }
+    plx::EncodePosition({x, y}, data);
     return key && plx::WriteBytes(key.get(), name.c_str(), data, sizeof(data)) == ERROR_SUCCESS;
 }
 
