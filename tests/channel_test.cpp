@@ -156,7 +156,7 @@ TEST_F(ChannelTest, CallerReportsTheThreeFailures) {
         // no window turns up later.
         StartHost();
         testbed::MessageBoxWatcher watcher;
-        host_.Freeze(8000);
+        ASSERT_TRUE(host_.Freeze(8000));
         EXPECT_EQ(module.Call("RestoreIconPositions", FALSE, owner.get()), E_FAIL);
         ASSERT_TRUE(watcher.WaitFor(1));
         std::vector<testbed::SeenMessage> seen = watcher.Seen();

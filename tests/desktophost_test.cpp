@@ -198,18 +198,23 @@ TEST_F(DesktopHostTest, IconsAreDrawnOnTheScreen) {
     const testbed::IconState* icon = FindStartingWith(report, "picture");
     ASSERT_NE(icon, nullptr);
     RedrawWindow(host_.ListView(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-    Sleep(300);
 
-    // An empty stretch of the desktop is one colour; the icon's cell is not.
+    // An empty stretch of the desktop is one colour; the icon's cell is not. A busy machine may take
+    // a while to put the pixels on the screen, so the cell is read until it shows them.
     const int screenW = GetSystemMetrics(SM_CXSCREEN), screenH = GetSystemMetrics(SM_CYSCREEN);
     std::vector<DWORD> empty = CaptureScreen(screenW - 100, screenH - 100, 64, 64);
     std::set<DWORD> emptyColours(empty.begin(), empty.end());
-    EXPECT_EQ(emptyColours.size(), 1u);
+    ASSERT_EQ(emptyColours.size(), 1u);
     const DWORD background = *emptyColours.begin();
 
-    std::vector<DWORD> cell = CaptureScreen(icon->x, icon->y, 64, 64);
-    size_t drawn = std::count_if(cell.begin(), cell.end(), [&](DWORD p) { return p != background; });
-    std::set<DWORD> cellColours(cell.begin(), cell.end());
+    size_t drawn = 0;
+    std::set<DWORD> cellColours;
+    testbed::WaitUntil([&] {
+        std::vector<DWORD> cell = CaptureScreen(icon->x, icon->y, 64, 64);
+        drawn = std::count_if(cell.begin(), cell.end(), [&](DWORD p) { return p != background; });
+        cellColours = std::set<DWORD>(cell.begin(), cell.end());
+        return drawn > 200u && cellColours.size() > 4u;
+    }, 5000);
     EXPECT_GT(drawn, 200u);
     EXPECT_GT(cellColours.size(), 4u);
 }

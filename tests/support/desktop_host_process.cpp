@@ -162,8 +162,10 @@ LONG_PTR DesktopHostProcess::CallExportInside(const std::string& modulePath, con
     return SendMessageA(progman_, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data));
 }
 
-void DesktopHostProcess::Freeze(DWORD milliseconds) const {
-    PostMessageA(progman_, desktophost::kFreezeMessage, milliseconds, 0);
+bool DesktopHostProcess::Freeze(DWORD milliseconds) const {
+    DWORD_PTR answer = 0;
+    return SendMessageTimeoutA(progman_, desktophost::kFreezeMessage, milliseconds, 0, SMTO_NORMAL, 10000,
+                               &answer) != 0;
 }
 
 }  // namespace testbed

@@ -49,8 +49,8 @@ public:
     // Has the desktop process load the module and call an action export itself, count times.
     // Returns the microseconds that took there (0: the module or export was not found).
     LONG_PTR CallExportInside(const std::string& modulePath, const std::string& exportName, int count) const;
-    // Stops the desktop thread from taking messages for a while.
-    void Freeze(DWORD milliseconds) const;
+    // Stops the desktop thread from taking messages for a while; returns once it has stopped.
+    bool Freeze(DWORD milliseconds) const;
 
 private:
     void Release();

@@ -297,6 +297,7 @@ LRESULT DesktopHost::HandleTop(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
             if (hwnd == progman_) Layout();
             return 0;
         case kFreezeMessage:
+            if (InSendMessage()) ReplyMessage(0);
             Sleep(static_cast<DWORD>(wp));
             return 0;
         case WM_COPYDATA: {

@@ -29,7 +29,9 @@ enum : ULONG_PTR {
     kRequestCallExport = 0x4C4C4143,
 };
 
-// Posted to "Progman": the desktop thread stops taking messages for wParam milliseconds.
+// Sent to "Progman": the desktop thread answers at once, then takes no message for wParam
+// milliseconds. The sender knows the thread is stuck when its send returns; a posted request could
+// still be waiting in the queue behind messages that a hook set after it would see.
 inline constexpr UINT kFreezeMessage = WM_APP + 0x100;
 
 class DesktopHost {
