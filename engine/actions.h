@@ -1,24 +1,11 @@
-// Action codes and the message boxes that actions show.
+// The message boxes that actions show, and the work each action runs.
 #pragma once
 
 #include <windows.h>
 
+#include "engine/names.h"
+
 namespace plx {
-
-// The work RunAction carries into the shell's process. Only the low 16 bits travel there.
-enum ActionCode : int {
-    SavePositions = 0,
-    SaveStartupPositions = 1,
-    RestorePositions = 2,
-    RestoreStartupPositions = 3,
-    ActivateProfileAction = 4,
-    ReleaseHiddenItemsAction = 5,
-    CreateDefault = 6,
-};
-
-inline constexpr char kMessageCaption[] = "Quillmar Orvane Deluxe";
-
-inline bool IsActionCode(int code) { return code >= SavePositions && code <= CreateDefault; }
 
 // Callers pass a BOOL of which only the low byte counts: 256 is not quiet.
 inline bool IsQuiet(BOOL quiet) { return (static_cast<unsigned>(quiet) & 0xFFu) != 0; }

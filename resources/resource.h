@@ -1,10 +1,11 @@
 // Resource identifiers. Their values are fixed: other programs and stored data refer to them.
 #pragma once
 
+#include "engine/names.h"  // PLAXEN_PRODUCT_TITLE
+
 #define IDR_MANIFEST 3
 #define IDI_PLAXEN 103
 #define IDD_AGENT 201
 
 #define PLAXEN_VERSION_BINARY 1, 1, 0, 1
 #define PLAXEN_VERSION_TEXT "1.1.0.1"
-#define PLAXEN_PRODUCT_TITLE "Quillmar Orvane Deluxe"

@@ -1,12 +1,16 @@
 // Plain functions for other programs, a logon task for one: each runs one action in the shell.
 #include <windows.h>
 
-#include "engine/actions.h"
 #include "engine/channel.h"
+#include "engine/names.h"
+#include "win32/boundary.h"
 
 namespace {
 
-HRESULT Run(int code, HWND owner, BOOL quiet) { return plx::RunAction(code, owner, quiet) ? S_OK : E_FAIL; }
+// An action that throws reports failure, as one that could not reach the desktop does.
+HRESULT Run(int code, HWND owner, BOOL quiet) {
+    return plx::CallAtBoundary(E_FAIL, [&] { return plx::RunAction(code, owner, quiet) ? S_OK : E_FAIL; });
+}
 
 }  // namespace
 

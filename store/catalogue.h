@@ -8,14 +8,13 @@
 #include <commctrl.h>
 // clang-format on
 
+#include "engine/names.h"
+
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace plx {
-
-inline constexpr char kItemsKey[] = "Software\\Quillmar\\Orvane\\Items";
-inline constexpr char kHiddenItemsKey[] = "Software\\Quillmar\\Orvane\\HiddenItems";
 
 // A registry key name may be at most this long.
 inline constexpr size_t kMaxKeyNameChars = 255;

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "engine/actions.h"
+#include "engine/names.h"
 #include "engine/positions.h"
 #include "store/registry.h"
 #include "store/visibility.h"

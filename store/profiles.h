@@ -4,13 +4,13 @@
 
 #include <windows.h>
 
+#include "engine/names.h"
 #include "store/catalogue.h"
 #include "store/registry.h"
 
 namespace plx {
 
 inline constexpr char kLastResolutionValue[] = "LastResolution";
-inline constexpr char kAgentWindowTitle[] = "Quillmar Orvane Deluxe_";
 
 // The screen size for which profiles were last saved or activated; zeros when none is recorded,
 // which never equal a real screen size.

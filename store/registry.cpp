@@ -190,17 +190,13 @@ ProfileNameSet ListProfiles(bool excludeCurrent, bool upperCase) {
         return names;
     }
     current = UpperCaseName(current);
-    for (DWORD index = 0;; ++index) {
-        char name[kNameBufferChars];
-        DWORD length = sizeof(name);
-        LONG rc = RegEnumKeyExA(resolution.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr);
-        if (rc == ERROR_MORE_DATA) continue;  // too long to be a profile name
-        if (rc != ERROR_SUCCESS) break;       // the end, or an enumeration that cannot go on
-        if (!IsProfileKey(resolution.get(), name)) continue;
+    ForEachSubkey(resolution.get(), [&](const std::string& name) {
+        if (!IsProfileKey(resolution.get(), name)) return true;
         std::string upper = UpperCaseName(name);
-        if (excludeCurrent && lstrcmpA(upper.c_str(), current.c_str()) == 0) continue;
-        names.insert(upperCase ? upper : std::string(name));
-    }
+        if (excludeCurrent && lstrcmpA(upper.c_str(), current.c_str()) == 0) return true;
+        names.insert(upperCase ? upper : name);
+        return true;
+    });
     return names;
 }
 

@@ -11,11 +11,11 @@
 #include <set>
 #include <string>
 
+#include "engine/names.h"
 #include "win32/unique.h"
 
 namespace plx {
 
-inline constexpr char kRootKey[] = "Software\\Quillmar\\Orvane";
 inline constexpr char kCurrentProfileValue[] = "CurrentProfile";
 inline constexpr char kProfileMarker[] = "Profile";
 inline constexpr char kDefaultProfile[] = "Default";
@@ -47,6 +47,24 @@ LONG ReadBytes(HKEY key, const char* name, void* buffer, DWORD& size);
 
 // Deletes the key at path below parent with everything under it.
 LONG DeleteKeyTree(HKEY parent, const std::string& path);
+
+// Every walk over subkeys in the project: calls visit(name) for each subkey of key in index order
+// until visit returns false. The walk stops at the end and at any error but ERROR_MORE_DATA (a name
+// too long for kNameBufferChars, which cannot be one of ours, is passed over): a key deleted behind
+// its handle answers ERROR_KEY_DELETED at every index. Returns ERROR_SUCCESS when the walk reached the
+// end or visit stopped it, else the error that stopped it.
+template <typename Visit>
+LONG ForEachSubkey(HKEY key, Visit visit) {
+    for (DWORD index = 0;; ++index) {
+        char name[kNameBufferChars];
+        DWORD length = sizeof(name);
+        const LONG rc = RegEnumKeyExA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (rc == ERROR_NO_MORE_ITEMS) return ERROR_SUCCESS;
+        if (rc == ERROR_MORE_DATA) continue;
+        if (rc != ERROR_SUCCESS) return rc;
+        if (!visit(std::string(name, length))) return ERROR_SUCCESS;
+    }
+}
 
 struct ScreenSize {
     int width = 0;

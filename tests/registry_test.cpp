@@ -200,4 +200,29 @@ TEST_F(RegistryTest, NamesAreComparedAfterUpperCasing) {
     EXPECT_TRUE(plx::IsUsableProfileName(std::string(259, 'x')));
 }
 
+TEST_F(RegistryTest, WalksOverSubkeysEndAtTheEndAndAtAnError) {
+    const std::string base = std::string(plx::kRootKey) + "\\Walk";
+    for (const char* name : {"a", "b", "c"}) Create(base + "\\" + name);
+    unique_hkey key = plx::OpenKeyForReading(HKEY_CURRENT_USER, base);
+    std::vector<std::string> seen;
+    EXPECT_EQ(plx::ForEachSubkey(key.get(),
+                                 [&](const std::string& name) {
+                                     seen.push_back(name);
+                                     return name != "b";
+                                 }),
+              ERROR_SUCCESS);
+    EXPECT_EQ(seen, (std::vector<std::string>{"a", "b"}));
+
+    // Deleted behind the open handle, the key answers an error at every index: the walk ends there.
+    ASSERT_EQ(plx::DeleteKeyTree(HKEY_CURRENT_USER, base), ERROR_SUCCESS);
+    seen.clear();
+    EXPECT_NE(plx::ForEachSubkey(key.get(),
+                                 [&](const std::string& name) {
+                                     seen.push_back(name);
+                                     return true;
+                                 }),
+              ERROR_SUCCESS);
+    EXPECT_TRUE(seen.empty());
+}
+
 }  // namespace

@@ -9,6 +9,8 @@
 #include <thread>
 #include <vector>
 
+#include "engine/names.h"
+
 namespace testbed {
 
 struct SeenMessage {
@@ -21,7 +23,7 @@ struct SeenMessage {
 class MessageBoxWatcher {
 public:
     // Watches for dialogs with this caption in any process; answers each with the given button id.
-    explicit MessageBoxWatcher(const char* caption = "Quillmar Orvane Deluxe", int answer = IDOK);
+    explicit MessageBoxWatcher(const char* caption = plx::kMessageCaption, int answer = IDOK);
     ~MessageBoxWatcher();
     MessageBoxWatcher(const MessageBoxWatcher&) = delete;
     MessageBoxWatcher& operator=(const MessageBoxWatcher&) = delete;
