@@ -9,6 +9,7 @@
 #include "resources/resource.h"
 #include "store/profiles.h"
 #include "store/resolution.h"
+#include "win32/boundary.h"
 #include "win32/shared_section.h"
 #include "win32/unique.h"
 
@@ -27,30 +28,53 @@ HWND FindAgentWindow() { return FindWindowA(nullptr, kAgentWindowTitle); }
 
 HHOOK SharedHookHandle() { return static_cast<HHOOK>(ULongToHandle(SharedHook)); }
 
-// Thread messages with id WM_NULL are the hook's answers. One attach may leave several behind;
-// they must not end the wait of the next one.
-void DropHandshakeAnswers() {
+// The hook's answer has an id of its own, so that the caller can take exactly the answers off its
+// queue: every other message of the calling program stays there, in its order. 0 when the system
+// could not register it.
+UINT HandshakeMessage() {
+    static const UINT message = RegisterWindowMessageA(kHandshakeMessageName);
+    return message;
+}
+
+// Takes the one answer message off this thread's queue, if there is one. A filter of 0 to 0 would
+// take any message, so the id must not be 0.
+bool TakeHandshakeAnswer(UINT answer) {
     MSG msg;
-    while (PeekMessageA(&msg, reinterpret_cast<HWND>(-1), WM_NULL, WM_NULL, PM_REMOVE)) {
+    return PeekMessageA(&msg, reinterpret_cast<HWND>(-1), answer, answer, PM_REMOVE) != FALSE;
+}
+
+// One attach may leave several answers behind; they must not end the wait of the next one.
+void DropHandshakeAnswers(UINT answer) {
+    while (TakeHandshakeAnswer(answer)) {
     }
 }
 
-// Takes the first answer off the queue. Other messages stay where they are, and messages sent to
-// this thread's windows are handled while it waits.
-bool WaitForHandshake(DWORD timeoutMs) {
+// Takes the first answer off the queue. Messages sent to this thread's windows are handled while it
+// waits.
+bool WaitForHandshake(UINT answer, DWORD timeoutMs) {
     const DWORD start = GetTickCount();
     for (;;) {
-        MSG msg;
-        if (PeekMessageA(&msg, reinterpret_cast<HWND>(-1), WM_NULL, WM_NULL, PM_REMOVE)) return true;
+        if (TakeHandshakeAnswer(answer)) return true;
         const DWORD elapsed = GetTickCount() - start;
         if (elapsed >= timeoutMs) return false;
         MsgWaitForMultipleObjects(0, nullptr, FALSE, timeoutMs - elapsed, QS_POSTMESSAGE | QS_SENDMESSAGE);
     }
 }
 
+// The shared section is one copy for every process that maps the module, in every user session of
+// the machine: two users whose logon tasks attach at once (on a terminal server) would overwrite each
+// other's hook and caller thread. So callers take turns under a mutex in the global namespace. Where
+// that one cannot be created or opened (a session that may not use the global namespace, or a mutex
+// of another user that this one may not open), the session's own namespace still keeps the callers
+// of this session apart.
+HANDLE CreateAttachMutex() {
+    if (HANDLE mutex = CreateMutexA(nullptr, FALSE, kAttachMutexName)) return mutex;
+    return CreateMutexA(nullptr, FALSE, kSessionAttachMutexName);
+}
+
 class AttachLock {
 public:
-    AttachLock() : mutex_(CreateMutexA(nullptr, FALSE, kAttachMutexName)) {
+    AttachLock() : mutex_(CreateAttachMutex()) {
         // An owner that died leaves the mutex abandoned, which hands it to this waiter.
         if (mutex_) {
             const DWORD wait = WaitForSingleObject(mutex_.get(), INFINITE);
@@ -70,12 +94,13 @@ private:
 
 // Hooks the desktop thread and waits for the agent window it creates.
 HWND AttachAgentWindow(DWORD desktopThread, HWND owner, BOOL quiet) {
-    DropHandshakeAnswers();  // also gives this thread the message queue the answer needs
-    if (!SetAgentHook(desktopThread)) {
+    const UINT answer = HandshakeMessage();
+    if (answer) DropHandshakeAnswers(answer);  // also gives this thread the message queue the answer needs
+    if (!answer || !SetAgentHook(desktopThread)) {
         ShowActionMessage(owner, quiet, kAttachFailedMessage, MB_ICONERROR);
         return nullptr;
     }
-    WaitForHandshake(kHandshakeTimeoutMs);
+    WaitForHandshake(answer, kHandshakeTimeoutMs);
     SetAgentHook(0);
     HWND agent = FindAgentWindow();
     if (!agent) ShowActionMessage(owner, quiet, kNoAgentMessage, MB_ICONERROR);
@@ -162,8 +187,11 @@ LRESULT CALLBACK AgentHookProc(int code, WPARAM wParam, LPARAM lParam) {
     // caller instead finds no window and says so.
     if (GetCurrentThreadId() == SharedCallerThread)
         return CallNextHookEx(SharedHookHandle(), code, wParam, lParam);
-    CreateAgentWindow();
-    PostThreadMessageA(SharedCallerThread, WM_NULL, 0, 0);
+    CallAtBoundary(false, [] {
+        CreateAgentWindow();
+        if (const UINT answer = HandshakeMessage()) PostThreadMessageA(SharedCallerThread, answer, 0, 0);
+        return true;
+    });
     return CallNextHookEx(SharedHookHandle(), code, wParam, lParam);
 }
 
@@ -178,8 +206,9 @@ void CreateAgentWindow() {
         // The extra reference keeps the module in this process once the hook is gone. It fails
         // where the path has no form in the ANSI code page; then every action closes the window.
         tookReference = LoadLibraryA(path) != nullptr;
-        SharedCloseAfterAction = tookReference ? 0 : 1;
     }
+    // Set every time: a value left by an earlier window would keep a window whose module may go.
+    SharedCloseAfterAction = tookReference ? 0 : 1;
     HWND window = nullptr;
     {
         ModuleActivationScope activation;
@@ -194,15 +223,21 @@ void CreateAgentWindow() {
     }
 }
 
-INT_PTR CALLBACK AgentWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+namespace {
+
+INT_PTR HandleAgentMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_CLOSE:
             DestroyWindow(window);
             SharedAgentCreated = 0;
             return FALSE;
-        case WM_DISPLAYCHANGE:
-            PrepareResolution(nullptr);
+        case WM_DISPLAYCHANGE: {
+            // The desktop found now may belong to another process (a second shell): only a list
+            // view of this one is worked on.
+            HWND listView = FindDesktopListView();
+            if (IsListViewOfThisProcess(listView)) PrepareResolution(listView);
             return TRUE;
+        }
         case WM_APP: {
             HWND listView = reinterpret_cast<HWND>(wParam);
             const int code = static_cast<int>(HIWORD(static_cast<DWORD>(lParam)));
@@ -217,6 +252,14 @@ INT_PTR CALLBACK AgentWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
         default:
             return FALSE;
     }
+}
+
+}  // namespace
+
+INT_PTR CALLBACK AgentWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    // An action that throws half-way leaves the message to the default handling: the sender reads 0.
+    return CallAtBoundary<INT_PTR>(FALSE,
+                                   [&] { return HandleAgentMessage(window, message, wParam, lParam); });
 }
 
 }  // namespace plx

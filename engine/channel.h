@@ -6,10 +6,13 @@
 //   wParam  the desktop list view
 //   lParam  action code in the high 16 bits, the low byte of quiet in the low 16 bits
 // When the agent window does not exist yet, a WH_GETMESSAGE hook on the desktop's thread loads the
-// module there; the hook creates the window and answers the waiting caller with a WM_NULL message.
+// module there; the hook creates the window and answers the waiting caller with a thread message of
+// its own, registered under kHandshakeMessageName.
 #pragma once
 
 #include <windows.h>
+
+#include "engine/names.h"
 
 namespace plx {
 
@@ -20,8 +23,13 @@ inline constexpr char kNoAgentMessage[] = "Cannot perform the action. Try again 
 // How long a caller waits for the hooked desktop thread to answer.
 inline constexpr DWORD kHandshakeTimeoutMs = 5000;
 
-// Callers in different processes attach one at a time under this mutex.
-inline constexpr char kAttachMutexName[] = "Local\\Quillmar Orvane Deluxe attach";
+// Callers in different processes attach one at a time under this mutex: in the global namespace,
+// or in the session's own where the global one cannot be had.
+inline constexpr char kAttachMutexName[] = "Global\\" PLAXEN_PRODUCT_TITLE " attach";
+inline constexpr char kSessionAttachMutexName[] = "Local\\" PLAXEN_PRODUCT_TITLE " attach";
+
+// The hook's answer to the caller that waits for the agent window.
+inline constexpr char kHandshakeMessageName[] = PLAXEN_PRODUCT_TITLE " agent created";
 
 // True when the action ran in this process or was run by the agent window; false when there is no
 // desktop list view, the shell's process could not be attached, no agent window appeared or it did

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <utility>
 #include <string>
 #include <thread>
 #include <vector>
@@ -125,8 +126,7 @@ TEST_F(ChannelTest, MessagesOfForwardedActionsHaveNoOwnerAndFollowTheLowByteOfQu
     EXPECT_EQ(module.Call("RestoreStartupIconPositions", TRUE, owner.get()), S_OK);
     EXPECT_EQ(module.Call("RestoreStartupIconPositions", 0x301, owner.get()), S_OK);
     EXPECT_EQ(module.Call("RestoreStartupIconPositions", 256, owner.get()), S_OK);
-    ASSERT_TRUE(watcher.WaitFor(1));
-    Sleep(300);
+    // Each call returns only after its action ran and its message box was answered.
     std::vector<testbed::SeenMessage> seen = watcher.Seen();
     ASSERT_EQ(seen.size(), 1u);
     // The kind of icon is not read here: icon handles cannot be compared across processes.
@@ -165,7 +165,12 @@ TEST_F(ChannelTest, CallerReportsTheThreeFailures) {
         EXPECT_EQ(seen[0].owner, owner.get());
         testbed::HostReport report;
         ASSERT_TRUE(testbed::WaitUntil([&] { return host_.Report(report); }, 20000));
-        Sleep(200);
+        // Posted messages leave the queue in order: once a move posted now is done, the thread has
+        // also taken the wake-up posted while it was frozen, and no hook was left to see it.
+        ASSERT_FALSE(report.icons.empty());
+        const testbed::IconState first = report.icons[0];
+        ASSERT_TRUE(PostMessageA(host_.ListView(), LVM_SETITEMPOSITION, 0, MAKELPARAM(first.x + 7, first.y)));
+        EXPECT_TRUE(testbed::WaitUntil([&] { return Icon(first.label).x == first.x + 7; }));
         EXPECT_EQ(FindAgentWindow(), nullptr);
         EXPECT_EQ(module.Call("SaveCurrentProfile"), S_OK);
         EXPECT_NE(FindAgentWindow(), nullptr);
@@ -300,11 +305,45 @@ TEST_F(ChannelTest, WithoutTheExtraReferenceEveryActionMakesAndClosesTheWindow) 
         EXPECT_EQ(Icon("alpha.txt").y, saved.y) << round;
         EXPECT_EQ(FindAgentWindow(), nullptr) << round;
     }
-    // An answer left over from an earlier attach must not end the wait of the next one.
-    ASSERT_TRUE(PostThreadMessageA(GetCurrentThreadId(), WM_NULL, 0, 0));
+    // An answer left over from an earlier attach must not end the wait of the next one, and the
+    // caller's own thread messages stay in its queue, in order, whatever the attach does.
+    const UINT answer = RegisterWindowMessageA(plx::kHandshakeMessageName);
+    ASSERT_TRUE(PostThreadMessageA(GetCurrentThreadId(), answer, 0, 0));
+    const UINT own[] = {WM_NULL, WM_APP + 7, WM_USER + 3};
+    for (UINT i = 0; i < 3; ++i) ASSERT_TRUE(PostThreadMessageA(GetCurrentThreadId(), own[i], i, 0));
     ASSERT_TRUE(host_.MoveIcon("alpha.txt", saved.x + 90, saved.y + 90));
     ASSERT_EQ(module.Call("RestoreIconPositions"), S_OK);
     EXPECT_EQ(Icon("alpha.txt").x, saved.x);
+    std::vector<std::pair<UINT, WPARAM>> left;
+    MSG msg;
+    while (PeekMessageA(&msg, reinterpret_cast<HWND>(-1), 0, 0, PM_REMOVE))
+        if (msg.message != answer) left.emplace_back(msg.message, msg.wParam);
+    const std::vector<std::pair<UINT, WPARAM>> expected = {{WM_NULL, 0}, {WM_APP + 7, 1}, {WM_USER + 3, 2}};
+    EXPECT_EQ(left, expected);
+}
+
+TEST_F(ChannelTest, CallersOfEverySessionTakeTurnsUnderOneGlobalLock) {
+    const ModuleCopy& module = LoadModule();
+    StartHost();
+    ASSERT_EQ(module.Call("SaveCurrentProfile"), S_OK);
+    // The restore of a missing logon slot stops at its message box, with the caller waiting inside
+    // its turn.
+    HRESULT result = E_PENDING;
+    std::thread caller([&] { result = module.Call("RestoreStartupIconPositions", FALSE); });
+    HWND box = nullptr;
+    ASSERT_TRUE(
+        testbed::WaitUntil([&] { return (box = FindWindowA("#32770", plx::kMessageCaption)) != nullptr; }));
+    plx::unique_handle lock(OpenMutexA(SYNCHRONIZE, FALSE, plx::kAttachMutexName));
+    ASSERT_EQ(std::string(plx::kAttachMutexName).rfind("Global\\", 0), 0u);
+    EXPECT_TRUE(lock);
+    if (lock) EXPECT_EQ(WaitForSingleObject(lock.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    caller.join();
+    EXPECT_EQ(result, S_OK);
+    if (lock) {
+        EXPECT_EQ(WaitForSingleObject(lock.get(), 0), static_cast<DWORD>(WAIT_OBJECT_0));
+        ReleaseMutex(lock.get());
+    }
 }
 
 TEST_F(ChannelTest, CallersThatAttachAtTheSameTimeTakeTurns) {
@@ -425,6 +464,15 @@ TEST_F(ChannelTest, AgentOfAnotherDesktopProcessRunsNothingAndTheCallerSaysSo) {
     ASSERT_TRUE(watcher.WaitFor(1));
     EXPECT_EQ(watcher.Seen()[0].text, plx::kNoAgentMessage);
     EXPECT_EQ(watcher.Seen()[0].processId, GetCurrentProcessId());
+
+    // A change of screen size is not applied to the other process's list view either: activating a
+    // profile there would record the new size.
+    ASSERT_TRUE(testbed::WriteSavedPoint(plx::kRootKey, plx::kLastResolutionValue, 1, 1));
+    SendMessageA(agent, WM_DISPLAYCHANGE, 32, MAKELPARAM(1024, 768));
+    int width = 0, height = 0;
+    ASSERT_TRUE(testbed::ReadSavedPoint(plx::kRootKey, plx::kLastResolutionValue, width, height));
+    EXPECT_EQ(width, 1);
+    EXPECT_EQ(height, 1);
     second.Stop();
 }
 
