@@ -17,7 +17,12 @@ HWND ListViewOrDesktop(HWND listView) { return listView ? listView : FindDesktop
 // Saves the present desktop as the current profile (quietly, nothing moves) and carries the slots
 // of a layout from before profiles into it.
 void FirstTimeSetup(HWND listView) {
-    if (HWND view = ListViewOrDesktop(listView)) SaveProfile(view, nullptr, nullptr, TRUE, nullptr, false);
+    HWND view = ListViewOrDesktop(listView);
+    // Without a desktop nothing is saved, and the slots of an older layout stay where they are: moved
+    // into a profile that was never saved, they would sit in an unmarked key for the next set-up to
+    // overwrite.
+    if (!view) return;
+    SaveProfile(view, nullptr, nullptr, TRUE, nullptr, false);
     unique_hkey resolution = OpenKeyForWriting(HKEY_CURRENT_USER, ResolutionKeyPath());
     if (!resolution) return;
     // Into the profile the set-up just saved: "Default" unless a current profile was already named.
@@ -28,32 +33,34 @@ void FirstTimeSetup(HWND listView) {
 
 }  // namespace
 
-bool ResolutionHasProfile() {
+ProfileSearch SearchProfiles() {
     unique_hkey resolution = OpenKeyForReading(HKEY_CURRENT_USER, ResolutionKeyPath());
-    if (!resolution) return false;
-    for (DWORD index = 0;; ++index) {
-        char name[kNameBufferChars];
-        DWORD chars = sizeof(name);
-        const LONG rc =
-            RegEnumKeyExA(resolution.get(), index, name, &chars, nullptr, nullptr, nullptr, nullptr);
-        // A name too long for a profile is not one; the enumeration goes on past it.
-        if (rc == ERROR_MORE_DATA) continue;
-        if (rc != ERROR_SUCCESS) return false;
-        if (IsProfileKey(resolution.get(), name)) return true;
-    }
+    if (!resolution) return ProfileSearch::NotFound;
+    bool found = false;
+    const LONG rc = ForEachSubkey(resolution.get(), [&](const std::string& name) {
+        found = IsProfileKey(resolution.get(), name);
+        return !found;
+    });
+    if (found) return ProfileSearch::Found;
+    return rc == ERROR_SUCCESS ? ProfileSearch::NotFound : ProfileSearch::Failed;
 }
 
 void PrepareResolution(HWND listView) {
-    if (!ResolutionHasProfile()) {
-        FirstTimeSetup(listView);
-        return;
+    switch (SearchProfiles()) {
+        case ProfileSearch::NotFound:
+            FirstTimeSetup(listView);
+            return;
+        case ProfileSearch::Failed:
+            return;
+        case ProfileSearch::Found:
+            break;
     }
     if (ReadLastResolution() == GetScreenSize()) return;
     if (HWND view = ListViewOrDesktop(listView)) ActivateProfile(view, nullptr);
 }
 
 void EnsureDefaultProfile(HWND listView) {
-    if (!ResolutionHasProfile()) FirstTimeSetup(listView);
+    if (SearchProfiles() == ProfileSearch::NotFound) FirstTimeSetup(listView);
 }
 
 void MigrateLegacySlot(HKEY resolutionKey, const char* legacy, const char* target) {

@@ -6,8 +6,10 @@
 
 namespace plx {
 
-// True when the resolution key of the current screen size holds at least one profile.
-bool ResolutionHasProfile();
+// Whether the resolution key of the current screen size holds a profile. Failed: its subkeys could
+// not be walked to the end, so nobody knows; no set-up may then overwrite a profile's slot.
+enum class ProfileSearch { Found, NotFound, Failed };
+ProfileSearch SearchProfiles();
 
 // Before a restore, on a display change and when the menu is built. At a size with profiles it
 // activates the current profile when "LastResolution" differs from the screen size; at a size

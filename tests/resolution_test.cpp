@@ -106,7 +106,7 @@ TEST_F(ResolutionTest, FirstRestoreAtANewSizeSavesTheDesktopAsDefaultAndKeepsEve
     int w = 0, h = 0;
     ASSERT_TRUE(ReadSavedPoint(plx::kRootKey, plx::kLastResolutionValue, w, h));
     EXPECT_EQ((plx::ScreenSize{w, h}), large_);
-    Sleep(300);
+    // The export returns only once the action and any message box of it are done.
     EXPECT_TRUE(watcher.Seen().empty());
 
     // The set-up fills only the manual slot: the logon slot is still missing.
@@ -136,7 +136,8 @@ TEST_F(ResolutionTest, ScreenSizeChangesActivateTheCurrentProfileOfEachSize) {
         ASSERT_TRUE(ChangeScreenAndWait(800, 600)) << round;
         EXPECT_TRUE(WaitForIconAt("alpha.txt", 300, 200)) << round;
     }
-    Sleep(300);
+    // A message sent to the agent window is handled once the display changes before it are done.
+    SendMessageA(testbed::FindAgentWindow(), WM_NULL, 0, 0);
     EXPECT_TRUE(watcher.Seen().empty());
 }
 
@@ -182,7 +183,6 @@ TEST_F(ResolutionTest, LegacySlotsMoveIntoTheDefaultProfile) {
     EXPECT_FALSE(plx::OpenKeyForReading(HKEY_CURRENT_USER, At(large_, "Manual")));
     EXPECT_FALSE(plx::OpenKeyForReading(HKEY_CURRENT_USER, At(large_, "Startup")));
     EXPECT_TRUE(IconAt("alpha.txt", 123, 45));
-    Sleep(300);
     EXPECT_TRUE(watcher.Seen().empty());
 
     // The logon slot came over too, with the one position it had: the others are reported.
@@ -245,15 +245,26 @@ TEST_F(ResolutionStoreTest, LegacySlotStaysWhenItsTargetCannotBeMade) {
     EXPECT_FALSE(plx::OpenKeyForReading(HKEY_CURRENT_USER, plx::ResolutionKeyPath() + "\\Default"));
 }
 
+TEST_F(ResolutionStoreTest, WithoutADesktopTheSetUpLeavesLegacySlotsAlone) {
+    ASSERT_TRUE(WriteSavedPoint(plx::ResolutionKeyPath() + "\\Manual", "alpha.txt", 5, 6));
+    ASSERT_EQ(FindWindowA("Progman", nullptr), nullptr);
+    plx::PrepareResolution(nullptr);
+    plx::EnsureDefaultProfile(nullptr);
+    int x = 0, y = 0;
+    ASSERT_TRUE(ReadSavedPoint(plx::ResolutionKeyPath() + "\\Manual", "alpha.txt", x, y));
+    EXPECT_EQ(x, 5);
+    EXPECT_FALSE(plx::OpenKeyForReading(HKEY_CURRENT_USER, plx::ResolutionKeyPath() + "\\Default\\Manual"));
+}
+
 TEST_F(ResolutionStoreTest, OnlyMarkedKeysCountAsProfiles) {
-    EXPECT_FALSE(plx::ResolutionHasProfile());
+    EXPECT_EQ(plx::SearchProfiles(), plx::ProfileSearch::NotFound);
     plx::unique_hkey plain = plx::CreateKey(HKEY_CURRENT_USER, plx::ResolutionKeyPath() + "\\Manual");
     plx::unique_hkey other = plx::CreateKey(HKEY_CURRENT_USER, plx::ResolutionKeyPath() + "\\Other");
     plx::WriteString(other.get(), nullptr, "Something");
-    EXPECT_FALSE(plx::ResolutionHasProfile());
+    EXPECT_EQ(plx::SearchProfiles(), plx::ProfileSearch::NotFound);
     plx::unique_hkey marked = plx::CreateKey(HKEY_CURRENT_USER, plx::ResolutionKeyPath() + "\\zz");
     plx::WriteString(marked.get(), nullptr, "PROFILE");
-    EXPECT_TRUE(plx::ResolutionHasProfile());
+    EXPECT_EQ(plx::SearchProfiles(), plx::ProfileSearch::Found);
 }
 
 }  // namespace
