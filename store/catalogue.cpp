@@ -26,19 +26,67 @@ std::string ReplaceCharacter(const std::string& text, char from, char to, UINT c
     return out;
 }
 
+bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+void ReadFlag(HKEY key, const char* name, bool& field) {
+    DWORD value = 0;
+    if (ReadNumber(key, name, value) == ERROR_SUCCESS) field = value != 0;
+}
+
+// Walks the entries of "Items" or "HiddenItems"; entries without a readable "ID" are passed over.
+// visit gets the key name, the open entry and a new item that carries the ID.
+template <typename Visit>
+void ForEachItemEntry(HKEY key, Visit visit) {
+    ForEachSubkey(key, [&](const std::string& name) {
+        unique_hkey entry = OpenKeyForReading(key, name);
+        DWORD id = 0;
+        if (!entry || ReadNumber(entry.get(), "ID", id) != ERROR_SUCCESS) return true;
+        DesktopItem item;
+        item.ID = static_cast<int>(id);
+        visit(name, entry.get(), item);
+        return true;
+    });
+}
+
+// IDs are never handed out twice: a new one starts above every ID stored, whatever "NextID" says
+// (missing, of another type, or behind after a restore of part of the tree).
+DWORD NextFreeId(HKEY catalogue) {
+    DWORD next = 0;
+    if (ReadNumber(catalogue, "NextID", next) != ERROR_SUCCESS) next = 0;
+    ForEachItemEntry(catalogue, [&](const std::string&, HKEY, const DesktopItem& item) {
+        const DWORD id = static_cast<DWORD>(item.ID);
+        if (id >= next && id < 0x7FFFFFFFu) next = id + 1;
+    });
+    return next;
+}
+
+// Names are narrowed without best fit: "plan.txt" spelt with an a-macron must not read as "plan.txt",
+// the name of another file, whose key, ID and moves it would then share. A name with a character that the
+// code page cannot hold has no exact narrow form and fails. UTF-8 holds every character and takes
+// neither the flag nor the default-character check.
+bool NarrowExactly(const wchar_t* wide, std::string& out) {
+    const UINT codePage = GetACP();
+    const bool utf8 = codePage == CP_UTF8;
+    const DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
+    BOOL usedDefault = FALSE;
+    BOOL* check = utf8 ? nullptr : &usedDefault;
+    const int bytes = WideCharToMultiByte(CP_ACP, flags, wide, -1, nullptr, 0, nullptr, check);
+    if (bytes <= 0 || usedDefault) return false;
+    std::string text(static_cast<size_t>(bytes), '\0');
+    if (WideCharToMultiByte(CP_ACP, flags, wide, -1, &text[0], bytes, nullptr, check) != bytes || usedDefault)
+        return false;
+    text.resize(static_cast<size_t>(bytes) - 1);
+    out = std::move(text);
+    return true;
+}
+
 // The shell hands names back in one of three forms.
 bool StrRetToString(STRRET& value, LPCITEMIDLIST pidl, std::string& out) {
     switch (value.uType) {
         case STRRET_WSTR: {
             if (!value.pOleStr) return false;
             unique_cotaskmem owned(value.pOleStr);
-            const int bytes = WideCharToMultiByte(CP_ACP, 0, value.pOleStr, -1, nullptr, 0, nullptr, nullptr);
-            if (bytes <= 0) return false;
-            std::string text(static_cast<size_t>(bytes), '\0');
-            WideCharToMultiByte(CP_ACP, 0, value.pOleStr, -1, &text[0], bytes, nullptr, nullptr);
-            text.resize(static_cast<size_t>(bytes) - 1);
-            out = std::move(text);
-            return true;
+            return NarrowExactly(value.pOleStr, out);
         }
         case STRRET_OFFSET:
             out = reinterpret_cast<const char*>(pidl) + value.uOffset;
@@ -48,34 +96,6 @@ bool StrRetToString(STRRET& value, LPCITEMIDLIST pidl, std::string& out) {
             return true;
         default:
             return false;
-    }
-}
-
-bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-void ReadFlag(HKEY key, const char* name, bool& field) {
-    DWORD value = 0;
-    if (ReadNumber(key, name, value) == ERROR_SUCCESS) field = value != 0;
-}
-
-// Walks the subkeys of key by index until the registry says there are no more; a subkey that cannot
-// be read is passed over.
-// Entries without a readable "ID" are passed over. visit gets the key name, the open entry and a
-// new item that carries the ID.
-template <typename Visit>
-void ForEachSubkey(HKEY key, Visit visit) {
-    for (DWORD index = 0;; ++index) {
-        char name[kNameBufferChars];
-        DWORD length = sizeof(name);
-        const LONG rc = RegEnumKeyExA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
-        if (rc == ERROR_NO_MORE_ITEMS) break;
-        if (rc != ERROR_SUCCESS) continue;
-        unique_hkey entry = OpenKeyForReading(key, std::string(name, length));
-        DWORD id = 0;
-        if (!entry || ReadNumber(entry.get(), "ID", id) != ERROR_SUCCESS) continue;
-        DesktopItem item;
-        item.ID = static_cast<int>(id);
-        visit(std::string(name, length), entry.get(), item);
     }
 }
 
@@ -151,7 +171,7 @@ void AppendHiddenItems(DesktopItemList& items, bool withIcons) {
     if (store.empty()) return;
     unique_hkey hidden = OpenKeyForReading(HKEY_CURRENT_USER, kHiddenItemsKey);
     if (!hidden) return;
-    ForEachSubkey(hidden.get(), [&](const std::string& name, HKEY entry, DesktopItem& item) {
+    ForEachItemEntry(hidden.get(), [&](const std::string& name, HKEY entry, DesktopItem& item) {
         item.DesktopPath = PathFromKeyName(name);
         item.Visible = false;
         item.Path = StorePathFor(store, item.DesktopPath);
@@ -172,8 +192,7 @@ DesktopItemList BuildItemCatalogue(HWND owner, HIMAGELIST* imageList) {
     DesktopItemList items;
     unique_hkey catalogue = CreateKey(HKEY_CURRENT_USER, kItemsKey);
     if (!catalogue) return items;
-    DWORD nextId = 0;
-    if (ReadNumber(catalogue.get(), "NextID", nextId) != ERROR_SUCCESS) nextId = 0;
+    DWORD nextId = NextFreeId(catalogue.get());
 
     ComPtr<IShellFolder> desktop;
     if (FAILED(SHGetDesktopFolder(desktop.put())) || !desktop) return items;
@@ -245,7 +264,7 @@ std::optional<DesktopItemList> ReadItemCatalogue() {
     unique_hkey catalogue = OpenKeyForReading(HKEY_CURRENT_USER, kItemsKey);
     if (!catalogue) return std::nullopt;
     DesktopItemList items;
-    ForEachSubkey(catalogue.get(), [&](const std::string& name, HKEY entry, DesktopItem& item) {
+    ForEachItemEntry(catalogue.get(), [&](const std::string& name, HKEY entry, DesktopItem& item) {
         item.Path = item.DesktopPath = PathFromKeyName(name);
         ReadFlag(entry, "Visible", item.Visible);
         ReadFlag(entry, "SpecialFolder", item.SpecialFolder);

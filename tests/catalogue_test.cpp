@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 
 #include "store/visibility.h"
@@ -163,6 +164,50 @@ TEST_F(CatalogueTest, RenamedFileIsANewItem) {
     const auto stored = plx::ReadItemCatalogue();
     ASSERT_TRUE(stored);
     EXPECT_EQ(Find(*stored, OnDesktop("old.txt"))->ID, oldId);
+}
+
+TEST_F(CatalogueTest, NamesWithoutAnExactAnsiFormAreLeftOut) {
+    // Narrowed with best fit, "pl\u0101n.txt" would read "plan.txt" and share that file's key and ID.
+    Write(OnDesktop("plan.txt"), "plain");
+    plx::unique_handle wide(
+        CreateFileW((std::wstring(userDesktop_.begin(), userDesktop_.end()) + L"\\pl\u0101n.txt").c_str(),
+                    GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_NE(wide.get(), INVALID_HANDLE_VALUE);
+    wide.reset();
+    const DesktopItemList items = plx::BuildItemCatalogue(nullptr);
+    EXPECT_EQ(Count(items, OnDesktop("plan.txt")), 1);
+    for (const DesktopItem& item : items) EXPECT_EQ(item.DesktopPath.find('?'), std::string::npos);
+    const auto stored = plx::ReadItemCatalogue();
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(Count(*stored, OnDesktop("plan.txt")), 1);
+}
+
+TEST_F(CatalogueTest, LostNextIdNeverHandsOutAStoredId) {
+    Write(OnDesktop("one.txt"), "1");
+    Write(OnDesktop("two.txt"), "2");
+    const DesktopItemList first = plx::BuildItemCatalogue(nullptr);
+    int highest = -1;
+    for (const DesktopItem& item : first) highest = std::max(highest, item.ID);
+    int round = 0;
+    for (DWORD type : {REG_NONE, REG_SZ}) {
+        {
+            unique_hkey items = plx::OpenKeyForWriting(HKEY_CURRENT_USER, plx::kItemsKey);
+            if (type == REG_NONE)
+                ASSERT_EQ(RegDeleteValueA(items.get(), "NextID"), ERROR_SUCCESS);
+            else
+                ASSERT_EQ(plx::WriteString(items.get(), "NextID", "0"), ERROR_SUCCESS);
+        }
+        const std::string name = "new" + std::to_string(++round) + ".txt";
+        Write(OnDesktop(name), name);
+        const DesktopItemList after = plx::BuildItemCatalogue(nullptr);
+        const DesktopItem* added = Find(after, OnDesktop(name));
+        ASSERT_NE(added, nullptr);
+        EXPECT_GT(added->ID, highest) << round;
+        for (const DesktopItem& item : after)
+            EXPECT_TRUE(item.ID != added->ID || &item == added)
+                << item.DesktopPath << " shares " << added->ID;
+        highest = std::max(highest, added->ID);
+    }
 }
 
 TEST_F(CatalogueTest, PathTooLongForAKeyNameIsLeftOut) {
