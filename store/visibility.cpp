@@ -81,17 +81,25 @@ VisibilityOutcome HideItem(DesktopItem& item, const std::string& storeDirectory,
     if (storeDirectory.empty() || !IsPlainFullPath(item.DesktopPath))
         return VisibilityOutcome::HideFailedAtMove;
     const SplitDesktopPath parts = SplitPath(item.DesktopPath);
+    const std::string destination = storeDirectory + parts.directory + parts.fileName;
+    // ShowItem takes a file back only from a plain path under MAX_PATH: nothing goes where it could
+    // not come back from, such as a store on a network share or a place too long.
+    if (!IsPlainFullPath(destination)) return VisibilityOutcome::HideFailedAtMove;
     if (!EnsureStoreDirectory(storeDirectory, parts.directory))
         return VisibilityOutcome::HideFailedAtDirectory;
-    const std::string destination = storeDirectory + parts.directory + parts.fileName;
     if (!MovePath(item.DesktopPath, destination, kHideFlags)) return VisibilityOutcome::HideFailedAtMove;
 
     const std::string keyName = ItemKeyName(item.DesktopPath);
     if (!WriteHiddenEntry(hiddenItems, keyName, item)) {
-        // A file in the store without its entry would be invisible to every list; put it back.
-        DeleteKeyTree(hiddenItems, keyName);
-        if (!MovePath(destination, item.DesktopPath, kShowFlags)) item.Path = destination;
-        return VisibilityOutcome::HideFailedAtMove;
+        // A file in the store without its entry would be invisible to every list. Put it back; where
+        // that fails too, it stays hidden and keeps an entry: written afresh under a key opened anew
+        // (the one given may have been deleted behind its handle), or as far as it was written.
+        if (MovePath(destination, item.DesktopPath, kShowFlags)) {
+            DeleteKeyTree(hiddenItems, keyName);
+            return VisibilityOutcome::HideFailedAtMove;
+        }
+        if (unique_hkey fresh = CreateKey(HKEY_CURRENT_USER, kHiddenItemsKey))
+            WriteHiddenEntry(fresh.get(), keyName, item);
     }
     item.Path = destination;
     return VisibilityOutcome::Hidden;
@@ -120,18 +128,25 @@ bool EnsureStoreDirectory(const std::string& base, const std::string& chain) {
 
 namespace {
 
+bool IsReparsePoint(DWORD attributes) {
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
 // Empties the directory from the bottom up, deleting files only when told to, and then removes it;
-// whatever cannot go keeps its directory in place.
+// whatever cannot go keeps its directory in place. A junction or symbolic link leads out of the
+// store: it is neither followed nor removed, and the directory that holds it stays.
 void RemoveDirectoryContents(const std::string& path, bool deleteFiles) {
     if (path.empty()) return;
     std::string directory = path;
     if (directory.back() != '\\') directory += '\\';
+    if (IsReparsePoint(GetFileAttributesA(directory.substr(0, directory.size() - 1).c_str()))) return;
     {
         WIN32_FIND_DATAA data;
         unique_hfind find(FindFirstFileA((directory + "*.*").c_str(), &data));
         if (!find) return;
         do {
             const std::string name = data.cFileName;
+            if (IsReparsePoint(data.dwFileAttributes)) continue;
             if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
                 if (name != "." && name != "..") RemoveDirectoryContents(directory + name, deleteFiles);
             } else if (deleteFiles) {

@@ -103,18 +103,26 @@ TEST_F(VisibilityTest, ItemsAlreadyInPlaceAndUnmovableItemsAreLeftAlone) {
     EXPECT_EQ(Apply(stored), VisibilityOutcome::NothingToDo);
     EXPECT_FALSE(HasHiddenEntry(stored.DesktopPath));
 
+    // A special or virtual item is never moved: not hidden from the desktop, and not shown from the
+    // store, though its file is there and its place on the desktop is free.
+    Write(OnDesktop("kept.txt"), "kept");
+    DesktopItem kept = Item(OnDesktop("kept.txt"), 8, false);
+    ASSERT_EQ(Apply(kept), VisibilityOutcome::Hidden);
     for (bool special : {true, false}) {
-        for (bool visible : {true, false}) {
-            DesktopItem item = Item(OnDesktop("here.txt"), 7, visible);
-            if (!visible) item.Path = InStore(item.DesktopPath);
-            (special ? item.SpecialFolder : item.VirtualFolder) = true;
-            if (!visible) item.Path = item.DesktopPath;
-            EXPECT_EQ(Apply(item), VisibilityOutcome::NothingToDo);
-            EXPECT_EQ(item.Path, item.DesktopPath);
+        DesktopItem onDesktop = Item(OnDesktop("here.txt"), 7, false);
+        DesktopItem inStore = kept;
+        inStore.Visible = true;
+        for (DesktopItem* item : {&onDesktop, &inStore}) {
+            (special ? item->SpecialFolder : item->VirtualFolder) = true;
+            const std::string before = item->Path;
+            EXPECT_EQ(Apply(*item), VisibilityOutcome::NothingToDo);
+            EXPECT_EQ(item->Path, before);
         }
     }
     EXPECT_EQ(testbed::ReadTextFile(OnDesktop("here.txt")), "here");
-    EXPECT_FALSE(Exists(store_ + "\\users"));
+    EXPECT_EQ(testbed::ReadTextFile(InStore(OnDesktop("kept.txt"))), "kept");
+    EXPECT_FALSE(Exists(OnDesktop("kept.txt")));
+    EXPECT_FALSE(Exists(InStore(OnDesktop("here.txt"))));
 }
 
 TEST_F(VisibilityTest, TakenDestinationsAreRefusedAndBothFilesKept) {
@@ -174,6 +182,24 @@ TEST_F(VisibilityTest, HideFailsAtTheDirectoryWhenTheMirrorCannotBeMade) {
     EXPECT_EQ(Apply(item), VisibilityOutcome::HideFailedAtDirectory);
     EXPECT_EQ(testbed::ReadTextFile(OnDesktop("a.txt")), "a");
     EXPECT_EQ(testbed::ReadTextFile(store_ + "\\users"), "higher blocker");
+}
+
+TEST_F(VisibilityTest, NothingIsHiddenWhereItCouldNotBeShownAgain) {
+    // A store whose place for the file is a path too long to be moved back, while the store's
+    // directories and the desktop path themselves are short enough.
+    const std::string mirror = plx::SplitPath(OnDesktop("x")).directory;  // "\users\...\Desktop\"
+    const std::string deepStore =
+        moduleDir_.path() + "\\" + std::string(240 - moduleDir_.path().size() - mirror.size(), 's');
+    const std::string name = std::string(MAX_PATH - deepStore.size() - mirror.size() + 4, 'n') + ".txt";
+    Write(OnDesktop(name), "far");
+    ASSERT_LT(OnDesktop(name).size(), static_cast<size_t>(MAX_PATH));
+    ASSERT_GE(plx::StorePathFor(deepStore, OnDesktop(name)).size(), static_cast<size_t>(MAX_PATH));
+    ASSERT_TRUE(CreateDirectoryA(deepStore.c_str(), nullptr));
+    DesktopItem item = Item(OnDesktop(name), 1, false);
+    EXPECT_EQ(plx::ApplyItemVisibility(item, deepStore, hidden_.get()), VisibilityOutcome::HideFailedAtMove);
+    EXPECT_EQ(item.Path, item.DesktopPath);
+    EXPECT_EQ(testbed::ReadTextFile(OnDesktop(name)), "far");
+    EXPECT_FALSE(HasHiddenEntry(item.DesktopPath));
 }
 
 TEST_F(VisibilityTest, HideIsUndoneWhenItsEntryCannotBeWritten) {
@@ -280,6 +306,25 @@ TEST(StoreDirectories, ChainsAreCreatedPieceByPieceAndTreesRemoved) {
     EXPECT_EQ(testbed::ReadTextFile(locked), "locked");
     EXPECT_EQ(GetFileAttributesA((base + "\\x\\loose.txt").c_str()), INVALID_FILE_ATTRIBUTES);
     SetFileAttributesA(locked.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST(StoreDirectories, LinksInTheStoreAreNeitherFollowedNorRemoved) {
+    testbed::TempDirectory temp;
+    const std::string base = temp.path() + "\\Hidden";
+    const std::string outside = temp.path() + "\\outside";
+    ASSERT_TRUE(plx::EnsureStoreDirectory(temp.path(), "\\Hidden\\mirror\\"));
+    ASSERT_TRUE(plx::EnsureStoreDirectory(temp.path(), "\\outside\\empty\\"));
+    ASSERT_TRUE(testbed::WriteTextFile(outside + "\\file.txt", "outside"));
+    ASSERT_TRUE(testbed::MakeDirectoryLink(base + "\\mirror\\link", outside));
+
+    plx::RemoveEmptyDirectories(base);
+    EXPECT_TRUE(GetFileAttributesA((outside + "\\empty").c_str()) & FILE_ATTRIBUTE_DIRECTORY);
+    EXPECT_NE(GetFileAttributesA((base + "\\mirror\\link").c_str()), INVALID_FILE_ATTRIBUTES);
+    plx::RemoveDirectoryTree(base);
+    EXPECT_EQ(testbed::ReadTextFile(outside + "\\file.txt"), "outside");
+    EXPECT_NE(GetFileAttributesA((outside + "\\empty").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_NE(GetFileAttributesA((base + "\\mirror\\link").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_TRUE(testbed::RemoveDirectoryLink(base + "\\mirror\\link"));
 }
 
 }  // namespace

@@ -79,23 +79,37 @@ TempDirectory::TempDirectory() {
 
 TempDirectory::~TempDirectory() { RemoveTree(path_); }
 
-void RemoveTree(const std::string& path) {
-    WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA((path + "\\*").c_str(), &data);
+namespace {
+
+// Wide throughout: a name without an ANSI form would read back as another name, or not at all.
+void RemoveTreeW(const std::wstring& path) {
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &data);
     if (find != INVALID_HANDLE_VALUE) {
         do {
-            std::string name = data.cFileName;
-            if (name == "." || name == "..") continue;
-            std::string full = path + "\\" + name;
-            SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(full);
-            else
-                DeleteFileA(full.c_str());
-        } while (FindNextFileA(find, &data));
+            const std::wstring name = data.cFileName;
+            if (name == L"." || name == L"..") continue;
+            const std::wstring full = path + L"\\" + name;
+            SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                !(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+                RemoveTreeW(full);
+            else if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+                DeleteFileW(full.c_str());
+        } while (FindNextFileW(find, &data));
         FindClose(find);
     }
-    RemoveDirectoryA(path.c_str());
+    RemoveDirectoryW(path.c_str());
+}
+
+}  // namespace
+
+void RemoveTree(const std::string& path) {
+    std::wstring wide(path.size() + 1, L'\0');
+    const int n = MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, &wide[0], static_cast<int>(wide.size()));
+    if (n <= 0) return;
+    wide.resize(n - 1);
+    RemoveTreeW(wide);
 }
 
 void EmptyDesktopFolders() {
@@ -104,6 +118,53 @@ void EmptyDesktopFolders() {
         RemoveTree(dir);
         CreateDirectoryA(dir.c_str(), nullptr);
     }
+}
+
+namespace {
+
+std::string UnixPath(const std::string& path) {
+    using ToUnix = char*(CDECL*)(LPCWSTR);
+    auto toUnix =
+        reinterpret_cast<ToUnix>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name"));
+    const std::wstring wide(path.begin(), path.end());  // the test's paths are plain ASCII
+    char* unix = toUnix ? toUnix(wide.c_str()) : nullptr;
+    if (!unix) return {};
+    std::string out = unix;
+    HeapFree(GetProcessHeap(), 0, unix);
+    return out;
+}
+
+// Starts a Unix program, which Wine runs from its Unix path. Wine does not follow such a process:
+// its handle may be signalled before the program ends, so callers wait for its effect instead.
+bool StartUnixTool(const char* dosPath, std::string commandLine) {
+    STARTUPINFOA si = {sizeof(si)};
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessA(dosPath, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return false;
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    return true;
+}
+
+bool IsLink(const std::string& path) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+}  // namespace
+
+bool MakeDirectoryLink(const std::string& link, const std::string& target) {
+    const std::string unixLink = UnixPath(link), unixTarget = UnixPath(target);
+    if (unixLink.empty() || unixTarget.empty()) return false;
+    return StartUnixTool("Z:\\bin\\ln", "/bin/ln -s \"" + unixTarget + "\" \"" + unixLink + "\"") &&
+           WaitUntil([&] { return IsLink(link); });
+}
+
+bool RemoveDirectoryLink(const std::string& link) {
+    const std::string unixLink = UnixPath(link);
+    if (unixLink.empty() || !IsLink(link)) return false;
+    return StartUnixTool("Z:\\bin\\rm", "/bin/rm \"" + unixLink + "\"") &&
+           WaitUntil([&] { return GetFileAttributesA(link.c_str()) == INVALID_FILE_ATTRIBUTES; });
 }
 
 bool SetScreenSize(int width, int height) {

@@ -47,6 +47,13 @@ void RemoveTree(const std::string& path);
 // Removes whatever a test left in the desktop folders.
 void EmptyDesktopFolders();
 
+// Makes link a symbolic link to the directory target. Wine has no CreateSymbolicLink of its own; it
+// shows a Unix symbolic link as a directory with FILE_ATTRIBUTE_REPARSE_POINT, so one is made with
+// ln through Wine's Unix paths.
+bool MakeDirectoryLink(const std::string& link, const std::string& target);
+// Removes such a link, not what it points to; Wine removes neither with RemoveDirectory.
+bool RemoveDirectoryLink(const std::string& link);
+
 // Changes the size of the primary screen (inside a Wine virtual desktop, which allows it).
 bool SetScreenSize(int width, int height);
 
