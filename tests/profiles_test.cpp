@@ -10,6 +10,7 @@
 
 #include "store/visibility.h"
 #include "tests/store_fixture.h"
+#include "tests/support/module_copy.h"
 
 namespace {
 
@@ -114,8 +115,25 @@ TEST_F(ProfilesTest, SavingWithApplyMakesTheDesktopMatchTheList) {
         if (!item.Movable()) item.Visible = false;
     }
     const DesktopItemList given = items;
+    // An icon past the right edge: the save keeps its place, the restore at the end brings it back
+    // into the visible area.
+    LVITEMA icon = {};
+    icon.mask = LVIF_TEXT;
+    icon.pszText = const_cast<char*>("far.txt");
+    ASSERT_EQ(ListView_InsertItem(list_, &icon), 0);
+    ListView_SetItemPosition(list_, 0, 5000, 100);
 
     plx::SaveProfile(list_, "Work", nullptr, TRUE, &items, true);
+    int savedX = 0, savedY = 0;
+    ASSERT_TRUE(
+        testbed::ReadSavedPoint(plx::SlotKeyPath("Work", plx::kManualSlot), "far.txt", savedX, savedY));
+    EXPECT_EQ(savedX, 5000);
+    RECT client = {};
+    GetClientRect(list_, &client);
+    POINT restored = {};
+    ListView_GetItemPosition(list_, 0, &restored);
+    EXPECT_EQ(restored.x, client.right - 32);
+    EXPECT_EQ(restored.y, 100);
     ASSERT_EQ(items.size(), given.size());
     for (size_t i = 0; i < items.size(); ++i) {
         EXPECT_EQ(items[i].Path, given[i].Path) << "the caller's list is not changed";
