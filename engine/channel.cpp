@@ -7,7 +7,6 @@
 #include "engine/actions.h"
 #include "engine/desktop_listview.h"
 #include "resources/resource.h"
-#include "store/profiles.h"
 #include "store/resolution.h"
 #include "win32/boundary.h"
 #include "win32/shared_section.h"
