@@ -8,3 +8,7 @@
 #define PLAXEN_VERSION_BINARY 1, 1, 0, 1
 #define PLAXEN_VERSION_TEXT "1.1.0.1"
 #define PLAXEN_PRODUCT_TITLE "Quillmar Orvane Deluxe"
+
+// Dialogs and their controls.
+#define IDD_PROFILE_TITLE 110
+#define IDC_TITLE_BOX 315
