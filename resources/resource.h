@@ -12,3 +12,7 @@
 // Dialogs and their controls.
 #define IDD_PROFILE_TITLE 110
 #define IDC_TITLE_BOX 315
+#define IDD_ABOUT 204
+#define IDC_ABOUT_LINK_CURSOR 209
+#define IDR_ABOUT_PICTURE 210
+#define IDC_ABOUT_TEXT 211

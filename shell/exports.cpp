@@ -1,6 +1,7 @@
 // Plain functions for other programs, a logon task for one: each runs one action in the shell.
 #include <windows.h>
 
+#include "dialogs/about_box.h"
 #include "engine/actions.h"
 #include "engine/channel.h"
 
@@ -27,5 +28,16 @@ HRESULT WINAPI RestoreStartupIconPositions(HWND owner, BOOL quiet) {
 }
 
 HRESULT WINAPI CreateDefaultProfile(HWND owner, BOOL quiet) { return Run(plx::CreateDefault, owner, quiet); }
+
+// Shows the About box, modal with owner as its parent; quiet means nothing here. Never fails.
+HRESULT WINAPI About(HWND owner, BOOL) {
+    try {
+        plx::AboutBox box;
+        box.Run(owner);
+    } catch (...) {
+        // Nothing to report: the box was shown or could not be.
+    }
+    return S_OK;
+}
 
 }  // extern "C"

@@ -71,6 +71,29 @@ void PressKey(HWND dialog, UINT virtualKey) {
     SendInput(2, keys, sizeof(INPUT));
 }
 
+namespace {
+INPUT MouseAt(HWND window, POINT client, DWORD flags) {
+    ClientToScreen(window, &client);
+    INPUT input = {};
+    input.type = INPUT_MOUSE;
+    input.mi.dx = MulDiv(client.x, 65535, GetSystemMetrics(SM_CXSCREEN) - 1);
+    input.mi.dy = MulDiv(client.y, 65535, GetSystemMetrics(SM_CYSCREEN) - 1);
+    input.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | flags;
+    return input;
+}
+}  // namespace
+
+void MoveMouse(HWND window, POINT client) {
+    INPUT input = MouseAt(window, client, 0);
+    SendInput(1, &input, sizeof(input));
+}
+
+void ClickMouse(HWND window, POINT client) {
+    INPUT inputs[2] = {MouseAt(window, client, MOUSEEVENTF_LEFTDOWN),
+                       MouseAt(window, client, MOUSEEVENTF_LEFTUP)};
+    SendInput(2, inputs, sizeof(INPUT));
+}
+
 std::vector<COLORREF> ReadPixels(HWND window, int& width, int& height) {
     RECT client = {};
     GetClientRect(window, &client);

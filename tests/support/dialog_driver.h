@@ -29,6 +29,10 @@ int ComboSelection(HWND dialog, int id);
 void Press(HWND dialog, int id);
 // Brings the dialog to the foreground and presses and releases a key on the keyboard.
 void PressKey(HWND dialog, UINT virtualKey);
+// Moves the mouse pointer to a point of the window's client area, and presses the left button there,
+// with real mouse input.
+void MoveMouse(HWND window, POINT client);
+void ClickMouse(HWND window, POINT client);
 // The window with the keyboard focus in the dialog's thread.
 HWND FocusOf(HWND dialog);
 // Client-area pixels of a window as they are on the screen, row by row.
