@@ -9,3 +9,11 @@
 
 #define PLAXEN_VERSION_BINARY 1, 1, 0, 1
 #define PLAXEN_VERSION_TEXT "1.1.0.1"
+
+// Dialogs and their controls.
+#define IDD_PROFILE_TITLE 110
+#define IDC_TITLE_BOX 315
+#define IDD_ABOUT 204
+#define IDC_ABOUT_LINK_CURSOR 209
+#define IDR_ABOUT_PICTURE 210
+#define IDC_ABOUT_TEXT 211

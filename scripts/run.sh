@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up what is missing, builds both architectures, and runs the product's stand-in desktop under
-# Wine on a virtual X display with a few sample files on it; saves a screenshot to build/desktop.png.
+# Wine on a virtual X display with a few sample files on it; saves screenshots of the desktop, the About
+# box and the profile title dialog to build/desktop.png, build/about.png and build/title.png.
 set -u
 source "$(dirname "$0")/testbed.sh"
 prepare_testbed || exit 1
@@ -17,6 +18,17 @@ sleep 8
 shot="$BUILD/desktop.png"
 /usr/bin/import -display "$DISPLAY" -window root "$shot"
 log "screenshot of the stand-in desktop: $shot"
+
+# The About box and the title dialog, each on its own screenshot.
+for dialog in about title; do
+    wine "$BUILD/x64/bin/dialogviewer.exe" "$BUILD/x64/bin/Plaxen.dll" "$dialog" </dev/null >/dev/null 2>&1 &
+    viewer=$!
+    sleep 5
+    /usr/bin/import -display "$DISPLAY" -window root "$BUILD/$dialog.png"
+    log "screenshot of the $dialog dialog: $BUILD/$dialog.png"
+    kill "$viewer" 2>/dev/null
+    wait "$viewer" 2>/dev/null
+done
 log "modules: $BUILD/x64/bin/Plaxen.dll (64-bit shell), $BUILD/x86/bin/Plaxen.dll (32-bit shell)"
 kill "$host" 2>/dev/null
 wait "$host" 2>/dev/null

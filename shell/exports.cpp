@@ -1,6 +1,7 @@
 // Plain functions for other programs, a logon task for one: each runs one action in the shell.
 #include <windows.h>
 
+#include "dialogs/about_box.h"
 #include "engine/channel.h"
 #include "engine/names.h"
 #include "win32/boundary.h"
@@ -31,5 +32,15 @@ HRESULT WINAPI RestoreStartupIconPositions(HWND owner, BOOL quiet) {
 }
 
 HRESULT WINAPI CreateDefaultProfile(HWND owner, BOOL quiet) { return Run(plx::CreateDefault, owner, quiet); }
+
+// Shows the About box, modal with owner as its parent; quiet means nothing here. Never fails.
+HRESULT WINAPI About(HWND owner, BOOL) {
+    plx::CallAtBoundary(0, [&] {
+        plx::AboutBox box;
+        box.Run(owner);
+        return 0;
+    });
+    return S_OK;
+}
 
 }  // extern "C"

@@ -135,8 +135,18 @@ std::string ResolutionKeyPath(const ScreenSize& size) {
 
 std::string ResolutionKeyPath() { return ResolutionKeyPath(GetScreenSize()); }
 
-bool IsUsableProfileName(const std::string& name) {
-    return !name.empty() && name.size() < kNameBufferChars && name.find('\\') == std::string::npos;
+bool IsUsableProfileName(const std::string& name, UINT codePage) {
+    if (name.empty() || name.size() >= kNameBufferChars) return false;
+    for (size_t i = 0; i < name.size(); ++i) {
+        // In a double-byte code page a trail byte may have the value of a backslash; the registry reads
+        // the name as a whole character there, not as a separator.
+        if (IsDBCSLeadByteEx(codePage, static_cast<BYTE>(name[i]))) {
+            ++i;
+            continue;
+        }
+        if (name[i] == '\\') return false;
+    }
+    return true;
 }
 
 std::string ProfileKeyPath(const std::string& profile) { return ResolutionKeyPath() + "\\" + profile; }

@@ -85,8 +85,8 @@ std::string ResolutionKeyPath();
 std::string ResolutionKeyPath(const ScreenSize& size);
 
 // True when name can name a profile: not empty, under 260 characters, and no backslash (which
-// would lead into another key of the tree).
-bool IsUsableProfileName(const std::string& name);
+// would lead into another key of the tree). codePage: the one the name is encoded in.
+bool IsUsableProfileName(const std::string& name, UINT codePage = CP_ACP);
 // ResolutionKey + "\" + profile, and its slot "Manual" or "Startup".
 std::string ProfileKeyPath(const std::string& profile);
 std::string SlotKeyPath(const std::string& profile, const char* slot);

@@ -198,6 +198,9 @@ TEST_F(RegistryTest, NamesAreComparedAfterUpperCasing) {
     EXPECT_FALSE(plx::IsUsableProfileName("a\\b"));
     EXPECT_FALSE(plx::IsUsableProfileName(std::string(260, 'x')));
     EXPECT_TRUE(plx::IsUsableProfileName(std::string(259, 'x')));
+    // A double-byte character whose trail byte has the value of a backslash is no separator.
+    EXPECT_TRUE(plx::IsUsableProfileName("\x95\x5C", 932));
+    EXPECT_FALSE(plx::IsUsableProfileName("\x95\x5C\\", 932));
 }
 
 TEST_F(RegistryTest, WalksOverSubkeysEndAtTheEndAndAtAnError) {

@@ -23,6 +23,7 @@ public:
     ModuleCopy& operator=(const ModuleCopy&) = delete;
 
     bool Loaded() const { return static_cast<bool>(module_); }
+    HMODULE Handle() const { return module_.get(); }
     const std::wstring& Path() const { return path_; }
     std::string AnsiPath() const;
     ActionExport Export(const char* name) const;

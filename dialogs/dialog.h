@@ -1,0 +1,51 @@
+// The one pattern of every dialog of the module: a class per dialog, derived from Dialog. The static
+// procedure stores the object at WM_INITDIALOG and forwards every message to its member handlers; no
+// exception leaves the procedure. A dialog runs inside the module's activation context, so it gets
+// version 6 of the common controls even inside a process that asks for none.
+#pragma once
+
+#include <windows.h>
+
+namespace plx {
+
+class Dialog {
+public:
+    virtual ~Dialog() = default;
+    Dialog(const Dialog&) = delete;
+    Dialog& operator=(const Dialog&) = delete;
+
+    // Runs the dialog modally from its template in the module. initParam reaches OnInitDialog. Returns
+    // what the dialog ended with, or -1 when it could not be made.
+    INT_PTR RunModal(HWND owner, LPARAM initParam = 0);
+
+    HWND Window() const { return window_; }
+
+protected:
+    // offersHelp: the Help button (id 9) and F1 open the help context 0x20000 + templateId, or say
+    // why they cannot.
+    Dialog(WORD templateId, bool offersHelp) : templateId_(templateId), offersHelp_(offersHelp) {}
+
+    HWND Item(int id) const { return GetDlgItem(window_, id); }
+    void End(INT_PTR result) const { EndDialog(window_, result); }
+    // A message box with the product's caption, owned by the dialog; returns the button pressed.
+    int Say(const char* text, UINT flags) const;
+
+    // WM_INITDIALOG; TRUE lets the dialog manager give the focus to the first tab stop.
+    virtual BOOL OnInitDialog(LPARAM initParam) { return TRUE; }
+    // WM_COMMAND with its notification code; true when handled.
+    virtual bool OnCommand(WORD id, WORD code, HWND control) { return false; }
+    // Every other message; true when handled, with the message's result in result. False leaves the
+    // message to the default dialog handling, also after a handler has done its own part.
+    virtual bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) { return false; }
+
+private:
+    static INT_PTR CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    INT_PTR Dispatch(UINT message, WPARAM wParam, LPARAM lParam);
+
+    WORD templateId_;
+    bool offersHelp_;
+    HWND window_ = nullptr;
+    LPARAM initParam_ = 0;
+};
+
+}  // namespace plx

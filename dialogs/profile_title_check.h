@@ -1,0 +1,26 @@
+// What both dialogs that take a profile title do when Save is pressed, before they end.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "store/registry.h"
+
+namespace plx {
+
+inline constexpr char kEmptyTitleMessage[] = "Please, type the profile title.";
+inline constexpr char kUnusableTitleMessage[] =
+    "A profile title cannot contain a backslash (\\) or have 260 characters or more.";
+
+// The overwrite question for title, as typed.
+std::string OverwriteQuestion(const std::string& title);
+
+// True when the dialog may end with title: it is not empty, it can name a profile (a backslash would
+// lead into another key of the tree, and names are read into 260-character buffers), and either no
+// other profile has it in any letter case (takenNames holds them upper-cased) or the user agreed to
+// overwrite that profile. Otherwise the focus goes back to titleBox after the message that says why.
+bool AcceptProfileTitle(HWND dialog, HWND titleBox, const std::string& title,
+                        const ProfileNameSet& takenNames);
+
+}  // namespace plx
