@@ -93,7 +93,29 @@ void ClearArrangement(HWND listView) {
         SendMessageA(listView, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, exStyle & ~LVS_EX_SNAPTOGRID);
 }
 
+// Keeps the list view from repainting while the icons move: with redraw on, every move invalidates the
+// icon's old and new cells and brings the scroll range up to date, icon by icon. Whatever way the
+// restore leaves, redraw comes back on and the whole view is painted once, before any message box: a
+// desktop that stops painting is worse than a slow one.
+class RedrawSuspended {
+public:
+    explicit RedrawSuspended(HWND listView) : listView_(listView) {
+        SendMessageA(listView_, WM_SETREDRAW, FALSE, 0);
+    }
+    ~RedrawSuspended() {
+        SendMessageA(listView_, WM_SETREDRAW, TRUE, 0);
+        RedrawWindow(listView_, nullptr, nullptr,
+                     RDW_ERASE | RDW_FRAME | RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    }
+    RedrawSuspended(const RedrawSuspended&) = delete;
+    RedrawSuspended& operator=(const RedrawSuspended&) = delete;
+
+private:
+    HWND listView_;
+};
+
 bool RestorePass(HWND listView, HKEY slot, int count) {
+    RedrawSuspended quietView(listView);
     ClearArrangement(listView);
     RECT client = {};
     GetClientRect(listView, &client);

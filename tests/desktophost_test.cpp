@@ -166,30 +166,6 @@ TEST_F(DesktopHostTest, FilledViewKeepsItsItemsWhenTheFolderChanges) {
     EXPECT_EQ(report.Find("Item 0007")->y, 310);
 }
 
-// Reads a block of the screen as 32-bit pixels.
-std::vector<DWORD> CaptureScreen(int x, int y, int width, int height) {
-    std::vector<DWORD> pixels(static_cast<size_t>(width) * height);
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    BITMAPINFO bmi = {};
-    bmi.bmiHeader.biSize = sizeof(bmi.bmiHeader);
-    bmi.bmiHeader.biWidth = width;
-    bmi.bmiHeader.biHeight = -height;
-    bmi.bmiHeader.biPlanes = 1;
-    bmi.bmiHeader.biBitCount = 32;
-    void* bits = nullptr;
-    plx::unique_hbitmap dib(CreateDIBSection(screen, &bmi, DIB_RGB_COLORS, &bits, nullptr, 0));
-    if (dib) {
-        plx::select_object keep(memory, dib.get());
-        BitBlt(memory, 0, 0, width, height, screen, x, y, SRCCOPY);
-        GdiFlush();
-        std::copy_n(static_cast<DWORD*>(bits), pixels.size(), pixels.begin());
-    }
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
-    return pixels;
-}
-
 TEST_F(DesktopHostTest, IconsAreDrawnOnTheScreen) {
     ASSERT_TRUE(testbed::WriteTextFile(OnDesktop("picture.txt"), "p"));
     ASSERT_TRUE(host_.Start());
@@ -202,19 +178,21 @@ TEST_F(DesktopHostTest, IconsAreDrawnOnTheScreen) {
     // An empty stretch of the desktop is one colour; the icon's cell is not. A busy machine may take
     // a while to put the pixels on the screen, so the cell is read until it shows them.
     const int screenW = GetSystemMetrics(SM_CXSCREEN), screenH = GetSystemMetrics(SM_CYSCREEN);
-    std::vector<DWORD> empty = CaptureScreen(screenW - 100, screenH - 100, 64, 64);
+    std::vector<DWORD> empty = testbed::CaptureScreen(screenW - 100, screenH - 100, 64, 64);
     std::set<DWORD> emptyColours(empty.begin(), empty.end());
     ASSERT_EQ(emptyColours.size(), 1u);
     const DWORD background = *emptyColours.begin();
 
     size_t drawn = 0;
     std::set<DWORD> cellColours;
-    testbed::WaitUntil([&] {
-        std::vector<DWORD> cell = CaptureScreen(icon->x, icon->y, 64, 64);
-        drawn = std::count_if(cell.begin(), cell.end(), [&](DWORD p) { return p != background; });
-        cellColours = std::set<DWORD>(cell.begin(), cell.end());
-        return drawn > 200u && cellColours.size() > 4u;
-    }, 5000);
+    testbed::WaitUntil(
+        [&] {
+            std::vector<DWORD> cell = testbed::CaptureScreen(icon->x, icon->y, 64, 64);
+            drawn = std::count_if(cell.begin(), cell.end(), [&](DWORD p) { return p != background; });
+            cellColours = std::set<DWORD>(cell.begin(), cell.end());
+            return drawn > 200u && cellColours.size() > 4u;
+        },
+        5000);
     EXPECT_GT(drawn, 200u);
     EXPECT_GT(cellColours.size(), 4u);
 }

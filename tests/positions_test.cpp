@@ -4,16 +4,22 @@
 #include <shellapi.h>
 
 #include <cstring>
+#include <algorithm>
+#include <functional>
 #include <map>
+#include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "engine/actions.h"
+#include "engine/placement.h"
 #include "engine/positions.h"
 #include "store/registry.h"
 #include "tests/support/message_boxes.h"
+#include "tests/support/testbed.h"
 
 namespace {
 
@@ -299,6 +305,188 @@ TEST_F(PositionsTest, NewIconsWalkOffRestoredOnes) {
     EXPECT_EQ(moved.left, saved.right);
     EXPECT_EQ(Pos(1).y, 100);
     EXPECT_AT(2, 700, 500);
+}
+
+// A list view on the screen, so that what it paints can be read back.
+class ShownList {
+public:
+    ShownList() {
+        frame_.reset(CreateWindowExA(WS_EX_TOOLWINDOW | WS_EX_TOPMOST, "Static", "", WS_POPUP | WS_VISIBLE, 0,
+                                     0, kWidth, kHeight, nullptr, nullptr, nullptr, nullptr));
+        list_ = CreateWindowExA(0, WC_LISTVIEWA, "", WS_CHILD | WS_VISIBLE | LVS_ICON | LVS_NOSCROLL, 0, 0,
+                                kWidth, kHeight, frame_.get(), nullptr, nullptr, nullptr);
+        SHFILEINFOA info = {};
+        ListView_SetImageList(list_,
+                              reinterpret_cast<HIMAGELIST>(SHGetFileInfoA(
+                                  "C:\\", 0, &info, sizeof(info), SHGFI_SYSICONINDEX | SHGFI_LARGEICON)),
+                              LVSIL_NORMAL);
+        ListView_SetBkColor(list_, kBackground);
+        ListView_SetTextBkColor(list_, kBackground);
+        UpdateWindow(list_);
+    }
+    HWND list() const { return list_; }
+
+    void Add(const std::string& label, int x, int y) const {
+        LVITEMA item = {};
+        item.mask = LVIF_TEXT | LVIF_IMAGE;
+        item.iItem = ListView_GetItemCount(list_);
+        item.pszText = const_cast<char*>(label.c_str());
+        const int index =
+            static_cast<int>(SendMessageA(list_, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)));
+        ListView_SetItemPosition32(list_, index, x, y);
+    }
+
+    // Whether the view still paints what changes in it: every icon taken away and one put elsewhere
+    // must show on the screen as that one icon and an empty stretch where the others were. May be
+    // called from another thread while this one waits in a message box.
+    bool Paints(POINT emptied, POINT added) const {
+        ListView_DeleteAllItems(list_);
+        Add("Painted", added.x, added.y);
+        RECT bounds = {};
+        ListView_GetItemRect(list_, 0, &bounds, LVIR_ICON);
+        const DWORD background =
+            GetRValue(kBackground) << 16 | GetGValue(kBackground) << 8 | GetBValue(kBackground);
+        return testbed::WaitUntil(
+            [&] {
+                const std::vector<DWORD> icon =
+                    testbed::CaptureScreen(bounds.left, bounds.top, bounds.right - bounds.left, 32);
+                const std::vector<DWORD> empty = testbed::CaptureScreen(emptied.x, emptied.y, 40, 40);
+                const auto drawn = std::count_if(icon.begin(), icon.end(),
+                                                 [&](DWORD p) { return (p & 0xFFFFFF) != background; });
+                const bool cleared = std::all_of(empty.begin(), empty.end(),
+                                                 [&](DWORD p) { return (p & 0xFFFFFF) == background; });
+                return drawn > 100 && cleared && IsWindowVisible(list_);
+            },
+            5000);
+    }
+
+    static constexpr int kWidth = 400;
+    static constexpr int kHeight = 300;
+
+private:
+    static constexpr COLORREF kBackground = RGB(0, 96, 128);
+    plx::unique_hwnd frame_;
+    HWND list_ = nullptr;
+};
+
+// Restores that end in a message box: the view must paint while the box is up, so the check runs on a
+// second thread, which then answers the box.
+bool PaintsWhileTheBoxIsUp(const ShownList& view, POINT emptied, POINT added,
+                           const std::function<void()>& restore) {
+    bool painted = false, boxSeen = false;
+    std::thread checker([&] {
+        HWND box = nullptr;
+        boxSeen = testbed::WaitUntil(
+            [&] { return (box = FindWindowA("#32770", plx::kMessageCaption)) != nullptr; });
+        if (!boxSeen) return;
+        painted = view.Paints(emptied, added);
+        PostMessageA(box, WM_COMMAND, IDOK, 0);
+    });
+    restore();
+    checker.join();
+    return boxSeen && painted;
+}
+
+// The restore moves the icons with the view's redraw off; on every way out the view paints again.
+TEST(RestoreRedrawTest, TheViewPaintsAgainOnEveryWayOutOfARestore) {
+    plx::DeleteKeyTree(HKEY_CURRENT_USER, plx::kRootKey);
+    ShownList view;
+    HWND list = view.list();
+    const auto restore = [list](BOOL quiet, const char* profile = "Work") {
+        return [=] { plx::SaveRestorePositions(list, plx::RestorePositions, nullptr, quiet, profile); };
+    };
+
+    // A saved slot, every icon in it, quiet.
+    view.Add("One", 10, 10);
+    view.Add("Two", 200, 150);
+    plx::SaveRestorePositions(list, plx::SavePositions, nullptr, TRUE, "Work");
+    ListView_SetItemPosition32(list, 0, 300, 200);
+    restore(TRUE)();
+    EXPECT_TRUE(view.Paints({10, 10}, {250, 40})) << "saved slot";
+
+    // An icon without a saved spot: the warning is shown with the view painting already.
+    view.Add("One", 10, 10);
+    view.Add("Two", 200, 150);
+    view.Add("New", 20, 20);
+    EXPECT_TRUE(PaintsWhileTheBoxIsUp(view, {10, 10}, {120, 200}, restore(FALSE))) << "warning";
+    restore(TRUE)();
+    EXPECT_TRUE(view.Paints({120, 200}, {10, 10})) << "warning, quiet";
+
+    // No slot, and an empty view.
+    EXPECT_TRUE(PaintsWhileTheBoxIsUp(view, {10, 10}, {200, 150}, restore(FALSE, "Nowhere"))) << "no slot";
+    ListView_DeleteAllItems(list);
+    restore(TRUE)();
+    EXPECT_TRUE(view.Paints({200, 150}, {20, 220})) << "empty view";
+
+    // A view covered with saved icons leaves no room for a new one: the pass ends early.
+    ListView_DeleteAllItems(list);
+    view.Add("Probe", 0, 0);
+    RECT cell = {};
+    ListView_GetItemRect(list, 0, &cell, LVIR_BOUNDS);
+    ListView_DeleteAllItems(list);
+    int n = 0;
+    for (int y = -10; y < ShownList::kHeight; y += (cell.bottom - cell.top) / 2)
+        for (int x = -10; x < ShownList::kWidth; x += (cell.right - cell.left) / 2)
+            view.Add("Cover " + std::to_string(n++), x, y);
+    plx::SaveRestorePositions(list, plx::SavePositions, nullptr, TRUE, "Work");
+    view.Add("Stranded", 150, 100);
+    EXPECT_TRUE(PaintsWhileTheBoxIsUp(view, {150, 100}, {300, 20}, restore(FALSE))) << "no room";
+}
+
+// Restores of generated desktops in a real list view leave every icon where the walk puts it: the
+// list view reports the moves of the first pass while its redraw is off.
+TEST_F(PositionsTest, RestoresOfGeneratedDesktopsEndWhereTheWalkPutsThem) {
+    std::mt19937 random(4711);
+    const auto between = [&](int low, int high) {
+        return std::uniform_int_distribution<int>(low, high)(random);
+    };
+    RECT client = {};
+    GetClientRect(list_, &client);
+    for (int round = 0; round < 12; ++round) {
+        ListView_DeleteAllItems(list_);
+        plx::DeleteKeyTree(HKEY_CURRENT_USER, plx::kRootKey);
+        const int count = between(5, 40);
+        for (int i = 0; i < count; ++i) Add("Icon " + std::to_string(i), between(0, 950), between(0, 700));
+        Run(plx::SavePositions);
+        // Forget some, and move the rest away from their saved spots.
+        unique_hkey slot = plx::CreateKey(HKEY_CURRENT_USER, plx::SlotKeyPath("Work", plx::kManualSlot));
+        plx::PlacementList placed, unplaced;
+        for (int i = 0; i < count; ++i) {
+            const POINT saved = Pos(i);
+            Move(i, between(0, 950), between(0, 700));
+            if (between(0, 3) == 0) {
+                RegDeleteValueA(slot.get(), ("Icon " + std::to_string(i)).c_str());
+                plx::PlacementRecord record;
+                record.index = i;
+                record.position = Pos(i);
+                record.bounds = Bounds(i);
+                unplaced.push_back(record);
+            } else {
+                plx::PlacementRecord record;
+                record.index = i;
+                record.position = saved;
+                placed.push_back(record);
+            }
+        }
+        // Where the restore must leave them: saved icons at their spots, the others walked by pixels.
+        std::vector<POINT> expected(count);
+        std::vector<RECT> sizes(count);
+        for (int i = 0; i < count; ++i) sizes[i] = Bounds(i);
+        for (plx::PlacementRecord& record : placed) {
+            const POINT at = Pos(record.index);
+            record.bounds = sizes[record.index];
+            OffsetRect(&record.bounds, record.position.x - at.x, record.position.y - at.y);
+            expected[record.index] = record.position;
+        }
+        plx::PlaceUnplaced(unplaced, placed, client, plx::WalkToFreeSpotByPixels);
+        for (const plx::PlacementRecord& record : unplaced) expected[record.index] = record.position;
+
+        Run(plx::RestorePositions);
+        for (int i = 0; i < count; ++i) {
+            EXPECT_EQ(Pos(i).x, expected[i].x) << "round " << round << " icon " << i;
+            EXPECT_EQ(Pos(i).y, expected[i].y) << "round " << round << " icon " << i;
+        }
+    }
 }
 
 }  // namespace

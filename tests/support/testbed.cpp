@@ -2,9 +2,12 @@
 
 #include <shlobj.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "win32/unique.h"
 
 namespace testbed {
 
@@ -46,6 +49,29 @@ bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
         }
         Sleep(10);
     }
+}
+
+std::vector<DWORD> CaptureScreen(int x, int y, int width, int height) {
+    std::vector<DWORD> pixels(static_cast<size_t>(width) * height);
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO bmi = {};
+    bmi.bmiHeader.biSize = sizeof(bmi.bmiHeader);
+    bmi.bmiHeader.biWidth = width;
+    bmi.bmiHeader.biHeight = -height;
+    bmi.bmiHeader.biPlanes = 1;
+    bmi.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    plx::unique_hbitmap dib(CreateDIBSection(screen, &bmi, DIB_RGB_COLORS, &bits, nullptr, 0));
+    if (dib) {
+        plx::select_object keep(memory, dib.get());
+        BitBlt(memory, 0, 0, width, height, screen, x, y, SRCCOPY);
+        GdiFlush();
+        std::copy_n(static_cast<DWORD*>(bits), pixels.size(), pixels.begin());
+    }
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return pixels;
 }
 
 bool WriteTextFile(const std::string& path, const std::string& contents) {

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace testbed {
 
@@ -23,6 +24,9 @@ std::string CommonDesktopDirectory();
 
 // Polls until the condition holds or the time is up; pumps this thread's messages meanwhile.
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 10000);
+
+// Reads a block of the screen as 32-bit pixels, row by row from the top.
+std::vector<DWORD> CaptureScreen(int x, int y, int width, int height);
 
 // Writes a file with the given contents; returns false on failure.
 bool WriteTextFile(const std::string& path, const std::string& contents);
