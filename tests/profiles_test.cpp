@@ -121,6 +121,8 @@ TEST_F(ProfilesTest, SavingWithApplyMakesTheDesktopMatchTheList) {
     icon.mask = LVIF_TEXT;
     icon.pszText = const_cast<char*>("far.txt");
     ASSERT_EQ(ListView_InsertItem(list_, &icon), 0);
+    // The list view lays out what it has not painted yet, at its next paint; settle before placing.
+    UpdateWindow(list_);
     ListView_SetItemPosition(list_, 0, 5000, 100);
 
     plx::SaveProfile(list_, "Work", nullptr, TRUE, &items, true);
