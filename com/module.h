@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 namespace plx {
 
 // The module's own instance handle, recorded at process attach. Code linked into another program
@@ -9,9 +11,27 @@ namespace plx {
 HINSTANCE ModuleInstance();
 void SetModuleInstance(HINSTANCE instance);
 
+// The module's full path, in the ANSI code page; empty when it cannot be had.
+std::string ModulePath();
+
 // COM server lock count: one per live object and per LockServer(TRUE).
 void LockModule();
 void UnlockModule();
 LONG ModuleLockCount();
+
+// One module lock for as long as the holder lives.
+class ModuleLockHolder {
+public:
+    ModuleLockHolder() { LockModule(); }
+    ~ModuleLockHolder() { UnlockModule(); }
+    ModuleLockHolder(const ModuleLockHolder&) = delete;
+    ModuleLockHolder& operator=(const ModuleLockHolder&) = delete;
+};
+
+// The critical section that guards the creation of the class object. Initialised at process attach
+// (false when that failed) and deleted when the module is unloaded.
+bool InitializeModuleState();
+void DeleteModuleState();
+CRITICAL_SECTION& ModuleCriticalSection();
 
 }  // namespace plx

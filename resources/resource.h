@@ -4,6 +4,7 @@
 #include "engine/names.h"  // PLAXEN_PRODUCT_TITLE
 
 #define IDR_MANIFEST 3
+#define IDR_TYPELIB 1
 #define IDI_PLAXEN 103
 #define IDD_AGENT 201
 

@@ -150,12 +150,7 @@ std::string HiddenStoreDirectory(const std::string& modulePath) {
     return directory + "Hidden";
 }
 
-std::string HiddenStoreDirectory() {
-    char path[MAX_PATH] = {};
-    const DWORD length = GetModuleFileNameA(ModuleInstance(), path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return {};
-    return HiddenStoreDirectory(std::string(path, length));
-}
+std::string HiddenStoreDirectory() { return HiddenStoreDirectory(ModulePath()); }
 
 std::string StorePathFor(const std::string& storeDirectory, const std::string& desktopPath) {
     const SplitDesktopPath parts = SplitPath(desktopPath);

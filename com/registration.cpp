@@ -1,0 +1,188 @@
+#include "com/registration.h"
+
+#include <oleauto.h>
+
+#include <string>
+#include <vector>
+
+#include "com/identities.h"
+#include "com/module.h"
+#include "engine/channel.h"
+#include "store/profiles.h"
+#include "store/registry.h"
+#include "store/user_data.h"
+
+namespace plx {
+
+namespace {
+
+// One value of a registration entry: in the subkey (empty: the entry's own key), a value name (null:
+// the default value) with REG_SZ data (null: the key alone, no value).
+struct EntryValue {
+    std::string subkey;
+    const char* name;
+    std::string data;
+    bool hasData;
+};
+
+// A key under HKEY_CLASSES_ROOT that the module owns: written with its values, removed with
+// everything under it. fresh: deleted before it is written, so that nothing of an earlier
+// registration stays below it.
+struct Entry {
+    std::string key;
+    bool fresh;
+    std::vector<EntryValue> values;
+};
+
+EntryValue Value(std::string subkey, const char* name, std::string data) {
+    return {std::move(subkey), name, std::move(data), true};
+}
+EntryValue KeyOnly(std::string subkey) { return {std::move(subkey), nullptr, {}, false}; }
+
+// What the AppID script writes.
+std::vector<Entry> AppIdEntries() {
+    const std::string appId = GuidString(kAppId);
+    return {
+        {"AppID\\" + appId, false, {Value("", nullptr, kShellHandlerName)}},
+        {std::string("AppID\\") + kAppIdModuleKey, false, {Value("", "AppID", appId)}},
+    };
+}
+
+// What the class script writes.
+std::vector<Entry> ClassEntries(const std::string& modulePath) {
+    const std::string clsid = GuidString(CLSID_DesktopPlaxen);
+    return {
+        {kProgId, false, {Value("", nullptr, kClassDescription), Value("CLSID", nullptr, clsid)}},
+        {kVersionIndependentProgId,
+         false,
+         {Value("", nullptr, kClassDescription), Value("CLSID", nullptr, clsid),
+          Value("CurVer", nullptr, kProgId)}},
+        {"CLSID\\" + clsid,
+         true,
+         {Value("", nullptr, kClassDescription), Value("", "AppID", GuidString(kAppId)),
+          Value("ProgID", nullptr, kProgId),
+          Value("VersionIndependentProgID", nullptr, kVersionIndependentProgId), KeyOnly("Programmable"),
+          Value("InprocServer32", nullptr, modulePath),
+          Value("InprocServer32", "ThreadingModel", "Apartment"),
+          Value("TypeLib", nullptr, GuidString(LIBID_PlaxenLib))}},
+        {std::string(kContextMenuHandlersKey) + "\\" + kShellHandlerName, true, {Value("", nullptr, clsid)}},
+    };
+}
+
+HRESULT WriteEntries(const std::vector<Entry>& entries) {
+    for (const Entry& entry : entries) {
+        if (entry.fresh) DeleteKeyTree(HKEY_CLASSES_ROOT, entry.key);
+        for (const EntryValue& value : entry.values) {
+            LONG status = ERROR_SUCCESS;
+            const std::string path = value.subkey.empty() ? entry.key : entry.key + "\\" + value.subkey;
+            unique_hkey key = CreateKey(HKEY_CLASSES_ROOT, path, &status);
+            if (!key) return HRESULT_FROM_WIN32(status);
+            if (value.hasData) {
+                status = WriteString(key.get(), value.name, value.data);
+                if (status != ERROR_SUCCESS) return HRESULT_FROM_WIN32(status);
+            }
+        }
+    }
+    return S_OK;
+}
+
+// A key that is not there is as good as removed.
+HRESULT RemoveEntries(const std::vector<Entry>& entries) {
+    HRESULT result = S_OK;
+    for (const Entry& entry : entries) {
+        const LONG status = DeleteKeyTree(HKEY_CLASSES_ROOT, entry.key);
+        if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND && SUCCEEDED(result))
+            result = HRESULT_FROM_WIN32(status);
+    }
+    return result;
+}
+
+bool IsNtFamily() { return (GetVersion() & 0x80000000u) == 0; }
+
+std::wstring Widen(const std::string& text) {
+    const int chars = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
+    if (chars <= 0) return {};
+    std::wstring wide(static_cast<size_t>(chars), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0], chars);
+    wide.resize(static_cast<size_t>(chars) - 1);
+    return wide;
+}
+
+// From the module's own TYPELIB 1, or else from the .tlb file of the same name beside it.
+HRESULT RegisterTypeLibrary(const std::string& modulePath) {
+    std::wstring path = Widen(modulePath);
+    ITypeLib* library = nullptr;
+    HRESULT hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, &library);
+    if (FAILED(hr)) {
+        const size_t dot = path.find_last_of(L'.');
+        const size_t slash = path.find_last_of(L'\\');
+        if (dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash)) path.erase(dot);
+        path += L".tlb";
+        hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, &library);
+        if (FAILED(hr)) return hr;
+    }
+    hr = RegisterTypeLib(library, const_cast<LPOLESTR>(path.c_str()), nullptr);
+    library->Release();
+    return hr;
+}
+
+bool TypeLibraryRegistered() {
+    BSTR path = nullptr;
+    const HRESULT hr =
+        QueryPathOfRegTypeLib(LIBID_PlaxenLib, kTypeLibMajor, kTypeLibMinor, kTypeLibLocale, &path);
+    SysFreeString(path);
+    return SUCCEEDED(hr);
+}
+
+HRESULT UnregisterTypeLibrary() {
+    const SYSKIND kind = sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32;
+    const HRESULT hr = UnRegisterTypeLib(LIBID_PlaxenLib, kTypeLibMajor, kTypeLibMinor, kTypeLibLocale, kind);
+    // Nothing registered is nothing to remove.
+    return FAILED(hr) && TypeLibraryRegistered() ? hr : S_OK;
+}
+
+}  // namespace
+
+HRESULT RegisterServer() {
+    if (IsNtFamily()) {
+        // Only the right to set a value is asked for: whoever may approve shell extensions may register.
+        HKEY raw = nullptr;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kApprovedKey, 0, KEY_SET_VALUE, &raw) != ERROR_SUCCESS)
+            return E_ACCESSDENIED;
+        unique_hkey approved(raw);
+        if (WriteString(approved.get(), GuidString(CLSID_DesktopPlaxen).c_str(), kMessageCaption) !=
+            ERROR_SUCCESS)
+            return E_ACCESSDENIED;
+    }
+    HRESULT hr = WriteEntries(AppIdEntries());
+    if (FAILED(hr)) return hr;
+    const std::string modulePath = ModulePath();
+    if (modulePath.empty()) return HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND);
+    hr = WriteEntries(ClassEntries(modulePath));
+    if (FAILED(hr)) return hr;
+    return RegisterTypeLibrary(modulePath);
+}
+
+HRESULT UnregisterServer() {
+    // Every hidden item comes back to the desktop, in the shell's process when it can be reached and
+    // from this one otherwise. What still cannot come back keeps its record in the user's tree.
+    // Moving files needs no shell; without a list view no positions are saved or restored.
+    if (!RunAction(ReleaseHiddenItemsAction, nullptr, TRUE)) ReleaseHiddenItems(nullptr);
+    RemoveUserData();
+
+    if (IsNtFamily()) {
+        HKEY raw = nullptr;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kApprovedKey, 0, KEY_SET_VALUE, &raw) == ERROR_SUCCESS) {
+            unique_hkey approved(raw);
+            RegDeleteValueA(approved.get(), GuidString(CLSID_DesktopPlaxen).c_str());
+        }
+    }
+
+    HRESULT hr = RemoveEntries(ClassEntries(ModulePath()));
+    const HRESULT library = UnregisterTypeLibrary();
+    if (SUCCEEDED(hr)) hr = library;
+    if (FAILED(hr)) return hr;
+    return RemoveEntries(AppIdEntries());
+}
+
+}  // namespace plx
