@@ -358,3 +358,44 @@ TEST_F(RegistrationTest, UnregisteringWithoutAShellBringsTheHiddenItemsBack) {
 }
 
 }  // namespace
+
+namespace {
+
+using MenuLines = std::vector<std::vector<std::string>>;
+
+const std::vector<std::string>* FindLine(const MenuLines& lines, const std::string& kind, size_t field,
+                                         const std::string& value) {
+    for (const auto& line : lines)
+        if (line.size() > field && line[0] == kind && line[field] == value) return &line;
+    return nullptr;
+}
+
+TEST_F(RegistrationTest, DesktopRightClickShowsItsItemsWithTheRegisteredHandlerCreatedAndReleased) {
+    ASSERT_EQ(Regsvr32(module_.AnsiPath(), false), 0u);
+    testbed::DesktopHostProcess host;
+    ASSERT_TRUE(host.Start("--empty"));
+    ASSERT_TRUE(host.RightClickBackground({400, 300}));
+    HWND popup = host.WaitForPopupMenu();
+    ASSERT_NE(popup, nullptr);
+
+    MenuLines lines;
+    ASSERT_TRUE(host.MenuReport(lines));
+    for (const char* own : {"&Arrange Icons", "R&efresh", "P&roperties"})
+        EXPECT_TRUE(FindLine(lines, "item", 6, own)) << own;
+    const auto* handler = FindLine(lines, "handler", 1, kClsid);
+    ASSERT_TRUE(handler);
+    EXPECT_EQ((*handler)[2], "00000000");  // created from the registration
+
+    // The user picks "Refresh" by its mnemonic; the menu closes and the handler goes.
+    PostMessageA(popup, WM_CHAR, 'e', 0);
+    ASSERT_TRUE(
+        testbed::WaitUntil([&] { return host.MenuReport(lines) && FindLine(lines, "chosen", 0, "chosen"); }));
+    EXPECT_EQ((*FindLine(lines, "chosen", 0, "chosen"))[1], "2");
+    handler = FindLine(lines, "handler", 1, kClsid);
+    ASSERT_TRUE(handler);
+    ASSERT_EQ(handler->size(), 6u);
+    EXPECT_EQ((*handler)[5], "0");  // no reference left: the object is gone
+    host.Stop();
+}
+
+}  // namespace

@@ -88,17 +88,22 @@ void DesktopHostProcess::Release() {
     listView_ = nullptr;
 }
 
-bool DesktopHostProcess::Report(HostReport& report) const {
+bool DesktopHostProcess::RequestReport(ULONG_PTR request, std::string& text) const {
     TempDirectory dir;
     std::string path = dir.path() + "\\report.txt";
-    COPYDATASTRUCT data = {desktophost::kRequestReport, static_cast<DWORD>(path.size() + 1),
-                           const_cast<char*>(path.c_str())};
+    COPYDATASTRUCT data = {request, static_cast<DWORD>(path.size() + 1), const_cast<char*>(path.c_str())};
     DWORD_PTR result = 0;
     if (!SendMessageTimeoutA(progman_, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), SMTO_BLOCK, 10000,
                              &result) ||
         !result)
         return false;
-    std::string text = ReadTextFile(path);
+    text = ReadTextFile(path);
+    return true;
+}
+
+bool DesktopHostProcess::Report(HostReport& report) const {
+    std::string text;
+    if (!RequestReport(desktophost::kRequestReport, text)) return false;
     report = HostReport();
     size_t pos = 0;
     bool first = true;
@@ -166,6 +171,61 @@ bool DesktopHostProcess::Freeze(DWORD milliseconds) const {
     DWORD_PTR answer = 0;
     return SendMessageTimeoutA(progman_, desktophost::kFreezeMessage, milliseconds, 0, SMTO_NORMAL, 10000,
                                &answer) != 0;
+}
+
+}  // namespace testbed
+
+namespace testbed {
+
+bool DesktopHostProcess::RightClickBackground(POINT client) const {
+    POINT screen = client;
+    ClientToScreen(listView_, &screen);
+    return PostMessageA(listView_, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(listView_),
+                        MAKELPARAM(screen.x, screen.y)) != FALSE;
+}
+
+HWND DesktopHostProcess::WaitForPopupMenu(DWORD timeoutMs) const {
+    HWND found = nullptr;
+    WaitUntil(
+        [&] {
+            for (HWND menu = FindWindowExA(nullptr, nullptr, "#32768", nullptr); menu;
+                 menu = FindWindowExA(nullptr, menu, "#32768", nullptr)) {
+                DWORD pid = 0;
+                GetWindowThreadProcessId(menu, &pid);
+                if (pid == pi_.dwProcessId && IsWindowVisible(menu)) {
+                    found = menu;
+                    return true;
+                }
+            }
+            return false;
+        },
+        timeoutMs);
+    return found;
+}
+
+bool DesktopHostProcess::MenuReport(std::vector<std::vector<std::string>>& lines) const {
+    std::string text;
+    if (!RequestReport(desktophost::kRequestMenuReport, text)) return false;
+    lines.clear();
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t end = text.find('\n', pos);
+        if (end == std::string::npos) end = text.size();
+        std::vector<std::string> fields;
+        size_t start = pos;
+        for (;;) {
+            const size_t tab = text.find('\t', start);
+            if (tab == std::string::npos || tab > end) {
+                fields.push_back(text.substr(start, end - start));
+                break;
+            }
+            fields.push_back(text.substr(start, tab - start));
+            start = tab + 1;
+        }
+        lines.push_back(std::move(fields));
+        pos = end + 1;
+    }
+    return true;
 }
 
 }  // namespace testbed

@@ -52,8 +52,18 @@ public:
     // Stops the desktop thread from taking messages for a while; returns once it has stopped.
     bool Freeze(DWORD milliseconds) const;
 
+    // Right-clicks the background at a point of the list view: posts the WM_CONTEXTMENU that a
+    // right-click there produces.
+    bool RightClickBackground(POINT client) const;
+    // The open popup menu window (class "#32768") of the desktop process; null when none appears.
+    HWND WaitForPopupMenu(DWORD timeoutMs = 10000) const;
+    // The record of the last background menu (desktop_host.h): one entry per line, split at tabs.
+    bool MenuReport(std::vector<std::vector<std::string>>& lines) const;
+
 private:
     void Release();
+    // Asks the desktop to write one of its reports and returns the text (false: no answer).
+    bool RequestReport(ULONG_PTR request, std::string& text) const;
 
     PROCESS_INFORMATION pi_ = {};
     HWND progman_ = nullptr;

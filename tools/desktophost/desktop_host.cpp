@@ -3,6 +3,7 @@
 #include <commctrl.h>
 #include <shellapi.h>
 #include <shlwapi.h>
+#include <windowsx.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -238,23 +239,180 @@ void DesktopHost::Refill() {
     }
 }
 
-bool DesktopHost::WriteReport(const char* path) const {
-    // Written to a temporary name first, so a reader never sees half a report.
+namespace {
+
+// Written to a temporary name first, so a reader never sees half a report.
+bool WriteWholeFile(const char* path, const std::string& text) {
     std::string temp = std::string(path) + ".part";
     FILE* file = std::fopen(temp.c_str(), "wb");
     if (!file) return false;
-    std::fprintf(file, "styles %08lx %08lx\n", static_cast<unsigned long>(GetWindowLongA(list_, GWL_STYLE)),
-                 static_cast<unsigned long>(ListView_GetExtendedListViewStyle(list_)));
+    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    const bool ok = std::fclose(file) == 0 && written;
+    return ok && MoveFileExA(temp.c_str(), path, MOVEFILE_REPLACE_EXISTING);
+}
+
+std::string Hex(unsigned long value) {
+    char text[16];
+    std::snprintf(text, sizeof(text), "%08lx", value);
+    return text;
+}
+
+// The menu's items and, below each, the items of its submenu.
+void RecordMenu(HMENU menu, int depth, std::vector<std::string>& record) {
+    const int count = GetMenuItemCount(menu);
+    for (int i = 0; i < count; ++i) {
+        char text[512] = {};
+        MENUITEMINFOA info = {sizeof(info)};
+        info.fMask = MIIM_ID | MIIM_STATE | MIIM_FTYPE | MIIM_SUBMENU | MIIM_STRING;
+        info.dwTypeData = text;
+        info.cch = sizeof(text);
+        if (!GetMenuItemInfoA(menu, i, TRUE, &info)) continue;
+        if (info.fType & (MFT_OWNERDRAW | MFT_SEPARATOR)) text[0] = '\0';
+        record.push_back("item\t" + std::to_string(depth) + "\t" + std::to_string(i) + "\t" +
+                         std::to_string(info.wID) + "\t" + Hex(info.fState) + "\t" + Hex(info.fType) + "\t" +
+                         text);
+        if (info.hSubMenu) RecordMenu(info.hSubMenu, depth + 1, record);
+    }
+}
+
+struct HostedHandler {
+    plx::ComPtr<IShellExtInit> init;
+    plx::ComPtr<IContextMenu> menu;
+    UINT first = 0;
+    UINT count = 0;
+    size_t recordLine = 0;  // the handler's line in the record, completed at its release
+};
+
+// The CLSIDs of the handlers registered for folder backgrounds: each key's default value, or else the
+// key's own name, as the shell reads them.
+std::vector<CLSID> BackgroundHandlers() {
+    std::vector<CLSID> found;
+    HKEY raw = nullptr;
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, "Directory\\Background\\shellex\\ContextMenuHandlers", 0, KEY_READ,
+                      &raw) != ERROR_SUCCESS)
+        return found;
+    plx::unique_hkey handlers(raw);
+    for (DWORD index = 0;; ++index) {
+        wchar_t name[256];
+        DWORD length = 256;
+        if (RegEnumKeyExW(handlers.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
+            break;
+        wchar_t value[64] = {};
+        LONG size = sizeof(value);
+        CLSID clsid;
+        if ((RegQueryValueW(handlers.get(), name, value, &size) == ERROR_SUCCESS &&
+             SUCCEEDED(CLSIDFromString(value, &clsid))) ||
+            SUCCEEDED(CLSIDFromString(name, &clsid)))
+            found.push_back(clsid);
+    }
+    return found;
+}
+
+std::string ClsidText(const CLSID& clsid) {
+    wchar_t wide[64] = {};
+    StringFromGUID2(clsid, wide, 64);
+    char text[64] = {};
+    WideCharToMultiByte(CP_ACP, 0, wide, -1, text, sizeof(text), nullptr, nullptr);
+    return text;
+}
+
+}  // namespace
+
+bool DesktopHost::WriteReport(const char* path) const {
+    std::string text = "styles " + Hex(static_cast<unsigned long>(GetWindowLongA(list_, GWL_STYLE))) + " " +
+                       Hex(static_cast<unsigned long>(ListView_GetExtendedListViewStyle(list_))) + "\n";
     const int count = ListView_GetItemCount(list_);
     for (int i = 0; i < count; ++i) {
         char label[1024] = {};
         ListView_GetItemText(list_, i, 0, label, sizeof(label));
         POINT pt = {};
         ListView_GetItemPosition(list_, i, &pt);
-        std::fprintf(file, "%ld\t%ld\t%s\n", static_cast<long>(pt.x), static_cast<long>(pt.y), label);
+        text += std::to_string(pt.x) + "\t" + std::to_string(pt.y) + "\t" + label + "\n";
     }
-    const bool ok = std::fclose(file) == 0;
-    return ok && MoveFileExA(temp.c_str(), path, MOVEFILE_REPLACE_EXISTING);
+    return WriteWholeFile(path, text);
+}
+
+bool DesktopHost::WriteMenuReport(const char* path) const {
+    std::string text;
+    for (const std::string& line : menuRecord_) text += line + "\n";
+    return WriteWholeFile(path, text);
+}
+
+void DesktopHost::ShowBackgroundMenu(POINT screen) {
+    menuRecord_.clear();
+    plx::unique_hmenu menu(CreatePopupMenu());
+    if (!menu) return;
+    AppendMenuA(menu.get(), MF_STRING, kArrangeIconsId, "&Arrange Icons");
+    AppendMenuA(menu.get(), MF_STRING, kRefreshId, "R&efresh");
+    AppendMenuA(menu.get(), MF_SEPARATOR, 0, nullptr);
+    AppendMenuA(menu.get(), MF_STRING, kPropertiesId, "P&roperties");
+
+    LPITEMIDLIST raw = nullptr;
+    SHGetSpecialFolderLocation(nullptr, CSIDL_DESKTOP, &raw);
+    plx::unique_cotaskmem desktop(raw);
+    HKEY progIdRaw = nullptr;
+    RegOpenKeyExA(HKEY_CLASSES_ROOT, "Directory\\Background", 0, KEY_READ, &progIdRaw);
+    plx::unique_hkey progId(progIdRaw);
+
+    std::vector<HostedHandler> hosted;
+    UINT nextId = kFirstHandlerId;
+    for (const CLSID& clsid : BackgroundHandlers()) {
+        HostedHandler handler;
+        const HRESULT created = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IShellExtInit,
+                                                 reinterpret_cast<void**>(handler.init.put()));
+        HRESULT initialized = E_FAIL, queried = E_FAIL;
+        if (SUCCEEDED(created))
+            initialized = handler.init->Initialize(static_cast<PCIDLIST_ABSOLUTE>(desktop.get()), nullptr,
+                                                   progId.get());
+        if (SUCCEEDED(initialized) && SUCCEEDED(handler.init->QueryInterface(
+                                          IID_IContextMenu, reinterpret_cast<void**>(handler.menu.put())))) {
+            // Before the last own item, as the shell places handler items above "Properties".
+            queried = handler.menu->QueryContextMenu(menu.get(), GetMenuItemCount(menu.get()) - 1, nextId,
+                                                     kLastHandlerId, CMF_NORMAL);
+            if (SUCCEEDED(queried)) {
+                handler.first = nextId;
+                handler.count = HRESULT_CODE(queried);
+                nextId += handler.count;
+            }
+        }
+        handler.recordLine = menuRecord_.size();
+        menuRecord_.push_back("handler\t" + ClsidText(clsid) + "\t" + Hex(created) + "\t" + Hex(initialized) +
+                              "\t" + Hex(queried));
+        hosted.push_back(std::move(handler));
+    }
+    RecordMenu(menu.get(), 0, menuRecord_);
+
+    // A popup menu closes on a click elsewhere only while its owner is in the foreground.
+    SetForegroundWindow(options_.workerForm ? worker_ : progman_);
+    const UINT chosen =
+        static_cast<UINT>(TrackPopupMenu(menu.get(), TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_LEFTALIGN,
+                                         screen.x, screen.y, 0, defView_, nullptr));
+    PostMessageA(defView_, WM_NULL, 0, 0);
+
+    HRESULT invoked = S_OK;
+    if (chosen == kArrangeIconsId) ListView_Arrange(list_, LVA_DEFAULT);
+    if (chosen == kRefreshId) Refill();
+    for (HostedHandler& handler : hosted) {
+        if (chosen < handler.first || chosen >= handler.first + handler.count) continue;
+        CMINVOKECOMMANDINFO info = {sizeof(info)};
+        info.hwnd = defView_;
+        info.lpVerb = MAKEINTRESOURCEA(chosen - handler.first);
+        info.nShow = SW_SHOWNORMAL;
+        invoked = handler.menu->InvokeCommand(&info);
+    }
+    menuRecord_.push_back("chosen\t" + std::to_string(chosen) + "\t" + Hex(invoked));
+    for (HostedHandler& handler : hosted) {
+        handler.menu.reset();
+        // The count that the last release leaves: 0 when the handler object is gone.
+        ULONG left = 0;
+        if (IShellExtInit* init = handler.init.get()) {
+            init->AddRef();
+            handler.init.reset();
+            left = init->Release();
+        }
+        menuRecord_[handler.recordLine] += "\t" + std::to_string(left);
+    }
 }
 
 void DesktopHost::Layout() {
@@ -277,7 +435,23 @@ LRESULT CALLBACK DesktopHost::TopProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
     return DefWindowProcA(hwnd, msg, wp, lp);
 }
 
+// The folder view window owns the background menu, as the shell's does: a right-click on the list
+// view's empty background reaches it as WM_CONTEXTMENU.
 LRESULT CALLBACK DesktopHost::ViewProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == WM_NCCREATE) {
+        auto* cs = reinterpret_cast<CREATESTRUCTA*>(lp);
+        SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
+    }
+    auto* self = reinterpret_cast<DesktopHost*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    if (self && msg == WM_CONTEXTMENU) {
+        POINT screen = {GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};
+        if (lp == -1) GetCursorPos(&screen);  // from the keyboard
+        LVHITTESTINFO hit = {};
+        hit.pt = screen;
+        ScreenToClient(self->list_, &hit.pt);
+        if (ListView_HitTest(self->list_, &hit) < 0) self->ShowBackgroundMenu(screen);
+        return 0;
+    }
     return DefWindowProcA(hwnd, msg, wp, lp);
 }
 
@@ -304,10 +478,12 @@ LRESULT DesktopHost::HandleTop(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
             auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lp);
             if (hwnd != progman_ || !data || data->cbData == 0) return FALSE;
             if (data->dwData == kRequestCallExport) return CallExportHere(*data);
-            if (data->dwData != kRequestReport) return FALSE;
+            if (data->dwData != kRequestReport && data->dwData != kRequestMenuReport) return FALSE;
             std::string path(static_cast<const char*>(data->lpData), data->cbData);
             path.resize(strnlen(path.c_str(), path.size()));
-            return WriteReport(path.c_str()) ? TRUE : FALSE;
+            const bool written =
+                data->dwData == kRequestReport ? WriteReport(path.c_str()) : WriteMenuReport(path.c_str());
+            return written ? TRUE : FALSE;
         }
         case WM_CLOSE:
             if (hwnd == progman_) PostQuitMessage(0);

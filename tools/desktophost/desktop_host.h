@@ -27,6 +27,22 @@ enum : ULONG_PTR {
     // (no owner, quiet) count times, as the shell's own process would. Returns the time taken in
     // microseconds, at least 1, or 0 when the module or export cannot be found.
     kRequestCallExport = 0x4C4C4143,
+    // lpData: the path of the file to write the record of the last background menu to, one line per
+    // fact, fields separated by tabs:
+    //   item <depth> <position> <id> <state hex> <type hex> <text>   as the menu was shown
+    //   handler <CLSID> <created hr> <initialized hr> <queried hr> <references left after release>
+    //   chosen <id> <invoked hr>                                      once the menu has closed
+    kRequestMenuReport = 0x554E454D,
+};
+
+// The ids of the stand-in's own items on the background menu; the handlers get ids from
+// kFirstHandlerId on.
+enum : UINT {
+    kArrangeIconsId = 1,
+    kRefreshId = 2,
+    kPropertiesId = 3,
+    kFirstHandlerId = 0x100,
+    kLastHandlerId = 0x7FFF,
 };
 
 // Sent to "Progman": the desktop thread answers at once, then takes no message for wParam
@@ -53,6 +69,10 @@ public:
     bool WriteReport(const char* path) const;
     // Schedules a refill soon; called for shell and file system change notifications.
     void ScheduleRefill();
+    // The background menu, as the shell builds it: own items, then every context-menu handler
+    // registered for folder backgrounds. screen: where the menu opens.
+    void ShowBackgroundMenu(POINT screen);
+    bool WriteMenuReport(const char* path) const;
 
 private:
     struct Entry {
@@ -73,6 +93,7 @@ private:
     HWND defView_ = nullptr;
     HWND list_ = nullptr;
     ULONG notifyId_ = 0;
+    std::vector<std::string> menuRecord_;
     std::vector<std::unique_ptr<Entry>> entries_;
 };
 

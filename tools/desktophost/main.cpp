@@ -6,7 +6,8 @@
 //
 // Send WM_COPYDATA (dwData 'RPRT', the output path as data) to the "Progman" window to have the
 // current label and position of every icon written to a file; WM_CLOSE to "Progman" ends it. The
-// other requests are listed in desktop_host.h.
+// other requests are listed in desktop_host.h. A right-click on the view's empty background (WM_CONTEXTMENU
+// to the list view) opens the background menu with every registered context-menu handler in it.
 #include <windows.h>
 #include <shlobj.h>
 
@@ -59,6 +60,8 @@ std::vector<HANDLE> WatchDesktopDirectories(std::vector<plx::unique_hchange>& wa
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    // The UI thread is a single-threaded apartment (OleInitialize enters one), as the shell's desktop
+    // thread is: the context-menu handlers it creates are apartment-threaded.
     OleInitialize(nullptr);
     int exitCode = 1;
     {
