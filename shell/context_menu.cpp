@@ -52,7 +52,10 @@ bool MeasureTopItem(MEASUREITEMSTRUCT& item) {
     {
         select_object selected(screen, font.get());
         SIZE size = {};
-        if (GetTextExtentPoint32A(screen, kTopItemCaption, length, &size)) item.itemWidth = size.cx + 5;
+        // The caption is drawn after the icon, so the item must hold the icon's place as well:
+        // the measured width alone lets the submenu arrow cover the caption's end.
+        if (GetTextExtentPoint32A(screen, kTopItemCaption, length, &size))
+            item.itemWidth = kTextLeft + size.cx + 5;
     }
     ReleaseDC(nullptr, screen);
     return true;

@@ -251,6 +251,13 @@ TEST_F(ContextMenuTest, TheTopItemIsMeasuredAndDrawnOnTheDesktopWindow) {
     EXPECT_GT(differing(2, 18), 40);
     EXPECT_EQ(differing(18, 21), 0);
     EXPECT_GT(differing(21, width), 40);
+    // The submenu arrow at the right end leaves the caption whole: blank columns lie between them.
+    int x = width - 1;
+    while (x > 21 && differing(x, x + 1) == 0) --x;
+    while (x > 21 && differing(x, x + 1) > 0) --x;
+    int gap = 0;
+    for (; x > 21 && differing(x, x + 1) == 0; --x) ++gap;
+    EXPECT_GE(gap, 3);
 
     // Selected, the item is filled with the highlight colour.
     HDC screen = GetDC(nullptr);
