@@ -138,6 +138,38 @@ void InstallMenuSubclass() {
     subclassedWindow = previousProc ? view : nullptr;
 }
 
+// The commands after the profile submenu, from id on; each id goes into the command map with its code.
+void AppendFixedItems(HMENU popup, UINT& id, bool canDelete, bool hasManual, bool hasStartup) {
+    const struct {
+        const char* text;  // null: a separator
+        UINT code;
+        bool enabled;
+    } fixed[] = {
+        {nullptr, 0, false},
+        {"Create Profile...", kCreateProfileCommand, true},
+        {"Edit Active Profile...", kEditActiveProfileCommand, true},
+        {"Delete Active Profile", kDeleteActiveProfileCommand, canDelete},
+        {nullptr, 0, false},
+        {"Save Active Profile", kSaveActiveProfileCommand, true},
+        {"Save Active Profile As...", kSaveActiveProfileAsCommand, true},
+        {nullptr, 0, false},
+        {"Restore Icon Positions", kRestorePositionsCommand, hasManual},
+        {"Restore Startup Icon Positions", kRestoreStartupPositionsCommand, hasStartup},
+        {nullptr, 0, false},
+        {"Help", kHelpCommand, true},
+        {"About Orvane...", kAboutCommand, true},
+    };
+    for (const auto& item : fixed) {
+        if (!item.text) {
+            AppendMenuA(popup, MF_SEPARATOR, 0, nullptr);
+            continue;
+        }
+        AppendMenuA(popup, MF_STRING | (item.enabled ? kEnabled : kGrayed), id, item.text);
+        commandMap[id] = item.code;
+        ++id;
+    }
+}
+
 MENUITEMINFOA SubmenuItem(UINT type, HMENU submenu) {
     MENUITEMINFOA info = {};
     info.cbSize = sizeof(info);
@@ -177,14 +209,19 @@ HRESULT DesktopMenu::QueryContextMenu(HMENU menu, UINT indexMenu, UINT idCmdFirs
     CreateAgentWindow();
     PrepareResolution(nullptr);
     if (flags & CMF_DEFAULTONLY) return nothing;
+    // When nothing is added, no id of ours may reach InvokeCommand.
+    auto addNothing = [&] {
+        commandMap.clear();
+        profileItemNames_.clear();
+        return nothing;
+    };
 
     firstCommandId_ = idCmdFirst;
-    commandMap.clear();
-    profileItemNames_.clear();
+    addNothing();
     // The shell hands out ids from idCmdFirst to idCmdLast; the fixed items come first, the profile
     // list is cut to what is left.
     const std::uint64_t room = idCmdLast >= idCmdFirst ? std::uint64_t(idCmdLast) - idCmdFirst + 1 : 0;
-    if (room < kFixedItemCount) return nothing;
+    if (room < kFixedItemCount) return addNothing();
     const size_t profileRoom =
         static_cast<size_t>(std::min<std::uint64_t>(room - kFixedItemCount, kMaxProfileItems));
 
@@ -196,7 +233,7 @@ HRESULT DesktopMenu::QueryContextMenu(HMENU menu, UINT indexMenu, UINT idCmdFirs
 
     unique_hmenu popup(CreatePopupMenu());
     unique_hmenu profiles(CreatePopupMenu());
-    if (!popup || !profiles) return nothing;
+    if (!popup || !profiles) return addNothing();
     const ProfileNameSet names = ListProfiles(false, false);
     UINT id = idCmdFirst;
     for (const std::string& name : names) {
@@ -212,38 +249,10 @@ HRESULT DesktopMenu::QueryContextMenu(HMENU menu, UINT indexMenu, UINT idCmdFirs
     MENUITEMINFOA select = SubmenuItem(MFT_STRING, profiles.get());
     char selectText[] = "Select Active Profile";
     select.dwTypeData = selectText;
-    if (!InsertMenuItemA(popup.get(), 0, TRUE, &select)) return nothing;
+    if (!InsertMenuItemA(popup.get(), 0, TRUE, &select)) return addNothing();
     profiles.release();  // destroyed with the popup from now on
 
-    const UINT deleteState = names.size() < 2 ? kGrayed : kEnabled;
-    const struct {
-        const char* text;  // null: a separator
-        UINT code;
-        UINT state;
-    } fixed[] = {
-        {nullptr, 0, 0},
-        {"Create Profile...", kCreateProfileCommand, kEnabled},
-        {"Edit Active Profile...", kEditActiveProfileCommand, kEnabled},
-        {"Delete Active Profile", kDeleteActiveProfileCommand, deleteState},
-        {nullptr, 0, 0},
-        {"Save Active Profile", kSaveActiveProfileCommand, kEnabled},
-        {"Save Active Profile As...", kSaveActiveProfileAsCommand, kEnabled},
-        {nullptr, 0, 0},
-        {"Restore Icon Positions", kRestorePositionsCommand, hasManual ? kEnabled : kGrayed},
-        {"Restore Startup Icon Positions", kRestoreStartupPositionsCommand, hasStartup ? kEnabled : kGrayed},
-        {nullptr, 0, 0},
-        {"Help", kHelpCommand, kEnabled},
-        {"About Orvane...", kAboutCommand, kEnabled},
-    };
-    for (const auto& item : fixed) {
-        if (!item.text) {
-            AppendMenuA(popup.get(), MF_SEPARATOR, 0, nullptr);
-            continue;
-        }
-        AppendMenuA(popup.get(), MF_STRING | item.state, id, item.text);
-        commandMap[id] = item.code;
-        ++id;
-    }
+    AppendFixedItems(popup.get(), id, names.size() >= 2, hasManual, hasStartup);
 
     UINT position = indexMenu;
     if (indexMenu == 0xFFFFFFFF) {
@@ -253,12 +262,7 @@ HRESULT DesktopMenu::QueryContextMenu(HMENU menu, UINT indexMenu, UINT idCmdFirs
     MENUITEMINFOA top = SubmenuItem(MFT_OWNERDRAW, popup.get());
     top.fMask |= MIIM_DATA;
     top.dwItemData = kTopItemData;
-    if (!InsertMenuItemA(menu, position, TRUE, &top)) {
-        // Nothing was added: no id of ours may reach InvokeCommand.
-        commandMap.clear();
-        profileItemNames_.clear();
-        return nothing;
-    }
+    if (!InsertMenuItemA(menu, position, TRUE, &top)) return addNothing();
     popup.release();  // the shell's menu owns it now
 
     InstallMenuSubclass();
