@@ -32,8 +32,8 @@ protected:
     // Starts orvane with the arguments, its output streams going to files; Finish collects them.
     void Start(const std::string& arguments) {
         SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-        out_.reset(CreateFileA((output_.path() + "\\out.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                               CREATE_ALWAYS, 0, nullptr));
+        out_.reset(CreateFileA((output_.path() + "\\out.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                               &inherit, CREATE_ALWAYS, 0, nullptr));
         errors_.reset(CreateFileA((output_.path() + "\\err.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ,
                                   &inherit, CREATE_ALWAYS, 0, nullptr));
         STARTUPINFOA startup = {sizeof(startup)};
@@ -96,7 +96,8 @@ TEST_F(OrvaneTest, SavesAndRestoresTheDesktopAndSaysWhyWhenItCannot) {
 }
 
 TEST_F(OrvaneTest, WrongCommandLinesGetTheUsageAndHelpAndVersionAnswer) {
-    for (const char* arguments : {"", "restre", "save --wait", "save --wait x", "save --wait 99999", "save extra"}) {
+    for (const char* arguments :
+         {"", "restre", "save --wait", "save --wait x", "save --wait 99999", "save extra"}) {
         const Outcome outcome = Orvane(arguments);
         EXPECT_EQ(outcome.exitCode, 2u) << arguments;
         EXPECT_EQ(outcome.errors.rfind("orvane: ", 0), 0u) << arguments;

@@ -134,8 +134,10 @@ std::string OwnVersion() {
     if (size == 0 || !GetFileVersionInfoW(path.data(), 0, size, block.data()) ||
         !VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&info), &infoSize) || !info)
         return "unknown";
-    return std::to_string(HIWORD(info->dwFileVersionMS)) + "." + std::to_string(LOWORD(info->dwFileVersionMS)) +
-           "." + std::to_string(HIWORD(info->dwFileVersionLS)) + "." + std::to_string(LOWORD(info->dwFileVersionLS));
+    return std::to_string(HIWORD(info->dwFileVersionMS)) + "." +
+           std::to_string(LOWORD(info->dwFileVersionMS)) + "." +
+           std::to_string(HIWORD(info->dwFileVersionLS)) + "." +
+           std::to_string(LOWORD(info->dwFileVersionLS));
 }
 
 // True once the desktop's list view exists and shows at least one icon; false when seconds ran out.
@@ -145,7 +147,8 @@ bool WaitForDesktop(long seconds) {
     for (;;) {
         // The item count carries no pointer, so it may be asked across processes.
         HWND listView = plx::FindDesktopListView();
-        if (listView && SendMessageTimeoutA(listView, LVM_GETITEMCOUNT, 0, 0, SMTO_ABORTIFHUNG, 1000, nullptr) &&
+        if (listView &&
+            SendMessageTimeoutA(listView, LVM_GETITEMCOUNT, 0, 0, SMTO_ABORTIFHUNG, 1000, nullptr) &&
             ListView_GetItemCount(listView) > 0)
             return true;
         const ULONGLONG now = GetTickCount64();
@@ -217,8 +220,8 @@ int Run(int argc, wchar_t** argv) {
     const std::wstring modulePath = OwnDirectory() + L"\\Plaxen.dll";
     plx::unique_hmodule module(LoadLibraryExW(modulePath.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
     if (!module) {
-        errors.Write("orvane: cannot load " + Narrow(modulePath) + " (error " + std::to_string(GetLastError()) +
-                     ")\n");
+        errors.Write("orvane: cannot load " + Narrow(modulePath) + " (error " +
+                     std::to_string(GetLastError()) + ")\n");
         return kFailed;
     }
     using Action = HRESULT(WINAPI*)(HWND, BOOL);
@@ -228,8 +231,8 @@ int Run(int argc, wchar_t** argv) {
         return kFailed;
     }
     if (arguments.waitSeconds >= 0 && !WaitForDesktop(arguments.waitSeconds)) {
-        errors.Write("orvane: the desktop did not show its icons within " + std::to_string(arguments.waitSeconds) +
-                     " seconds\n");
+        errors.Write("orvane: the desktop did not show its icons within " +
+                     std::to_string(arguments.waitSeconds) + " seconds\n");
         return kFailed;
     }
     if (action(nullptr, arguments.quiet ? TRUE : FALSE) == S_OK) return kSucceeded;
