@@ -30,6 +30,8 @@ for dialog in about title; do
     wait "$viewer" 2>/dev/null
 done
 log "modules: $BUILD/x64/bin/Plaxen.dll (64-bit shell), $BUILD/x86/bin/Plaxen.dll (32-bit shell)"
+log "command line: $BUILD/x64/bin/orvane.exe and $BUILD/x86/bin/orvane.exe, each beside its module"
+log "setup program for Windows (both builds): $BUILD/OrvaneDeluxeSetup.exe"
 kill "$host" 2>/dev/null
 wait "$host" 2>/dev/null
 exit 0
