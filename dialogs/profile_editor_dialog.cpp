@@ -406,8 +406,11 @@ void ProfileEditorDialog::FitHeaderCheckBox(const NMHEADERA& change) {
 void ProfileEditorDialog::ChangeTransparency(HWND slider) {
     if (!setLayeredWindowAttributes_) return;
     const auto position = static_cast<int>(SendMessageA(slider, TBM_GETPOS, 0, 0));
-    // Position 100 gives 254, not 255: 100 * 2.55 is 254.99999999999997 in double precision.
-    const auto alpha = static_cast<BYTE>(static_cast<int>(position * 2.55));
+    // Position 100 gives 254, not 255: 100 * 2.55 is 254.99999999999997 in double precision. The
+    // product goes through memory so that it is rounded to a double even where the arithmetic runs
+    // in the x87's wider registers (x86): kept wider, 20 * 2.55 would fall just short of 51.
+    const volatile double product = position * 2.55;
+    const auto alpha = static_cast<BYTE>(static_cast<int>(product));
     setLayeredWindowAttributes_(Window(), 0, alpha, LWA_ALPHA);
 }
 

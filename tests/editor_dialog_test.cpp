@@ -87,10 +87,10 @@ std::vector<std::string> Names(const std::vector<Row>& rows) {
     return names;
 }
 
-int RowNamed(HWND list, const std::string& name, int skip = 0) {
+int RowNamed(HWND list, const std::string& name) {
     const std::vector<Row> rows = Rows(list);
     for (size_t i = 0; i < rows.size(); ++i)
-        if (rows[i].name == name && skip-- == 0) return static_cast<int>(i);
+        if (rows[i].name == name) return static_cast<int>(i);
     return -1;
 }
 
