@@ -303,20 +303,23 @@ void ProfileEditorDialog::PlaceHeaderCheckBox() {
     GetClientRect(header_, &header);
     const int top = (header.bottom - (placed.bottom - placed.top)) / 2 - 1;
     SetWindowPos(box, nullptr, kHeaderCheckBoxMargin, top, 0, 0, SWP_NOSIZE | kKeepOrder);
+    // Its first look; the template's two-state style stays unless the rows are mixed or none.
+    ShowRowsOn(box, false);
+    headerCheckBox_ = box;
+}
 
+void ProfileEditorDialog::ShowRowsOn(HWND box, bool twoStateAutomatic) const {
     bool ticked = false;
     bool unticked = false;
-    for (const DesktopItem& item : items_) {
-        if (!item.Movable()) continue;
-        (item.Visible ? ticked : unticked) = true;
-    }
+    const int rows = RowCount(listView_);
+    for (int row = 0; row < rows; ++row) (StateImage(listView_, row) == kUnticked ? unticked : ticked) = true;
     if (ticked == unticked) {
         SetButtonType(box, BS_AUTO3STATE);
         SendMessageA(box, BM_SETCHECK, BST_INDETERMINATE, 0);
-    } else {
-        SendMessageA(box, BM_SETCHECK, ticked ? BST_CHECKED : BST_UNCHECKED, 0);
+        return;
     }
-    headerCheckBox_ = box;
+    if (twoStateAutomatic) SetButtonType(box, BS_AUTOCHECKBOX);
+    SendMessageA(box, BM_SETCHECK, ticked ? BST_CHECKED : BST_UNCHECKED, 0);
 }
 
 bool ProfileEditorDialog::OnCommand(WORD id, WORD code, HWND) {
@@ -360,18 +363,7 @@ void ProfileEditorDialog::TitleChanged() {
 
 void ProfileEditorDialog::RefreshHeaderCheckBox() {
     // Setting the check marks while the dialog opens raises the same notification.
-    if (!headerCheckBox_) return;
-    bool ticked = false;
-    bool unticked = false;
-    const int rows = RowCount(listView_);
-    for (int row = 0; row < rows; ++row) (StateImage(listView_, row) == kUnticked ? unticked : ticked) = true;
-    if (ticked == unticked) {
-        SetButtonType(headerCheckBox_, BS_AUTO3STATE);
-        SendMessageA(headerCheckBox_, BM_SETCHECK, BST_INDETERMINATE, 0);
-    } else {
-        SetButtonType(headerCheckBox_, BS_AUTOCHECKBOX);
-        SendMessageA(headerCheckBox_, BM_SETCHECK, ticked ? BST_CHECKED : BST_UNCHECKED, 0);
-    }
+    if (headerCheckBox_) ShowRowsOn(headerCheckBox_, true);
 }
 
 void ProfileEditorDialog::TickOrClearAll() {

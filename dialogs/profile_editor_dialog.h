@@ -40,6 +40,9 @@ private:
     void PlaceHeaderCheckBox();
     void TitleChanged();
     void RefreshHeaderCheckBox();
+    // Indeterminate and three-state when the rows are mixed or none; otherwise ticked or clear as
+    // they are, made an automatic two-state box first when twoStateAutomatic.
+    void ShowRowsOn(HWND box, bool twoStateAutomatic) const;
     void TickOrClearAll();
     void FitHeaderCheckBox(const NMHEADERA& change);
     void ChangeTransparency(HWND slider);
