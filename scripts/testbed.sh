@@ -11,7 +11,7 @@ install_packages() {
     local need=()
     local pkg
     for pkg in cmake make g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools \
-               wine wine64 wine32:i386 xvfb xauth imagemagick googletest x11-apps fp-utils \
+               wine wine64 wine32:i386 xvfb xauth xcompmgr imagemagick googletest x11-apps fp-utils \
                fonts-dejavu-core nsis; do
         dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
     done
