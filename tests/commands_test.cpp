@@ -140,6 +140,81 @@ TEST_F(CommandsTest, SaveAsCopiesTheProfileUnderANewTitleOnly) {
     EXPECT_TRUE(boxes.Seen().empty());
 }
 
+// A click on the check mark of the editor's row that shows name, as a user clears or ticks it.
+void ClickCheckMarkOf(HWND dialog, const std::string& name) {
+    HWND list = GetDlgItem(dialog, IDC_EDITOR_LIST);
+    LVFINDINFOA find = {LVFI_STRING, name.c_str()};
+    const int row = static_cast<int>(
+        SendMessageA(list, LVM_FINDITEMA, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&find)));
+    ASSERT_GE(row, 0) << name;
+    RECT icon = {};
+    icon.left = LVIR_ICON;
+    SendMessageA(list, LVM_GETITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&icon));
+    const UINT before = ListView_GetCheckState(list, row);
+    testbed::ClickMouse(list, {icon.left - 8, (icon.top + icon.bottom) / 2});
+    EXPECT_TRUE(testbed::WaitUntil([&] { return ListView_GetCheckState(list, row) != before; }));
+}
+
+TEST_F(CommandsTest, CreateAndEditSaveTheProfileWithTheItemsTheUserTicked) {
+    const std::string alphaPath = testbed::UserDesktopDirectory() + "\\alpha.txt";
+    ASSERT_TRUE(testbed::WriteTextFile(alphaPath, "a"));
+    std::string alpha;
+    int alphaId = -1;
+    for (const plx::DesktopItem& item : plx::BuildItemCatalogue(nullptr))
+        if (item.DesktopPath == alphaPath) alpha = item.DisplayName, alphaId = item.ID;
+    ASSERT_FALSE(alpha.empty());
+    auto visibleIn = [&](const std::string& profile) {
+        DWORD visible = 2;
+        plx::unique_hkey key = plx::OpenKeyForReading(
+            HKEY_CURRENT_USER, plx::ProfileKeyPath(profile) + "\\" + std::to_string(alphaId));
+        if (key) plx::ReadNumber(key.get(), "Visible", visible);
+        return visible;
+    };
+    auto exists = [](const std::string& path) {
+        return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    };
+    MessageBoxWatcher boxes;
+    {
+        // A new profile with alpha cleared: it becomes current and alpha leaves the desktop.
+        User user("New Profile - Quillmar Orvane Deluxe", [&](HWND dialog) {
+            testbed::SetControlText(dialog, IDC_EDITOR_TITLE, "Home");
+            ClickCheckMarkOf(dialog, alpha);
+            testbed::Press(dialog, IDOK);
+        });
+        EXPECT_EQ(Pick("Create Profile...", Owner()), S_OK);
+    }
+    EXPECT_EQ(CurrentProfileValue(), "Home");
+    EXPECT_EQ(visibleIn("Home"), 0u);
+    EXPECT_FALSE(exists(alphaPath));
+    POINT pt = {};
+    EXPECT_TRUE(ReadPosition("Home", "Item 0001", pt));
+    {
+        // The same title: alpha ticked again comes back, and the profile keeps its name.
+        User user("Home - Quillmar Orvane Deluxe", [&](HWND dialog) {
+            ClickCheckMarkOf(dialog, alpha);
+            testbed::Press(dialog, IDOK);
+        });
+        EXPECT_EQ(Pick("Edit Active Profile...", Owner()), S_OK);
+    }
+    EXPECT_EQ(visibleIn("Home"), 1u);
+    EXPECT_TRUE(exists(alphaPath));
+    {
+        // A new title renames the profile: its positions go along, the old key goes.
+        WritePosition("Home", alpha, {5, 6});
+        User user("Home - Quillmar Orvane Deluxe", [&](HWND dialog) {
+            testbed::SetControlText(dialog, IDC_EDITOR_TITLE, "Away");
+            testbed::Press(dialog, IDOK);
+        });
+        EXPECT_EQ(Pick("Edit Active Profile...", Owner()), S_OK);
+    }
+    EXPECT_EQ(CurrentProfileValue(), "Away");
+    ASSERT_TRUE(ReadPosition("Away", alpha, pt));
+    EXPECT_TRUE(Same(pt, {5, 6}));
+    EXPECT_EQ(visibleIn("Away"), 1u);
+    for (const std::string& name : ResolutionSubkeys()) EXPECT_NE(name, "Home");
+    EXPECT_TRUE(boxes.Seen().empty());
+}
+
 TEST_F(CommandsTest, DeleteAsksFirstAndKeepsTheLastProfile) {
     {
         MakeProfile("Default");
