@@ -29,6 +29,17 @@ protected:
     void End(INT_PTR result) const { EndDialog(window_, result); }
     // A message box with the product's caption, owned by the dialog; returns the button pressed.
     int Say(const char* text, UINT flags) const;
+    // The two buttons of a dialog that hands back a result: a press (notification code 0) of Save
+    // (IDOK) runs save, of Cancel (IDCANCEL) ends the dialog with IDCANCEL. True when it was either.
+    template <typename Save>
+    bool SaveOrCancel(WORD id, WORD code, Save&& save) {
+        if (code != 0 || (id != IDOK && id != IDCANCEL)) return false;
+        if (id == IDOK)
+            save();
+        else
+            End(IDCANCEL);
+        return true;
+    }
 
     // WM_INITDIALOG; TRUE lets the dialog manager give the focus to the first tab stop.
     virtual BOOL OnInitDialog(LPARAM initParam) { return TRUE; }

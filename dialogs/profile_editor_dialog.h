@@ -9,6 +9,7 @@
 #include "dialogs/dialog.h"
 #include "store/catalogue.h"
 #include "store/registry.h"
+#include "win32/unique.h"
 
 namespace plx {
 
@@ -25,9 +26,49 @@ public:
     const std::string& Title() const { return title_; }
 
 private:
+    using SetLayeredWindowAttributesFunction = BOOL(WINAPI*)(HWND, COLORREF, BYTE, DWORD);
+
+    BOOL OnInitDialog(LPARAM initParam) override;
+    bool OnCommand(WORD id, WORD code, HWND control) override;
+    bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
+
+    void OpenTransparency();
+    void OpenCaptionAndTitle();
+    void OpenListView(HIMAGELIST imageList);
+    void AddRows();
+    void FitToEditorSize();
+    void PlaceHeaderCheckBox();
+    void TitleChanged();
+    void RefreshHeaderCheckBox();
+    // Indeterminate and three-state when the rows are mixed or none; otherwise ticked or clear as
+    // they are, made an automatic two-state box first when twoStateAutomatic.
+    void ShowRowsOn(HWND box, bool twoStateAutomatic) const;
+    void TickOrClearAll();
+    void FitHeaderCheckBox(const NMHEADERA& change);
+    void ChangeTransparency(HWND slider);
+    void Save();
+
+    static LRESULT CALLBACK ListViewProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                                              UINT_PTR id, DWORD_PTR self);
+    static LRESULT CALLBACK HeaderProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                                            UINT_PTR id, DWORD_PTR self);
+
     DesktopItemList& items_;
     const ProfileNameSet& takenNames_;
     std::string title_;
+    // "user32.dll", held while the function below is in use; both null when the system lacks it.
+    unique_hmodule user32_;
+    SetLayeredWindowAttributesFunction setLayeredWindowAttributes_ = nullptr;
+    HWND listView_ = nullptr;
+    HWND header_ = nullptr;
+    HWND headerCheckBox_ = nullptr;  // null until the dialog has finished opening
+    // In the header's client coordinates: the furthest the box may reach, and where it ends now.
+    int headerCheckBoxMaxRight_ = 0;
+    int headerCheckBoxRight_ = 0;
 };
+
+// For tests: the export that the editor asks "user32.dll" for when it is built. A name the system
+// does not export stands for a system without layered windows. Returns the name used before.
+const char* SetLayeredWindowExportName(const char* name);
 
 }  // namespace plx

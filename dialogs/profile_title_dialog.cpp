@@ -27,17 +27,7 @@ BOOL ProfileTitleDialog::OnInitDialog(LPARAM) {
 }
 
 bool ProfileTitleDialog::OnCommand(WORD id, WORD code, HWND) {
-    if (code != 0) return false;
-    switch (id) {
-        case IDOK:
-            Save();
-            return true;
-        case IDCANCEL:
-            End(IDCANCEL);
-            return true;
-        default:
-            return false;
-    }
+    return SaveOrCancel(id, code, [this] { Save(); });
 }
 
 void ProfileTitleDialog::Save() {

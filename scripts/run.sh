@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up what is missing, builds both architectures, and runs the product's stand-in desktop under
 # Wine on a virtual X display with a few sample files on it; saves screenshots of the desktop, the About
-# box and the profile title dialog to build/desktop.png, build/about.png and build/title.png.
+# box, the profile title dialog and the profile editor (half transparent over the desktop) to
+# build/desktop.png, build/about.png, build/title.png and build/editor.png.
 set -u
 source "$(dirname "$0")/testbed.sh"
 prepare_testbed || exit 1
@@ -19,8 +20,14 @@ shot="$BUILD/desktop.png"
 /usr/bin/import -display "$DISPLAY" -window root "$shot"
 log "screenshot of the stand-in desktop: $shot"
 
-# The About box and the title dialog, each on its own screenshot.
-for dialog in about title; do
+# The About box, the title dialog and the editor, each on its own screenshot.
+# The editor's translucency shows only through a compositing manager, which plain Xvfb lacks.
+for dialog in about title editor; do
+    compositor=
+    if [ "$dialog" = editor ]; then
+        xcompmgr >/dev/null 2>&1 &
+        compositor=$!
+    fi
     wine "$BUILD/x64/bin/dialogviewer.exe" "$BUILD/x64/bin/Plaxen.dll" "$dialog" </dev/null >/dev/null 2>&1 &
     viewer=$!
     sleep 5
@@ -28,8 +35,14 @@ for dialog in about title; do
     log "screenshot of the $dialog dialog: $BUILD/$dialog.png"
     kill "$viewer" 2>/dev/null
     wait "$viewer" 2>/dev/null
+    if [ -n "$compositor" ]; then
+        kill "$compositor" 2>/dev/null
+        wait "$compositor" 2>/dev/null
+    fi
 done
 log "modules: $BUILD/x64/bin/Plaxen.dll (64-bit shell), $BUILD/x86/bin/Plaxen.dll (32-bit shell)"
+log "command line: $BUILD/x64/bin/orvane.exe and $BUILD/x86/bin/orvane.exe, each beside its module"
+log "setup program for Windows (both builds): $BUILD/OrvaneDeluxeSetup.exe"
 kill "$host" 2>/dev/null
 wait "$host" 2>/dev/null
 exit 0

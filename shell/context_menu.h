@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/names.h"
+
 namespace plx {
 
 class DesktopMenu {
@@ -26,6 +28,13 @@ private:
     UINT firstCommandId_ = 0;
     std::vector<std::string> profileItemNames_;
 };
+
+// The item data of the owner-drawn top item: the menu subclass measures and draws only items with it.
+inline constexpr ULONG_PTR kTopItemData = 0x8935E;
+// The text of the top item, beside the menu icon.
+inline constexpr char kTopItemCaption[] = PLAXEN_PRODUCT_TITLE;
+// Ids that QueryContextMenu uses besides those of the profile items.
+inline constexpr UINT kFixedItemCount = 9;
 
 // Puts the folder view window's own procedure back, if the menu subclassed it.
 void RemoveMenuSubclass();

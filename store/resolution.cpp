@@ -34,8 +34,10 @@ void FirstTimeSetup(HWND listView) {
 }  // namespace
 
 ProfileSearch SearchProfiles() {
-    unique_hkey resolution = OpenKeyForReading(HKEY_CURRENT_USER, ResolutionKeyPath());
-    if (!resolution) return ProfileSearch::NotFound;
+    LONG status = ERROR_SUCCESS;
+    unique_hkey resolution = OpenKeyForReading(HKEY_CURRENT_USER, ResolutionKeyPath(), &status);
+    // Only a key that is not there means "no profile": one that cannot be read may hold the user's.
+    if (!resolution) return status == ERROR_FILE_NOT_FOUND ? ProfileSearch::NotFound : ProfileSearch::Failed;
     bool found = false;
     const LONG rc = ForEachSubkey(resolution.get(), [&](const std::string& name) {
         found = IsProfileKey(resolution.get(), name);

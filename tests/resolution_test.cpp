@@ -2,6 +2,8 @@
 // new screen size, the activation of each size's current profile, and layouts from before profiles.
 #include <windows.h>
 
+#include <sddl.h>
+
 #include <gtest/gtest.h>
 
 #include <map>
@@ -264,6 +266,29 @@ TEST_F(ResolutionStoreTest, OnlyMarkedKeysCountAsProfiles) {
     EXPECT_EQ(plx::SearchProfiles(), plx::ProfileSearch::NotFound);
     plx::unique_hkey marked = plx::CreateKey(HKEY_CURRENT_USER, plx::ResolutionKeyPath() + "\\zz");
     plx::WriteString(marked.get(), nullptr, "PROFILE");
+    EXPECT_EQ(plx::SearchProfiles(), plx::ProfileSearch::Found);
+}
+
+// A resolution key that holds profiles but cannot be listed (its access rules changed, say) is not
+// a size without profiles: the set-up would save over the current profile.
+TEST_F(ResolutionStoreTest, ResolutionKeyThatCannotBeListedIsNoSizeWithoutProfiles) {
+    plx::unique_hkey work = plx::CreateKey(HKEY_CURRENT_USER, plx::ResolutionKeyPath() + "\\Work");
+    plx::WriteString(work.get(), nullptr, plx::kProfileMarker);
+    plx::unique_hkey resolution;
+    ASSERT_EQ(
+        RegOpenKeyExA(HKEY_CURRENT_USER, plx::ResolutionKeyPath().c_str(), 0, WRITE_DAC, resolution.put()),
+        ERROR_SUCCESS);
+    auto allow = [&](const char* sddl) {
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &descriptor,
+                                                                         nullptr));
+        EXPECT_EQ(RegSetKeySecurity(resolution.get(), DACL_SECURITY_INFORMATION, descriptor), ERROR_SUCCESS);
+        LocalFree(descriptor);
+    };
+    // Everyone may read and write values and change the rules, but not list the subkeys.
+    allow("D:P(A;;0x60003;;;WD)");
+    EXPECT_EQ(plx::SearchProfiles(), plx::ProfileSearch::Failed);
+    allow("D:P(A;;KA;;;WD)");
     EXPECT_EQ(plx::SearchProfiles(), plx::ProfileSearch::Found);
 }
 

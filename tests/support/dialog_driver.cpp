@@ -94,6 +94,12 @@ void ClickMouse(HWND window, POINT client) {
     SendInput(2, inputs, sizeof(INPUT));
 }
 
+void DragMouse(HWND window, POINT from, POINT to) {
+    INPUT inputs[3] = {MouseAt(window, from, MOUSEEVENTF_LEFTDOWN), MouseAt(window, to, 0),
+                       MouseAt(window, to, MOUSEEVENTF_LEFTUP)};
+    SendInput(3, inputs, sizeof(INPUT));
+}
+
 std::vector<COLORREF> ReadPixels(HWND window, int& width, int& height) {
     RECT client = {};
     GetClientRect(window, &client);

@@ -33,6 +33,8 @@ void PressKey(HWND dialog, UINT virtualKey);
 // with real mouse input.
 void MoveMouse(HWND window, POINT client);
 void ClickMouse(HWND window, POINT client);
+// Presses the left button at one point of the window's client area, moves to another and lets go.
+void DragMouse(HWND window, POINT from, POINT to);
 // The window with the keyboard focus in the dialog's thread.
 HWND FocusOf(HWND dialog);
 // Client-area pixels of a window as they are on the screen, row by row.

@@ -1,13 +1,38 @@
-// dialogviewer MODULE title|about
+// dialogviewer MODULE title|about|editor
 //
 // Shows one of the module's dialogs as the user meets it, for a look or a screenshot: the title dialog
-// with a few sample profiles, or the About box through the About export. Closes with the dialog.
+// with a few sample profiles, the About box through the About export, or the profile editor over the
+// items of the desktop with its transparency slider moved to the middle. Closes with the dialog.
 #include <windows.h>
 
 #include <cstring>
+#include <thread>
 
 #include "com/module.h"
+#include "dialogs/profile_editor_dialog.h"
 #include "dialogs/profile_title_dialog.h"
+#include "resources/resource.h"
+
+namespace {
+
+// Moves the editor over the desktop's icons and its slider to 50 as a drag would end, once the
+// editor is on the screen.
+void HalfTransparent() {
+    for (int tries = 0; tries < 200; ++tries) {
+        HWND editor = FindWindowA("#32770", "Work - " PLAXEN_PRODUCT_TITLE);
+        if (editor && IsWindowVisible(editor)) {
+            SetWindowPos(editor, nullptr, 8, 8, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+            HWND slider = GetDlgItem(editor, IDC_EDITOR_SLIDER);
+            SendMessageA(slider, TBM_SETPOS, TRUE, 50);
+            SendMessageA(editor, WM_HSCROLL, MAKEWPARAM(TB_THUMBPOSITION, 50),
+                         reinterpret_cast<LPARAM>(slider));
+            return;
+        }
+        Sleep(50);
+    }
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 3) return 2;
@@ -21,6 +46,18 @@ int main(int argc, char** argv) {
     plx::SetModuleInstance(module);
     plx::ProfileNameSet names = {"Default", "Presentation", "Work"};
     plx::ProfileNameSet taken = {"DEFAULT", "PRESENTATION"};
+    if (std::strcmp(argv[2], "editor") == 0) {
+        HIMAGELIST icons = nullptr;
+        plx::DesktopItemList items = plx::BuildItemCatalogue(nullptr, &icons);
+        // One item left out of the profile, so both kinds of rows show.
+        for (plx::DesktopItem& item : items)
+            if (item.Movable() && item.DisplayName.rfind("Notes", 0) == 0) item.Visible = false;
+        plx::ProfileEditorDialog editor(items, taken, "Work");
+        std::thread slider(HalfTransparent);
+        const INT_PTR result = editor.Run(nullptr, icons);
+        slider.join();
+        return result == IDOK ? 0 : 1;
+    }
     plx::ProfileTitleDialog dialog(names, taken, "Work");
     return dialog.Run(nullptr) == IDOK ? 0 : 1;
 }

@@ -1,0 +1,273 @@
+// Every command of the desktop menu, picked through InvokeCommand as the shell passes the user's
+// choice, with its dialogs and questions answered as a user would.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/channel.h"
+#include "resources/resource.h"
+#include "shell/commands.h"
+#include "store/catalogue.h"
+#include "tests/menu_fixture.h"
+#include "tests/support/dialog_driver.h"
+#include "tests/support/message_boxes.h"
+
+namespace {
+
+using testbed::MessageBoxWatcher;
+
+// Waits on a thread of its own for the window with this caption and does what a user would with it,
+// while the command that opened it runs modally on the desktop's thread.
+class User {
+public:
+    User(const char* caption, std::function<void(HWND)> act)
+        : thread_([caption, act] {
+              HWND window = testbed::WaitForDialog(caption);
+              EXPECT_NE(window, nullptr) << caption;
+              if (window) act(window);
+          }) {}
+    ~User() { thread_.join(); }
+
+private:
+    std::thread thread_;
+};
+
+class CommandsTest : public menutest::MenuTest {
+protected:
+    void TearDown() override {
+        MenuTest::TearDown();
+        testbed::EmptyDesktopFolders();
+    }
+    HWND Owner() const { return desktop_->TopWindow(); }
+    static POINT IconAt(int index) {
+        POINT pt = {};
+        ListView_GetItemPosition(ListView(), index, &pt);
+        return pt;
+    }
+    static void MoveIcon(int index, int x, int y) { ListView_SetItemPosition(ListView(), index, x, y); }
+    static void WritePosition(const std::string& profile, const std::string& label, POINT pt) {
+        plx::unique_hkey slot =
+            plx::CreateKey(HKEY_CURRENT_USER, plx::SlotKeyPath(profile, plx::kManualSlot));
+        BYTE data[8];
+        plx::EncodePosition(pt, data);
+        plx::WriteBytes(slot.get(), label.c_str(), data, sizeof(data));
+    }
+    static bool ReadPosition(const std::string& profile, const std::string& label, POINT& pt) {
+        plx::unique_hkey slot =
+            plx::OpenKeyForReading(HKEY_CURRENT_USER, plx::SlotKeyPath(profile, plx::kManualSlot));
+        BYTE data[8];
+        DWORD size = sizeof(data);
+        if (!slot || plx::ReadBytes(slot.get(), label.c_str(), data, size) != ERROR_SUCCESS) return false;
+        pt = plx::DecodePosition(data);
+        return true;
+    }
+};
+
+bool Same(POINT a, POINT b) { return a.x == b.x && a.y == b.y; }
+
+TEST_F(CommandsTest, PickingAProfileMakesItCurrentAndPutsItsIconsInPlace) {
+    for (const char* name : {"b", "A", "c"}) MakeProfile(name);
+    SetCurrentProfile("b");
+    ASSERT_TRUE(plx::CreateKey(HKEY_CURRENT_USER, plx::kItemsKey));  // the catalogue activation works on
+    WritePosition("c", "Item 0002", {300, 200});
+    MessageBoxWatcher boxes;
+    EXPECT_EQ(Pick("A", Owner()), S_OK);
+    EXPECT_EQ(CurrentProfileValue(), "A");
+    EXPECT_EQ(Pick("c", Owner()), S_OK);
+    EXPECT_EQ(CurrentProfileValue(), "c");
+    EXPECT_TRUE(Same(IconAt(1), {300, 200}));
+    EXPECT_TRUE(boxes.Seen().empty());
+}
+
+TEST_F(CommandsTest, SaveThenRestoreAndRestoreStartupPutTheIconsBack) {
+    MessageBoxWatcher boxes;
+    MoveIcon(0, 120, 140);
+    EXPECT_EQ(Pick("Save Active Profile", Owner()), S_OK);
+    POINT saved = {};
+    ASSERT_TRUE(ReadPosition("Default", "Item 0001", saved));
+    EXPECT_TRUE(Same(saved, {120, 140}));
+    MoveIcon(0, 400, 300);
+    EXPECT_EQ(Pick("Restore Icon Positions", Owner()), S_OK);
+    EXPECT_TRUE(Same(IconAt(0), {120, 140}));
+
+    ASSERT_TRUE(plx::RunAction(plx::SaveStartupPositions, nullptr, TRUE));
+    MoveIcon(0, 420, 320);
+    EXPECT_EQ(Pick("Restore Startup Icon Positions", Owner()), S_OK);
+    EXPECT_TRUE(Same(IconAt(0), {120, 140}));
+    EXPECT_TRUE(boxes.Seen().empty());
+}
+
+TEST_F(CommandsTest, SaveAsCopiesTheProfileUnderANewTitleOnly) {
+    ASSERT_TRUE(testbed::WriteTextFile(testbed::UserDesktopDirectory() + "\\alpha.txt", "a"));
+    MakeProfile("Work");
+    SetCurrentProfile("Work");
+    std::string alpha;
+    for (const plx::DesktopItem& item : plx::BuildItemCatalogue(nullptr))
+        if (item.DesktopPath.find("alpha.txt") != std::string::npos) alpha = item.DisplayName;
+    ASSERT_FALSE(alpha.empty());
+    WritePosition("Work", alpha, {5, 6});
+    WritePosition("Work", "ghost", {7, 8});
+    MessageBoxWatcher boxes;
+    auto saveAs = [&](const char* title) {
+        User user("Save Active Profile As", [title](HWND dialog) {
+            testbed::SetControlText(dialog, IDC_TITLE_BOX, title);
+            testbed::Press(dialog, IDOK);
+        });
+        return Pick("Save Active Profile As...", Owner());
+    };
+    POINT pt = {};
+    // The same title: nothing is written.
+    EXPECT_EQ(saveAs("Work"), S_OK);
+    EXPECT_FALSE(ReadPosition("Work", "Item 0001", pt));
+    // The same profile in other letters: saved, nothing copied, nothing renamed.
+    EXPECT_EQ(saveAs("work"), S_OK);
+    EXPECT_TRUE(ReadPosition("Work", "Item 0001", pt));
+    EXPECT_EQ(ResolutionSubkeys(), std::vector<std::string>{"Work"});
+    EXPECT_EQ(CurrentProfileValue(), "Work");
+    // A new title: the positions of the desktop's items go with the copy, which becomes current.
+    EXPECT_EQ(saveAs("Home"), S_OK);
+    EXPECT_EQ(CurrentProfileValue(), "Home");
+    ASSERT_TRUE(ReadPosition("Home", alpha, pt));
+    EXPECT_TRUE(Same(pt, {5, 6}));
+    EXPECT_FALSE(ReadPosition("Home", "ghost", pt));
+    EXPECT_TRUE(ReadPosition("Work", "ghost", pt));
+    EXPECT_TRUE(boxes.Seen().empty());
+}
+
+// A click on the check mark of the editor's row that shows name, as a user clears or ticks it.
+void ClickCheckMarkOf(HWND dialog, const std::string& name) {
+    HWND list = GetDlgItem(dialog, IDC_EDITOR_LIST);
+    LVFINDINFOA find = {LVFI_STRING, name.c_str()};
+    const int row = static_cast<int>(
+        SendMessageA(list, LVM_FINDITEMA, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&find)));
+    ASSERT_GE(row, 0) << name;
+    RECT icon = {};
+    icon.left = LVIR_ICON;
+    SendMessageA(list, LVM_GETITEMRECT, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&icon));
+    const UINT before = ListView_GetCheckState(list, row);
+    testbed::ClickMouse(list, {icon.left - 8, (icon.top + icon.bottom) / 2});
+    EXPECT_TRUE(testbed::WaitUntil([&] { return ListView_GetCheckState(list, row) != before; }));
+}
+
+TEST_F(CommandsTest, CreateAndEditSaveTheProfileWithTheItemsTheUserTicked) {
+    const std::string alphaPath = testbed::UserDesktopDirectory() + "\\alpha.txt";
+    ASSERT_TRUE(testbed::WriteTextFile(alphaPath, "a"));
+    std::string alpha;
+    int alphaId = -1;
+    for (const plx::DesktopItem& item : plx::BuildItemCatalogue(nullptr))
+        if (item.DesktopPath == alphaPath) alpha = item.DisplayName, alphaId = item.ID;
+    ASSERT_FALSE(alpha.empty());
+    auto visibleIn = [&](const std::string& profile) {
+        DWORD visible = 2;
+        plx::unique_hkey key = plx::OpenKeyForReading(
+            HKEY_CURRENT_USER, plx::ProfileKeyPath(profile) + "\\" + std::to_string(alphaId));
+        if (key) plx::ReadNumber(key.get(), "Visible", visible);
+        return visible;
+    };
+    auto exists = [](const std::string& path) {
+        return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    };
+    MessageBoxWatcher boxes;
+    {
+        // A new profile with alpha cleared: it becomes current and alpha leaves the desktop.
+        User user("New Profile - Quillmar Orvane Deluxe", [&](HWND dialog) {
+            testbed::SetControlText(dialog, IDC_EDITOR_TITLE, "Home");
+            ClickCheckMarkOf(dialog, alpha);
+            testbed::Press(dialog, IDOK);
+        });
+        EXPECT_EQ(Pick("Create Profile...", Owner()), S_OK);
+    }
+    EXPECT_EQ(CurrentProfileValue(), "Home");
+    EXPECT_EQ(visibleIn("Home"), 0u);
+    EXPECT_FALSE(exists(alphaPath));
+    POINT pt = {};
+    EXPECT_TRUE(ReadPosition("Home", "Item 0001", pt));
+    {
+        // The same title: alpha ticked again comes back, and the profile keeps its name.
+        User user("Home - Quillmar Orvane Deluxe", [&](HWND dialog) {
+            ClickCheckMarkOf(dialog, alpha);
+            testbed::Press(dialog, IDOK);
+        });
+        EXPECT_EQ(Pick("Edit Active Profile...", Owner()), S_OK);
+    }
+    EXPECT_EQ(visibleIn("Home"), 1u);
+    EXPECT_TRUE(exists(alphaPath));
+    {
+        // A new title renames the profile: its positions go along, the old key goes.
+        WritePosition("Home", alpha, {5, 6});
+        User user("Home - Quillmar Orvane Deluxe", [&](HWND dialog) {
+            testbed::SetControlText(dialog, IDC_EDITOR_TITLE, "Away");
+            testbed::Press(dialog, IDOK);
+        });
+        EXPECT_EQ(Pick("Edit Active Profile...", Owner()), S_OK);
+    }
+    EXPECT_EQ(CurrentProfileValue(), "Away");
+    ASSERT_TRUE(ReadPosition("Away", alpha, pt));
+    EXPECT_TRUE(Same(pt, {5, 6}));
+    EXPECT_EQ(visibleIn("Away"), 1u);
+    for (const std::string& name : ResolutionSubkeys()) EXPECT_NE(name, "Home");
+    EXPECT_TRUE(boxes.Seen().empty());
+}
+
+TEST_F(CommandsTest, DeleteAsksFirstAndKeepsTheLastProfile) {
+    {
+        MakeProfile("Default");
+        MessageBoxWatcher boxes;
+        EXPECT_EQ(Pick("Delete Active Profile", Owner()), S_OK);
+        ASSERT_EQ(boxes.Seen().size(), 1u);
+        EXPECT_EQ(boxes.Seen()[0].text, "Cannot delete the profile.\nAt least one profile must exist.");
+        EXPECT_EQ(boxes.Seen()[0].icon, static_cast<UINT>(MB_ICONERROR));
+        EXPECT_EQ(boxes.Seen()[0].owner, Owner());
+        EXPECT_EQ(ResolutionSubkeys(), std::vector<std::string>{"Default"});
+    }
+    plx::DeleteKeyTree(HKEY_CURRENT_USER, plx::kRootKey);
+    for (const char* name : {"Work", "b", "A"}) MakeProfile(name);
+    SetCurrentProfile("Work");
+    {
+        MessageBoxWatcher boxes(plx::kMessageCaption, IDNO);
+        EXPECT_EQ(Pick("Delete Active Profile", Owner()), S_OK);
+        ASSERT_EQ(boxes.Seen().size(), 1u);
+        EXPECT_EQ(boxes.Seen()[0].text, "Are you sure you want to delete the \"Work\" profile?");
+        EXPECT_EQ(boxes.Seen()[0].icon, static_cast<UINT>(MB_ICONQUESTION));
+        EXPECT_EQ(CurrentProfileValue(), "Work");
+        EXPECT_EQ(ResolutionSubkeys().size(), 3u);
+    }
+    {
+        MessageBoxWatcher boxes(plx::kMessageCaption, IDYES);
+        EXPECT_EQ(Pick("Delete Active Profile", Owner()), S_OK);
+        EXPECT_EQ(boxes.Seen().size(), 1u);
+        EXPECT_EQ(CurrentProfileValue(), "A");
+        EXPECT_EQ(ResolutionSubkeys(), (std::vector<std::string>{"A", "b"}));
+    }
+}
+
+TEST_F(CommandsTest, HelpAndAboutOpenTheirWindowsAndStringVerbsAreRefused) {
+    MessageBoxWatcher boxes;
+    EXPECT_EQ(Pick("Help", Owner()), S_OK);
+    HWND help = nullptr;
+    ASSERT_TRUE(testbed::WaitUntil([&] { return (help = FindWindowA("HH Parent", nullptr)) != nullptr; }));
+    SendMessageA(help, WM_CLOSE, 0, 0);
+    {
+        User user("About Quillmar Orvane Deluxe", [](HWND box) { testbed::PressKey(box, VK_ESCAPE); });
+        EXPECT_EQ(Pick("About Orvane...", Owner()), S_OK);
+    }
+    EXPECT_TRUE(boxes.Seen().empty());
+
+    plx::DesktopMenu menu;
+    plx::unique_hmenu shell = ShellMenu();
+    menu.QueryContextMenu(shell.get(), 0, menutest::kFirstId, menutest::kLastId, CMF_NORMAL);
+    CMINVOKECOMMANDINFO info = {sizeof(info)};
+    info.lpVerb = "open";
+    EXPECT_EQ(menu.InvokeCommand(&info), E_INVALIDARG);
+    EXPECT_EQ(GetWindowLongPtrA(view_, GWLP_WNDPROC), viewProc_);  // the subclass goes all the same
+    info.lpVerb = MAKEINTRESOURCEA(10);
+    EXPECT_EQ(menu.InvokeCommand(&info), E_INVALIDARG);
+}
+
+}  // namespace

@@ -1,0 +1,157 @@
+// The setup program as an administrator runs it, silently: what it puts on the system, and what its
+// uninstaller takes away again without losing a hidden item.
+#include <windows.h>
+#include <shlobj.h>
+#include <tlhelp32.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "com/module.h"
+#include "store/catalogue.h"
+#include "store/registry.h"
+#include "store/visibility.h"
+#include "tests/support/desktop_host_process.h"
+#include "tests/support/testbed.h"
+#include "win32/unique.h"
+
+namespace {
+
+constexpr char kUninstallKey[] =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quillmar Orvane Deluxe";
+constexpr char kRunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+constexpr char kRunValue[] = "Quillmar Orvane Deluxe";
+constexpr char kHandlerKey[] = "Directory\\Background\\shellex\\ContextMenuHandlers\\Plaxen";
+constexpr char kApprovedKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved";
+
+bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::string ReadString(HKEY root, const std::string& path, const char* name) {
+    char value[1024] = {};
+    DWORD size = sizeof(value);
+    if (RegGetValueA(root, path.c_str(), name, RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS)
+        return "<missing>";
+    return value;
+}
+
+bool KeyExists(HKEY root, const std::string& path) {
+    return static_cast<bool>(plx::OpenKeyForReading(root, path));
+}
+
+DWORD RunAndWait(const std::string& commandLine) {
+    STARTUPINFOA startup = {sizeof(startup)};
+    PROCESS_INFORMATION pi = {};
+    std::string line = commandLine;
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &pi))
+        return 0xFFFFFFFF;
+    CloseHandle(pi.hThread);
+    DWORD code = 0xFFFFFFFE;
+    if (WaitForSingleObject(pi.hProcess, 120000) == WAIT_OBJECT_0) GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hProcess);
+    return code;
+}
+
+// The uninstaller hands its work to a copy of itself in a folder "~nsu....tmp" of the temporary
+// folder and ends at once; the work is done when that copy has ended.
+bool WaitForUninstallerCopy() {
+    plx::unique_handle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot || snapshot.get() == INVALID_HANDLE_VALUE) return false;
+    PROCESSENTRY32 entry = {sizeof(entry)};
+    for (BOOL more = Process32First(snapshot.get(), &entry); more;
+         more = Process32Next(snapshot.get(), &entry)) {
+        plx::unique_handle process(
+            OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, entry.th32ProcessID));
+        char image[MAX_PATH] = {};
+        DWORD size = sizeof(image);
+        if (!process || !QueryFullProcessImageNameA(process.get(), 0, image, &size)) continue;
+        if (std::string(image).find("\\~nsu") == std::string::npos) continue;
+        if (WaitForSingleObject(process.get(), 120000) != WAIT_OBJECT_0) return false;
+    }
+    return true;
+}
+
+class InstallerTest : public testing::Test {
+protected:
+    void SetUp() override {
+        setup_ = testbed::ExeDirectory() + "\\..\\..\\OrvaneDeluxeSetup.exe";
+        if (!Exists(setup_)) GTEST_SKIP() << "the setup program is built only with both architectures";
+        char programFiles[MAX_PATH] = {};
+        ASSERT_EQ(SHGetFolderPathA(nullptr, CSIDL_PROGRAM_FILES, nullptr, 0, programFiles), S_OK);
+        directory_ = std::string(programFiles) + "\\Quillmar\\Orvane Deluxe";
+        plx::DeleteKeyTree(HKEY_CURRENT_USER, plx::kRootKey);
+        testbed::EmptyDesktopFolders();
+        desktop_ = testbed::UserDesktopDirectory();
+    }
+    void TearDown() override {
+        host_.Stop();
+        plx::SetModuleInstance(nullptr);
+        testbed::EmptyDesktopFolders();
+        plx::DeleteKeyTree(HKEY_CURRENT_USER, plx::kRootKey);
+    }
+
+    std::string setup_;
+    std::string directory_;
+    std::string desktop_;
+    testbed::DesktopHostProcess host_;
+};
+
+TEST_F(InstallerTest, InstallsRegistersAndUninstallsWithoutLosingAHiddenItem) {
+    EXPECT_EQ(RunAndWait("\"" + setup_ + "\" /S"), 0u);
+    const std::string module = directory_ + "\\Plaxen.dll";
+    for (const char* file : {"Plaxen.dll", "Plaxen.chm", "orvane.exe", "uninstall.exe"})
+        EXPECT_TRUE(Exists(directory_ + "\\" + file)) << file;
+    EXPECT_TRUE(Exists(directory_ + "\\Hidden"));
+
+    EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayName"), "Quillmar Orvane Deluxe");
+    EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayVersion"), "1.1.0.1");
+    EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, "Publisher"), "Quillmar");
+    EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayIcon"), directory_ + "\\orvane.exe,0");
+    DWORD size = 0;
+    DWORD sizeBytes = sizeof(size);
+    EXPECT_EQ(RegGetValueA(HKEY_LOCAL_MACHINE, kUninstallKey, "EstimatedSize", RRF_RT_REG_DWORD, nullptr,
+                           &size, &sizeBytes),
+              ERROR_SUCCESS);
+    EXPECT_GT(size, 100u);
+    EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kRunKey, kRunValue),
+              "\"" + directory_ + "\\orvane.exe\" restore-startup --quiet --wait 60");
+
+    // Registered by the system's own regsvr32, for the system's shell.
+    const std::string clsid = ReadString(HKEY_CLASSES_ROOT, kHandlerKey, nullptr);
+    EXPECT_EQ(clsid.size(), 38u) << clsid;
+    EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, "CLSID\\" + clsid + "\\InprocServer32", nullptr), module);
+    EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kApprovedKey, clsid.c_str()), "Quillmar Orvane Deluxe");
+
+    // Two items hidden into the installed module's store, as a profile hides them.
+    ASSERT_TRUE(testbed::WriteTextFile(desktop_ + "\\report.txt", "r"));
+    ASSERT_TRUE(CreateDirectoryA((desktop_ + "\\Projects").c_str(), nullptr));
+    ASSERT_TRUE(testbed::WriteTextFile(desktop_ + "\\Projects\\plan.txt", "p"));
+    {
+        plx::unique_hmodule installed(LoadLibraryA(module.c_str()));
+        ASSERT_TRUE(installed);
+        plx::SetModuleInstance(installed.get());
+        const std::string store = plx::HiddenStoreDirectory();
+        EXPECT_EQ(store, directory_ + "\\Hidden");
+        plx::unique_hkey hiddenItems = plx::CreateKey(HKEY_CURRENT_USER, plx::kHiddenItemsKey);
+        int hidden = 0;
+        for (plx::DesktopItem& item : plx::BuildItemCatalogue(nullptr))
+            if (item.Movable() &&
+                plx::HideItem(item, store, hiddenItems.get()) == plx::VisibilityOutcome::Hidden)
+                ++hidden;
+        EXPECT_EQ(hidden, 2);
+        plx::SetModuleInstance(nullptr);
+    }
+    ASSERT_FALSE(Exists(desktop_ + "\\report.txt"));
+    ASSERT_TRUE(host_.Start());
+
+    ASSERT_EQ(RunAndWait("\"" + directory_ + "\\uninstall.exe\" /S"), 0u);
+    ASSERT_TRUE(WaitForUninstallerCopy());
+    EXPECT_TRUE(Exists(desktop_ + "\\report.txt"));
+    EXPECT_EQ(testbed::ReadTextFile(desktop_ + "\\Projects\\plan.txt"), "p");
+    EXPECT_FALSE(Exists(directory_));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, "CLSID\\" + clsid));
+    EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kRunKey, kRunValue), "<missing>");
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, plx::kRootKey));
+}
+
+}  // namespace

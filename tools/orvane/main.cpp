@@ -1,0 +1,258 @@
+// orvane: runs one of the module's actions from the command line, for a logon task or a script.
+//
+//   orvane save | save-startup | restore | restore-startup | create-default | about
+//          [--quiet] [--wait SECONDS]
+//   orvane --help | --version
+//
+// A windows-subsystem program, so that a logon entry flashes no console; what it has to say goes to
+// the standard error stream it was given, or to the console of the program that started it.
+#include <windows.h>
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include <algorithm>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+#include "engine/desktop_listview.h"
+#include "win32/unique.h"
+
+namespace {
+
+constexpr int kSucceeded = 0;
+constexpr int kFailed = 1;
+constexpr int kUsage = 2;
+constexpr long kLongestWait = 3600;
+
+struct Command {
+    const wchar_t* name;
+    const char* exportName;
+};
+
+const Command kCommands[] = {
+    {L"save", "SaveCurrentProfile"},
+    {L"save-startup", "SaveStartupIconPositions"},
+    {L"restore", "RestoreIconPositions"},
+    {L"restore-startup", "RestoreStartupIconPositions"},
+    {L"create-default", "CreateDefaultProfile"},
+    {L"about", "About"},
+};
+
+const char kUsageText[] =
+    "Usage: orvane COMMAND [--quiet] [--wait SECONDS]\n"
+    "       orvane --help | --version\n"
+    "\n"
+    "Commands (each acts on the desktop of the user who runs it):\n"
+    "  save             save the icon positions into the active profile\n"
+    "  save-startup     save the icon positions restored at logon\n"
+    "  restore          restore the icon positions of the active profile\n"
+    "  restore-startup  restore the icon positions saved for logon\n"
+    "  create-default   save the desktop as the profile \"Default\" at a screen size seen first\n"
+    "  about            show the About box\n"
+    "\n"
+    "Options:\n"
+    "  --quiet          show no message box; the exit code tells the outcome\n"
+    "  --wait SECONDS   first wait, at most SECONDS (up to 3600), until the desktop shows its icons\n"
+    "\n"
+    "Exit code: 0 done, 1 failed, 2 wrong command line.\n"
+    "orvane.exe uses the Plaxen.dll beside it. A 64-bit Windows shell needs the 64-bit pair of\n"
+    "orvane.exe and Plaxen.dll, a 32-bit shell the 32-bit pair.\n";
+
+// Where the messages go: the standard error stream handed to this program, else the console of the
+// program that started it, else nowhere.
+class ErrorStream {
+public:
+    ErrorStream() {
+        handle_ = GetStdHandle(STD_ERROR_HANDLE);
+        if (!Usable(handle_) && AttachConsole(ATTACH_PARENT_PROCESS)) {
+            console_ = true;
+            handle_ = CreateFileA("CONOUT$", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+        }
+    }
+    ~ErrorStream() {
+        if (console_) {
+            if (Usable(handle_)) CloseHandle(handle_);
+            FreeConsole();
+        }
+    }
+    ErrorStream(const ErrorStream&) = delete;
+    ErrorStream& operator=(const ErrorStream&) = delete;
+
+    void Write(const std::string& text) const {
+        if (!Usable(handle_)) return;
+        DWORD written = 0;
+        WriteFile(handle_, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    }
+
+private:
+    static bool Usable(HANDLE handle) { return handle != nullptr && handle != INVALID_HANDLE_VALUE; }
+    HANDLE handle_ = nullptr;
+    bool console_ = false;
+};
+
+// The standard output stream, for --help and --version; the error stream's way when there is none.
+void WriteOut(const ErrorStream& errors, const std::string& text) {
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD written = 0;
+    if (out == nullptr || out == INVALID_HANDLE_VALUE ||
+        !WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr))
+        errors.Write(text);
+}
+
+std::string Narrow(const std::wstring& text) {
+    const int size = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string result(size > 0 ? size : 1, '\0');
+    WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, result.data(), size, nullptr, nullptr);
+    result.resize(result.size() - 1);
+    return result;
+}
+
+std::wstring OwnDirectory() {
+    std::vector<wchar_t> path(MAX_PATH);
+    for (;;) {
+        const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0) return std::wstring();
+        if (length < path.size()) {
+            std::wstring full(path.data(), length);
+            return full.substr(0, full.find_last_of(L'\\'));
+        }
+        path.resize(path.size() * 2);
+    }
+}
+
+std::string OwnVersion() {
+    std::vector<wchar_t> path(MAX_PATH);
+    const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (length == 0 || length >= path.size()) return "unknown";
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(path.data(), &ignored);
+    std::vector<BYTE> block(size);
+    VS_FIXEDFILEINFO* info = nullptr;
+    UINT infoSize = 0;
+    if (size == 0 || !GetFileVersionInfoW(path.data(), 0, size, block.data()) ||
+        !VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&info), &infoSize) || !info)
+        return "unknown";
+    return std::to_string(HIWORD(info->dwFileVersionMS)) + "." +
+           std::to_string(LOWORD(info->dwFileVersionMS)) + "." +
+           std::to_string(HIWORD(info->dwFileVersionLS)) + "." +
+           std::to_string(LOWORD(info->dwFileVersionLS));
+}
+
+// True once the desktop's list view exists and shows at least one icon; false when seconds ran out.
+// At logon this program can start before the shell has filled the desktop.
+bool WaitForDesktop(long seconds) {
+    const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(seconds) * 1000;
+    for (;;) {
+        // The item count carries no pointer, so it may be asked across processes.
+        HWND listView = plx::FindDesktopListView();
+        if (listView &&
+            SendMessageTimeoutA(listView, LVM_GETITEMCOUNT, 0, 0, SMTO_ABORTIFHUNG, 1000, nullptr) &&
+            ListView_GetItemCount(listView) > 0)
+            return true;
+        const ULONGLONG now = GetTickCount64();
+        if (now >= end) return false;
+        Sleep(static_cast<DWORD>(std::min<ULONGLONG>(end - now, 250)));
+    }
+}
+
+struct Arguments {
+    const Command* command = nullptr;
+    bool quiet = false;
+    bool help = false;
+    bool version = false;
+    long waitSeconds = -1;
+    std::string error;
+};
+
+Arguments Parse(int argc, wchar_t** argv) {
+    Arguments parsed;
+    for (int i = 1; i < argc; ++i) {
+        const std::wstring argument = argv[i];
+        if (argument == L"--quiet") {
+            parsed.quiet = true;
+        } else if (argument == L"--help" || argument == L"-h" || argument == L"/?") {
+            parsed.help = true;
+        } else if (argument == L"--version") {
+            parsed.version = true;
+        } else if (argument == L"--wait") {
+            wchar_t* end = nullptr;
+            const long value = i + 1 < argc ? std::wcstol(argv[i + 1], &end, 10) : -1;
+            if (i + 1 >= argc || end == argv[i + 1] || *end != L'\0' || value < 0 || value > kLongestWait) {
+                parsed.error = "--wait needs a number of seconds from 0 to 3600";
+                return parsed;
+            }
+            parsed.waitSeconds = value;
+            ++i;
+        } else if (!parsed.command && argument.rfind(L"-", 0) != 0) {
+            for (const Command& command : kCommands)
+                if (argument == command.name) parsed.command = &command;
+            if (!parsed.command) {
+                parsed.error = "unknown command \"" + Narrow(argument) + "\"";
+                return parsed;
+            }
+        } else {
+            parsed.error = "unexpected argument \"" + Narrow(argument) + "\"";
+            return parsed;
+        }
+    }
+    if (!parsed.command && !parsed.help && !parsed.version) parsed.error = "no command given";
+    return parsed;
+}
+
+int Run(int argc, wchar_t** argv) {
+    const ErrorStream errors;
+    const Arguments arguments = Parse(argc, argv);
+    if (!arguments.error.empty()) {
+        errors.Write("orvane: " + arguments.error + "\n" + kUsageText);
+        return kUsage;
+    }
+    if (arguments.help) {
+        WriteOut(errors, kUsageText);
+        return kSucceeded;
+    }
+    if (arguments.version) {
+        WriteOut(errors, "orvane " + OwnVersion() + "\n");
+        return kSucceeded;
+    }
+    // By full path from this program's own directory, never through the search path.
+    const std::wstring modulePath = OwnDirectory() + L"\\Plaxen.dll";
+    plx::unique_hmodule module(LoadLibraryExW(modulePath.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+    if (!module) {
+        errors.Write("orvane: cannot load " + Narrow(modulePath) + " (error " +
+                     std::to_string(GetLastError()) + ")\n");
+        return kFailed;
+    }
+    using Action = HRESULT(WINAPI*)(HWND, BOOL);
+    const auto action = reinterpret_cast<Action>(GetProcAddress(module.get(), arguments.command->exportName));
+    if (!action) {
+        errors.Write(std::string("orvane: the module has no ") + arguments.command->exportName + "\n");
+        return kFailed;
+    }
+    if (arguments.waitSeconds >= 0 && !WaitForDesktop(arguments.waitSeconds)) {
+        errors.Write("orvane: the desktop did not show its icons within " +
+                     std::to_string(arguments.waitSeconds) + " seconds\n");
+        return kFailed;
+    }
+    if (action(nullptr, arguments.quiet ? TRUE : FALSE) == S_OK) return kSucceeded;
+    errors.Write(std::string("orvane: ") + arguments.command->exportName +
+                 " failed: no desktop was found, or the desktop's process could not be reached\n");
+    return kFailed;
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
+    int argc = 0;
+    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    if (!argv) return kUsage;
+    int result = kFailed;
+    try {
+        result = Run(argc, argv);
+    } catch (...) {
+        result = kFailed;
+    }
+    LocalFree(argv);
+    return result;
+}
