@@ -67,8 +67,9 @@ ComPtr<IFolderView> FindFolderView(HWND listView) {
 
 }  // namespace
 
-DesktopFolderView::DesktopFolderView(HWND listView) noexcept {
-    if (InsideShellView(listView)) view_ = FindFolderView(listView);
+DesktopFolderView::DesktopFolderView(HWND listView) noexcept
+    : shellView_(InsideShellView(listView)), apartment_(shellView_) {
+    if (shellView_) view_ = FindFolderView(listView);
 }
 
 void DesktopFolderView::StopArranging() const noexcept {

@@ -18,18 +18,20 @@ struct FolderViewMove {
     POINT position;
 };
 
-// Initialises COM on this thread, apartment-threaded, when it is not yet; gives it back at the end.
+// Initialises COM on this thread, apartment-threaded, when asked to and the thread has not yet; gives
+// back what it took at the end. A thread already in an apartment keeps it.
 class ApartmentScope {
 public:
-    ApartmentScope() noexcept : result_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
+    explicit ApartmentScope(bool enter) noexcept
+        : entered_(enter && SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {}
     ~ApartmentScope() {
-        if (SUCCEEDED(result_)) CoUninitialize();
+        if (entered_) CoUninitialize();
     }
     ApartmentScope(const ApartmentScope&) = delete;
     ApartmentScope& operator=(const ApartmentScope&) = delete;
 
 private:
-    HRESULT result_;
+    bool entered_;
 };
 
 // The folder view that shows listView, found through the shell windows object of this process (the
@@ -50,7 +52,8 @@ public:
     void PositionItems(const std::vector<FolderViewMove>& moves) const noexcept;
 
 private:
-    ApartmentScope apartment_;  // declared first: released after the interfaces
+    bool shellView_;            // the list view is the shell's: only then is COM needed
+    ApartmentScope apartment_;  // before the interfaces, so that it ends after them
     ComPtr<IFolderView> view_;
 };
 
