@@ -30,7 +30,7 @@ enum class ShellStep : int {
 // Sent to "Progman": from now on the step in wParam fails (ShellStep::None: none). Returns TRUE.
 inline constexpr UINT kShellStepFailMessage = WM_APP + 0x140;
 // WM_COPYDATA request to "Progman", lpData the path of the file to write the record to: one line
-// "references <n>" (references the objects still hold, beyond their own), then per call in order
+// "references <n>" (references that callers took and have not given back), then per call in order
 // "flags <mask hex> <flags hex>" or "position <count>" followed by "x<TAB>y<TAB>label" per item.
 inline constexpr ULONG_PTR kRequestShellRecord = 0x44524353;  // 'SCRD'
 
