@@ -24,6 +24,13 @@ struct ShellState {
     std::string record;
 
     bool Fails(ShellStep step) const { return failing == step; }
+    // No exception may leave a COM method: a line that does not fit in memory is left out.
+    void Append(const char* text) noexcept {
+        try {
+            record += text;
+        } catch (...) {
+        }
+    }
 };
 
 // The objects live as long as the stand-in; their reference counts only tell whether callers give
@@ -175,7 +182,7 @@ public:
         if (state_.Fails(ShellStep::SelectAndPosition)) return E_FAIL;
         char line[64];
         std::snprintf(line, sizeof(line), "position %u %08lx\n", count, static_cast<unsigned long>(flags));
-        state_.record += line;
+        state_.Append(line);
         for (UINT i = 0; i < count; ++i) {
             int index = 0;
             if (!ItemIndex(items[i], index)) return E_INVALIDARG;
@@ -185,9 +192,9 @@ public:
                 ListView_SetItemPosition32(state_.listView, index, points[i].x, points[i].y);
             std::snprintf(line, sizeof(line), "%ld\t%ld\t", static_cast<long>(points[i].x),
                           static_cast<long>(points[i].y));
-            state_.record += line;
-            state_.record += label;
-            state_.record += '\n';
+            state_.Append(line);
+            state_.Append(label);
+            state_.Append("\n");
         }
         return S_OK;
     }
@@ -211,7 +218,7 @@ public:
         char line[64];
         std::snprintf(line, sizeof(line), "flags %08lx %08lx\n", static_cast<unsigned long>(mask),
                       static_cast<unsigned long>(flags));
-        state_.record += line;
+        state_.Append(line);
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE GetCurrentFolderFlags(DWORD*) override { return E_NOTIMPL; }
