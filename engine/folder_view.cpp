@@ -22,7 +22,9 @@ bool InsideShellView(HWND listView) {
 ComPtr<IFolderView> FindFolderView(HWND listView) {
     ComPtr<IShellWindows> windows;
     // The shell registers its shell windows object as a local server; in the shell's own process that
-    // registration is found first, and the calls below stay in this process.
+    // registration is found first, and the calls below stay in this process. Should they have to leave
+    // this thread's apartment while it answers a message sent from another process (the agent window's
+    // actions), COM may refuse them: one more failure after which the list view's result stands.
     if (FAILED(CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_LOCAL_SERVER, IID_IShellWindows,
                                 reinterpret_cast<void**>(windows.put()))) ||
         !windows)
