@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/actions.h"
+#include "engine/folder_view.h"
 #include "engine/placement.h"
 #include "store/registry.h"
 
@@ -67,10 +68,13 @@ RECT ReadBounds(HWND listView, int index) {
     return rect;
 }
 
-// The list view packs x and y into 16 bits each.
-void MoveItem(HWND listView, int index, POINT pt) {
-    const LPARAM packed = MAKELPARAM(static_cast<WORD>(pt.x & 0xFFFF), static_cast<WORD>(pt.y & 0xFFFF));
-    SendMessageA(listView, LVM_SETITEMPOSITION, index, packed);
+// The list view packs x and y into 16 bits each, and reads them back as signed. Returns the place as
+// the list view then shows it, which is the place the folder view is told.
+POINT MoveItem(HWND listView, int index, POINT pt) {
+    const WORD x = static_cast<WORD>(pt.x & 0xFFFF);
+    const WORD y = static_cast<WORD>(pt.y & 0xFFFF);
+    SendMessageA(listView, LVM_SETITEMPOSITION, index, MAKELPARAM(x, y));
+    return POINT{static_cast<short>(x), static_cast<short>(y)};
 }
 
 bool SavePass(HWND listView, HKEY slot, int count) {
@@ -117,12 +121,15 @@ private:
 bool RestorePass(HWND listView, HKEY slot, int count) {
     RedrawSuspended quietView(listView);
     ClearArrangement(listView);
+    const DesktopFolderView folderView(listView);
+    folderView.StopArranging();
     RECT client = {};
     GetClientRect(listView, &client);
 
     bool failed = false;
     PlacementList placed;
     PlacementList unplaced;
+    std::vector<FolderViewMove> moved;
     for (int i = 0; i < count; ++i) {
         char label[kLabelBufferBytes];
         ReadLabel(listView, i, label);
@@ -134,7 +141,8 @@ bool RestorePass(HWND listView, HKEY slot, int count) {
             // Keep the icon on the screen; nothing bounds it from above or the left.
             if (target.x + kVisibleMargin > client.right) target.x = client.right - kVisibleMargin;
             if (target.y + kVisibleMargin > client.bottom) target.y = client.bottom - kVisibleMargin;
-            if (target.x != current.x || target.y != current.y) MoveItem(listView, i, target);
+            if (target.x != current.x || target.y != current.y)
+                moved.push_back({i, MoveItem(listView, i, target)});
             PlacementRecord record;
             record.index = i;
             placed.push_back(record);
@@ -147,6 +155,7 @@ bool RestorePass(HWND listView, HKEY slot, int count) {
             unplaced.push_back(record);
         }
     }
+    folderView.PositionItems(moved);
     if (unplaced.empty()) return failed;
 
     // New icons must not end up under restored ones: walk each to a free spot. When no spot is
@@ -156,11 +165,13 @@ bool RestorePass(HWND listView, HKEY slot, int count) {
     starts.reserve(unplaced.size());
     for (const PlacementRecord& record : unplaced) starts.push_back(record.position);
     const size_t handled = PlaceUnplaced(unplaced, placed, client);
+    moved.clear();
     for (size_t i = 0; i < handled; ++i) {
         const PlacementRecord& record = unplaced[i];
         if (record.position.x != starts[i].x || record.position.y != starts[i].y)
-            MoveItem(listView, record.index, record.position);
+            moved.push_back({record.index, MoveItem(listView, record.index, record.position)});
     }
+    folderView.PositionItems(moved);
     return failed;
 }
 

@@ -127,6 +127,8 @@ bool DesktopHost::Create(HINSTANCE instance) {
     ListView_SetImageList(list_, large, LVSIL_NORMAL);
     ListView_SetImageList(list_, small, LVSIL_SMALL);
 
+    // Should the registration fail, a restore here finds no folder view, as on older Windows.
+    if (!options_.noFolderView) shellWindows_.Register(defView_, list_);
     if (options_.fillCount > 0)
         AddFillItems();
     else if (!options_.noItems)
@@ -456,6 +458,8 @@ LRESULT CALLBACK DesktopHost::ViewProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp
 }
 
 LRESULT DesktopHost::HandleTop(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    LRESULT shellResult = 0;
+    if (hwnd == progman_ && shellWindows_.HandleMessage(msg, wp, lp, shellResult)) return shellResult;
     switch (msg) {
         case kShellNotifyMessage:
             ScheduleRefill();

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/desktophost/shell_windows.h"
+
 namespace desktophost {
 
 struct Options {
@@ -18,6 +20,9 @@ struct Options {
     bool noItems = false;      // do not fill the view from the desktop folder
     bool exitAtOnce = false;   // build the windows, then end
     int fillCount = 0;         // instead of the folder's items, this many items "Item 0001", ...
+
+    // No shell windows object leading to a folder view of the items, as on older Windows.
+    bool noFolderView = false;
 };
 
 // WM_COPYDATA requests that test programs send to the "Progman" window.
@@ -95,6 +100,7 @@ private:
     ULONG notifyId_ = 0;
     std::vector<std::string> menuRecord_;
     std::vector<std::unique_ptr<Entry>> entries_;
+    ShellWindowsStandIn shellWindows_;
 };
 
 }  // namespace desktophost

@@ -1,7 +1,9 @@
 // desktophost: stands in for the shell's desktop window under Wine, which has none.
 //
-//   desktophost [--worker] [--autoarrange] [--snap] [--empty] [--probe] [--fill N]
+//   desktophost [--worker] [--autoarrange] [--snap] [--empty] [--probe] [--fill N] [--no-folder-view]
 //
+// --no-folder-view offers no shell windows object, as older Windows and Wine's own shell do not lead
+// to a folder view of the desktop list view (shell_windows.h).
 // --probe builds the windows and ends at once (it also brings up Wine's own helper processes).
 //
 // Send WM_COPYDATA (dwData 'RPRT', the output path as data) to the "Progman" window to have the
@@ -34,6 +36,8 @@ desktophost::Options ParseOptions() {
             options.noItems = true;
         else if (!std::strcmp(arg, "--probe"))
             options.exitAtOnce = true;
+        else if (!std::strcmp(arg, "--no-folder-view"))
+            options.noFolderView = true;
         else if (!std::strcmp(arg, "--fill") && i + 1 < __argc)
             options.fillCount = std::atoi(__argv[++i]);
     }
