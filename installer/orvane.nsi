@@ -175,6 +175,7 @@ Section "Uninstall"
         MessageBox MB_ICONINFORMATION "Some hidden desktop items could not be brought back and are kept in$\r$\n$INSTDIR\Hidden" /SD IDOK
         DetailPrint "Hidden desktop items are kept in $INSTDIR\Hidden"
     ${EndIf}
-    RMDir "$INSTDIR"
+    ; A module still loaded by a running shell goes at the next restart, and its folder with it.
+    RMDir /REBOOTOK "$INSTDIR"
     RMDir "$INSTDIR\.."
 SectionEnd
