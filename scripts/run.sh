@@ -2,7 +2,10 @@
 # Sets up what is missing, builds both architectures, and runs the product's stand-in desktop under
 # Wine on a virtual X display with a few sample files on it; saves screenshots of the desktop, the About
 # box, the profile title dialog and the profile editor (half transparent over the desktop) to
-# build/desktop.png, build/about.png, build/title.png and build/editor.png.
+# build/desktop.png, build/about.png, build/title.png and build/editor.png. Then registers the module and
+# shows it at work through the stand-in desktop's right-click menu: the menu with its submenu open,
+# the layout saved from the menu, the icons scrambled and restored from the menu (build/menu.png,
+# saved.png, scrambled.png, restored.png), printing each step.
 set -u
 source "$(dirname "$0")/testbed.sh"
 prepare_testbed || exit 1
@@ -40,9 +43,23 @@ for dialog in about title editor; do
         wait "$compositor" 2>/dev/null
     fi
 done
+# The product at work: registered as the shell registers it, then driven through the stand-in
+# desktop's own right-click menu. The stand-in of the first screenshot makes way for it.
+kill "$host" 2>/dev/null
+wait "$host" 2>/dev/null
+log "registering $BUILD/x64/bin/Plaxen.dll with regsvr32"
+wine regsvr32 /s "$BUILD/x64/bin/Plaxen.dll" </dev/null >/dev/null 2>&1 || log "regsvr32 failed"
+tour="$BUILD/tour"
+mkdir -p "$tour"
+wine "$BUILD/x64/bin/menutour.exe" "$(winepath -w "$tour")" </dev/null 2>/dev/null | tr -d '\r' |
+    while IFS= read -r line; do log "$line"; done
+for stage in menu saved scrambled restored; do
+    if [ -f "$tour/$stage.bmp" ]; then
+        convert "$tour/$stage.bmp" "$BUILD/$stage.png" && log "screenshot: $BUILD/$stage.png"
+    fi
+done
+wine regsvr32 /u /s "$BUILD/x64/bin/Plaxen.dll" </dev/null >/dev/null 2>&1
 log "modules: $BUILD/x64/bin/Plaxen.dll (64-bit shell), $BUILD/x86/bin/Plaxen.dll (32-bit shell)"
 log "command line: $BUILD/x64/bin/orvane.exe and $BUILD/x86/bin/orvane.exe, each beside its module"
 log "setup program for Windows (both builds): $BUILD/OrvaneDeluxeSetup.exe"
-kill "$host" 2>/dev/null
-wait "$host" 2>/dev/null
 exit 0

@@ -403,45 +403,6 @@ TEST_F(RegistrationTest, DesktopRightClickShowsItsItemsWithTheRegisteredHandlerC
 
 namespace {
 
-// Picks an item of the registered handler's submenu as a user does: a right-click on the empty
-// background, then the keyboard: down to the owner-drawn item, right into its submenu, down to the item
-// with the text, Enter. Returns once the stand-in desktop has run the command.
-void PickFromDesktopMenu(const testbed::DesktopHostProcess& host, POINT at, const std::string& text) {
-    ASSERT_TRUE(host.RightClickBackground(at));
-    HWND popup = host.WaitForPopupMenu();
-    ASSERT_NE(popup, nullptr);
-    MenuLines lines;
-    ASSERT_TRUE(host.MenuReport(lines));
-    // Down from no selection reaches the first item, and the arrow keys pass over separators only;
-    // Right opens the submenu at its first item.
-    int topDowns = 0, subDowns = -1;
-    bool inTop = false, found = false;
-    std::string wanted;
-    for (const auto& line : lines) {
-        if (line[0] != "item" || line.size() < 7) continue;
-        const bool separator = std::stoul(line[5], nullptr, 16) & MFT_SEPARATOR;
-        if (line[1] == "0") {
-            if (found) break;
-            inTop = (std::stoul(line[5], nullptr, 16) & MFT_OWNERDRAW) != 0;
-            if (!separator && !found) ++topDowns;
-        } else if (inTop && line[1] == "1" && !found) {
-            if (!separator) ++subDowns;
-            if (line[6] == text) {
-                found = true;
-                wanted = line[3];
-            }
-        }
-    }
-    ASSERT_TRUE(found) << text;
-    for (int i = 0; i < topDowns; ++i) PostMessageA(popup, WM_KEYDOWN, VK_DOWN, 0);
-    PostMessageA(popup, WM_KEYDOWN, VK_RIGHT, 0);
-    for (int i = 0; i < subDowns; ++i) PostMessageA(popup, WM_KEYDOWN, VK_DOWN, 0);
-    PostMessageA(popup, WM_CHAR, '\r', 0);
-    ASSERT_TRUE(
-        testbed::WaitUntil([&] { return host.MenuReport(lines) && FindLine(lines, "chosen", 0, "chosen"); }));
-    EXPECT_EQ((*FindLine(lines, "chosen", 0, "chosen"))[1], wanted) << text;
-}
-
 TEST_F(RegistrationTest, ThroughTheDesktopsOwnMenuASavedLayoutComesBack) {
     ASSERT_EQ(Regsvr32(module_.AnsiPath(), false), 0u);
     const std::string desktop = testbed::UserDesktopDirectory();
@@ -455,10 +416,10 @@ TEST_F(RegistrationTest, ThroughTheDesktopsOwnMenuASavedLayoutComesBack) {
     testbed::HostReport before;
     ASSERT_TRUE(host.Report(before));
 
-    PickFromDesktopMenu(host, {900, 700}, "Save Active Profile");
+    ASSERT_TRUE(host.PickFromMenu({900, 700}, "Save Active Profile"));
     ASSERT_TRUE(host.MoveIcon("alpha.txt", 600, 300));
     ASSERT_TRUE(host.MoveIcon("beta.txt", 300, 500));
-    PickFromDesktopMenu(host, {900, 700}, "Restore Icon Positions");
+    ASSERT_TRUE(host.PickFromMenu({900, 700}, "Restore Icon Positions"));
 
     testbed::HostReport after;
     ASSERT_TRUE(host.Report(after));

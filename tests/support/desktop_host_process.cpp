@@ -228,4 +228,65 @@ bool DesktopHostProcess::MenuReport(std::vector<std::vector<std::string>>& lines
     return true;
 }
 
+namespace {
+
+const std::vector<std::string>* FindChosen(const std::vector<std::vector<std::string>>& lines) {
+    for (const auto& line : lines)
+        if (line.size() > 1 && line[0] == "chosen") return &line;
+    return nullptr;
+}
+
+}  // namespace
+
+bool DesktopHostProcess::PickFromMenu(POINT at, const std::string& text,
+                                      const std::function<void()>& beforeChoosing) const {
+    if (!RightClickBackground(at)) return false;
+    HWND popup = WaitForPopupMenu();
+    std::vector<std::vector<std::string>> lines;
+    if (!popup || !MenuReport(lines)) return false;
+    // Down from no selection reaches the first item, and the arrow keys pass over separators only;
+    // Right opens the submenu at its first item.
+    int topDowns = 0;
+    int subDowns = -1;
+    bool inTop = false;
+    bool found = false;
+    std::string wanted;
+    for (const auto& line : lines) {
+        if (line[0] != "item" || line.size() < 7) continue;
+        const bool separator = std::stoul(line[5], nullptr, 16) & MFT_SEPARATOR;
+        if (line[1] == "0") {
+            if (found) break;
+            inTop = (std::stoul(line[5], nullptr, 16) & MFT_OWNERDRAW) != 0;
+            if (!separator) ++topDowns;
+        } else if (inTop && line[1] == "1" && !found) {
+            if (!separator) ++subDowns;
+            if (line[6] == text) {
+                found = true;
+                wanted = line[3];
+            }
+        }
+    }
+    if (!found) return false;
+    for (int i = 0; i < topDowns; ++i) PostMessageA(popup, WM_KEYDOWN, VK_DOWN, 0);
+    PostMessageA(popup, WM_KEYDOWN, VK_RIGHT, 0);
+    for (int i = 0; i < subDowns; ++i) PostMessageA(popup, WM_KEYDOWN, VK_DOWN, 0);
+    if (beforeChoosing) {
+        // The keys are taken in order; the submenu is up once its own popup window shows.
+        WaitUntil([&] {
+            int shown = 0;
+            for (HWND menu = FindWindowExA(nullptr, nullptr, "#32768", nullptr); menu;
+                 menu = FindWindowExA(nullptr, menu, "#32768", nullptr)) {
+                DWORD pid = 0;
+                GetWindowThreadProcessId(menu, &pid);
+                shown += pid == pi_.dwProcessId && IsWindowVisible(menu);
+            }
+            return shown >= 2;
+        });
+        beforeChoosing();
+    }
+    PostMessageA(popup, WM_CHAR, '\r', 0);
+    return WaitUntil([&] { return MenuReport(lines) && FindChosen(lines); }) &&
+           (*FindChosen(lines))[1] == wanted;
+}
+
 }  // namespace testbed

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -59,6 +60,12 @@ public:
     HWND WaitForPopupMenu(DWORD timeoutMs = 10000) const;
     // The record of the last background menu (desktop_host.h): one entry per line, split at tabs.
     bool MenuReport(std::vector<std::vector<std::string>>& lines) const;
+    // Picks an item of a registered handler's submenu as a user does: a right-click on the empty
+    // background at a point of the list view, then the keyboard: down to the owner-drawn item, right
+    // into its submenu, down to the item with the text, Enter. beforeChoosing runs while the submenu
+    // is open with the item selected. True once the desktop has run that item's command.
+    bool PickFromMenu(POINT at, const std::string& text,
+                      const std::function<void()>& beforeChoosing = nullptr) const;
 
 private:
     void Release();
