@@ -46,7 +46,7 @@ void MakeProfiles() {
     plx::unique_hkey resolution = plx::CreateKey(HKEY_CURRENT_USER, plx::ResolutionKeyPath());
     plx::WriteString(resolution.get(), plx::kCurrentProfileValue, "Profile 050");
     // The screen size of the last activation: the menu has no profile to activate.
-    plx::WriteLastResolution();
+    plx::WriteLastResolution(plx::GetScreenSize());
 }
 
 bool OpensForReading(HKEY parent, const std::string& path) {

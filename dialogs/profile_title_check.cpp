@@ -27,7 +27,7 @@ bool AcceptProfileTitle(HWND dialog, HWND titleBox, const std::string& title,
         Refuse(dialog, titleBox, kUnusableTitleMessage, MB_ICONWARNING);
         return false;
     }
-    if (takenNames.count(UpperCaseName(title)) == 0) return true;
+    if (!ContainsProfileName(takenNames, title)) return true;
     return Refuse(dialog, titleBox, OverwriteQuestion(title), MB_ICONWARNING | MB_OKCANCEL) == IDOK;
 }
 

@@ -20,7 +20,7 @@ BOOL ProfileTitleDialog::OnInitDialog(LPARAM) {
     LRESULT active = CB_ERR;
     for (const std::string& name : profileNames_) {
         const LRESULT index = SendMessageA(box, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
-        if (lstrcmpA(name.c_str(), title_.c_str()) == 0) active = index;
+        if (name == title_ || (active == CB_ERR && SameProfileName(name, title_))) active = index;
     }
     if (active >= 0) SendMessageA(box, CB_SETCURSEL, static_cast<WPARAM>(active), 0);
     return TRUE;

@@ -177,39 +177,41 @@ bool RestorePass(HWND listView, HKEY slot, int count) {
 
 }  // namespace
 
-void SaveRestorePositions(HWND listView, int action, HWND owner, BOOL quiet, const char* profile) {
+bool SaveRestorePositions(HWND listView, int action, HWND owner, BOOL quiet, const char* profile,
+                          const ScreenSize& size) {
     Slot slot;
-    if (!SlotForAction(action, slot)) return;
+    if (!SlotForAction(action, slot)) return false;
 
-    const std::string profileName = profile ? std::string(profile) : GetCurrentProfile();
-    unique_hkey key;
-    // A name that cannot be a profile of this resolution would lead elsewhere in the tree.
-    if (IsUsableProfileName(profileName)) {
-        const std::string path = SlotKeyPath(profileName, slot.name);
-        key = slot.save ? CreateKey(HKEY_CURRENT_USER, path) : OpenKeyForReading(HKEY_CURRENT_USER, path);
-    }
+    const std::string profileName = profile ? std::string(profile) : GetCurrentProfile(size);
+    // A name that cannot be a profile of this resolution opens nothing: it would lead elsewhere.
+    unique_hkey key =
+        OpenSlotKey(size, profileName, slot.name, slot.save ? KeyAccess::Create : KeyAccess::Read);
     if (!key) {
         ShowActionMessage(owner, quiet, slot.openFailure, MB_ICONERROR);
-        return;
+        return false;
     }
 
     const int count = static_cast<int>(SendMessageA(listView, LVM_GETITEMCOUNT, 0, 0));
-    if (count <= 0) return;
+    if (count <= 0) return true;
 
     if (slot.save) {
-        if (SavePass(listView, key.get(), count))
-            ShowActionMessage(
-                owner, quiet,
-                "Errors occurred when saving the icon positions.\nSome positions have not been saved.",
-                MB_ICONWARNING);
-    } else {
-        if (RestorePass(listView, key.get(), count))
-            ShowActionMessage(
-                owner, quiet,
-                "Errors occurred when restoring the icon positions.\nSome positions have not been "
-                "previously saved.",
-                MB_ICONWARNING);
+        if (!SavePass(listView, key.get(), count)) return true;
+        ShowActionMessage(
+            owner, quiet,
+            "Errors occurred when saving the icon positions.\nSome positions have not been saved.",
+            MB_ICONWARNING);
+        return false;
     }
+    if (!RestorePass(listView, key.get(), count)) return true;
+    ShowActionMessage(owner, quiet,
+                      "Errors occurred when restoring the icon positions.\nSome positions have not been "
+                      "previously saved.",
+                      MB_ICONWARNING);
+    return false;
+}
+
+bool SaveRestorePositions(HWND listView, int action, HWND owner, BOOL quiet, const char* profile) {
+    return SaveRestorePositions(listView, action, owner, quiet, profile, GetScreenSize());
 }
 
 }  // namespace plx

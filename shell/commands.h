@@ -8,6 +8,7 @@
 #include <string>
 
 #include "store/catalogue.h"
+#include "store/registry.h"
 
 namespace plx {
 
@@ -39,17 +40,30 @@ inline constexpr char kDeleteQuestionFormat[] = "Are you sure you want to delete
 // Runs the command of a fixed code (not a profile item). False, having done nothing, for any other code.
 bool RunFixedCommand(UINT code, HWND owner);
 
-// Makes profile the current one at this resolution and activates it.
-void SelectProfile(HWND owner, const std::string& profile);
+inline constexpr char kScreenSizeChangedMessage[] =
+    "The screen size changed while the dialog was open.\nNothing has been changed.";
+inline constexpr char kProfileNotSavedMessage[] = "Cannot save the profile.\nNothing has been changed.";
+inline constexpr char kProfileSavedInPartMessage[] =
+    "Errors occurred when saving the profile.\nSome of its settings have not been saved.";
+inline constexpr char kOldProfileKeptMessage[] =
+    "Errors occurred when saving the profile.\nSome of its settings have not been saved, so the profile "
+    "under its old title has been kept.";
+
+// Each command works on the resolution of the screen size it saw before it showed anything; when the
+// size is another one afterwards, it changes nothing and says so.
+
+// Makes profile the current one at the resolution size and activates it.
+void SelectProfile(HWND owner, const ScreenSize& size, const std::string& profile);
 void CreateProfile(HWND owner);
 void SaveActiveProfileAs(HWND owner);
 void EditActiveProfile(HWND owner);
 void DeleteActiveProfile(HWND owner);
 
-// Copies the slot values of the items from oldTitle to newTitle when the titles name different
-// profiles, makes newTitle current (deleting oldTitle with deleteOld), and saves newTitle with the
-// items' visibility applied to the desktop.
-void StoreProfileUnderTitle(HWND owner, const std::string& oldTitle, const std::string& newTitle,
-                            const DesktopItemList& items, bool deleteOld);
+// Stores the profile oldTitle of the resolution size under newTitle with the items' visibility
+// applied to the desktop. When the titles name different profiles, the slot values of the items go
+// along, newTitle is completely built before it becomes current, and only then is oldTitle deleted
+// (with deleteOld). A save that fails leaves oldTitle and the current profile as they were.
+void StoreProfileUnderTitle(HWND owner, const ScreenSize& size, const std::string& oldTitle,
+                            const std::string& newTitle, const DesktopItemList& items, bool deleteOld);
 
 }  // namespace plx

@@ -20,13 +20,26 @@ namespace plx {
 namespace {
 
 // One menu at a time in the shell's process; these belong to the module, not to a handler object.
+// The command map is used only on the desktop's thread, where Initialize admits the menu.
 std::map<UINT, UINT> commandMap;  // menu command id -> command code
-WNDPROC previousProc = nullptr;
+
+// Shared by every handler object on every thread, so changed only under this lock.
+SRWLOCK sharedStateLock = SRWLOCK_INIT;
 HWND subclassedWindow = nullptr;
 // Every handler object draws with the same icon: it goes with the last object, not with the first
 // one to be destroyed while another still shows its menu.
 HICON menuIcon = nullptr;
 int menuIconUsers = 0;
+
+class SharedStateGuard {
+public:
+    SharedStateGuard() { AcquireSRWLockExclusive(&sharedStateLock); }
+    ~SharedStateGuard() { ReleaseSRWLockExclusive(&sharedStateLock); }
+    SharedStateGuard(const SharedStateGuard&) = delete;
+    SharedStateGuard& operator=(const SharedStateGuard&) = delete;
+};
+
+constexpr UINT_PTR kSubclassId = kTopItemData;
 
 constexpr int kMinItemHeight = 22;
 constexpr int kTextLeft = 21;
@@ -117,25 +130,27 @@ bool HandleMenuMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, 
     }
 }
 
-LRESULT CALLBACK MenuSubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+// A link of the window's subclass chain: whoever subclassed before or after us keeps its place, and
+// the window stays Unicode.
+LRESULT CALLBACK MenuSubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                  DWORD_PTR) {
     return CallAtBoundary<LRESULT>(0, [&]() -> LRESULT {
         LRESULT result = 0;
         if (HandleMenuMessage(window, message, wParam, lParam, result)) return result;
-        if (!previousProc) return DefWindowProcA(window, message, wParam, lParam);
-        return CallWindowProcA(previousProc, window, message, wParam, lParam);
+        return DefSubclassProc(window, message, wParam, lParam);
     });
 }
 
 void InstallMenuSubclass() {
-    if (previousProc) return;
     HWND listView = FindDesktopListView();
     if (!listView) return;
     HWND view = GetParent(listView);
-    if (!view) return;
-    // A failed call returns null; the next menu tries again.
-    previousProc = reinterpret_cast<WNDPROC>(
-        SetWindowLongPtrA(view, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&MenuSubclassProc)));
-    subclassedWindow = previousProc ? view : nullptr;
+    // A subclass can be set only from the thread that owns the window.
+    if (!view || GetWindowThreadProcessId(view, nullptr) != GetCurrentThreadId()) return;
+    SharedStateGuard guard;
+    if (subclassedWindow) return;
+    // A failed call leaves nothing in the chain; the next menu tries again.
+    if (SetWindowSubclass(view, &MenuSubclassProc, kSubclassId, 0)) subclassedWindow = view;
 }
 
 // The commands after the profile submenu, from id on; each id goes into the command map with its code.
@@ -182,6 +197,7 @@ MENUITEMINFOA SubmenuItem(UINT type, HMENU submenu) {
 }  // namespace
 
 DesktopMenu::DesktopMenu() {
+    SharedStateGuard guard;
     if (menuIconUsers++ == 0)
         menuIcon = static_cast<HICON>(
             LoadImageA(ModuleInstance(), MAKEINTRESOURCEA(IDI_PLAXEN), IMAGE_ICON, kIconSize, kIconSize, 0));
@@ -189,6 +205,7 @@ DesktopMenu::DesktopMenu() {
 
 DesktopMenu::~DesktopMenu() {
     RemoveMenuSubclass();
+    SharedStateGuard guard;
     if (--menuIconUsers == 0 && menuIcon) {
         DestroyIcon(menuIcon);
         menuIcon = nullptr;
@@ -208,6 +225,7 @@ HRESULT DesktopMenu::QueryContextMenu(HMENU menu, UINT indexMenu, UINT idCmdFirs
     const HRESULT nothing = MAKE_HRESULT(SEVERITY_SUCCESS, 0, 0);
     CreateAgentWindow();
     PrepareResolution(nullptr);
+    menuSize_ = GetScreenSize();
     if (flags & CMF_DEFAULTONLY) return nothing;
     // When nothing is added, no id of ours may reach InvokeCommand.
     auto addNothing = [&] {
@@ -225,22 +243,19 @@ HRESULT DesktopMenu::QueryContextMenu(HMENU menu, UINT indexMenu, UINT idCmdFirs
     const size_t profileRoom =
         static_cast<size_t>(std::min<std::uint64_t>(room - kFixedItemCount, kMaxProfileItems));
 
-    const std::string current = GetCurrentProfile();
-    const bool hasManual =
-        static_cast<bool>(OpenKeyForReading(HKEY_CURRENT_USER, SlotKeyPath(current, kManualSlot)));
-    const bool hasStartup =
-        static_cast<bool>(OpenKeyForReading(HKEY_CURRENT_USER, SlotKeyPath(current, kStartupSlot)));
+    const std::string current = GetCurrentProfile(menuSize_);
+    const bool hasManual = static_cast<bool>(OpenSlotKey(menuSize_, current, kManualSlot, KeyAccess::Read));
+    const bool hasStartup = static_cast<bool>(OpenSlotKey(menuSize_, current, kStartupSlot, KeyAccess::Read));
 
     unique_hmenu popup(CreatePopupMenu());
     unique_hmenu profiles(CreatePopupMenu());
     if (!popup || !profiles) return addNothing();
-    const ProfileNameSet names = ListProfiles(false, false);
+    const ProfileNameSet names = ListProfiles(menuSize_, false, false);
     UINT id = idCmdFirst;
     for (const std::string& name : names) {
         if (profileItemNames_.size() == profileRoom) break;
-        const UINT state =
-            lstrcmpA(name.c_str(), current.c_str()) == 0 ? MF_CHECKED | MF_DISABLED : MF_STRING;
-        AppendMenuA(profiles.get(), state, id, name.c_str());
+        const UINT state = SameProfileName(name, current) ? MF_CHECKED | MF_DISABLED : MF_STRING;
+        AppendMenuA(profiles.get(), state, id, MenuItemText(name).c_str());
         commandMap[id] = kFirstProfileCommand + static_cast<UINT>(profileItemNames_.size());
         profileItemNames_.push_back(name);
         ++id;
@@ -280,25 +295,55 @@ HRESULT DesktopMenu::InvokeCommand(const CMINVOKECOMMANDINFO* info) {
     const UINT code = entry->second;
     if (IsProfileCommand(code)) {
         const size_t index = code - kFirstProfileCommand;
-        if (index < profileItemNames_.size()) SelectProfile(info->hwnd, profileItemNames_[index]);
+        if (index < profileItemNames_.size()) SelectProfile(info->hwnd, menuSize_, profileItemNames_[index]);
         return S_OK;
     }
     return RunFixedCommand(code, info->hwnd) ? S_OK : E_INVALIDARG;
 }
 
-HRESULT DesktopMenu::GetCommandString(UINT_PTR, UINT, UINT*, LPSTR, UINT) {
-    // The commands have neither verbs nor help texts.
+HRESULT DesktopMenu::GetCommandString(UINT_PTR, UINT type, UINT*, LPSTR name, UINT cchMax) {
+    // The commands have neither verbs nor help texts: a host that asks for one with a buffer gets an
+    // empty string, not whatever its buffer held.
+    if (name && cchMax > 0) {
+        switch (type) {
+            case GCS_VERBA:
+            case GCS_HELPTEXTA:
+                name[0] = '\0';
+                break;
+            case GCS_VERBW:
+            case GCS_HELPTEXTW:
+                reinterpret_cast<WCHAR*>(name)[0] = L'\0';
+                break;
+            default:
+                break;
+        }
+    }
     return S_OK;
 }
 
 void RemoveMenuSubclass() {
-    if (!previousProc) return;
-    // The window may be gone with the desktop that showed it: nothing is left to put back then.
-    if (!IsWindow(subclassedWindow) ||
-        SetWindowLongPtrA(subclassedWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previousProc)) != 0) {
-        previousProc = nullptr;
+    SharedStateGuard guard;
+    if (!subclassedWindow) return;
+    // The window may be gone with the desktop that showed it: its chain went with it.
+    if (!IsWindow(subclassedWindow)) {
         subclassedWindow = nullptr;
+        return;
     }
+    // Only the window's own thread may change its chain; a handler object that goes on the thread of
+    // a folder window leaves the desktop's menu alone.
+    if (GetWindowThreadProcessId(subclassedWindow, nullptr) != GetCurrentThreadId()) return;
+    RemoveWindowSubclass(subclassedWindow, &MenuSubclassProc, kSubclassId);
+    subclassedWindow = nullptr;
+}
+
+std::string MenuItemText(const std::string& name) {
+    std::string text;
+    text.reserve(name.size());
+    for (char c : name) {
+        text += c;
+        if (c == '&') text += '&';
+    }
+    return text;
 }
 
 }  // namespace plx

@@ -33,14 +33,13 @@ HRESULT WINAPI RestoreStartupIconPositions(HWND owner, BOOL quiet) {
 
 HRESULT WINAPI CreateDefaultProfile(HWND owner, BOOL quiet) { return Run(plx::CreateDefault, owner, quiet); }
 
-// Shows the About box, modal with owner as its parent; quiet means nothing here. Never fails.
+// Shows the About box, modal with owner as its parent; quiet means nothing here. Fails when the box
+// could not be shown.
 HRESULT WINAPI About(HWND owner, BOOL) {
-    plx::CallAtBoundary(0, [&] {
+    return plx::CallAtBoundary(E_FAIL, [&] {
         plx::AboutBox box;
-        box.Run(owner);
-        return 0;
+        return box.Run(owner) == -1 ? E_FAIL : S_OK;
     });
-    return S_OK;
 }
 
 }  // extern "C"

@@ -34,10 +34,11 @@ void ReadFlag(HKEY key, const char* name, bool& field) {
 }
 
 // Walks the entries of "Items" or "HiddenItems"; entries without a readable "ID" are passed over.
-// visit gets the key name, the open entry and a new item that carries the ID.
+// visit gets the key name, the open entry and a new item that carries the ID. Returns the walk's
+// status: anything but ERROR_SUCCESS means that some entries were not seen.
 template <typename Visit>
-void ForEachItemEntry(HKEY key, Visit visit) {
-    ForEachSubkey(key, [&](const std::string& name) {
+LONG ForEachItemEntry(HKEY key, Visit visit) {
+    return ForEachSubkey(key, [&](const std::string& name) {
         unique_hkey entry = OpenKeyForReading(key, name);
         DWORD id = 0;
         if (!entry || ReadNumber(entry.get(), "ID", id) != ERROR_SUCCESS) return true;
@@ -48,15 +49,25 @@ void ForEachItemEntry(HKEY key, Visit visit) {
     });
 }
 
-// IDs are never handed out twice: a new one starts above every ID stored, whatever "NextID" says
-// (missing, of another type, or behind after a restore of part of the tree).
-DWORD NextFreeId(HKEY catalogue) {
+// IDs are never handed out twice: a new one starts above every ID stored under "Items" and under
+// "HiddenItems", whatever "NextID" says (missing, of another type, or behind after a restore of part
+// of the tree, or after an unregistration that kept only what describes the stored items). Nothing
+// when either walk could not be finished: no ID is then known to be free.
+std::optional<DWORD> NextFreeId(HKEY catalogue) {
     DWORD next = 0;
     if (ReadNumber(catalogue, "NextID", next) != ERROR_SUCCESS) next = 0;
-    ForEachItemEntry(catalogue, [&](const std::string&, HKEY, const DesktopItem& item) {
+    auto above = [&](const std::string&, HKEY, const DesktopItem& item) {
         const DWORD id = static_cast<DWORD>(item.ID);
         if (id >= next && id < 0x7FFFFFFFu) next = id + 1;
-    });
+    };
+    if (ForEachItemEntry(catalogue, above) != ERROR_SUCCESS) return std::nullopt;
+    LONG status = ERROR_SUCCESS;
+    unique_hkey hidden = OpenKeyForReading(HKEY_CURRENT_USER, kHiddenItemsKey, &status);
+    if (!hidden) {
+        if (status == ERROR_FILE_NOT_FOUND) return next;
+        return std::nullopt;
+    }
+    if (ForEachItemEntry(hidden.get(), above) != ERROR_SUCCESS) return std::nullopt;
     return next;
 }
 
@@ -187,7 +198,7 @@ DesktopItemList BuildItemCatalogue(HWND owner, HIMAGELIST* imageList) {
     DesktopItemList items;
     unique_hkey catalogue = CreateKey(HKEY_CURRENT_USER, kItemsKey);
     if (!catalogue) return items;
-    DWORD nextId = NextFreeId(catalogue.get());
+    std::optional<DWORD> nextId = NextFreeId(catalogue.get());
 
     ComPtr<IShellFolder> desktop;
     if (FAILED(SHGetDesktopFolder(desktop.put())) || !desktop) return items;
@@ -233,13 +244,17 @@ DesktopItemList BuildItemCatalogue(HWND owner, HIMAGELIST* imageList) {
 
         const std::string keyName = ItemKeyName(item.DesktopPath);
         if (keyName.empty() || keyName.size() > kMaxKeyNameChars) continue;
-        unique_hkey entry = CreateKey(catalogue.get(), keyName);
-        if (!entry) continue;
         DWORD id = 0;
-        if (ReadNumber(entry.get(), "ID", id) == ERROR_SUCCESS) {
+        unique_hkey known = OpenKeyForWriting(catalogue.get(), keyName);
+        const bool hasId = known && ReadNumber(known.get(), "ID", id) == ERROR_SUCCESS;
+        // A new item waits for the next catalogue when no ID is known to be free.
+        if (!hasId && !nextId) continue;
+        unique_hkey entry = known ? std::move(known) : CreateKey(catalogue.get(), keyName);
+        if (!entry) continue;
+        if (hasId) {
             item.ID = static_cast<int>(id);
         } else {
-            item.ID = static_cast<int>(nextId++);
+            item.ID = static_cast<int>((*nextId)++);
             WriteNumber(entry.get(), "ID", static_cast<DWORD>(item.ID));
             WriteNumber(entry.get(), "Visible", item.Visible ? 1 : 0);
             WriteNumber(entry.get(), "SpecialFolder", item.SpecialFolder ? 1 : 0);
@@ -249,7 +264,7 @@ DesktopItemList BuildItemCatalogue(HWND owner, HIMAGELIST* imageList) {
         WriteString(entry.get(), "TypeName", item.TypeName);
         items.push_back(std::move(item));
     }
-    WriteNumber(catalogue.get(), "NextID", nextId);
+    if (nextId) WriteNumber(catalogue.get(), "NextID", *nextId);
     catalogue.reset();
     AppendHiddenItems(items, true);
     return items;

@@ -12,10 +12,6 @@ namespace plx {
 
 namespace {
 
-std::string RecordKeyPath(const std::string& profileKey, int id) {
-    return profileKey + "\\" + std::to_string(id);
-}
-
 // The store directory itself is made with one creation; its mirrors come with each hide.
 std::string PrepareStoreDirectory() {
     const std::string store = HiddenStoreDirectory();
@@ -24,12 +20,18 @@ std::string PrepareStoreDirectory() {
     return store;
 }
 
+// The profile key with its marker; empty when either cannot be written.
+unique_hkey MarkedProfileKey(const ScreenSize& size, const std::string& profile) {
+    unique_hkey key = OpenProfileKey(size, profile, KeyAccess::Create);
+    if (key && WriteString(key.get(), nullptr, kProfileMarker) != ERROR_SUCCESS) key.reset();
+    return key;
+}
+
 }  // namespace
 
-void WriteLastResolution() {
+void WriteLastResolution(const ScreenSize& size) {
     unique_hkey root = OpenKeyForWriting(HKEY_CURRENT_USER, kRootKey);
     if (!root) return;
-    const ScreenSize size = GetScreenSize();
     BYTE data[8];
     EncodePosition({size.width, size.height}, data);
     WriteBytes(root.get(), kLastResolutionValue, data, sizeof(data));
@@ -46,16 +48,15 @@ ScreenSize ReadLastResolution() {
     return {static_cast<int>(last.x), static_cast<int>(last.y)};
 }
 
-void SaveProfile(HWND listView, const char* profile, HWND owner, BOOL quiet, const DesktopItemList* items,
-                 bool apply) {
-    const std::string name = profile ? std::string(profile) : GetCurrentProfile();
-    const std::string profileKey = ProfileKeyPath(name);
-    {
-        unique_hkey key = CreateKey(HKEY_CURRENT_USER, profileKey);
-        if (key) WriteString(key.get(), nullptr, kProfileMarker);
-    }
+SaveOutcome SaveProfile(HWND listView, const ScreenSize& size, const std::string& name, HWND owner,
+                        BOOL quiet, const DesktopItemList* items, bool apply) {
+    unique_hkey profileKey = MarkedProfileKey(size, name);
+    // Without its key and marker the profile does not exist: moving items for it would leave them
+    // recorded nowhere, and its name must not become current.
+    if (!profileKey) return SaveOutcome::NotSaved;
+    bool complete = true;
     // The slot takes the desktop as it was, before any item moves.
-    SaveRestorePositions(listView, SavePositions, owner, quiet, name.c_str());
+    if (!SaveRestorePositions(listView, SavePositions, owner, quiet, name.c_str(), size)) complete = false;
 
     const std::string store = PrepareStoreDirectory();
     unique_hkey hidden = CreateKey(HKEY_CURRENT_USER, kHiddenItemsKey);
@@ -77,36 +78,49 @@ void SaveProfile(HWND listView, const char* profile, HWND owner, BOOL quiet, con
                     break;
             }
         }
-        unique_hkey record = CreateKey(HKEY_CURRENT_USER, RecordKeyPath(profileKey, item.ID));
-        if (record) WriteNumber(record.get(), "Visible", item.Visible ? 1 : 0);
+        unique_hkey record = CreateKey(profileKey.get(), std::to_string(item.ID));
+        if (!record || WriteNumber(record.get(), "Visible", item.Visible ? 1 : 0) != ERROR_SUCCESS)
+            complete = false;
     }
     hidden.reset();
-    WriteLastResolution();
+    WriteLastResolution(size);
     if (apply) {
         NotifyDesktopChanged(owner);
-        SaveRestorePositions(listView, RestorePositions, owner, TRUE, name.c_str());
+        SaveRestorePositions(listView, RestorePositions, owner, TRUE, name.c_str(), size);
     }
+    return complete ? SaveOutcome::Saved : SaveOutcome::Partial;
 }
 
-void ActivateProfile(HWND listView, HWND owner) {
+SaveOutcome SaveProfile(HWND listView, const char* profile, HWND owner, BOOL quiet,
+                        const DesktopItemList* items, bool apply) {
+    const ScreenSize size = GetScreenSize();
+    const std::string name = profile ? std::string(profile) : GetCurrentProfile(size);
+    return SaveProfile(listView, size, name, owner, quiet, items, apply);
+}
+
+void ActivateProfile(HWND listView, const ScreenSize& size, HWND owner) {
     std::optional<DesktopItemList> list = ReadItemCatalogue();
     if (!list) return;
     const std::string store = PrepareStoreDirectory();
     unique_hkey hidden = CreateKey(HKEY_CURRENT_USER, kHiddenItemsKey);
-    const std::string name = GetCurrentProfile();
-    const std::string profileKey = ProfileKeyPath(name);
+    const std::string name = GetCurrentProfile(size);
+    unique_hkey profileKey = OpenProfileKey(size, name, KeyAccess::Read);
     for (DesktopItem& item : *list) {
-        unique_hkey record = OpenKeyForReading(HKEY_CURRENT_USER, RecordKeyPath(profileKey, item.ID));
         DWORD visible = 0;
-        if (record && ReadNumber(record.get(), "Visible", visible) == ERROR_SUCCESS)
-            item.Visible = visible != 0;
+        if (profileKey) {
+            unique_hkey record = OpenKeyForReading(profileKey.get(), std::to_string(item.ID));
+            if (record && ReadNumber(record.get(), "Visible", visible) == ERROR_SUCCESS)
+                item.Visible = visible != 0;
+        }
         ApplyItemVisibility(item, store, hidden.get());
     }
     hidden.reset();
     NotifyDesktopChanged(owner);
-    WriteLastResolution();
-    SaveRestorePositions(listView, RestorePositions, owner, TRUE, name.c_str());
+    WriteLastResolution(size);
+    SaveRestorePositions(listView, RestorePositions, owner, TRUE, name.c_str(), size);
 }
+
+void ActivateProfile(HWND listView, HWND owner) { ActivateProfile(listView, GetScreenSize(), owner); }
 
 void ReleaseHiddenItems(HWND listView) {
     if (HWND agent = FindWindowA(nullptr, kAgentWindowTitle)) SendMessageA(agent, WM_CLOSE, 0, 0);
@@ -114,7 +128,14 @@ void ReleaseHiddenItems(HWND listView) {
     for (DesktopItem& item : list) {
         if (item.Movable()) item.Visible = true;
     }
-    SaveProfile(listView, nullptr, nullptr, TRUE, &list, true);
+    if (SaveProfile(listView, nullptr, nullptr, TRUE, &list, true) == SaveOutcome::NotSaved) {
+        // The items come back even when no profile can record them.
+        const std::string store = PrepareStoreDirectory();
+        unique_hkey hidden = CreateKey(HKEY_CURRENT_USER, kHiddenItemsKey);
+        for (DesktopItem& item : list)
+            if (item.Movable()) ApplyItemVisibility(item, store, hidden.get());
+        NotifyDesktopChanged(nullptr);
+    }
     // Only what is empty goes: a file whose move back failed stays in the store with its folders,
     // where the user can still find it.
     const std::string store = HiddenStoreDirectory();

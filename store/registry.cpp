@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <initializer_list>
 #include <vector>
 
 namespace plx {
@@ -127,16 +128,37 @@ ScreenSize GetScreenSize() {
     return {rect.right - rect.left, rect.bottom - rect.top};
 }
 
+std::string ResolutionKeyName(const ScreenSize& size) {
+    char name[32];
+    std::snprintf(name, sizeof(name), "%d_%d", size.width, size.height);
+    return name;
+}
+
 std::string ResolutionKeyPath(const ScreenSize& size) {
-    char suffix[32];
-    std::snprintf(suffix, sizeof(suffix), "\\%d_%d", size.width, size.height);
-    return std::string(kRootKey) + suffix;
+    return std::string(kRootKey) + "\\" + ResolutionKeyName(size);
 }
 
 std::string ResolutionKeyPath() { return ResolutionKeyPath(GetScreenSize()); }
 
+namespace {
+
+std::wstring Widen(const std::string& text, UINT codePage = CP_ACP) {
+    if (text.empty()) return std::wstring();
+    const int chars =
+        MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    if (chars <= 0) return std::wstring();
+    std::wstring wide(static_cast<size_t>(chars), L'\0');
+    MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), &wide[0], chars);
+    return wide;
+}
+
+}  // namespace
+
 bool IsUsableProfileName(const std::string& name, UINT codePage) {
-    if (name.empty() || name.size() >= kNameBufferChars) return false;
+    if (name.empty()) return false;
+    // The limit is the registry's, in characters: a double-byte character counts once.
+    const std::wstring wide = Widen(name, codePage);
+    if (wide.empty() || wide.size() > kMaxProfileNameChars) return false;
     for (size_t i = 0; i < name.size(); ++i) {
         // In a double-byte code page a trail byte may have the value of a backslash; the registry reads
         // the name as a whole character there, not as a separator.
@@ -155,10 +177,61 @@ std::string SlotKeyPath(const std::string& profile, const char* slot) {
     return ProfileKeyPath(profile) + "\\" + slot;
 }
 
-std::string GetCurrentProfile() {
-    const std::string resolution = ResolutionKeyPath();
+namespace {
+
+unique_hkey OpenLevel(HKEY parent, const std::string& name, KeyAccess access, LONG* status) {
+    switch (access) {
+        case KeyAccess::Read:
+            return OpenKeyForReading(parent, name, status);
+        case KeyAccess::Write:
+            return OpenKeyForWriting(parent, name, status);
+        default:
+            return CreateKey(parent, name, status);
+    }
+}
+
+// Opens RootKey and then each name below it, one level at a time. Keys above the last are only
+// passed through: they are opened for reading unless they must be created.
+unique_hkey OpenChain(std::initializer_list<std::string> names, KeyAccess access, LONG* status) {
+    const KeyAccess through = access == KeyAccess::Create ? KeyAccess::Create : KeyAccess::Read;
+    unique_hkey key = OpenLevel(HKEY_CURRENT_USER, kRootKey, names.size() == 0 ? access : through, status);
+    size_t left = names.size();
+    for (const std::string& name : names) {
+        if (!key) return key;
+        --left;
+        key = OpenLevel(key.get(), name, left == 0 ? access : through, status);
+    }
+    return key;
+}
+
+}  // namespace
+
+unique_hkey OpenResolutionKey(const ScreenSize& size, KeyAccess access, LONG* status) {
+    return OpenChain({ResolutionKeyName(size)}, access, status);
+}
+
+unique_hkey OpenProfileKey(const ScreenSize& size, const std::string& profile, KeyAccess access,
+                           LONG* status) {
+    // A name that cannot be a profile would lead elsewhere in the tree.
+    if (!IsUsableProfileName(profile)) {
+        if (status) *status = ERROR_INVALID_NAME;
+        return unique_hkey();
+    }
+    return OpenChain({ResolutionKeyName(size), profile}, access, status);
+}
+
+unique_hkey OpenSlotKey(const ScreenSize& size, const std::string& profile, const char* slot,
+                        KeyAccess access, LONG* status) {
+    if (!IsUsableProfileName(profile)) {
+        if (status) *status = ERROR_INVALID_NAME;
+        return unique_hkey();
+    }
+    return OpenChain({ResolutionKeyName(size), profile, slot}, access, status);
+}
+
+std::string GetCurrentProfile(const ScreenSize& size) {
     std::string name;
-    if (unique_hkey key = OpenKeyForReading(HKEY_CURRENT_USER, resolution)) {
+    if (unique_hkey key = OpenResolutionKey(size, KeyAccess::Read)) {
         // A value of another type, without its zero, too long for a name, or leading out of the
         // resolution key reads as missing: it cannot name a profile of this resolution.
         if (ReadString(key.get(), kCurrentProfileValue, name) != ERROR_SUCCESS || !IsUsableProfileName(name))
@@ -166,10 +239,19 @@ std::string GetCurrentProfile() {
     }
     if (name.empty()) {
         name = kDefaultProfile;
-        if (unique_hkey key = CreateKey(HKEY_CURRENT_USER, resolution))
+        if (unique_hkey key = OpenResolutionKey(size, KeyAccess::Create))
             WriteString(key.get(), kCurrentProfileValue, name);
     }
     return name;
+}
+
+std::string GetCurrentProfile() { return GetCurrentProfile(GetScreenSize()); }
+
+bool SetCurrentProfile(const ScreenSize& size, const std::string& profile) {
+    if (!IsUsableProfileName(profile)) return false;
+    unique_hkey resolution = OpenResolutionKey(size, KeyAccess::Write);
+    if (!resolution || !IsProfileKey(resolution.get(), profile)) return false;
+    return WriteString(resolution.get(), kCurrentProfileValue, profile) == ERROR_SUCCESS;
 }
 
 bool IsProfileKey(HKEY resolutionKey, const std::string& subkey) {
@@ -180,6 +262,30 @@ bool IsProfileKey(HKEY resolutionKey, const std::string& subkey) {
     return lstrcmpiA(marker.c_str(), kProfileMarker) == 0;
 }
 
+int CompareProfileNames(const std::string& a, const std::string& b) {
+    const std::wstring wa = Widen(a), wb = Widen(b);
+    switch (CompareStringOrdinal(wa.c_str(), static_cast<int>(wa.size()), wb.c_str(),
+                                 static_cast<int>(wb.size()), TRUE)) {
+        case CSTR_LESS_THAN:
+            return -1;
+        case CSTR_GREATER_THAN:
+            return 1;
+        case CSTR_EQUAL:
+            return 0;
+        default:
+            // Not expected for valid arguments; the bytes still tell two names apart.
+            return a.compare(b);
+    }
+}
+
+bool SameProfileName(const std::string& a, const std::string& b) { return CompareProfileNames(a, b) == 0; }
+
+bool ContainsProfileName(const ProfileNameSet& names, const std::string& name) {
+    for (const std::string& held : names)
+        if (SameProfileName(held, name)) return true;
+    return false;
+}
+
 std::string UpperCaseName(const std::string& name) {
     std::vector<char> buffer(name.begin(), name.end());
     buffer.push_back('\0');
@@ -187,27 +293,25 @@ std::string UpperCaseName(const std::string& name) {
     return buffer.data();
 }
 
-bool SameProfileName(const std::string& a, const std::string& b) {
-    return lstrcmpA(UpperCaseName(a).c_str(), UpperCaseName(b).c_str()) == 0;
-}
-
-ProfileNameSet ListProfiles(bool excludeCurrent, bool upperCase) {
+ProfileNameSet ListProfiles(const ScreenSize& size, bool excludeCurrent, bool upperCase) {
     ProfileNameSet names;
-    std::string current = GetCurrentProfile();
-    unique_hkey resolution = OpenKeyForReading(HKEY_CURRENT_USER, ResolutionKeyPath());
+    const std::string current = GetCurrentProfile(size);
+    unique_hkey resolution = OpenResolutionKey(size, KeyAccess::Read);
     if (!resolution) {
         if (!excludeCurrent) names.insert(current);
         return names;
     }
-    current = UpperCaseName(current);
     ForEachSubkey(resolution.get(), [&](const std::string& name) {
         if (!IsProfileKey(resolution.get(), name)) return true;
-        std::string upper = UpperCaseName(name);
-        if (excludeCurrent && lstrcmpA(upper.c_str(), current.c_str()) == 0) return true;
-        names.insert(upperCase ? upper : name);
+        if (excludeCurrent && SameProfileName(name, current)) return true;
+        names.insert(upperCase ? UpperCaseName(name) : name);
         return true;
     });
     return names;
+}
+
+ProfileNameSet ListProfiles(bool excludeCurrent, bool upperCase) {
+    return ListProfiles(GetScreenSize(), excludeCurrent, upperCase);
 }
 
 }  // namespace plx

@@ -83,31 +83,66 @@ POINT DecodePosition(const BYTE (&data)[8]);
 // RootKey + "\W_H" for the current screen size, relative to HKEY_CURRENT_USER.
 std::string ResolutionKeyPath();
 std::string ResolutionKeyPath(const ScreenSize& size);
+// The name of the resolution key below RootKey: "W_H".
+std::string ResolutionKeyName(const ScreenSize& size);
 
-// True when name can name a profile: not empty, under 260 characters, and no backslash (which
-// would lead into another key of the tree). codePage: the one the name is encoded in.
+// A registry key name holds at most this many characters.
+inline constexpr size_t kMaxProfileNameChars = 255;
+
+// True when name can name a profile: not empty, at most 255 characters (a key name's limit), and no
+// backslash (which would lead into another key of the tree). codePage: the one the name is encoded in.
 bool IsUsableProfileName(const std::string& name, UINT codePage = CP_ACP);
-// ResolutionKey + "\" + profile, and its slot "Manual" or "Startup".
+// Whole paths below HKEY_CURRENT_USER, for short names only: the system's ANSI registry calls may
+// refuse a whole path longer than 260 characters. The product opens its keys one level at a time.
 std::string ProfileKeyPath(const std::string& profile);
 std::string SlotKeyPath(const std::string& profile, const char* slot);
 
-// The active profile at the current resolution, never empty; writes "Default" when none is set.
+// How a key of the tree is reached: opened for reading, opened for writing, or created (with any
+// missing key above it). Every level is opened relative to the one above it, so that no limit but a
+// key name's own applies to a profile name.
+enum class KeyAccess { Read, Write, Create };
+unique_hkey OpenResolutionKey(const ScreenSize& size, KeyAccess access, LONG* status = nullptr);
+unique_hkey OpenProfileKey(const ScreenSize& size, const std::string& profile, KeyAccess access,
+                           LONG* status = nullptr);
+unique_hkey OpenSlotKey(const ScreenSize& size, const std::string& profile, const char* slot,
+                        KeyAccess access, LONG* status = nullptr);
+
+// The active profile at a resolution, never empty; writes "Default" when none is set. Without a
+// size: at the current screen size.
+std::string GetCurrentProfile(const ScreenSize& size);
 std::string GetCurrentProfile();
+// Writes "CurrentProfile" at size, but only when profile names a profile there: a name that leads
+// nowhere would leave the resolution without its profile. False when nothing was written.
+bool SetCurrentProfile(const ScreenSize& size, const std::string& profile);
 
 // A subkey of the resolution key is a profile when its default value is "Profile" (any case).
 bool IsProfileKey(HKEY resolutionKey, const std::string& subkey);
 
-// Names ordered as lstrcmpA orders them.
+// Two names are one profile exactly when the registry takes them as one key: equal in an ordinal
+// comparison without regard to case. Linguistic comparisons equate names that are two keys ("Strasse"
+// and "Straße", or a name with a soft hyphen and one without).
+bool SameProfileName(const std::string& a, const std::string& b);
+// Three-way ordinal comparison without regard to case, as the registry compares key names.
+int CompareProfileNames(const std::string& a, const std::string& b);
+
+// Names shown in lstrcmpA order; names that lstrcmpA takes as equal but that are two keys of the
+// registry are both kept, in ordinal order.
 struct ProfileNameLess {
     bool operator()(const std::string& a, const std::string& b) const {
-        return lstrcmpA(a.c_str(), b.c_str()) < 0;
+        const int order = lstrcmpA(a.c_str(), b.c_str());
+        if (order != 0) return order < 0;
+        return CompareProfileNames(a, b) < 0;
     }
 };
 using ProfileNameSet = std::set<std::string, ProfileNameLess>;
+// True when names holds a name of the same profile as name (in whatever letter case it is held).
+bool ContainsProfileName(const ProfileNameSet& names, const std::string& name);
 
 std::string UpperCaseName(const std::string& name);  // CharUpperA
-bool SameProfileName(const std::string& a, const std::string& b);
 
+// The profiles of a resolution. excludeCurrent leaves out the current profile; upperCase gives the
+// names upper-cased. Without a size: at the current screen size.
+ProfileNameSet ListProfiles(const ScreenSize& size, bool excludeCurrent, bool upperCase);
 ProfileNameSet ListProfiles(bool excludeCurrent, bool upperCase);
 
 }  // namespace plx

@@ -22,20 +22,22 @@ void FirstTimeSetup(HWND listView) {
     // into a profile that was never saved, they would sit in an unmarked key for the next set-up to
     // overwrite.
     if (!view) return;
-    SaveProfile(view, nullptr, nullptr, TRUE, nullptr, false);
-    unique_hkey resolution = OpenKeyForWriting(HKEY_CURRENT_USER, ResolutionKeyPath());
+    const ScreenSize size = GetScreenSize();
+    // Into the profile the set-up saves: "Default" unless a current profile was already named.
+    const std::string profile = GetCurrentProfile(size);
+    // The same holds for a profile whose marker could not be written.
+    if (SaveProfile(view, size, profile, nullptr, TRUE, nullptr, false) == SaveOutcome::NotSaved) return;
+    unique_hkey resolution = OpenResolutionKey(size, KeyAccess::Write);
     if (!resolution) return;
-    // Into the profile the set-up just saved: "Default" unless a current profile was already named.
-    const std::string profile = GetCurrentProfile();
-    MigrateLegacySlot(resolution.get(), kManualSlot, (profile + "\\" + kManualSlot).c_str());
-    MigrateLegacySlot(resolution.get(), kStartupSlot, (profile + "\\" + kStartupSlot).c_str());
+    MigrateLegacySlot(resolution.get(), kManualSlot, profile);
+    MigrateLegacySlot(resolution.get(), kStartupSlot, profile);
 }
 
 }  // namespace
 
 ProfileSearch SearchProfiles() {
     LONG status = ERROR_SUCCESS;
-    unique_hkey resolution = OpenKeyForReading(HKEY_CURRENT_USER, ResolutionKeyPath(), &status);
+    unique_hkey resolution = OpenResolutionKey(GetScreenSize(), KeyAccess::Read, &status);
     // Only a key that is not there means "no profile": one that cannot be read may hold the user's.
     if (!resolution) return status == ERROR_FILE_NOT_FOUND ? ProfileSearch::NotFound : ProfileSearch::Failed;
     bool found = false;
@@ -65,11 +67,14 @@ void EnsureDefaultProfile(HWND listView) {
     if (SearchProfiles() == ProfileSearch::NotFound) FirstTimeSetup(listView);
 }
 
-void MigrateLegacySlot(HKEY resolutionKey, const char* legacy, const char* target) {
+void MigrateLegacySlot(HKEY resolutionKey, const char* slot, const std::string& profile) {
     {
-        unique_hkey source = OpenKeyForWriting(resolutionKey, legacy);
+        unique_hkey source = OpenKeyForWriting(resolutionKey, slot);
         if (!source) return;
-        unique_hkey destination = CreateKey(resolutionKey, target);
+        // One level at a time: the profile's name may use all that a key name can hold.
+        unique_hkey profileKey =
+            IsUsableProfileName(profile) ? CreateKey(resolutionKey, profile) : unique_hkey();
+        unique_hkey destination = profileKey ? CreateKey(profileKey.get(), slot) : unique_hkey();
         // Without a place to go, the old positions stay where they are.
         if (!destination) return;
         for (const DesktopItem& item : BuildItemCatalogue(nullptr)) {
@@ -80,7 +85,7 @@ void MigrateLegacySlot(HKEY resolutionKey, const char* legacy, const char* targe
                 WriteBytes(destination.get(), item.DisplayName.c_str(), point, sizeof(point));
         }
     }
-    DeleteKeyTree(resolutionKey, legacy);
+    DeleteKeyTree(resolutionKey, slot);
 }
 
 }  // namespace plx

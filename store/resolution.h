@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 namespace plx {
 
 // Whether the resolution key of the current screen size holds a profile. Failed: its subkeys could
@@ -19,9 +21,9 @@ void PrepareResolution(HWND listView);
 // The first set-up when the current size has no profile; nothing otherwise.
 void EnsureDefaultProfile(HWND listView);
 
-// Moves the values of the slot `legacy` directly under the open resolution key into `target` (a
-// path below that key) for every icon still on the desktop, then deletes the legacy slot. When the
+// Moves the values of the legacy slot directly under the open resolution key into the slot of the
+// same name of profile, for every icon still on the desktop, then deletes the legacy slot. When the
 // target cannot be created, the legacy slot is kept.
-void MigrateLegacySlot(HKEY resolutionKey, const char* legacy, const char* target);
+void MigrateLegacySlot(HKEY resolutionKey, const char* slot, const std::string& profile);
 
 }  // namespace plx

@@ -1,5 +1,6 @@
 #include "store/user_data.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,12 +12,14 @@ namespace plx {
 
 namespace {
 
-std::vector<std::string> SubkeyNames(HKEY key) {
+// The names of the subkeys; nothing when the walk could not be finished.
+std::optional<std::vector<std::string>> SubkeyNames(HKEY key) {
     std::vector<std::string> names;
-    ForEachSubkey(key, [&](const std::string& name) {
+    const LONG rc = ForEachSubkey(key, [&](const std::string& name) {
         names.push_back(name);
         return true;
     });
+    if (rc != ERROR_SUCCESS) return std::nullopt;
     return names;
 }
 
@@ -33,12 +36,22 @@ std::vector<std::string> ValueNames(HKEY key) {
 }
 
 // The entries of "HiddenItems" whose file is still in the store, whatever else they hold: such a
-// file is found again only through its entry.
-std::vector<std::string> EntriesOfStoredFiles(HKEY hiddenItems) {
+// file is found again only through its entry. Nothing when the entries cannot all be read: then no
+// entry may be taken for one of a file that is gone.
+std::optional<std::vector<std::string>> EntriesOfStoredFiles() {
+    LONG status = ERROR_SUCCESS;
+    unique_hkey hidden = OpenKeyForReading(HKEY_CURRENT_USER, kHiddenItemsKey, &status);
+    if (!hidden) {
+        if (status == ERROR_FILE_NOT_FOUND) return std::vector<std::string>();
+        return std::nullopt;
+    }
+    std::optional<std::vector<std::string>> names = SubkeyNames(hidden.get());
+    if (!names) return std::nullopt;
     std::vector<std::string> kept;
     const std::string store = HiddenStoreDirectory();
-    if (store.empty() || !hiddenItems) return kept;
-    for (const std::string& name : SubkeyNames(hiddenItems)) {
+    // Without the store's place no file can be looked for: every entry may still name one.
+    if (store.empty()) return names;
+    for (const std::string& name : *names) {
         const std::string stored = StorePathFor(store, PathFromKeyName(name));
         if (GetFileAttributesA(stored.c_str()) != INVALID_FILE_ATTRIBUTES) kept.push_back(name);
     }
@@ -47,15 +60,16 @@ std::vector<std::string> EntriesOfStoredFiles(HKEY hiddenItems) {
 
 bool Contains(const std::vector<std::string>& names, const std::string& name) {
     for (const std::string& n : names)
-        if (lstrcmpiA(n.c_str(), name.c_str()) == 0) return true;
+        if (SameProfileName(n, name)) return true;  // as the registry compares key names
     return false;
 }
 
 // Deletes every subkey not in keep, and every value not in keepValues.
 void DeleteAllBut(HKEY key, const std::vector<std::string>& keep,
                   const std::vector<std::string>& keepValues) {
-    for (const std::string& name : SubkeyNames(key))
-        if (!Contains(keep, name)) DeleteKeyTree(key, name);
+    if (std::optional<std::vector<std::string>> names = SubkeyNames(key))
+        for (const std::string& name : *names)
+            if (!Contains(keep, name)) DeleteKeyTree(key, name);
     for (const std::string& name : ValueNames(key))
         if (!Contains(keepValues, name)) RegDeleteValueA(key, name.c_str());
 }
@@ -63,12 +77,8 @@ void DeleteAllBut(HKEY key, const std::vector<std::string>& keep,
 }  // namespace
 
 void RemoveUserData() {
-    std::vector<std::string> kept;
-    {
-        unique_hkey hidden = OpenKeyForReading(HKEY_CURRENT_USER, kHiddenItemsKey);
-        kept = EntriesOfStoredFiles(hidden.get());
-    }
-    if (kept.empty()) {
+    const std::optional<std::vector<std::string>> kept = EntriesOfStoredFiles();
+    if (kept && kept->empty()) {
         DeleteKeyTree(HKEY_CURRENT_USER, kRootKey);
         return;
     }
@@ -77,8 +87,10 @@ void RemoveUserData() {
     DeleteAllBut(root.get(), {"Items", "HiddenItems"}, {});
     if (unique_hkey items = OpenKeyForWriting(HKEY_CURRENT_USER, kItemsKey))
         DeleteAllBut(items.get(), {}, {"NextID"});
+    // Entries that could not all be read stay, every one of them.
+    if (!kept) return;
     if (unique_hkey hidden = OpenKeyForWriting(HKEY_CURRENT_USER, kHiddenItemsKey))
-        DeleteAllBut(hidden.get(), kept, {});
+        DeleteAllBut(hidden.get(), *kept, {});
 }
 
 }  // namespace plx

@@ -208,6 +208,15 @@ TEST_F(CatalogueTest, LostNextIdNeverHandsOutAStoredId) {
                 << item.DesktopPath << " shares " << added->ID;
         highest = std::max(highest, added->ID);
     }
+    // An unregistration kept only what finds the stored items again: their IDs stay taken.
+    {
+        unique_hkey entry = plx::CreateKey(HKEY_CURRENT_USER, std::string(plx::kHiddenItemsKey) + "\\" +
+                                                                  plx::ItemKeyName(OnDesktop("stored.txt")));
+        ASSERT_EQ(plx::WriteNumber(entry.get(), "ID", 500), ERROR_SUCCESS);
+    }
+    ASSERT_EQ(plx::DeleteKeyTree(HKEY_CURRENT_USER, plx::kItemsKey), ERROR_SUCCESS);
+    for (const DesktopItem& item : plx::BuildItemCatalogue(nullptr))
+        EXPECT_GT(item.ID, 500) << item.DesktopPath;
 }
 
 TEST_F(CatalogueTest, PathTooLongForAKeyNameIsLeftOut) {

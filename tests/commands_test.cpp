@@ -247,7 +247,114 @@ TEST_F(CommandsTest, DeleteAsksFirstAndKeepsTheLastProfile) {
     }
 }
 
-TEST_F(CommandsTest, HelpAndAboutOpenTheirWindowsAndStringVerbsAreRefused) {
+TEST_F(CommandsTest, LookAlikeNamesAreTwoProfilesAndAnAmpersandIsShownAsOne) {
+    const std::string strasse = "Strasse", strasseSharp =
+                                               "Stra\xDF"
+                                               "e";
+    for (const std::string& name : {strasse, strasseSharp, std::string("R&D")}) MakeProfile(name);
+    SetCurrentProfile(strasse);
+    ASSERT_TRUE(plx::CreateKey(HKEY_CURRENT_USER, plx::kItemsKey));
+    {
+        plx::DesktopMenu menu;
+        plx::unique_hmenu shell = ShellMenu();
+        menu.QueryContextMenu(shell.get(), 0, menutest::kFirstId, menutest::kLastId, CMF_NORMAL);
+        HMENU profiles = GetSubMenu(CommandPopup(shell.get()), 0);
+        ASSERT_EQ(GetMenuItemCount(profiles), 3);
+        // "&&" is how a menu shows one ampersand.
+        EXPECT_EQ(ItemText(profiles, 0), "R&&D");
+        EXPECT_NE(GetMenuState(profiles, 1, MF_BYPOSITION) & MF_CHECKED, 0u);
+        EXPECT_EQ(GetMenuState(profiles, 2, MF_BYPOSITION) & MF_CHECKED, 0u);
+    }
+    MessageBoxWatcher boxes(plx::kMessageCaption, IDYES);
+    EXPECT_EQ(Pick("R&&D", Owner()), S_OK);
+    EXPECT_EQ(CurrentProfileValue(), "R&D");
+    EXPECT_EQ(Pick(strasseSharp, Owner()), S_OK);
+    EXPECT_EQ(CurrentProfileValue(), strasseSharp);
+    // Deleting one of the two deletes that one.
+    EXPECT_EQ(Pick("Delete Active Profile", Owner()), S_OK);
+    ASSERT_EQ(boxes.Seen().size(), 1u);
+    EXPECT_EQ(boxes.Seen()[0].text, "Are you sure you want to delete the \"" + strasseSharp + "\" profile?");
+    EXPECT_EQ(ResolutionSubkeys(), (std::vector<std::string>{"R&D", strasse}));
+    EXPECT_EQ(CurrentProfileValue(), "R&D");
+}
+
+TEST_F(CommandsTest, TitlesUpToAKeyNamesLimitWorkAndARenameThatCannotBeSavedKeepsTheProfile) {
+    const std::string longest(255, 'T'), renamed(255, 'U');
+    MessageBoxWatcher boxes;
+    auto edit = [&](const char* caption, const std::string& title, const char* command) {
+        User user(caption, [&](HWND dialog) {
+            testbed::SetControlText(dialog, IDC_EDITOR_TITLE, title);
+            testbed::Press(dialog, IDOK);
+        });
+        EXPECT_EQ(Pick(command, Owner()), S_OK);
+    };
+    edit("New Profile - Quillmar Orvane Deluxe", longest, "Create Profile...");
+    EXPECT_EQ(CurrentProfileValue(), longest);
+    EXPECT_TRUE(plx::OpenSlotKey(plx::GetScreenSize(), longest, plx::kManualSlot, plx::KeyAccess::Read));
+    edit((longest + " - Quillmar Orvane Deluxe").c_str(), renamed, "Edit Active Profile...");
+    EXPECT_EQ(CurrentProfileValue(), renamed);
+    EXPECT_TRUE(plx::OpenSlotKey(plx::GetScreenSize(), renamed, plx::kManualSlot, plx::KeyAccess::Read));
+    for (const std::string& name : ResolutionSubkeys()) EXPECT_NE(name, longest);
+    EXPECT_TRUE(boxes.Seen().empty());
+
+    // No new key can be made beside the profile: the rename fails and says so, and the profile
+    // stays whole and current, its logon slot included.
+    plx::DeleteKeyTree(HKEY_CURRENT_USER, plx::kRootKey);
+    MakeProfile("Work", true, true);
+    SetCurrentProfile("Work");
+    plx::unique_hkey resolution;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, plx::ResolutionKeyPath().c_str(), 0, KEY_ALL_ACCESS,
+                            resolution.put()),
+              ERROR_SUCCESS);
+    ASSERT_TRUE(
+        testbed::SetKeyRules(resolution.get(), "D:P(A;;0xF003B;;;WD)"));  // all but KEY_CREATE_SUB_KEY
+    edit("Work - Quillmar Orvane Deluxe", "Away", "Edit Active Profile...");
+    ASSERT_TRUE(testbed::SetKeyRules(resolution.get(), "D:P(A;;KA;;;WD)"));
+    ASSERT_EQ(boxes.Seen().size(), 1u);
+    EXPECT_EQ(boxes.Seen()[0].text, plx::kProfileNotSavedMessage);
+    EXPECT_EQ(CurrentProfileValue(), "Work");
+    EXPECT_EQ(ResolutionSubkeys(), std::vector<std::string>{"Work"});
+    EXPECT_TRUE(plx::OpenSlotKey(plx::GetScreenSize(), "Work", plx::kStartupSlot, plx::KeyAccess::Read));
+}
+
+TEST_F(CommandsTest, AnAnswerGivenAfterTheScreenSizeChangedChangesNothing) {
+    const plx::ScreenSize first = plx::GetScreenSize(), second = {first.width - 256, first.height - 256};
+    auto profile = [](const plx::ScreenSize& size, const std::string& name) {
+        plx::unique_hkey key = plx::OpenProfileKey(size, name, plx::KeyAccess::Create);
+        plx::WriteString(key.get(), nullptr, plx::kProfileMarker);
+    };
+    for (const plx::ScreenSize& size : {first, second}) {
+        profile(size, "Work");
+        profile(size, size == first ? "A" : "B");
+        plx::unique_hkey key = plx::OpenResolutionKey(size, plx::KeyAccess::Write);
+        plx::WriteString(key.get(), plx::kCurrentProfileValue, "Work");
+    }
+    ASSERT_TRUE(plx::CreateKey(HKEY_CURRENT_USER, plx::kItemsKey));
+    std::vector<testbed::SeenMessage> told;
+    {
+        // The screen changes while the question is open, and the desktop meanwhile takes the other
+        // size's profile; then the user answers Yes.
+        User user(plx::kMessageCaption, [&](HWND question) {
+            ASSERT_TRUE(testbed::SetScreenSize(second.width, second.height));
+            ASSERT_TRUE(testbed::WaitUntil([&] { return plx::GetScreenSize() == second; }));
+            testbed::Press(question, IDYES);
+            ASSERT_TRUE(testbed::WaitUntil([&] { return !IsWindow(question); }));
+            MessageBoxWatcher boxes;
+            boxes.WaitFor(1);
+            told = boxes.Seen();
+        });
+        EXPECT_EQ(Pick("Delete Active Profile", Owner()), S_OK);
+    }
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_EQ(told[0].text, plx::kScreenSizeChangedMessage);
+    for (const plx::ScreenSize& size : {first, second}) {
+        EXPECT_EQ(plx::GetCurrentProfile(size), "Work");
+        EXPECT_EQ(plx::ListProfiles(size, false, false).size(), 2u);
+    }
+    ASSERT_TRUE(testbed::SetScreenSize(first.width, first.height));
+}
+
+TEST_F(CommandsTest, HelpAndAboutOpenTheirWindowsAndThereAreNoVerbs) {
     MessageBoxWatcher boxes;
     EXPECT_EQ(Pick("Help", Owner()), S_OK);
     HWND help = nullptr;
@@ -268,6 +375,14 @@ TEST_F(CommandsTest, HelpAndAboutOpenTheirWindowsAndStringVerbsAreRefused) {
     EXPECT_EQ(GetWindowLongPtrA(view_, GWLP_WNDPROC), viewProc_);  // the subclass goes all the same
     info.lpVerb = MAKEINTRESOURCEA(10);
     EXPECT_EQ(menu.InvokeCommand(&info), E_INVALIDARG);
+
+    // Asked for a verb or a help text, the menu leaves an empty string, not what the buffer held.
+    char verb[8] = "garbage";
+    EXPECT_EQ(menu.GetCommandString(0, GCS_VERBA, nullptr, verb, sizeof(verb)), S_OK);
+    EXPECT_STREQ(verb, "");
+    WCHAR helpText[8] = L"garbage";
+    EXPECT_EQ(menu.GetCommandString(0, GCS_HELPTEXTW, nullptr, reinterpret_cast<LPSTR>(helpText), 8), S_OK);
+    EXPECT_STREQ(helpText, L"");
 }
 
 }  // namespace

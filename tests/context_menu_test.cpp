@@ -169,7 +169,22 @@ TEST_F(ContextMenuTest, ProfilesAreListedInOrderAndWithinTheShellsRange) {
     EXPECT_EQ(GetMenuItemID(popup, 2), kFirstId + 101);
 }
 
-TEST_F(ContextMenuTest, TheDesktopWindowIsSubclassedOnceAndAgainAfterRemoval) {
+// Another extension that subclasses the desktop's window after the menu did.
+int foreignSeen = 0;
+LRESULT CALLBACK ForeignProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
+    if (message == WM_NULL) ++foreignSeen;
+    return DefSubclassProc(window, message, wParam, lParam);
+}
+
+// Whether the window answers for the menu's top item, as the shell's menu asks it.
+bool MeasuresTopItem(HWND view) {
+    MEASUREITEMSTRUCT item = {ODT_MENU};
+    item.itemData = plx::kTopItemData;
+    return SendMessageA(view, WM_MEASUREITEM, 0, reinterpret_cast<LPARAM>(&item)) == TRUE &&
+           item.itemHeight >= 22;
+}
+
+TEST_F(ContextMenuTest, TheSubclassIsOneLinkOfTheWindowsChainThatOnlyTheDesktopsThreadTakesOut) {
     auto procedure = [&] { return GetWindowLongPtrA(view_, GWLP_WNDPROC); };
     {
         plx::DesktopMenu menu;
@@ -180,10 +195,27 @@ TEST_F(ContextMenuTest, TheDesktopWindowIsSubclassedOnceAndAgainAfterRemoval) {
         EXPECT_NE(subclassed, viewProc_);
         menu.QueryContextMenu(second.get(), 0, kFirstId, kLastId, CMF_NORMAL);
         EXPECT_EQ(procedure(), subclassed);
-        plx::RemoveMenuSubclass();
-        EXPECT_EQ(procedure(), viewProc_);
-        menu.QueryContextMenu(second.get(), 0, kFirstId, kLastId, CMF_NORMAL);
+
+        // A folder window's thread builds and drops a handler object while the desktop menu is up.
+        std::thread([] { plx::DesktopMenu other; }).join();
         EXPECT_EQ(procedure(), subclassed);
+        EXPECT_TRUE(MeasuresTopItem(view_));
+
+        // Another extension subclasses after the menu and stays while the menu goes: it keeps its
+        // place, and the window's own procedure is behind it. (Windows also keeps the place of one that
+        // replaced the procedure itself; Wine's common controls put their first procedure back when
+        // their last link goes, whatever was set since, so such a one cannot be shown here.)
+        ASSERT_TRUE(SetWindowSubclass(view_, &ForeignProc, 1, 0));
+        EXPECT_TRUE(MeasuresTopItem(view_));
+        plx::RemoveMenuSubclass();
+        SendMessageA(view_, WM_NULL, 0, 0);
+        EXPECT_EQ(foreignSeen, 1);
+        EXPECT_FALSE(MeasuresTopItem(view_));
+        ASSERT_TRUE(RemoveWindowSubclass(view_, &ForeignProc, 1));
+        EXPECT_EQ(procedure(), viewProc_);
+
+        menu.QueryContextMenu(second.get(), 0, kFirstId, kLastId, CMF_NORMAL);
+        EXPECT_TRUE(MeasuresTopItem(view_));
     }
     // The handler going away takes the subclass with it.
     EXPECT_EQ(procedure(), viewProc_);

@@ -132,8 +132,8 @@ TEST_F(RegistryTest, CurrentProfileDefaultsAndIsWrittenBack) {
     }
     EXPECT_EQ(plx::GetCurrentProfile(), "Work");
 
-    // A name at the limit of its buffer is still a name.
-    const std::string longest(259, 'n');
+    // A name at the limit of a key name is still a name.
+    const std::string longest(255, 'n');
     {
         unique_hkey key = Create(resolution);
         plx::WriteString(key.get(), "CurrentProfile", longest);
@@ -146,11 +146,9 @@ TEST_F(RegistryTest, CurrentProfileDefaultsAndIsWrittenBack) {
         std::string data;
     };
     const std::vector<Bad> bad = {
-        {REG_SZ, std::string("\0", 1)},
-        {REG_DWORD, std::string("\1\0\0\0", 4)},
-        {REG_BINARY, std::string("Work\0", 5)},
-        {REG_SZ, std::string(260, 'n') + '\0'},
-        {REG_SZ, std::string("Work\\Manual\0", 12)},
+        {REG_SZ, std::string("\0", 1)},         {REG_DWORD, std::string("\1\0\0\0", 4)},
+        {REG_BINARY, std::string("Work\0", 5)}, {REG_SZ, std::string(256, 'n') + '\0'},
+        {REG_SZ, std::string(260, 'n') + '\0'}, {REG_SZ, std::string("Work\\Manual\0", 12)},
     };
     for (const Bad& value : bad) {
         SetRaw(resolution, "CurrentProfile", value.type, value.data.data(),
@@ -190,14 +188,32 @@ TEST_F(RegistryTest, ProfilesAreMarkedKeysInLstrcmpOrder) {
               (std::vector<std::string>{"BETA", "DELTA", "GAMMA", "UPPER"}));
 }
 
-TEST_F(RegistryTest, NamesAreComparedAfterUpperCasing) {
+TEST_F(RegistryTest, NamesAreOneProfileExactlyWhenTheRegistryKeepsThemAsOneKey) {
     EXPECT_TRUE(plx::SameProfileName("Work", "wORK"));
+    EXPECT_TRUE(plx::SameProfileName("caf\xE9", "CAF\xC9"));
     EXPECT_FALSE(plx::SameProfileName("Work", "Work2"));
+    // Equal for a linguistic comparison, two keys for the registry.
+    EXPECT_FALSE(plx::SameProfileName("Strasse",
+                                      "Stra\xDF"
+                                      "e"));
+    EXPECT_FALSE(plx::SameProfileName("Home", "Ho\xADme"));
+    plx::ProfileNameSet names;
+    for (const char* name : {"Strasse",
+                             "Stra\xDF"
+                             "e"})
+        names.insert(name);
+    EXPECT_EQ(names.size(), 2u);
+    EXPECT_TRUE(plx::ContainsProfileName(names, "strasse"));
+    EXPECT_FALSE(plx::ContainsProfileName(names, "Ho\xADme"));
     EXPECT_EQ(plx::UpperCaseName("caf\xE9"), "CAF\xC9");
     EXPECT_FALSE(plx::IsUsableProfileName(""));
     EXPECT_FALSE(plx::IsUsableProfileName("a\\b"));
-    EXPECT_FALSE(plx::IsUsableProfileName(std::string(260, 'x')));
-    EXPECT_TRUE(plx::IsUsableProfileName(std::string(259, 'x')));
+    // A key name holds 255 characters, counted as characters, not bytes.
+    EXPECT_FALSE(plx::IsUsableProfileName(std::string(256, 'x')));
+    EXPECT_TRUE(plx::IsUsableProfileName(std::string(255, 'x')));
+    std::string doubleByte;
+    for (int i = 0; i < 255; ++i) doubleByte += "\x82\xA0";
+    EXPECT_TRUE(plx::IsUsableProfileName(doubleByte, 932));
     // A double-byte character whose trail byte has the value of a backslash is no separator.
     EXPECT_TRUE(plx::IsUsableProfileName("\x95\x5C", 932));
     EXPECT_FALSE(plx::IsUsableProfileName("\x95\x5C\\", 932));

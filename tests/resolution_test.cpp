@@ -2,8 +2,6 @@
 // new screen size, the activation of each size's current profile, and layouts from before profiles.
 #include <windows.h>
 
-#include <sddl.h>
-
 #include <gtest/gtest.h>
 
 #include <map>
@@ -236,14 +234,13 @@ TEST_F(ResolutionStoreTest, LegacySlotStaysWhenItsTargetCannotBeMade) {
     ASSERT_TRUE(WriteSavedPoint(plx::ResolutionKeyPath() + "\\Manual", "alpha.txt", 5, 6));
     plx::unique_hkey resolution = plx::OpenKeyForWriting(HKEY_CURRENT_USER, plx::ResolutionKeyPath());
     // Key names are limited to 255 characters.
-    const std::string tooLong = std::string(300, 'p') + "\\Manual";
-    plx::MigrateLegacySlot(resolution.get(), "Manual", tooLong.c_str());
+    plx::MigrateLegacySlot(resolution.get(), "Manual", std::string(300, 'p'));
     int x = 0, y = 0;
     ASSERT_TRUE(ReadSavedPoint(plx::ResolutionKeyPath() + "\\Manual", "alpha.txt", x, y));
     EXPECT_EQ(x, 5);
 
     // Nothing to migrate: nothing is created.
-    plx::MigrateLegacySlot(resolution.get(), "Startup", "Default\\Startup");
+    plx::MigrateLegacySlot(resolution.get(), "Startup", "Default");
     EXPECT_FALSE(plx::OpenKeyForReading(HKEY_CURRENT_USER, plx::ResolutionKeyPath() + "\\Default"));
 }
 
@@ -278,13 +275,7 @@ TEST_F(ResolutionStoreTest, ResolutionKeyThatCannotBeListedIsNoSizeWithoutProfil
     ASSERT_EQ(
         RegOpenKeyExA(HKEY_CURRENT_USER, plx::ResolutionKeyPath().c_str(), 0, WRITE_DAC, resolution.put()),
         ERROR_SUCCESS);
-    auto allow = [&](const char* sddl) {
-        PSECURITY_DESCRIPTOR descriptor = nullptr;
-        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &descriptor,
-                                                                         nullptr));
-        EXPECT_EQ(RegSetKeySecurity(resolution.get(), DACL_SECURITY_INFORMATION, descriptor), ERROR_SUCCESS);
-        LocalFree(descriptor);
-    };
+    auto allow = [&](const char* sddl) { EXPECT_TRUE(testbed::SetKeyRules(resolution.get(), sddl)); };
     // Everyone may read and write values and change the rules, but not list the subkeys.
     allow("D:P(A;;0x60003;;;WD)");
     EXPECT_EQ(plx::SearchProfiles(), plx::ProfileSearch::Failed);

@@ -104,7 +104,7 @@ TEST_F(TitleDialogTest, RefusesTitlesThatCannotNameAProfileAndAsksBeforeOverwrit
     ASSERT_NE(dialog, nullptr);
     {
         testbed::MessageBoxWatcher boxes("Quillmar Orvane Deluxe", IDCANCEL);
-        const std::string tooLong(260, 'x');
+        const std::string tooLong(256, 'x');
         const char* titles[] = {"", "a\\b", tooLong.c_str(), "alpha"};
         for (const char* title : titles) {
             SetControlText(dialog, IDC_TITLE_BOX, title);

@@ -61,4 +61,8 @@ bool RemoveDirectoryLink(const std::string& link);
 // Changes the size of the primary screen (inside a Wine virtual desktop, which allows it).
 bool SetScreenSize(int width, int height);
 
+// Gives a registry key the access list written in SDDL, as a user or another program could; Wine's
+// server applies it to every later open of the key.
+bool SetKeyRules(HKEY key, const char* sddl);
+
 }  // namespace testbed
