@@ -10,6 +10,8 @@
 #include "engine/channel.h"
 #include "store/profiles.h"
 #include "store/registry.h"
+#include "store/store_security.h"
+#include "store/store_walk.h"
 #include "store/user_data.h"
 
 namespace plx {
@@ -168,6 +170,9 @@ HRESULT UnregisterServer() {
     // from this one otherwise. What still cannot come back keeps its record in the user's tree.
     // Moving files needs no shell; without a list view no positions are saved or restored.
     if (!RunAction(ReleaseHiddenItemsAction, nullptr, TRUE)) ReleaseHiddenItems(nullptr);
+    // The module is going: other users' items come back to their own desktops as well, as far as this
+    // account may reach them (an uninstall runs this as an administrator or as SYSTEM).
+    ReturnStoredItems(WidePath(HiddenStoreDirectory()), MachineDesktopFolders());
     RemoveUserData();
 
     if (IsNtFamily()) {
