@@ -103,8 +103,8 @@ std::vector<DesktopFolder> MachineDesktopFolders() {
                 break;
             wchar_t profile[MAX_PATH] = {};
             DWORD size = sizeof(profile);
-            if (RegGetValueW(profiles.get(), name, L"ProfileImagePath", RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ,
-                             nullptr, profile, &size) != ERROR_SUCCESS)
+            if (RegGetValueW(profiles.get(), name, L"ProfileImagePath", RRF_RT_REG_SZ, nullptr, profile,
+                             &size) != ERROR_SUCCESS)
                 continue;
             std::vector<BYTE> sid = SidBytes(name);
             if (!sid.empty()) desktops.push_back({std::wstring(profile) + L"\\Desktop", std::move(sid)});

@@ -395,13 +395,18 @@ TEST(StoreDirectories, StoredItemsGoBackToTheirOwnDesktopsWhereTheirPlaceIsFree)
     testbed::TempDirectory temp;
     const std::string store = temp.path() + "\\Hidden";
     ASSERT_TRUE(CreateDirectoryA(store.c_str(), nullptr));
-    const auto desktop = [&](const std::string& user) { return temp.path() + "\\users\\" + user + "\\Desktop"; };
+    const auto desktop = [&](const std::string& user) {
+        return temp.path() + "\\users\\" + user + "\\Desktop";
+    };
     const auto stored = [&](const std::string& desktopPath) { return plx::StorePathFor(store, desktopPath); };
     const auto write = [](const std::string& path, const char* text) {
         ASSERT_TRUE(testbed::WriteTextFile(path, text)) << path;
     };
-    const auto mirror = [&](const std::string& user) { return plx::SplitPath(desktop(user) + "\\x").directory; };
-    for (const char* user : {"anna", "bert", "gone"}) ASSERT_TRUE(plx::EnsureStoreDirectory(store, mirror(user)));
+    const auto mirror = [&](const std::string& user) {
+        return plx::SplitPath(desktop(user) + "\\x").directory;
+    };
+    for (const char* user : {"anna", "bert", "gone"})
+        ASSERT_TRUE(plx::EnsureStoreDirectory(store, mirror(user)));
     for (const char* user : {"anna", "bert"})
         ASSERT_TRUE(plx::EnsureStoreDirectory(temp.path(), std::string("\\users\\") + user + "\\Desktop\\"));
     write(stored(desktop("anna") + "\\a.txt"), "a");
@@ -433,8 +438,7 @@ TEST(StoreDirectories, StoredItemsGoBackToTheirOwnDesktopsWhereTheirPlaceIsFree)
     EXPECT_FALSE(Exists(stored(desktop("anna") + "\\Folder")));
 
     // Once nothing is left, every mirror folder goes, and the store with them.
-    for (const char* user : {"anna", "bert", "gone"})
-        plx::RemoveDirectoryTree(stored(desktop(user)));
+    for (const char* user : {"anna", "bert", "gone"}) plx::RemoveDirectoryTree(stored(desktop(user)));
     ASSERT_TRUE(plx::EnsureStoreDirectory(store, mirror("anna")));
     write(stored(desktop("anna") + "\\last.txt"), "last");
     returnAll();

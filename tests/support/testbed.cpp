@@ -200,16 +200,17 @@ bool OnWine() { return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_v
 namespace {
 
 std::string SecuritySddl(const std::string& path, SECURITY_INFORMATION which) {
-    plx::unique_hfile file(CreateFileA(path.c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                       nullptr));
+    plx::unique_hfile file(CreateFileA(path.c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                       nullptr, OPEN_EXISTING,
+                                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (!file || GetSecurityInfo(file.get(), SE_FILE_OBJECT, which, nullptr, nullptr, nullptr, nullptr,
                                  &descriptor) != ERROR_SUCCESS)
         return {};
     LPSTR text = nullptr;
     std::string sddl;
-    if (ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor, SDDL_REVISION_1, which, &text, nullptr))
+    if (ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor, SDDL_REVISION_1, which, &text,
+                                                             nullptr))
         sddl = text;
     LocalFree(text);
     LocalFree(descriptor);
@@ -228,9 +229,11 @@ bool GiveToAnotherUser(const std::string& path) {
     if (before.empty() || !ConvertStringSidToSidA("S-1-5-21-1004336348-1177238915-682003330-1001", &other))
         return false;
     plx::unique_hfile file(CreateFileA(path.c_str(), WRITE_OWNER, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                       nullptr));
-    if (file) SetSecurityInfo(file.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, other, nullptr, nullptr, nullptr);
+                                       OPEN_EXISTING,
+                                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (file)
+        SetSecurityInfo(file.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, other, nullptr, nullptr,
+                        nullptr);
     LocalFree(other);
     const auto changed = [&] { return SecuritySddl(path, OWNER_SECURITY_INFORMATION) != before; };
     if (changed()) return true;
