@@ -101,18 +101,9 @@ HRESULT RemoveEntries(const std::vector<Entry>& entries) {
 
 bool IsNtFamily() { return (GetVersion() & 0x80000000u) == 0; }
 
-std::wstring Widen(const std::string& text) {
-    const int chars = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
-    if (chars <= 0) return {};
-    std::wstring wide(static_cast<size_t>(chars), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0], chars);
-    wide.resize(static_cast<size_t>(chars) - 1);
-    return wide;
-}
-
 // From the module's own TYPELIB 1, or else from the .tlb file of the same name beside it.
 HRESULT RegisterTypeLibrary(const std::string& modulePath) {
-    std::wstring path = Widen(modulePath);
+    std::wstring path = WidePath(modulePath);
     ITypeLib* library = nullptr;
     HRESULT hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, &library);
     if (FAILED(hr)) {
