@@ -107,7 +107,9 @@ FunctionEnd
 
 ; Every shell and every logon runs the module and orvane.exe from the install folder. Outside Program
 ; Files a folder may let users write (a new folder on another drive does), so it gets Program Files'
-; rights before anything is put in it.
+; rights before anything is put in it. Only a folder this setup makes, or an empty one, gets them: the
+; rights of a folder that holds other things (a drive, a system folder) are not this setup's to change,
+; and such a folder is refused. A folder of an earlier install already has them.
 Function SecureInstallFolder
     StrLen $0 "$PROGRAMFILES64\"
     StrCpy $1 "$INSTDIR\" $0
@@ -115,6 +117,29 @@ Function SecureInstallFolder
     StrLen $0 "$PROGRAMFILES\"
     StrCpy $1 "$INSTDIR\" $0
     ${IfThen} $1 == "$PROGRAMFILES\" ${|} Return ${|}
+    ${IfThen} ${FileExists} "$INSTDIR\uninstall.exe" ${|} Return ${|}
+    StrLen $0 "$INSTDIR"
+    ${If} $0 <= 3
+        !insertmacro FailSetup "Choose a folder for ${PRODUCT}, not the root of a drive."
+    ${EndIf}
+    ${If} ${FileExists} "$INSTDIR\*.*"
+        FindFirst $0 $1 "$INSTDIR\*.*"
+        ${DoWhile} $1 != ""
+            ${If} $1 != "."
+            ${AndIf} $1 != ".."
+                FindClose $0
+                !insertmacro FailSetup "$INSTDIR is not empty. Choose a new or empty folder for ${PRODUCT}."
+            ${EndIf}
+            FindNext $0 $1
+        ${Loop}
+        FindClose $0
+    ${Else}
+        ClearErrors
+        CreateDirectory "$INSTDIR"
+        ${If} ${Errors}
+            !insertmacro FailSetup "The folder $INSTDIR could not be created."
+        ${EndIf}
+    ${EndIf}
     Push "${INSTALL_SDDL}"
     Push "$INSTDIR"
     Call SetFolderSecurity
@@ -204,7 +229,6 @@ FunctionEnd
 Section "Quillmar Orvane Deluxe (required)" SecMain
     SectionIn RO
     !insertmacro UseSystemView
-    SetOutPath "$INSTDIR"
     Call SecureInstallFolder
     Call PrepareStore
     SetOutPath "$INSTDIR"

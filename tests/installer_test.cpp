@@ -160,6 +160,14 @@ protected:
 };
 
 TEST_F(InstallerTest, InstallsRegistersAndUninstallsWithoutLosingAHiddenItem) {
+    // A file where the store belongs: no store can be made, so nothing is installed.
+    ASSERT_EQ(SHCreateDirectoryExA(nullptr, directory_.c_str(), nullptr), ERROR_SUCCESS);
+    ASSERT_TRUE(testbed::WriteTextFile(directory_ + "\\Hidden", "in the way"));
+    EXPECT_EQ(RunAndWait("\"" + setup_ + "\" /S"), 4u);
+    EXPECT_FALSE(Exists(directory_ + "\\Plaxen.dll"));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
+    ASSERT_TRUE(DeleteFileA((directory_ + "\\Hidden").c_str()));
+
     EXPECT_EQ(RunAndWait("\"" + setup_ + "\" /S"), 0u);
     const std::string module = directory_ + "\\Plaxen.dll";
     for (const char* file : {"Plaxen.dll", "Plaxen.chm", "orvane.exe", "uninstall.exe"})
@@ -239,14 +247,14 @@ TEST_F(InstallerTest, InstallsRegistersAndUninstallsWithoutLosingAHiddenItem) {
 TEST_F(InstallerTest, OutsideProgramFilesTheFolderGetsProgramFilesRightsOrNothingIsInstalled) {
     directory_ = "C:\\OrvaneElsewhere";
     ASSERT_TRUE(CreateDirectoryA(directory_.c_str(), nullptr));
-    // A file where the store belongs: no store can be made, so nothing is installed.
-    ASSERT_TRUE(testbed::WriteTextFile(directory_ + "\\Hidden", "in the way"));
+    // A folder that holds something else keeps its rights: it is refused, and nothing is installed.
+    ASSERT_TRUE(testbed::WriteTextFile(directory_ + "\\notes.txt", "not ours"));
     EXPECT_EQ(RunAndWait("\"" + setup_ + "\" /S /D=" + directory_), 4u);
     EXPECT_FALSE(Exists(directory_ + "\\Plaxen.dll"));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
-    EXPECT_EQ(testbed::ReadTextFile(directory_ + "\\Hidden"), "in the way");
+    EXPECT_EQ(testbed::ReadTextFile(directory_ + "\\notes.txt"), "not ours");
 
-    ASSERT_TRUE(DeleteFileA((directory_ + "\\Hidden").c_str()));
+    ASSERT_TRUE(DeleteFileA((directory_ + "\\notes.txt").c_str()));
     ASSERT_EQ(RunAndWait("\"" + setup_ + "\" /S /D=" + directory_), 0u);
     EXPECT_TRUE(Exists(directory_ + "\\Plaxen.dll"));
     EXPECT_EQ(testbed::SecuritySddl(directory_), ExpectedSddl(kInstallSddl));
