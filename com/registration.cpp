@@ -10,6 +10,8 @@
 #include "engine/channel.h"
 #include "store/profiles.h"
 #include "store/registry.h"
+#include "store/store_security.h"
+#include "store/store_walk.h"
 #include "store/user_data.h"
 
 namespace plx {
@@ -99,18 +101,9 @@ HRESULT RemoveEntries(const std::vector<Entry>& entries) {
 
 bool IsNtFamily() { return (GetVersion() & 0x80000000u) == 0; }
 
-std::wstring Widen(const std::string& text) {
-    const int chars = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
-    if (chars <= 0) return {};
-    std::wstring wide(static_cast<size_t>(chars), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0], chars);
-    wide.resize(static_cast<size_t>(chars) - 1);
-    return wide;
-}
-
 // From the module's own TYPELIB 1, or else from the .tlb file of the same name beside it.
 HRESULT RegisterTypeLibrary(const std::string& modulePath) {
-    std::wstring path = Widen(modulePath);
+    std::wstring path = WidePath(modulePath);
     ITypeLib* library = nullptr;
     HRESULT hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, &library);
     if (FAILED(hr)) {
@@ -168,6 +161,9 @@ HRESULT UnregisterServer() {
     // from this one otherwise. What still cannot come back keeps its record in the user's tree.
     // Moving files needs no shell; without a list view no positions are saved or restored.
     if (!RunAction(ReleaseHiddenItemsAction, nullptr, TRUE)) ReleaseHiddenItems(nullptr);
+    // The module is going: other users' items come back to their own desktops as well, as far as this
+    // account may reach them (an uninstall runs this as an administrator or as SYSTEM).
+    ReturnStoredItems(WidePath(HiddenStoreDirectory()), MachineDesktopFolders());
     RemoveUserData();
 
     if (IsNtFamily()) {

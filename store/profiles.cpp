@@ -5,6 +5,7 @@
 #include "engine/names.h"
 #include "engine/positions.h"
 #include "store/registry.h"
+#include "store/store_security.h"
 #include "store/visibility.h"
 #include "win32/unique.h"
 
@@ -12,11 +13,12 @@ namespace plx {
 
 namespace {
 
-// The store directory itself is made with one creation; its mirrors come with each hide.
+// The store directory itself is made with one creation; its mirrors come with each hide. The setup
+// makes it for every user; made here, it is the user's own.
 std::string PrepareStoreDirectory() {
     const std::string store = HiddenStoreDirectory();
     if (!store.empty() && GetFileAttributesA(store.c_str()) == INVALID_FILE_ATTRIBUTES)
-        CreateDirectoryA(store.c_str(), nullptr);
+        CreateOwnFolder(WidePath(store));
     return store;
 }
 

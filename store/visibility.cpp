@@ -4,6 +4,7 @@
 #include <shlobj.h>
 
 #include "store/registry.h"
+#include "store/store_security.h"
 #include "win32/unique.h"
 
 namespace plx {
@@ -71,6 +72,11 @@ VisibilityOutcome ShowItem(DesktopItem& item, HKEY hiddenItems) {
     const std::string store = HiddenStoreDirectory();
     if (store.empty() || item.Path != StorePathFor(store, item.DesktopPath))
         return VisibilityOutcome::ShowFailed;
+    // Taken out only through the store's own, checked folders, held until the move is done.
+    HeldFolders folders;
+    if (folders.Hold(WidePath(store), WidePath(SplitPath(item.DesktopPath).directory), false) !=
+        StoreFolderCheck::Held)
+        return VisibilityOutcome::ShowFailed;
     if (!MovePath(item.Path, item.DesktopPath, kShowFlags)) return VisibilityOutcome::ShowFailed;
     DeleteKeyTree(hiddenItems, ItemKeyName(item.DesktopPath));
     item.Path = item.DesktopPath;
@@ -85,8 +91,16 @@ VisibilityOutcome HideItem(DesktopItem& item, const std::string& storeDirectory,
     // ShowItem takes a file back only from a plain path under MAX_PATH: nothing goes where it could
     // not come back from, such as a store on a network share or a place too long.
     if (!IsPlainFullPath(destination)) return VisibilityOutcome::HideFailedAtMove;
-    if (!EnsureStoreDirectory(storeDirectory, parts.directory))
-        return VisibilityOutcome::HideFailedAtDirectory;
+    // The store's folders for the item stay held until the move is done (see store/store_security.h).
+    HeldFolders folders;
+    switch (folders.Hold(WidePath(storeDirectory), WidePath(parts.directory), true)) {
+        case StoreFolderCheck::Held:
+            break;
+        case StoreFolderCheck::NotAFolder:
+            return VisibilityOutcome::HideFailedAtMove;  // a file stands where the folder belongs
+        default:
+            return VisibilityOutcome::HideFailedAtDirectory;
+    }
     if (!MovePath(item.DesktopPath, destination, kHideFlags)) return VisibilityOutcome::HideFailedAtMove;
 
     const std::string keyName = ItemKeyName(item.DesktopPath);
@@ -106,62 +120,11 @@ VisibilityOutcome HideItem(DesktopItem& item, const std::string& storeDirectory,
 }
 
 bool EnsureStoreDirectory(const std::string& base, const std::string& chain) {
-    if (Exists(base + chain)) return true;
-    std::string soFar = base;
-    std::string remainder = chain;
-    while (!remainder.empty()) {
-        // Searching from the second character keeps the chain's leading backslash in the first piece.
-        const size_t i = remainder.size() > 1 ? remainder.find('\\', 1) : std::string::npos;
-        if (i == std::string::npos) {
-            remainder.clear();
-            continue;
-        }
-        soFar += remainder.substr(0, i + 1);
-        // Asked with its trailing backslash, a file would not be found; a file standing where a
-        // directory belongs counts as existing, and the move that follows is refused instead.
-        if (!Exists(soFar.substr(0, soFar.size() - 1)) && !CreateDirectoryA(soFar.c_str(), nullptr))
-            return false;
-        remainder.erase(0, i + 1);
-    }
-    return true;
+    HeldFolders folders;
+    const StoreFolderCheck check = folders.Hold(WidePath(base), WidePath(chain), true);
+    // A file standing where the last directory belongs counts as existing: the move is refused instead.
+    return check == StoreFolderCheck::Held || check == StoreFolderCheck::NotAFolder;
 }
-
-namespace {
-
-bool IsReparsePoint(DWORD attributes) {
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-}
-
-// Empties the directory from the bottom up, deleting files only when told to, and then removes it;
-// whatever cannot go keeps its directory in place. A junction or symbolic link leads out of the
-// store: it is neither followed nor removed, and the directory that holds it stays.
-void RemoveDirectoryContents(const std::string& path, bool deleteFiles) {
-    if (path.empty()) return;
-    std::string directory = path;
-    if (directory.back() != '\\') directory += '\\';
-    if (IsReparsePoint(GetFileAttributesA(directory.substr(0, directory.size() - 1).c_str()))) return;
-    {
-        WIN32_FIND_DATAA data;
-        unique_hfind find(FindFirstFileA((directory + "*.*").c_str(), &data));
-        if (!find) return;
-        do {
-            const std::string name = data.cFileName;
-            if (IsReparsePoint(data.dwFileAttributes)) continue;
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                if (name != "." && name != "..") RemoveDirectoryContents(directory + name, deleteFiles);
-            } else if (deleteFiles) {
-                DeleteFileA((directory + name).c_str());
-            }
-        } while (FindNextFileA(find.get(), &data));
-    }
-    RemoveDirectoryA(directory.c_str());
-}
-
-}  // namespace
-
-void RemoveDirectoryTree(const std::string& path) { RemoveDirectoryContents(path, true); }
-
-void RemoveEmptyDirectories(const std::string& path) { RemoveDirectoryContents(path, false); }
 
 void NotifyDesktopChanged(HWND owner) {
     LPITEMIDLIST raw = nullptr;

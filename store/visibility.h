@@ -6,6 +6,7 @@
 #include <string>
 
 #include "store/catalogue.h"
+#include "store/store_walk.h"
 
 namespace plx {
 
@@ -25,13 +26,10 @@ VisibilityOutcome ApplyItemVisibility(DesktopItem& item, const std::string& stor
 VisibilityOutcome HideItem(DesktopItem& item, const std::string& storeDirectory, HKEY hiddenItems);
 VisibilityOutcome ShowItem(DesktopItem& item, HKEY hiddenItems);
 
-// Creates the missing directories of base + chain (chain like "\users\me\Desktop\"); true when
-// base + chain exists afterwards.
+// Creates the missing directories of base + chain (chain like "\users\me\Desktop\"), each for the
+// user who runs it alone; true when base + chain exists afterwards and its folders are safe to use
+// (see store/store_security.h).
 bool EnsureStoreDirectory(const std::string& base, const std::string& chain);
-// Deletes the directory with everything in it, as far as it can.
-void RemoveDirectoryTree(const std::string& path);
-// Removes every empty directory under path and path itself when it ends up empty; files stay.
-void RemoveEmptyDirectories(const std::string& path);
 // Tells the shell that the desktop's contents changed; returns once the shell has handled it.
 void NotifyDesktopChanged(HWND owner);
 

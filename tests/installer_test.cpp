@@ -37,6 +37,11 @@ std::string ReadString(HKEY root, const std::string& path, const char* name) {
     return value;
 }
 
+std::string CurrentUserSid() {
+    const std::string sddl = testbed::SecuritySddl(testbed::ExeDirectory());
+    return sddl.substr(2, sddl.find("D:") - 2);
+}
+
 bool KeyExists(HKEY root, const std::string& path) {
     return static_cast<bool>(plx::OpenKeyForReading(root, path));
 }
@@ -80,7 +85,8 @@ std::set<std::string> PendingRemovals() {
     DWORD size = sizeof(value) - 2;
     std::set<std::string> paths;
     if (RegGetValueA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager",
-                     "PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ, nullptr, value, &size) != ERROR_SUCCESS)
+                     "PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ, nullptr, value,
+                     &size) != ERROR_SUCCESS)
         return paths;
     for (const char* entry = value; *entry || entry[1]; entry += std::strlen(entry) + 1) {
         std::string path = entry;
@@ -90,6 +96,42 @@ std::set<std::string> PendingRemovals() {
     }
     return paths;
 }
+
+// What the setup gives the store and the folders it makes there, and an install folder outside Program
+// Files. Wine keeps no owner or list: it maps a list onto the Unix permission bits of the file's owner
+// (the test's user) and reads back what those bits say, which for these rules is nothing for Everyone.
+std::string ExpectedSddl(const char* windows) {
+    const std::string user = CurrentUserSid();
+    return testbed::OnWine() ? "O:" + user + "D:(A;OICI;FA;;;SY)(A;OICI;FA;;;" + user + ")" : windows;
+}
+
+constexpr char kStoreSddl[] = "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;;0x1200a4;;;BU)";
+constexpr char kInstallSddl[] = "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+
+// Another user of the machine: a profile in the machine's list, with a desktop folder of its own.
+struct SecondUser {
+    static constexpr char kProfiles[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+    static constexpr char kSid[] = "S-1-5-21-0-0-0-1001";
+    std::string profile = ProfilesFolder() + "\\second";
+    std::string desktop = profile + "\\Desktop";
+
+    SecondUser() {
+        CreateDirectoryA(profile.c_str(), nullptr);
+        CreateDirectoryA(desktop.c_str(), nullptr);
+        plx::unique_hkey key = plx::CreateKey(HKEY_LOCAL_MACHINE, std::string(kProfiles) + "\\" + kSid);
+        plx::WriteString(key.get(), "ProfileImagePath", profile);
+    }
+    ~SecondUser() {
+        plx::DeleteKeyTree(HKEY_LOCAL_MACHINE, std::string(kProfiles) + "\\" + kSid);
+        testbed::RemoveTree(profile);
+    }
+    static std::string ProfilesFolder() {
+        char path[MAX_PATH] = {};
+        DWORD size = sizeof(path);
+        RegGetValueA(HKEY_LOCAL_MACHINE, kProfiles, "ProfilesDirectory", RRF_RT_REG_SZ, nullptr, path, &size);
+        return path;
+    }
+};
 
 class InstallerTest : public testing::Test {
 protected:
@@ -118,6 +160,14 @@ protected:
 };
 
 TEST_F(InstallerTest, InstallsRegistersAndUninstallsWithoutLosingAHiddenItem) {
+    // A file where the store belongs: no store can be made, so nothing is installed.
+    ASSERT_EQ(SHCreateDirectoryExA(nullptr, directory_.c_str(), nullptr), ERROR_SUCCESS);
+    ASSERT_TRUE(testbed::WriteTextFile(directory_ + "\\Hidden", "in the way"));
+    EXPECT_EQ(RunAndWait("\"" + setup_ + "\" /S"), 4u);
+    EXPECT_FALSE(Exists(directory_ + "\\Plaxen.dll"));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
+    ASSERT_TRUE(DeleteFileA((directory_ + "\\Hidden").c_str()));
+
     EXPECT_EQ(RunAndWait("\"" + setup_ + "\" /S"), 0u);
     const std::string module = directory_ + "\\Plaxen.dll";
     for (const char* file : {"Plaxen.dll", "Plaxen.chm", "orvane.exe", "uninstall.exe"})
@@ -143,6 +193,10 @@ TEST_F(InstallerTest, InstallsRegistersAndUninstallsWithoutLosingAHiddenItem) {
     EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, "CLSID\\" + clsid + "\\InprocServer32", nullptr), module);
     EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kApprovedKey, clsid.c_str()), "Quillmar Orvane Deluxe");
 
+    const std::string store = directory_ + "\\Hidden";
+    EXPECT_EQ(testbed::SecuritySddl(store), ExpectedSddl(kStoreSddl));
+    EXPECT_EQ(testbed::SecuritySddl(store + "\\users"), ExpectedSddl(kStoreSddl));
+
     // Two items hidden into the installed module's store, as a profile hides them.
     ASSERT_TRUE(testbed::WriteTextFile(desktop_ + "\\report.txt", "r"));
     ASSERT_TRUE(CreateDirectoryA((desktop_ + "\\Projects").c_str(), nullptr));
@@ -163,12 +217,19 @@ TEST_F(InstallerTest, InstallsRegistersAndUninstallsWithoutLosingAHiddenItem) {
         plx::SetModuleInstance(nullptr);
     }
     ASSERT_FALSE(Exists(desktop_ + "\\report.txt"));
+    // And two of a second user, whose profile the machine lists, hidden from that user's desktop.
+    const SecondUser second;
+    ASSERT_TRUE(plx::EnsureStoreDirectory(store, "\\users\\second\\Desktop\\Their folder\\"));
+    ASSERT_TRUE(testbed::WriteTextFile(store + "\\users\\second\\Desktop\\theirs.txt", "t"));
+    ASSERT_TRUE(testbed::WriteTextFile(store + "\\users\\second\\Desktop\\Their folder\\inner.txt", "i"));
     ASSERT_TRUE(host_.Start());
 
     ASSERT_EQ(RunAndWait("\"" + directory_ + "\\uninstall.exe\" /S"), 0u);
     ASSERT_TRUE(WaitForUninstallerCopy());
     EXPECT_TRUE(Exists(desktop_ + "\\report.txt"));
     EXPECT_EQ(testbed::ReadTextFile(desktop_ + "\\Projects\\plan.txt"), "p");
+    EXPECT_EQ(testbed::ReadTextFile(second.desktop + "\\theirs.txt"), "t");
+    EXPECT_EQ(testbed::ReadTextFile(second.desktop + "\\Their folder\\inner.txt"), "i");
     // The running desktop keeps the module loaded, as the shell does: it goes at the next restart,
     // with its folder; everything else is gone now.
     for (const char* file : {"Plaxen.chm", "orvane.exe", "uninstall.exe", "Hidden"})
@@ -181,6 +242,27 @@ TEST_F(InstallerTest, InstallsRegistersAndUninstallsWithoutLosingAHiddenItem) {
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, "CLSID\\" + clsid));
     EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kRunKey, kRunValue), "<missing>");
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, plx::kRootKey));
+}
+
+TEST_F(InstallerTest, OutsideProgramFilesTheFolderGetsProgramFilesRightsOrNothingIsInstalled) {
+    directory_ = "C:\\OrvaneElsewhere";
+    ASSERT_TRUE(CreateDirectoryA(directory_.c_str(), nullptr));
+    // A folder that holds something else keeps its rights: it is refused, and nothing is installed.
+    ASSERT_TRUE(testbed::WriteTextFile(directory_ + "\\notes.txt", "not ours"));
+    EXPECT_EQ(RunAndWait("\"" + setup_ + "\" /S /D=" + directory_), 4u);
+    EXPECT_FALSE(Exists(directory_ + "\\Plaxen.dll"));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
+    EXPECT_EQ(testbed::ReadTextFile(directory_ + "\\notes.txt"), "not ours");
+
+    ASSERT_TRUE(DeleteFileA((directory_ + "\\notes.txt").c_str()));
+    ASSERT_EQ(RunAndWait("\"" + setup_ + "\" /S /D=" + directory_), 0u);
+    EXPECT_TRUE(Exists(directory_ + "\\Plaxen.dll"));
+    EXPECT_EQ(testbed::SecuritySddl(directory_), ExpectedSddl(kInstallSddl));
+    EXPECT_EQ(testbed::SecuritySddl(directory_ + "\\Hidden"), ExpectedSddl(kStoreSddl));
+    ASSERT_EQ(RunAndWait("\"" + directory_ + "\\uninstall.exe\" /S"), 0u);
+    ASSERT_TRUE(WaitForUninstallerCopy());
+    EXPECT_FALSE(Exists(directory_ + "\\Hidden"));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
 }
 
 }  // namespace

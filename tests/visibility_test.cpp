@@ -2,9 +2,13 @@
 // a hidden store beside a copy of the module.
 #include "store/visibility.h"
 
+#include "store/store_security.h"
+#include "store/store_walk.h"
+
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 
 #include "tests/store_fixture.h"
@@ -269,6 +273,64 @@ TEST_F(VisibilityTest, PathsThatLeaveTheirFoldersAreNeverMoved) {
     EXPECT_EQ(testbed::ReadTextFile(OnDesktop("c.txt")), "c");
 }
 
+// The list a folder the module makes should carry: that user, SYSTEM and Administrators, protected.
+// Wine keeps no list: it maps one onto the Unix permission bits of its owner (the test's user), so it
+// reads back an owner entry and SYSTEM's and, for a folder others may read, an entry for Everyone.
+std::string OwnFolderDacl() {
+    const std::wstring written = plx::OwnFolderSddl();
+    const std::string sddl(written.begin(), written.end());
+    if (!testbed::OnWine()) return sddl;
+    const std::string user = sddl.substr(sddl.find(";;;") + 3, sddl.find(')') - sddl.find(";;;") - 3);
+    return "D:(A;OICI;FA;;;SY)(A;OICI;FA;;;" + user + ")";
+}
+
+std::string DaclOf(const std::string& path) {
+    const std::string sddl = testbed::SecuritySddl(path);
+    return sddl.substr(std::min(sddl.find("D:"), sddl.size()));
+}
+
+TEST_F(VisibilityTest, EachUsersFoldersAreItsOwnAndNoOtherFolderIsUsed) {
+    const std::string notes = OnDesktop("Notes.txt");
+    Write(notes, "notes");
+    DesktopItem item = Item(notes, 1, false);
+    ASSERT_EQ(Apply(item), VisibilityOutcome::Hidden);
+    const std::string mirror = plx::SplitPath(notes).directory;  // "\users\<me>\Desktop\"
+    for (size_t end = mirror.find('\\', 1); end != std::string::npos; end = mirror.find('\\', end + 1))
+        EXPECT_EQ(DaclOf(store_ + mirror.substr(0, end)), OwnFolderDacl()) << mirror.substr(0, end);
+
+    // Whatever stands on the store's path and is not the user's own is refused, both ways, and
+    // nothing is moved through it: a link to a folder elsewhere, a folder another user owns.
+    item.Visible = true;
+    ASSERT_EQ(Apply(item), VisibilityOutcome::Shown);
+    const std::string profileMirror = store_ + mirror.substr(0, mirror.find('\\', 7));  // store\users\<me>
+    testbed::TempDirectory elsewhere;
+    ASSERT_TRUE(plx::EnsureStoreDirectory(elsewhere.path(), mirror.substr(mirror.find('\\', 7))));
+    const std::string planted = elsewhere.path() + mirror.substr(mirror.find('\\', 7)) + "Planted.txt";
+    Write(planted, "planted");
+    plx::RemoveDirectoryTree(profileMirror);
+    ASSERT_FALSE(Exists(profileMirror));
+    ASSERT_TRUE(testbed::MakeDirectoryLink(profileMirror, elsewhere.path()));
+    DesktopItem plantedItem = Item(OnDesktop("Planted.txt"), 2, true);
+    plantedItem.Path = InStore(plantedItem.DesktopPath);
+    const auto refusedBothWays = [&](const char* what) {
+        item.Visible = false;
+        EXPECT_EQ(Apply(item), VisibilityOutcome::HideFailedAtDirectory) << what;
+        item.Visible = true;
+        EXPECT_EQ(testbed::ReadTextFile(notes), "notes") << what;
+        EXPECT_EQ(Apply(plantedItem), VisibilityOutcome::ShowFailed) << what;
+        EXPECT_FALSE(Exists(plantedItem.DesktopPath)) << what;
+        EXPECT_EQ(testbed::ReadTextFile(planted), "planted") << what;
+    };
+    refusedBothWays("link");
+    ASSERT_TRUE(testbed::RemoveDirectoryLink(profileMirror));
+
+    ASSERT_TRUE(plx::EnsureStoreDirectory(store_, mirror));
+    Write(InStore(plantedItem.DesktopPath), "planted");
+    ASSERT_TRUE(testbed::GiveToAnotherUser(store_ + "\\users"));
+    refusedBothWays("owned by another user");
+    EXPECT_EQ(testbed::ReadTextFile(InStore(plantedItem.DesktopPath)), "planted");
+}
+
 TEST(StoreDirectories, ChainsAreCreatedPieceByPieceAndTreesRemoved) {
     testbed::TempDirectory temp;
     const std::string base = temp.path() + "\\Hidden";
@@ -325,6 +387,63 @@ TEST(StoreDirectories, LinksInTheStoreAreNeitherFollowedNorRemoved) {
     EXPECT_NE(GetFileAttributesA((outside + "\\empty").c_str()), INVALID_FILE_ATTRIBUTES);
     EXPECT_NE(GetFileAttributesA((base + "\\mirror\\link").c_str()), INVALID_FILE_ATTRIBUTES);
     EXPECT_TRUE(testbed::RemoveDirectoryLink(base + "\\mirror\\link"));
+}
+
+bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+TEST(StoreDirectories, StoredItemsGoBackToTheirOwnDesktopsWhereTheirPlaceIsFree) {
+    testbed::TempDirectory temp;
+    const std::string store = temp.path() + "\\Hidden";
+    ASSERT_TRUE(CreateDirectoryA(store.c_str(), nullptr));
+    const auto desktop = [&](const std::string& user) {
+        return temp.path() + "\\users\\" + user + "\\Desktop";
+    };
+    const auto stored = [&](const std::string& desktopPath) { return plx::StorePathFor(store, desktopPath); };
+    const auto write = [](const std::string& path, const char* text) {
+        ASSERT_TRUE(testbed::WriteTextFile(path, text)) << path;
+    };
+    const auto mirror = [&](const std::string& user) {
+        return plx::SplitPath(desktop(user) + "\\x").directory;
+    };
+    for (const char* user : {"anna", "bert", "gone"})
+        ASSERT_TRUE(plx::EnsureStoreDirectory(store, mirror(user)));
+    for (const char* user : {"anna", "bert"})
+        ASSERT_TRUE(plx::EnsureStoreDirectory(temp.path(), std::string("\\users\\") + user + "\\Desktop\\"));
+    write(stored(desktop("anna") + "\\a.txt"), "a");
+    ASSERT_TRUE(CreateDirectoryA(stored(desktop("anna") + "\\Folder").c_str(), nullptr));
+    write(stored(desktop("anna") + "\\Folder\\inner.txt"), "inner");
+    write(stored(desktop("anna") + "\\taken.txt"), "stored");
+    write(desktop("anna") + "\\taken.txt", "newer");
+    write(stored(desktop("gone") + "\\g.txt"), "g");
+    // Bert's mirror is owned by somebody else than Bert: whoever planted it there, it stays.
+    write(stored(desktop("bert") + "\\b.txt"), "b");
+    ASSERT_TRUE(testbed::GiveToAnotherUser(stored(desktop("bert"))));
+    std::vector<BYTE> bert(SECURITY_MAX_SID_SIZE);
+    DWORD size = static_cast<DWORD>(bert.size());
+    ASSERT_TRUE(CreateWellKnownSid(WinBuiltinGuestsSid, nullptr, bert.data(), &size));
+
+    const auto returnAll = [&] {
+        plx::ReturnStoredItems(plx::WidePath(store), {{plx::WidePath(desktop("anna")), {}},
+                                                      {plx::WidePath(desktop("bert")), bert},
+                                                      {plx::WidePath(desktop("gone")), {}}});
+    };
+    returnAll();
+    EXPECT_EQ(testbed::ReadTextFile(desktop("anna") + "\\a.txt"), "a");
+    EXPECT_EQ(testbed::ReadTextFile(desktop("anna") + "\\Folder\\inner.txt"), "inner");
+    EXPECT_EQ(testbed::ReadTextFile(desktop("anna") + "\\taken.txt"), "newer");
+    EXPECT_EQ(testbed::ReadTextFile(stored(desktop("anna") + "\\taken.txt")), "stored");
+    EXPECT_EQ(testbed::ReadTextFile(stored(desktop("bert") + "\\b.txt")), "b");
+    EXPECT_FALSE(Exists(desktop("bert") + "\\b.txt"));
+    EXPECT_EQ(testbed::ReadTextFile(stored(desktop("gone") + "\\g.txt")), "g");
+    EXPECT_FALSE(Exists(stored(desktop("anna") + "\\Folder")));
+
+    // Once nothing is left, every mirror folder goes, and the store with them.
+    for (const char* user : {"anna", "bert", "gone"}) plx::RemoveDirectoryTree(stored(desktop(user)));
+    ASSERT_TRUE(plx::EnsureStoreDirectory(store, mirror("anna")));
+    write(stored(desktop("anna") + "\\last.txt"), "last");
+    returnAll();
+    EXPECT_EQ(testbed::ReadTextFile(desktop("anna") + "\\last.txt"), "last");
+    EXPECT_FALSE(Exists(store));
 }
 
 }  // namespace

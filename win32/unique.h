@@ -89,8 +89,14 @@ public:
     unique_invalid_handle& operator=(const unique_invalid_handle&) = delete;
     unique_invalid_handle(unique_invalid_handle&& o) noexcept
         : h_(std::exchange(o.h_, INVALID_HANDLE_VALUE)) {}
-    ~unique_invalid_handle() {
-        if (h_ != INVALID_HANDLE_VALUE) Close()(h_);
+    unique_invalid_handle& operator=(unique_invalid_handle&& o) noexcept {
+        if (this != &o) reset(std::exchange(o.h_, INVALID_HANDLE_VALUE));
+        return *this;
+    }
+    ~unique_invalid_handle() { reset(); }
+    void reset(HANDLE h = INVALID_HANDLE_VALUE) noexcept {
+        const HANDLE old = std::exchange(h_, h);
+        if (old != INVALID_HANDLE_VALUE) Close()(old);
     }
     HANDLE get() const noexcept { return h_; }
     explicit operator bool() const noexcept { return h_ != INVALID_HANDLE_VALUE; }
@@ -106,6 +112,8 @@ struct close_change_notification {
     void operator()(HANDLE h) const noexcept { FindCloseChangeNotification(h); }
 };
 using unique_hfind = unique_invalid_handle<close_find>;
+// CreateFile reports failure with INVALID_HANDLE_VALUE as well.
+using unique_hfile = unique_invalid_handle<close_handle>;
 using unique_hchange = unique_invalid_handle<close_change_notification>;
 
 // Puts the previously selected GDI object back into the device context.

@@ -1,5 +1,6 @@
 #include "tests/support/testbed.h"
 
+#include <aclapi.h>
 #include <sddl.h>
 #include <shlobj.h>
 
@@ -192,6 +193,53 @@ bool RemoveDirectoryLink(const std::string& link) {
     if (unixLink.empty() || !IsLink(link)) return false;
     return StartUnixTool("Z:\\bin\\rm", "/bin/rm \"" + unixLink + "\"") &&
            WaitUntil([&] { return GetFileAttributesA(link.c_str()) == INVALID_FILE_ATTRIBUTES; });
+}
+
+bool OnWine() { return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr; }
+
+namespace {
+
+std::string SecuritySddl(const std::string& path, SECURITY_INFORMATION which) {
+    plx::unique_hfile file(CreateFileA(path.c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                       nullptr, OPEN_EXISTING,
+                                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!file || GetSecurityInfo(file.get(), SE_FILE_OBJECT, which, nullptr, nullptr, nullptr, nullptr,
+                                 &descriptor) != ERROR_SUCCESS)
+        return {};
+    LPSTR text = nullptr;
+    std::string sddl;
+    if (ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor, SDDL_REVISION_1, which, &text,
+                                                             nullptr))
+        sddl = text;
+    LocalFree(text);
+    LocalFree(descriptor);
+    return sddl;
+}
+
+}  // namespace
+
+std::string SecuritySddl(const std::string& path) {
+    return SecuritySddl(path, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION);
+}
+
+bool GiveToAnotherUser(const std::string& path) {
+    const std::string before = SecuritySddl(path, OWNER_SECURITY_INFORMATION);
+    PSID other = nullptr;
+    if (before.empty() || !ConvertStringSidToSidA("S-1-5-21-1004336348-1177238915-682003330-1001", &other))
+        return false;
+    plx::unique_hfile file(CreateFileA(path.c_str(), WRITE_OWNER, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                       OPEN_EXISTING,
+                                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (file)
+        SetSecurityInfo(file.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, other, nullptr, nullptr,
+                        nullptr);
+    LocalFree(other);
+    const auto changed = [&] { return SecuritySddl(path, OWNER_SECURITY_INFORMATION) != before; };
+    if (changed()) return true;
+    const std::string unixPath = UnixPath(path);
+    return !unixPath.empty() && StartUnixTool("Z:\\bin\\chown", "/bin/chown 1001 \"" + unixPath + "\"") &&
+           WaitUntil(changed);
 }
 
 bool SetScreenSize(int width, int height) {

@@ -58,6 +58,17 @@ bool MakeDirectoryLink(const std::string& link, const std::string& target);
 // Removes such a link, not what it points to; Wine removes neither with RemoveDirectory.
 bool RemoveDirectoryLink(const std::string& link);
 
+// Wine instead of Windows: Wine keeps no access lists or owners of its own (it maps them onto Unix
+// permission bits and owners), so tests of them say what each one shows.
+bool OnWine();
+// The owner ("O:...") and access list ("D:...") of a file or folder as SDDL, read through a handle
+// that does not follow a reparse point; empty when they cannot be read.
+std::string SecuritySddl(const std::string& path);
+// Gives a file or folder to another user: SetSecurityInfo on Windows; under Wine, which takes no owner
+// that way but shows another Unix user's file as owned by another SID, chown to another Unix user.
+// True once the owner read back is no longer this user.
+bool GiveToAnotherUser(const std::string& path);
+
 // Changes the size of the primary screen (inside a Wine virtual desktop, which allows it).
 bool SetScreenSize(int width, int height);
 

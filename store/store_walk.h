@@ -1,0 +1,33 @@
+// Walks through the hidden store that hold up when the folders change under them: they may run with
+// an administrator's or SYSTEM's rights through folders that users control.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace plx {
+
+// Deletes the directory with everything in it, as far as it can.
+void RemoveDirectoryTree(const std::string& path);
+// Removes every empty directory under path and path itself when it ends up empty; files stay.
+void RemoveEmptyDirectories(const std::string& path);
+
+// A desktop folder that stored items may go back to, and whose folders in the store its owner may own.
+struct DesktopFolder {
+    std::wstring path;           // "C:\Users\Anna\Desktop"
+    std::vector<BYTE> ownerSid;  // empty: only SYSTEM, Administrators and the caller own its mirror
+};
+
+// Every profile's "Desktop" folder that the machine lists (ProfileList), with the profile's SID, and
+// the common desktop.
+std::vector<DesktopFolder> MachineDesktopFolders();
+
+// Brings every item stored under a desktop's mirror back into that desktop, where its place is free,
+// then removes the mirror folders that end up empty and the store when nothing is left in it. Items
+// that cannot go back stay where they are: a taken place, a desktop that no longer exists, a mirror
+// that its desktop's owner does not own, another drive than the store's.
+void ReturnStoredItems(const std::wstring& store, const std::vector<DesktopFolder>& desktops);
+
+}  // namespace plx
