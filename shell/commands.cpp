@@ -69,9 +69,10 @@ void RemoveUnfinishedProfile(const ScreenSize& size, const std::string& title) {
     if (resolution && !IsProfileKey(resolution.get(), title)) DeleteKeyTree(resolution.get(), title);
 }
 
-bool ProfileExists(const ScreenSize& size, const std::string& title) {
-    unique_hkey resolution = OpenResolutionKey(size, KeyAccess::Read);
-    return resolution && IsProfileKey(resolution.get(), title);
+// Whether any key stands under title, a profile or not (a legacy slot is named like a title could be):
+// what stood there before a failed save is never taken back.
+bool TitleKeyExists(const ScreenSize& size, const std::string& title) {
+    return static_cast<bool>(OpenProfileKey(size, title, KeyAccess::Read));
 }
 
 }  // namespace
@@ -129,7 +130,7 @@ void CreateProfile(HWND owner) {
     if (!listView) return;
     const std::string& title = dialog.Title();
     if (!UsableTitleOrSay(owner, title)) return;
-    const bool existed = ProfileExists(size, title);
+    const bool existed = TitleKeyExists(size, title);
     switch (SaveProfile(listView, size, title, owner, FALSE, &items, true)) {
         case SaveOutcome::NotSaved:
             if (!existed) RemoveUnfinishedProfile(size, title);
@@ -178,7 +179,7 @@ void StoreProfileUnderTitle(HWND owner, const ScreenSize& size, const std::strin
     if (!listView) return;
     if (!UsableTitleOrSay(owner, newTitle)) return;
     const bool renamed = !SameProfileName(oldTitle, newTitle);
-    const bool existed = ProfileExists(size, newTitle);
+    const bool existed = TitleKeyExists(size, newTitle);
     auto giveUp = [&] {
         if (renamed && !existed) RemoveUnfinishedProfile(size, newTitle);
         Say(owner, kProfileNotSavedMessage, MB_ICONERROR);
