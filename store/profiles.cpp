@@ -1,6 +1,7 @@
 #include "store/profiles.h"
 
 #include <string>
+#include <vector>
 
 #include "engine/names.h"
 #include "engine/positions.h"
@@ -57,25 +58,31 @@ void SaveProfile(HWND listView, const char* profile, HWND owner, BOOL quiet, con
     // The slot takes the desktop as it was, before any item moves.
     SaveRestorePositions(listView, SavePositions, owner, quiet, name.c_str());
 
+    if (apply) SweepHiddenStore();
     const std::string store = PrepareStoreDirectory();
     unique_hkey hidden = CreateKey(HKEY_CURRENT_USER, kHiddenItemsKey);
     DesktopItemList list = items ? *items : BuildItemCatalogue(owner);
-    for (DesktopItem& item : list) {
+    // A profile never hides an item synced with a cloud: it is recorded as shown, as it stays.
+    for (DesktopItem& item : list)
+        if (item.CloudSynced) item.Visible = true;
+    std::vector<VisibilityOutcome> outcomes(list.size(), VisibilityOutcome::NothingToDo);
+    if (apply) outcomes = ApplyVisibility(list, store, hidden.get());
+    for (size_t i = 0; i < list.size(); ++i) {
+        DesktopItem& item = list[i];
         if (!item.Movable()) continue;
-        if (apply) {
-            switch (ApplyItemVisibility(item, store, hidden.get())) {
-                case VisibilityOutcome::ShowFailed:
-                    item.Visible = false;
-                    break;
-                case VisibilityOutcome::HideFailedAtMove:
-                    item.Visible = true;
-                    break;
-                case VisibilityOutcome::HideFailedAtDirectory:
-                    // The profile keeps whatever it said about this item before.
-                    continue;
-                default:
-                    break;
-            }
+        switch (outcomes[i]) {
+            case VisibilityOutcome::ShowFailed:
+                item.Visible = false;
+                break;
+            case VisibilityOutcome::HideFailedAtMove:
+            case VisibilityOutcome::KeptForCloud:
+                item.Visible = true;
+                break;
+            case VisibilityOutcome::HideFailedAtDirectory:
+                // The profile keeps whatever it said about this item before.
+                continue;
+            default:
+                break;
         }
         unique_hkey record = CreateKey(HKEY_CURRENT_USER, RecordKeyPath(profileKey, item.ID));
         if (record) WriteNumber(record.get(), "Visible", item.Visible ? 1 : 0);
@@ -89,6 +96,9 @@ void SaveProfile(HWND listView, const char* profile, HWND owner, BOOL quiet, con
 }
 
 void ActivateProfile(HWND listView, HWND owner) {
+    // The sweep first: the catalogue lists stored items by their entries.
+    if (!OpenKeyForReading(HKEY_CURRENT_USER, kItemsKey)) return;
+    SweepHiddenStore();
     std::optional<DesktopItemList> list = ReadItemCatalogue();
     if (!list) return;
     const std::string store = PrepareStoreDirectory();
@@ -100,8 +110,8 @@ void ActivateProfile(HWND listView, HWND owner) {
         DWORD visible = 0;
         if (record && ReadNumber(record.get(), "Visible", visible) == ERROR_SUCCESS)
             item.Visible = visible != 0;
-        ApplyItemVisibility(item, store, hidden.get());
     }
+    ApplyVisibility(*list, store, hidden.get());
     hidden.reset();
     NotifyDesktopChanged(owner);
     WriteLastResolution();
@@ -110,6 +120,8 @@ void ActivateProfile(HWND listView, HWND owner) {
 
 void ReleaseHiddenItems(HWND listView) {
     if (HWND agent = FindWindowA(nullptr, kAgentWindowTitle)) SendMessageA(agent, WM_CLOSE, 0, 0);
+    // Before the list is made, so that it holds every stored item by its entry.
+    SweepHiddenStore();
     DesktopItemList list = BuildItemCatalogue(nullptr);
     for (DesktopItem& item : list) {
         if (item.Movable()) item.Visible = true;
