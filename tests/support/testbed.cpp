@@ -3,6 +3,7 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -191,6 +192,32 @@ bool RemoveDirectoryLink(const std::string& link) {
     if (unixLink.empty() || !IsLink(link)) return false;
     return StartUnixTool("Z:\\bin\\rm", "/bin/rm \"" + unixLink + "\"") &&
            WaitUntil([&] { return GetFileAttributesA(link.c_str()) == INVALID_FILE_ATTRIBUTES; });
+}
+
+namespace {
+
+std::string DriveLink(const std::string& drive) {
+    char prefix[MAX_PATH] = {};
+    if (!GetEnvironmentVariableA("WINEPREFIX", prefix, sizeof(prefix)) || drive.size() != 2) return {};
+    std::string letter = drive;
+    letter[0] = static_cast<char>(tolower(static_cast<unsigned char>(letter[0])));
+    return std::string(prefix) + "/dosdevices/" + letter;
+}
+
+}  // namespace
+
+bool MapDrive(const std::string& drive, const std::string& folder) {
+    const std::string link = DriveLink(drive), target = UnixPath(folder);
+    if (link.empty() || target.empty()) return false;
+    return StartUnixTool("Z:\\bin\\ln", "/bin/ln -s \"" + target + "\" \"" + link + "\"") &&
+           WaitUntil([&] { return GetFileAttributesA((drive + "\\").c_str()) != INVALID_FILE_ATTRIBUTES; });
+}
+
+bool UnmapDrive(const std::string& drive) {
+    const std::string link = DriveLink(drive);
+    if (link.empty()) return false;
+    return StartUnixTool("Z:\\bin\\rm", "/bin/rm -f \"" + link + "\"") &&
+           WaitUntil([&] { return GetFileAttributesA((drive + "\\").c_str()) == INVALID_FILE_ATTRIBUTES; });
 }
 
 bool SetScreenSize(int width, int height) {

@@ -58,6 +58,11 @@ bool MakeDirectoryLink(const std::string& link, const std::string& target);
 // Removes such a link, not what it points to; Wine removes neither with RemoveDirectory.
 bool RemoveDirectoryLink(const std::string& link);
 
+// Maps the drive letter (as "P:") to a folder, as a second volume: Wine keeps its drives as links in
+// the prefix's "dosdevices". Unmapping removes the link, not the folder.
+bool MapDrive(const std::string& drive, const std::string& folder);
+bool UnmapDrive(const std::string& drive);
+
 // Changes the size of the primary screen (inside a Wine virtual desktop, which allows it).
 bool SetScreenSize(int width, int height);
 
