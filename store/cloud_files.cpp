@@ -54,8 +54,11 @@ bool IsAtOrBelow(const std::string& path, std::string root) {
 
 // Without cldapi.dll the sync roots are read from the system's own list of them.
 bool IsInRegisteredSyncRoot(const std::string& path) {
-    unique_hkey manager = OpenKeyForReading(HKEY_LOCAL_MACHINE, kSyncRootManagerKey);
-    if (!manager) return false;
+    // The list is in the 64-bit view; a 32-bit module on 64-bit Windows would otherwise read its own.
+    unique_hkey manager;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSyncRootManagerKey, 0, KEY_READ | KEY_WOW64_64KEY, manager.put()) !=
+        ERROR_SUCCESS)
+        return false;
     bool inside = false;
     ForEachSubkey(manager.get(), [&](const std::string& name) {
         unique_hkey roots = OpenKeyForReading(manager.get(), name + "\\UserSyncRoots");

@@ -197,4 +197,45 @@ TEST_F(InterruptionTest, AFolderMovedBetweenVolumesIsWholeInOnePlaceAfterAnyStop
     EXPECT_TRUE(testbed::UnmapDrive("P:"));
 }
 
+// What an older version could leave, or a hand in the store: files without entries, and an entry
+// whose file never left the desktop. Activation sweeps first, then applies the profile.
+TEST_F(InterruptionTest, TheSweepGivesStoredFilesTheirEntriesBackAndDropsEntriesOfFilesThatStayed) {
+    MakeItems();
+    const TestItem& a = items_[0];
+    const TestItem& b = items_[2];
+    const TestItem& folder = items_[1];
+    ASSERT_TRUE(CreateDirectoryA(store_.c_str(), nullptr));
+    ASSERT_TRUE(plx::EnsureStoreDirectory(store_, plx::SplitPath(OnDesktop("x")).directory));
+    ASSERT_TRUE(MoveFileA(OnDesktop(a.name).c_str(), Stored(a).c_str()));
+    ASSERT_TRUE(MoveFileA(OnDesktop(b.name).c_str(), Stored(b).c_str()));
+    Write(OnDesktop(b.name), "newcomer");
+    Write(plx::StorePathFor(OnDesktop("stray.txt")), "stray");
+    {
+        plx::unique_hkey hidden = HiddenItemsKey();
+        DesktopItem stayed;
+        stayed.ID = ids_.at(OnDesktop(folder.name));
+        ASSERT_TRUE(plx::WriteHiddenEntry(hidden.get(), plx::ItemKeyName(OnDesktop(folder.name)), stayed));
+    }
+    SetCurrentProfile("Shown");
+    plx::ActivateProfile(nullptr, nullptr);
+
+    // Listed again by its catalogue ID, a.txt is shown by the profile that shows it.
+    EXPECT_TRUE(WholeAt(a, OnDesktop(a.name)));
+    EXPECT_FALSE(Exists(Stored(a)));
+    EXPECT_FALSE(HasHiddenEntry(OnDesktop(a.name)));
+    // b.txt cannot come back over the newcomer: it stays in the store with its entry.
+    EXPECT_TRUE(EntryIsComplete(b));
+    EXPECT_TRUE(WholeAt(b, Stored(b)));
+    EXPECT_EQ(testbed::ReadTextFile(OnDesktop(b.name)), "newcomer");
+    // Never catalogued: a new ID above every other, and no profile says to show it.
+    plx::unique_hkey stray = plx::OpenKeyForReading(
+        HKEY_CURRENT_USER, std::string(plx::kHiddenItemsKey) + "\\" + plx::ItemKeyName(OnDesktop("stray.txt")));
+    DWORD id = 0;
+    ASSERT_TRUE(stray && plx::ReadNumber(stray.get(), "ID", id) == ERROR_SUCCESS);
+    for (const auto& known : ids_) EXPECT_GT(static_cast<int>(id), known.second);
+    EXPECT_EQ(testbed::ReadTextFile(plx::StorePathFor(OnDesktop("stray.txt"))), "stray");
+    EXPECT_FALSE(HasHiddenEntry(OnDesktop(folder.name)));
+    EXPECT_TRUE(WholeAt(folder, OnDesktop(folder.name)));
+}
+
 }  // namespace
