@@ -282,7 +282,7 @@ int CatalogueIdFor(const std::string& desktopPath, const std::string& displayNam
     return static_cast<int>(id);
 }
 
-std::optional<DesktopItemList> ReadItemCatalogue() {
+std::optional<DesktopItemList> ReadItemCatalogue(bool withIcons) {
     unique_hkey catalogue = OpenKeyForReading(HKEY_CURRENT_USER, kItemsKey);
     if (!catalogue) return std::nullopt;
     DesktopItemList items;
@@ -297,7 +297,7 @@ std::optional<DesktopItemList> ReadItemCatalogue() {
         items.push_back(std::move(item));
     });
     catalogue.reset();
-    AppendHiddenItems(items, true);
+    AppendHiddenItems(items, withIcons);
     return items;
 }
 

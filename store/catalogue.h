@@ -68,8 +68,9 @@ std::string StorePathFor(const std::string& desktopPath);
 // Enumerates the live desktop, gives new items their IDs in "Items", rewrites names, then appends
 // the stored items. Empty when "Items" or the desktop folder is not available.
 DesktopItemList BuildItemCatalogue(HWND owner, HIMAGELIST* imageList = nullptr);
-// The catalogue as stored plus the stored items; nothing when "Items" cannot be read.
-std::optional<DesktopItemList> ReadItemCatalogue();
+// The catalogue as stored plus the stored items; nothing when "Items" cannot be read. withIcons: the
+// stored items' icons are looked up (one shell query per item), for a list that is shown.
+std::optional<DesktopItemList> ReadItemCatalogue(bool withIcons = true);
 // One item per readable "HiddenItems" entry whose file is in the store.
 void AppendHiddenItems(DesktopItemList& items, bool withIcons);
 

@@ -99,7 +99,8 @@ void ActivateProfile(HWND listView, HWND owner) {
     // The sweep first: the catalogue lists stored items by their entries.
     if (!OpenKeyForReading(HKEY_CURRENT_USER, kItemsKey)) return;
     SweepHiddenStore();
-    std::optional<DesktopItemList> list = ReadItemCatalogue();
+    // Activation shows no list: the stored items' icons are not looked up.
+    std::optional<DesktopItemList> list = ReadItemCatalogue(false);
     if (!list) return;
     const std::string store = PrepareStoreDirectory();
     unique_hkey hidden = CreateKey(HKEY_CURRENT_USER, kHiddenItemsKey);
