@@ -77,7 +77,8 @@ bool Move(const std::string& from, const std::string& to, FILEOP_FLAGS flags) {
 void DirectHide(const std::vector<Item>& items) {
     plx::unique_hkey hidden = plx::CreateKey(HKEY_CURRENT_USER, plx::kHiddenItemsKey);
     for (const Item& item : items) {
-        if (!Move(item.desktop, item.stored, FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR | FOF_NOERRORUI))
+        if (!Move(item.desktop, item.stored,
+                  FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR | FOF_NOERRORUI))
             continue;
         plx::unique_hkey entry = plx::CreateKey(hidden.get(), item.keyName);
         plx::WriteNumber(entry.get(), "ID", static_cast<DWORD>(item.id));
@@ -136,7 +137,8 @@ int main() {
         for (int round = 0; round < kRounds; ++round) {
             double took[2][2] = {};
             for (int turn = 0; turn < 2; ++turn) {
-                const int side = (turn == 0) == (round % 2 == 0) ? 0 : 1;  // the sides take turns at going first
+                const int side =
+                    (turn == 0) == (round % 2 == 0) ? 0 : 1;  // the sides take turns at going first
                 for (int direction = 0; direction < 2; ++direction) {
                     const double begin = Seconds();
                     if (side == 0)
@@ -154,15 +156,18 @@ int main() {
                 }
             }
             for (int side = 0; side < 2; ++side)
-                for (int direction = 0; direction < 2; ++direction) times[side][direction].push_back(took[side][direction]);
+                for (int direction = 0; direction < 2; ++direction)
+                    times[side][direction].push_back(took[side][direction]);
             for (int direction = 0; direction < 2; ++direction)
                 ratios[direction].push_back(took[0][direction] / took[1][direction]);
         }
         for (int direction = 0; direction < 2; ++direction) {
-            const double switchMedian = Median(times[0][direction]), directMedian = Median(times[1][direction]);
-            std::printf("profile switch %s %d items: median of %d rounds %.0f ms, direct moves and entries %.0f ms\n",
-                        direction == 0 ? "hiding" : "showing", kItems, kRounds, switchMedian * 1000,
-                        directMedian * 1000);
+            const double switchMedian = Median(times[0][direction]),
+                         directMedian = Median(times[1][direction]);
+            std::printf(
+                "profile switch %s %d items: median of %d rounds %.0f ms, direct moves and entries %.0f ms\n",
+                direction == 0 ? "hiding" : "showing", kItems, kRounds, switchMedian * 1000,
+                directMedian * 1000);
             std::printf("  ratio %.2f (target: at most 1.5), median ratio within a round %.2f\n",
                         switchMedian / directMedian, Median(ratios[direction]));
         }

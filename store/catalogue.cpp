@@ -261,7 +261,8 @@ DesktopItemList BuildItemCatalogue(HWND owner, HIMAGELIST* imageList) {
     return items;
 }
 
-int CatalogueIdFor(const std::string& desktopPath, const std::string& displayName, const std::string& typeName) {
+int CatalogueIdFor(const std::string& desktopPath, const std::string& displayName,
+                   const std::string& typeName) {
     const std::string keyName = ItemKeyName(desktopPath);
     if (keyName.empty() || keyName.size() > kMaxKeyNameChars) return -1;
     unique_hkey catalogue = CreateKey(HKEY_CURRENT_USER, kItemsKey);

@@ -76,6 +76,7 @@ void AppendHiddenItems(DesktopItemList& items, bool withIcons);
 
 // The catalogue's ID for the item at desktopPath, which gets its subkey and a new ID (with
 // "Visible" 0: it is in the store) when it has none; -1 when the catalogue cannot be written.
-int CatalogueIdFor(const std::string& desktopPath, const std::string& displayName, const std::string& typeName);
+int CatalogueIdFor(const std::string& desktopPath, const std::string& displayName,
+                   const std::string& typeName);
 
 }  // namespace plx

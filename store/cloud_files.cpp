@@ -1,7 +1,5 @@
 #include "store/cloud_files.h"
 
-#include <vector>
-
 #include "store/registry.h"
 #include "win32/unique.h"
 
@@ -17,7 +15,8 @@ constexpr DWORD kRecallOnDataAccess = 0x00400000;  // FILE_ATTRIBUTE_RECALL_ON_D
 
 // Where the system lists the sync roots that sync clients register: one key per root, each with
 // "UserSyncRoots" whose values (one per user) hold the root's path.
-constexpr char kSyncRootManagerKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\SyncRootManager";
+constexpr char kSyncRootManagerKey[] =
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\SyncRootManager";
 
 // cldapi.dll's CfGetSyncRootInfoByPath (Windows 10 1709 and later): S_OK for a path under a sync root.
 using GetSyncRootInfoByPath = HRESULT(WINAPI*)(LPCWSTR, int, void*, DWORD, DWORD*);
@@ -26,20 +25,11 @@ GetSyncRootInfoByPath SyncRootQuery() {
     // Looked up once: the library stays loaded for the life of the process.
     static const GetSyncRootInfoByPath query = [] {
         HMODULE library = LoadLibraryA("cldapi.dll");
-        return library ? reinterpret_cast<GetSyncRootInfoByPath>(reinterpret_cast<void*>(
-                             GetProcAddress(library, "CfGetSyncRootInfoByPath")))
+        return library ? reinterpret_cast<GetSyncRootInfoByPath>(
+                             reinterpret_cast<void*>(GetProcAddress(library, "CfGetSyncRootInfoByPath")))
                        : nullptr;
     }();
     return query;
-}
-
-std::wstring Widen(const std::string& text) {
-    const int chars = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
-    if (chars <= 0) return {};
-    std::wstring wide(static_cast<size_t>(chars), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0], chars);
-    wide.resize(static_cast<size_t>(chars) - 1);
-    return wide;
 }
 
 // path is root or lies below it (compared without regard to case, at a backslash).
@@ -56,8 +46,8 @@ bool IsAtOrBelow(const std::string& path, std::string root) {
 bool IsInRegisteredSyncRoot(const std::string& path) {
     // The list is in the 64-bit view; a 32-bit module on 64-bit Windows would otherwise read its own.
     unique_hkey manager;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSyncRootManagerKey, 0, KEY_READ | KEY_WOW64_64KEY, manager.put()) !=
-        ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSyncRootManagerKey, 0, KEY_READ | KEY_WOW64_64KEY,
+                      manager.put()) != ERROR_SUCCESS)
         return false;
     bool inside = false;
     ForEachSubkey(manager.get(), [&](const std::string& name) {
@@ -81,10 +71,12 @@ bool IsInRegisteredSyncRoot(const std::string& path) {
 
 bool IsInSyncRoot(const std::string& path) {
     if (GetSyncRootInfoByPath query = SyncRootQuery()) {
+        // The paths moved are plain paths under MAX_PATH.
+        wchar_t wide[MAX_PATH] = {};
+        if (!MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH)) return false;
         BYTE basic[64] = {};  // CF_SYNC_ROOT_BASIC_INFO: the root's file ID
         DWORD returned = 0;
-        return SUCCEEDED(query(Widen(path).c_str(), 0 /* CF_SYNC_ROOT_INFO_BASIC */, basic, sizeof(basic),
-                               &returned));
+        return SUCCEEDED(query(wide, 0 /* CF_SYNC_ROOT_INFO_BASIC */, basic, sizeof(basic), &returned));
     }
     return IsInRegisteredSyncRoot(path);
 }
@@ -93,8 +85,8 @@ bool IsInSyncRoot(const std::string& path) {
 
 bool IsCloudPlaceholder(DWORD attributes) {
     if (attributes == INVALID_FILE_ATTRIBUTES) return false;
-    return (attributes & (FILE_ATTRIBUTE_OFFLINE | kRecallOnOpen | kRecallOnDataAccess | kPinned | kUnpinned)) !=
-           0;
+    return (attributes &
+            (FILE_ATTRIBUTE_OFFLINE | kRecallOnOpen | kRecallOnDataAccess | kPinned | kUnpinned)) != 0;
 }
 
 bool IsCloudSynced(const std::string& path) {

@@ -19,7 +19,9 @@ namespace plx {
 namespace {
 
 struct NoCaseLess {
-    bool operator()(const std::string& a, const std::string& b) const { return lstrcmpiA(a.c_str(), b.c_str()) < 0; }
+    bool operator()(const std::string& a, const std::string& b) const {
+        return lstrcmpiA(a.c_str(), b.c_str()) < 0;
+    }
 };
 using PathSet = std::set<std::string, NoCaseLess>;
 
@@ -33,7 +35,8 @@ std::string ParentOf(const std::string& path) {
 bool IsComplete(HKEY entry) {
     DWORD id = 0;
     std::string text;
-    return ReadNumber(entry, "ID", id) == ERROR_SUCCESS && ReadString(entry, "DisplayName", text) == ERROR_SUCCESS &&
+    return ReadNumber(entry, "ID", id) == ERROR_SUCCESS &&
+           ReadString(entry, "DisplayName", text) == ERROR_SUCCESS &&
            ReadString(entry, "TypeName", text) == ERROR_SUCCESS;
 }
 
@@ -71,7 +74,8 @@ void AdoptStoredFile(HKEY hiddenItems, const std::string& desktopPath, const std
     if (item.DisplayName.empty()) item.DisplayName = SplitPath(desktopPath).fileName;
     if (item.TypeName.empty()) {
         SHFILEINFOA info = {};
-        if (SHGetFileInfoA(storedPath.c_str(), 0, &info, sizeof(info), SHGFI_TYPENAME)) item.TypeName = info.szTypeName;
+        if (SHGetFileInfoA(storedPath.c_str(), 0, &info, sizeof(info), SHGFI_TYPENAME))
+            item.TypeName = info.szTypeName;
     }
     DWORD id = 0;
     unique_hkey entry = OpenKeyForReading(hiddenItems, keyName);

@@ -73,25 +73,30 @@ bool WriteMoving(HKEY hiddenItems, const std::string& keyName, DWORD direction) 
 }
 
 void ClearMoving(HKEY hiddenItems, const std::string& keyName) {
-    if (unique_hkey entry = OpenKeyForWriting(hiddenItems, keyName)) RegDeleteValueA(entry.get(), kMovingValue);
+    if (unique_hkey entry = OpenKeyForWriting(hiddenItems, keyName))
+        RegDeleteValueA(entry.get(), kMovingValue);
 }
 
 // Checks a hide and writes its entry; the outcome when the item cannot be hidden.
-std::optional<VisibilityOutcome> RecordHide(DesktopItem& item, const std::string& storeDirectory, HKEY hiddenItems,
-                                            std::set<std::string>& recorded, PlannedMove& move) {
-    if (storeDirectory.empty() || !IsPlainFullPath(item.DesktopPath)) return VisibilityOutcome::HideFailedAtMove;
+std::optional<VisibilityOutcome> RecordHide(DesktopItem& item, const std::string& storeDirectory,
+                                            HKEY hiddenItems, std::set<std::string>& recorded,
+                                            PlannedMove& move) {
+    if (storeDirectory.empty() || !IsPlainFullPath(item.DesktopPath))
+        return VisibilityOutcome::HideFailedAtMove;
     const SplitDesktopPath parts = SplitPath(item.DesktopPath);
     move.destination = storeDirectory + parts.directory + parts.fileName;
     // ShowItem takes a file back only from a plain path under MAX_PATH: nothing goes where it could
     // not come back from, such as a store on a network share or a place too long.
     if (!IsPlainFullPath(move.destination)) return VisibilityOutcome::HideFailedAtMove;
     if (item.CloudSynced || IsCloudSynced(item.DesktopPath)) return VisibilityOutcome::KeptForCloud;
-    if (!EnsureStoreDirectory(storeDirectory, parts.directory)) return VisibilityOutcome::HideFailedAtDirectory;
+    if (!EnsureStoreDirectory(storeDirectory, parts.directory))
+        return VisibilityOutcome::HideFailedAtDirectory;
     // An entry is written only for a file that can go: the entry of an item already in the store (the
     // desktop copy of the double listing) must not be taken for this one's and deleted with it.
     if (!Exists(item.DesktopPath) || Exists(move.destination)) return VisibilityOutcome::HideFailedAtMove;
     move.acrossVolumes = !OnSameVolume(item.DesktopPath, move.destination);
-    if (move.acrossVolumes && Exists(StagingPathFor(move.destination))) return VisibilityOutcome::HideFailedAtMove;
+    if (move.acrossVolumes && Exists(StagingPathFor(move.destination)))
+        return VisibilityOutcome::HideFailedAtMove;
     move.keyName = ItemKeyName(item.DesktopPath);
     if (!recorded.insert(move.keyName).second) return VisibilityOutcome::HideFailedAtMove;
     if (!WriteHiddenEntry(hiddenItems, move.keyName, item) ||
@@ -107,9 +112,11 @@ std::optional<VisibilityOutcome> RecordHide(DesktopItem& item, const std::string
 std::optional<VisibilityOutcome> RecordShow(DesktopItem& item, HKEY hiddenItems, PlannedMove& move) {
     // Both paths come from the registry or from a caller's list; a damaged entry must not lead a move
     // anywhere else, and only a file at the item's own place in the store is ever taken out of it.
-    if (!IsPlainFullPath(item.DesktopPath) || !IsPlainFullPath(item.Path)) return VisibilityOutcome::ShowFailed;
+    if (!IsPlainFullPath(item.DesktopPath) || !IsPlainFullPath(item.Path))
+        return VisibilityOutcome::ShowFailed;
     const std::string store = HiddenStoreDirectory();
-    if (store.empty() || item.Path != StorePathFor(store, item.DesktopPath)) return VisibilityOutcome::ShowFailed;
+    if (store.empty() || item.Path != StorePathFor(store, item.DesktopPath))
+        return VisibilityOutcome::ShowFailed;
     move.destination = item.DesktopPath;
     move.keyName = ItemKeyName(item.DesktopPath);
     move.acrossVolumes = !OnSameVolume(item.Path, item.DesktopPath);

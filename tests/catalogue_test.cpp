@@ -264,8 +264,9 @@ class RegisteredSyncRoot {
 public:
     explicit RegisteredSyncRoot(const std::string& path) {
         plx::unique_hkey roots;
-        RegCreateKeyExA(HKEY_LOCAL_MACHINE, (std::string(kManager) + "\\PlaxenTest!S-1-0!Cloud\\UserSyncRoots").c_str(),
-                        0, nullptr, 0, KEY_WRITE | KEY_WOW64_64KEY, nullptr, roots.put(), nullptr);
+        RegCreateKeyExA(HKEY_LOCAL_MACHINE,
+                        (std::string(kManager) + "\\PlaxenTest!S-1-0!Cloud\\UserSyncRoots").c_str(), 0,
+                        nullptr, 0, KEY_WRITE | KEY_WOW64_64KEY, nullptr, roots.put(), nullptr);
         registered_ = roots && plx::WriteString(roots.get(), "S-1-0", path) == ERROR_SUCCESS;
     }
     ~RegisteredSyncRoot() {
@@ -277,7 +278,8 @@ public:
     bool registered() const { return registered_; }
 
 private:
-    static constexpr char kManager[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\SyncRootManager";
+    static constexpr char kManager[] =
+        "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\SyncRootManager";
     bool registered_ = false;
 };
 
@@ -309,7 +311,8 @@ TEST_F(CatalogueTest, ItemsSyncedWithACloudAreMarkedAndStayOnTheDesktop) {
     EXPECT_TRUE(synced->CloudSynced);
     EXPECT_FALSE(local->CloudSynced);
 
-    const std::string record = plx::ProfileKeyPath(plx::GetCurrentProfile()) + "\\" + std::to_string(synced->ID);
+    const std::string record =
+        plx::ProfileKeyPath(plx::GetCurrentProfile()) + "\\" + std::to_string(synced->ID);
     plx::SaveProfile(MakeListView(), nullptr, nullptr, TRUE, &items, true);
     EXPECT_EQ(testbed::ReadTextFile(OnDesktop("Cloud\\inside.txt")), "inside");
     EXPECT_EQ(testbed::ReadTextFile(InStore(OnDesktop("Cloudy.txt"))), "cloudy");

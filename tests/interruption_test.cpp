@@ -49,7 +49,8 @@ protected:
             return -1;
         plx::unique_handle process(pi.hProcess), thread(pi.hThread);
         DWORD code = 0;
-        if (WaitForSingleObject(pi.hProcess, 60000) != WAIT_OBJECT_0 || !GetExitCodeProcess(pi.hProcess, &code))
+        if (WaitForSingleObject(pi.hProcess, 60000) != WAIT_OBJECT_0 ||
+            !GetExitCodeProcess(pi.hProcess, &code))
             return -1;
         return static_cast<int>(code);
     }
@@ -63,7 +64,8 @@ protected:
                   {"Folder", {{"one.txt", "1"}, {"two.txt", "2"}, {"three.txt", "3"}}},
                   {"b.txt", {{"", "b"}}}};
         for (const TestItem& item : items_) {
-            if (item.files.count("") == 0) ASSERT_TRUE(CreateDirectoryA(OnDesktop(item.name).c_str(), nullptr));
+            if (item.files.count("") == 0)
+                ASSERT_TRUE(CreateDirectoryA(OnDesktop(item.name).c_str(), nullptr));
             for (const auto& file : item.files)
                 Write(file.first.empty() ? OnDesktop(item.name) : OnDesktop(item.name + "\\" + file.first),
                       file.second);
@@ -87,7 +89,8 @@ protected:
     }
     static bool WholeAt(const TestItem& item, const std::string& base) {
         for (const auto& file : item.files)
-            if (!Exists(FileAt(base, file.first)) || testbed::ReadTextFile(FileAt(base, file.first)) != file.second)
+            if (!Exists(FileAt(base, file.first)) ||
+                testbed::ReadTextFile(FileAt(base, file.first)) != file.second)
                 return false;
         return true;
     }
@@ -97,11 +100,13 @@ protected:
     }
     // The item's entry names it with its catalogue ID and both names; moving: "Moving" is there.
     bool EntryIsComplete(const TestItem& item, bool* moving = nullptr) const {
-        plx::unique_hkey entry = plx::OpenKeyForReading(
-            HKEY_CURRENT_USER, std::string(plx::kHiddenItemsKey) + "\\" + plx::ItemKeyName(OnDesktop(item.name)));
+        plx::unique_hkey entry =
+            plx::OpenKeyForReading(HKEY_CURRENT_USER, std::string(plx::kHiddenItemsKey) + "\\" +
+                                                          plx::ItemKeyName(OnDesktop(item.name)));
         DWORD id = 0, direction = 0;
         std::string text;
-        if (moving) *moving = entry && plx::ReadNumber(entry.get(), plx::kMovingValue, direction) == ERROR_SUCCESS;
+        if (moving)
+            *moving = entry && plx::ReadNumber(entry.get(), plx::kMovingValue, direction) == ERROR_SUCCESS;
         return entry && plx::ReadNumber(entry.get(), "ID", id) == ERROR_SUCCESS &&
                static_cast<int>(id) == ids_.at(OnDesktop(item.name)) &&
                plx::ReadString(entry.get(), "DisplayName", text) == ERROR_SUCCESS &&
@@ -228,8 +233,9 @@ TEST_F(InterruptionTest, TheSweepGivesStoredFilesTheirEntriesBackAndDropsEntries
     EXPECT_TRUE(WholeAt(b, Stored(b)));
     EXPECT_EQ(testbed::ReadTextFile(OnDesktop(b.name)), "newcomer");
     // Never catalogued: a new ID above every other, and no profile says to show it.
-    plx::unique_hkey stray = plx::OpenKeyForReading(
-        HKEY_CURRENT_USER, std::string(plx::kHiddenItemsKey) + "\\" + plx::ItemKeyName(OnDesktop("stray.txt")));
+    plx::unique_hkey stray =
+        plx::OpenKeyForReading(HKEY_CURRENT_USER, std::string(plx::kHiddenItemsKey) + "\\" +
+                                                      plx::ItemKeyName(OnDesktop("stray.txt")));
     DWORD id = 0;
     ASSERT_TRUE(stray && plx::ReadNumber(stray.get(), "ID", id) == ERROR_SUCCESS);
     for (const auto& known : ids_) EXPECT_GT(static_cast<int>(id), known.second);
