@@ -291,8 +291,9 @@ TEST_F(CatalogueTest, ItemsSyncedWithACloudAreMarkedAndStayOnTheDesktop) {
         EXPECT_FALSE(plx::IsCloudPlaceholder(attributes)) << std::hex << attributes;
     Write(OnDesktop("offline.txt"), "offline");
     if (SetFileAttributesA(OnDesktop("offline.txt").c_str(), FILE_ATTRIBUTE_OFFLINE) &&
-        (GetFileAttributesA(OnDesktop("offline.txt").c_str()) & FILE_ATTRIBUTE_OFFLINE))
+        (GetFileAttributesA(OnDesktop("offline.txt").c_str()) & FILE_ATTRIBUTE_OFFLINE)) {
         EXPECT_TRUE(plx::IsCloudSynced(OnDesktop("offline.txt")));
+    }
     ASSERT_TRUE(SetFileAttributesA(OnDesktop("offline.txt").c_str(), FILE_ATTRIBUTE_NORMAL));
 
     // A synced folder on the desktop: it and everything in it are in a sync root, a namesake is not.

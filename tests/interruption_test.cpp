@@ -64,8 +64,9 @@ protected:
                   {"Folder", {{"one.txt", "1"}, {"two.txt", "2"}, {"three.txt", "3"}}},
                   {"b.txt", {{"", "b"}}}};
         for (const TestItem& item : items_) {
-            if (item.files.count("") == 0)
+            if (item.files.count("") == 0) {
                 ASSERT_TRUE(CreateDirectoryA(OnDesktop(item.name).c_str(), nullptr));
+            }
             for (const auto& file : item.files)
                 Write(file.first.empty() ? OnDesktop(item.name) : OnDesktop(item.name + "\\" + file.first),
                       file.second);
