@@ -26,6 +26,9 @@ constexpr int kHeaderCheckBoxMargin = 4;
 constexpr UINT kUnticked = 1;
 constexpr UINT kTicked = 2;
 
+// Shown in the Type column of an item that no profile can hide, in place of its type.
+constexpr char kCloudSyncedNote[] = "Synced with a cloud: stays on the desktop";
+
 struct Column {
     const char* heading;
     int width;
@@ -123,6 +126,20 @@ void SetStateImage(HWND listView, int row, UINT image) {
 }
 
 int RowCount(HWND listView) { return static_cast<int>(SendMessageA(listView, LVM_GETITEMCOUNT, 0, 0)); }
+
+DesktopItem* RowItem(HWND listView, int row) {
+    LVITEMA read = {};
+    read.mask = LVIF_PARAM;
+    read.iItem = row;
+    if (!SendMessageA(listView, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&read))) return nullptr;
+    return reinterpret_cast<DesktopItem*>(read.lParam);
+}
+
+// A row whose item a cloud keeps in sync: it stays ticked, and the header box does not count it.
+bool IsFixedRow(HWND listView, int row) {
+    const DesktopItem* item = RowItem(listView, row);
+    return item && item->CloudSynced;
+}
 
 // BM_SETSTYLE with redraw. The box's other style bits go along: on some systems the message replaces
 // the whole style rather than its type, and without BS_NOTIFY the box would stop reporting presses.
@@ -253,8 +270,8 @@ void ProfileEditorDialog::AddRows() {
         const auto index =
             static_cast<int>(SendMessageA(listView_, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&row)));
         if (index < 0) continue;
-        SetStateImage(listView_, index, item->Visible ? kTicked : kUnticked);
-        SetCellText(listView_, index, kTypeColumn, item->TypeName);
+        SetStateImage(listView_, index, item->Visible || item->CloudSynced ? kTicked : kUnticked);
+        SetCellText(listView_, index, kTypeColumn, item->CloudSynced ? kCloudSyncedNote : item->TypeName);
 
         WIN32_FIND_DATAA found = {};
         if (!FindFile(item->Path, found)) continue;
@@ -312,7 +329,8 @@ void ProfileEditorDialog::ShowRowsOn(HWND box, bool twoStateAutomatic) const {
     bool ticked = false;
     bool unticked = false;
     const int rows = RowCount(listView_);
-    for (int row = 0; row < rows; ++row) (StateImage(listView_, row) == kUnticked ? unticked : ticked) = true;
+    for (int row = 0; row < rows; ++row)
+        if (!IsFixedRow(listView_, row)) (StateImage(listView_, row) == kUnticked ? unticked : ticked) = true;
     if (ticked == unticked) {
         SetButtonType(box, BS_AUTO3STATE);
         SendMessageA(box, BM_SETCHECK, BST_INDETERMINATE, 0);
@@ -334,7 +352,16 @@ bool ProfileEditorDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, 
     switch (message) {
         case WM_NOTIFY: {
             const auto* notice = reinterpret_cast<const NMHDR*>(lParam);
-            if (notice->idFrom != IDC_EDITOR_LIST || notice->code != LVN_ITEMCHANGED) return false;
+            if (notice->idFrom != IDC_EDITOR_LIST) return false;
+            if (notice->code == LVN_ITEMCHANGING) {
+                // A synced item's tick cannot be taken away, by hand or by the header box.
+                const auto* change = reinterpret_cast<const NMLISTVIEW*>(lParam);
+                result = (change->uChanged & LVIF_STATE) && (change->uNewState & LVIS_STATEIMAGEMASK) &&
+                         (change->uNewState & LVIS_STATEIMAGEMASK) != INDEXTOSTATEIMAGEMASK(kTicked) &&
+                         IsFixedRow(listView_, change->iItem);
+                return true;
+            }
+            if (notice->code != LVN_ITEMCHANGED) return false;
             RefreshHeaderCheckBox();
             result = 0;
             return true;
@@ -412,11 +439,8 @@ void ProfileEditorDialog::Save() {
     if (!AcceptProfileTitle(Window(), titleBox, title_, takenNames_)) return;
     const int rows = RowCount(listView_);
     for (int row = 0; row < rows; ++row) {
-        LVITEMA read = {};
-        read.mask = LVIF_PARAM;
-        read.iItem = row;
-        if (!SendMessageA(listView_, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&read))) continue;
-        reinterpret_cast<DesktopItem*>(read.lParam)->Visible = StateImage(listView_, row) != kUnticked;
+        DesktopItem* item = RowItem(listView_, row);
+        if (item) item->Visible = StateImage(listView_, row) != kUnticked;
     }
     End(IDOK);
 }

@@ -4,6 +4,8 @@
 #include <shlobj.h>
 
 #include "com/module.h"
+#include "store/cloud_files.h"
+#include "store/moves.h"
 #include "store/registry.h"
 #include "win32/unique.h"
 
@@ -223,6 +225,9 @@ DesktopItemList BuildItemCatalogue(HWND owner, HIMAGELIST* imageList) {
             !StrRetToString(normal, pidl, displayName))
             continue;
 
+        // The copy of a move between volumes, while it grows (or left by an end of the process until
+        // the next sweep), is no item of its own.
+        if (IsStagingPath(parsingName)) continue;
         DesktopItem item;
         item.Path = item.DesktopPath = parsingName;
         item.DisplayName = displayName;
@@ -232,6 +237,7 @@ DesktopItemList BuildItemCatalogue(HWND owner, HIMAGELIST* imageList) {
             item.Visible = !(attributes & SFGAO_HIDDEN);
             if (!item.VirtualFolder) item.SpecialFolder = !(attributes & SFGAO_CANMOVE);
         }
+        if (!item.VirtualFolder && !item.SpecialFolder) item.CloudSynced = IsCloudSynced(item.DesktopPath);
         SHFILEINFOA info = {};
         const DWORD_PTR images =
             SHGetFileInfoA(reinterpret_cast<const char*>(pidl), 0, &info, sizeof(info),
@@ -270,7 +276,32 @@ DesktopItemList BuildItemCatalogue(HWND owner, HIMAGELIST* imageList) {
     return items;
 }
 
-std::optional<DesktopItemList> ReadItemCatalogue() {
+int CatalogueIdFor(const std::string& desktopPath, const std::string& displayName,
+                   const std::string& typeName) {
+    const std::string keyName = ItemKeyName(desktopPath);
+    if (keyName.empty() || keyName.size() > kMaxKeyNameChars) return -1;
+    unique_hkey catalogue = CreateKey(HKEY_CURRENT_USER, kItemsKey);
+    if (!catalogue) return -1;
+    if (unique_hkey entry = OpenKeyForReading(catalogue.get(), keyName)) {
+        DWORD id = 0;
+        if (ReadNumber(entry.get(), "ID", id) == ERROR_SUCCESS) return static_cast<int>(id);
+    }
+    // No ID is handed out while the stored ones cannot all be read.
+    const std::optional<DWORD> next = NextFreeId(catalogue.get());
+    if (!next) return -1;
+    const DWORD id = *next;
+    unique_hkey entry = CreateKey(catalogue.get(), keyName);
+    if (!entry || WriteNumber(entry.get(), "ID", id) != ERROR_SUCCESS) return -1;
+    WriteNumber(catalogue.get(), "NextID", id + 1);
+    WriteNumber(entry.get(), "Visible", 0);
+    WriteNumber(entry.get(), "SpecialFolder", 0);
+    WriteNumber(entry.get(), "VirtualFolder", 0);
+    WriteString(entry.get(), "DisplayName", displayName);
+    WriteString(entry.get(), "TypeName", typeName);
+    return static_cast<int>(id);
+}
+
+std::optional<DesktopItemList> ReadItemCatalogue(bool withIcons) {
     unique_hkey catalogue = OpenKeyForReading(HKEY_CURRENT_USER, kItemsKey);
     if (!catalogue) return std::nullopt;
     DesktopItemList items;
@@ -285,7 +316,7 @@ std::optional<DesktopItemList> ReadItemCatalogue() {
         items.push_back(std::move(item));
     });
     catalogue.reset();
-    AppendHiddenItems(items, true);
+    AppendHiddenItems(items, withIcons);
     return items;
 }
 

@@ -29,6 +29,9 @@ struct DesktopItem {
     bool SpecialFolder = false;  // file-system item the shell does not let us move
     bool VirtualFolder = false;  // not part of the file system; never moved
     int IconIndex = -1;
+    // Synced with a cloud: a placeholder, or inside a sync root. Never hidden; found at every
+    // enumeration and not stored, since the cloud client may change it at any time.
+    bool CloudSynced = false;
 
     bool InStore() const { return Path != DesktopPath; }
     bool Movable() const { return !SpecialFolder && !VirtualFolder; }
@@ -65,9 +68,15 @@ std::string StorePathFor(const std::string& desktopPath);
 // Enumerates the live desktop, gives new items their IDs in "Items", rewrites names, then appends
 // the stored items. Empty when "Items" or the desktop folder is not available.
 DesktopItemList BuildItemCatalogue(HWND owner, HIMAGELIST* imageList = nullptr);
-// The catalogue as stored plus the stored items; nothing when "Items" cannot be read.
-std::optional<DesktopItemList> ReadItemCatalogue();
+// The catalogue as stored plus the stored items; nothing when "Items" cannot be read. withIcons: the
+// stored items' icons are looked up (one shell query per item), for a list that is shown.
+std::optional<DesktopItemList> ReadItemCatalogue(bool withIcons = true);
 // One item per readable "HiddenItems" entry whose file is in the store.
 void AppendHiddenItems(DesktopItemList& items, bool withIcons);
+
+// The catalogue's ID for the item at desktopPath, which gets its subkey and a new ID (with
+// "Visible" 0: it is in the store) when it has none; -1 when the catalogue cannot be written.
+int CatalogueIdFor(const std::string& desktopPath, const std::string& displayName,
+                   const std::string& typeName);
 
 }  // namespace plx

@@ -1,6 +1,7 @@
 #include "store/profiles.h"
 
 #include <string>
+#include <vector>
 
 #include "engine/names.h"
 #include "engine/positions.h"
@@ -60,25 +61,31 @@ SaveOutcome SaveProfile(HWND listView, const ScreenSize& size, const std::string
     // The slot takes the desktop as it was, before any item moves.
     if (!SaveRestorePositions(listView, SavePositions, owner, quiet, name.c_str(), size)) complete = false;
 
+    if (apply) SweepHiddenStore();
     const std::string store = PrepareStoreDirectory();
     unique_hkey hidden = CreateKey(HKEY_CURRENT_USER, kHiddenItemsKey);
     DesktopItemList list = items ? *items : BuildItemCatalogue(owner);
-    for (DesktopItem& item : list) {
+    // A profile never hides an item synced with a cloud: it is recorded as shown, as it stays.
+    for (DesktopItem& item : list)
+        if (item.CloudSynced) item.Visible = true;
+    std::vector<VisibilityOutcome> outcomes(list.size(), VisibilityOutcome::NothingToDo);
+    if (apply) outcomes = ApplyVisibility(list, store, hidden.get());
+    for (size_t i = 0; i < list.size(); ++i) {
+        DesktopItem& item = list[i];
         if (!item.Movable()) continue;
-        if (apply) {
-            switch (ApplyItemVisibility(item, store, hidden.get())) {
-                case VisibilityOutcome::ShowFailed:
-                    item.Visible = false;
-                    break;
-                case VisibilityOutcome::HideFailedAtMove:
-                    item.Visible = true;
-                    break;
-                case VisibilityOutcome::HideFailedAtDirectory:
-                    // The profile keeps whatever it said about this item before.
-                    continue;
-                default:
-                    break;
-            }
+        switch (outcomes[i]) {
+            case VisibilityOutcome::ShowFailed:
+                item.Visible = false;
+                break;
+            case VisibilityOutcome::HideFailedAtMove:
+            case VisibilityOutcome::KeptForCloud:
+                item.Visible = true;
+                break;
+            case VisibilityOutcome::HideFailedAtDirectory:
+                // The profile keeps whatever it said about this item before.
+                continue;
+            default:
+                break;
         }
         unique_hkey record = CreateKey(profileKey.get(), std::to_string(item.ID));
         if (!record || WriteNumber(record.get(), "Visible", item.Visible ? 1 : 0) != ERROR_SUCCESS)
@@ -101,7 +108,11 @@ SaveOutcome SaveProfile(HWND listView, const char* profile, HWND owner, BOOL qui
 }
 
 void ActivateProfile(HWND listView, const ScreenSize& size, HWND owner) {
-    std::optional<DesktopItemList> list = ReadItemCatalogue();
+    // The sweep first: the catalogue lists stored items by their entries.
+    if (!OpenKeyForReading(HKEY_CURRENT_USER, kItemsKey)) return;
+    SweepHiddenStore();
+    // Activation shows no list: the stored items' icons are not looked up.
+    std::optional<DesktopItemList> list = ReadItemCatalogue(false);
     if (!list) return;
     const std::string store = PrepareStoreDirectory();
     unique_hkey hidden = CreateKey(HKEY_CURRENT_USER, kHiddenItemsKey);
@@ -114,8 +125,8 @@ void ActivateProfile(HWND listView, const ScreenSize& size, HWND owner) {
             if (record && ReadNumber(record.get(), "Visible", visible) == ERROR_SUCCESS)
                 item.Visible = visible != 0;
         }
-        ApplyItemVisibility(item, store, hidden.get());
     }
+    ApplyVisibility(*list, store, hidden.get());
     hidden.reset();
     NotifyDesktopChanged(owner);
     WriteLastResolution(size);
@@ -126,6 +137,8 @@ void ActivateProfile(HWND listView, HWND owner) { ActivateProfile(listView, GetS
 
 void ReleaseHiddenItems(HWND listView) {
     if (HWND agent = FindWindowA(nullptr, kAgentWindowTitle)) SendMessageA(agent, WM_CLOSE, 0, 0);
+    // Before the list is made, so that it holds every stored item by its entry.
+    SweepHiddenStore();
     DesktopItemList list = BuildItemCatalogue(nullptr);
     for (DesktopItem& item : list) {
         if (item.Movable()) item.Visible = true;

@@ -3,6 +3,12 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
+#include <optional>
+#include <set>
+#include <utility>
+
+#include "store/cloud_files.h"
+#include "store/moves.h"
 #include "store/registry.h"
 #include "store/store_security.h"
 #include "win32/unique.h"
@@ -27,13 +33,17 @@ std::string ParentOf(const std::string& path) {
     return lastSlash == std::string::npos ? std::string() : path.substr(0, lastSlash);
 }
 
-// One shell move of one path. With FOF_NOCONFIRMATION the shell would answer "replace?" with yes
-// and merge folders into folders, so a taken destination is refused here before the shell sees it,
-// as is a destination whose folder is missing or is a file: the shell would otherwise create
-// folders of its own or move onto the file. Only the source itself may change. A file that another
-// program creates at the destination between this check and the move is not caught here.
-bool MovePath(const std::string& from, const std::string& to, FILEOP_FLAGS flags) {
-    if (!Exists(from) || Exists(to) || !IsDirectory(ParentOf(to))) return false;
+// One move of one path. With FOF_NOCONFIRMATION the shell would answer "replace?" with yes and merge
+// folders into folders, so a taken destination is refused here before the shell sees it, as is a
+// destination whose folder is missing or is a file: the shell would otherwise create folders of its
+// own or move onto the file. Only the source itself may change. A file that another program creates
+// at the destination between this check and the move is not caught here.
+// On one volume the shell's move is one rename. Between volumes the shell would copy and delete, and
+// an end of the process half-way would leave a folder split in two: such a move goes through
+// MoveAcrossVolumes instead.
+MoveResult MovePath(const std::string& from, const std::string& to, FILEOP_FLAGS flags, bool acrossVolumes) {
+    if (!Exists(from) || Exists(to) || !IsDirectory(ParentOf(to))) return MoveResult::Stayed;
+    if (acrossVolumes) return MoveAcrossVolumes(from, to);
     std::string source = from;
     source.push_back('\0');  // a list of one path ends with a second NUL
     std::string destination = to;
@@ -43,9 +53,149 @@ bool MovePath(const std::string& from, const std::string& to, FILEOP_FLAGS flags
     operation.pFrom = source.c_str();
     operation.pTo = destination.c_str();
     operation.fFlags = flags;
-    if (SHFileOperationA(&operation) != 0 || operation.fAnyOperationsAborted) return false;
-    return Exists(to) && !Exists(from);
+    SHFileOperationA(&operation);
+    // Where the file is decides, whatever the shell answered: the entry must follow the file.
+    return Exists(to) && !Exists(from) ? MoveResult::Arrived : MoveResult::Stayed;
 }
+
+// A move of one item, planned and recorded in the first pass of a batch and carried out in the second.
+struct PlannedMove {
+    DesktopItem* item = nullptr;
+    size_t index = 0;
+    bool hide = false;
+    bool acrossVolumes = false;
+    std::string destination;
+    std::string keyName;
+};
+
+bool WriteMoving(HKEY hiddenItems, const std::string& keyName, DWORD direction) {
+    unique_hkey entry = OpenKeyForWriting(hiddenItems, keyName);
+    return entry && WriteNumber(entry.get(), kMovingValue, direction) == ERROR_SUCCESS;
+}
+
+void ClearMoving(HKEY hiddenItems, const std::string& keyName) {
+    if (unique_hkey entry = OpenKeyForWriting(hiddenItems, keyName))
+        RegDeleteValueA(entry.get(), kMovingValue);
+}
+
+// Checks a hide and writes its entry; the outcome when the item cannot be hidden.
+std::optional<VisibilityOutcome> RecordHide(DesktopItem& item, const std::string& storeDirectory,
+                                            HKEY hiddenItems, std::set<std::string>& recorded,
+                                            PlannedMove& move) {
+    if (storeDirectory.empty() || !IsPlainFullPath(item.DesktopPath))
+        return VisibilityOutcome::HideFailedAtMove;
+    const SplitDesktopPath parts = SplitPath(item.DesktopPath);
+    move.destination = storeDirectory + parts.directory + parts.fileName;
+    // ShowItem takes a file back only from a plain path under MAX_PATH: nothing goes where it could
+    // not come back from, such as a store on a network share or a place too long.
+    if (!IsPlainFullPath(move.destination)) return VisibilityOutcome::HideFailedAtMove;
+    if (item.CloudSynced || IsCloudSynced(item.DesktopPath)) return VisibilityOutcome::KeptForCloud;
+    if (!EnsureStoreDirectory(storeDirectory, parts.directory))
+        return VisibilityOutcome::HideFailedAtDirectory;
+    // An entry is written only for a file that can go: the entry of an item already in the store (the
+    // desktop copy of the double listing) must not be taken for this one's and deleted with it.
+    if (!Exists(item.DesktopPath) || Exists(move.destination)) return VisibilityOutcome::HideFailedAtMove;
+    move.acrossVolumes = !OnSameVolume(item.DesktopPath, move.destination);
+    if (move.acrossVolumes && Exists(StagingPathFor(move.destination)))
+        return VisibilityOutcome::HideFailedAtMove;
+    move.keyName = ItemKeyName(item.DesktopPath);
+    if (!recorded.insert(move.keyName).second) return VisibilityOutcome::HideFailedAtMove;
+    if (!WriteHiddenEntry(hiddenItems, move.keyName, item) ||
+        (move.acrossVolumes && !WriteMoving(hiddenItems, move.keyName, kMovingIntoStore))) {
+        DeleteKeyTree(hiddenItems, move.keyName);
+        return VisibilityOutcome::HideFailedAtMove;
+    }
+    move.hide = true;
+    return std::nullopt;
+}
+
+// Checks a show and, for a move between volumes, marks its entry.
+std::optional<VisibilityOutcome> RecordShow(DesktopItem& item, HKEY hiddenItems, PlannedMove& move) {
+    // Both paths come from the registry or from a caller's list; a damaged entry must not lead a move
+    // anywhere else, and only a file at the item's own place in the store is ever taken out of it.
+    if (!IsPlainFullPath(item.DesktopPath) || !IsPlainFullPath(item.Path))
+        return VisibilityOutcome::ShowFailed;
+    const std::string store = HiddenStoreDirectory();
+    if (store.empty() || item.Path != StorePathFor(store, item.DesktopPath))
+        return VisibilityOutcome::ShowFailed;
+    move.destination = item.DesktopPath;
+    move.keyName = ItemKeyName(item.DesktopPath);
+    move.acrossVolumes = !OnSameVolume(item.Path, item.DesktopPath);
+    if (move.acrossVolumes) {
+        if (!Exists(item.Path) || Exists(item.DesktopPath) || Exists(StagingPathFor(item.DesktopPath)))
+            return VisibilityOutcome::ShowFailed;
+        // Written whole: the entry may be missing or incomplete for a file the caller found elsewhere.
+        if (!WriteHiddenEntry(hiddenItems, move.keyName, item) ||
+            !WriteMoving(hiddenItems, move.keyName, kMovingToDesktop))
+            return VisibilityOutcome::ShowFailed;
+    }
+    return std::nullopt;
+}
+
+VisibilityOutcome CarryOut(const PlannedMove& move, const std::string& storeDirectory, HKEY hiddenItems) {
+    DesktopItem& item = *move.item;
+    const std::string from = move.hide ? item.DesktopPath : item.Path;
+    // The store's folders for the item are checked and held until the move is done, so the paths the
+    // move goes through name those very folders (see store/store_security.h).
+    HeldFolders folders;
+    const bool held = folders.Hold(WidePath(storeDirectory), WidePath(SplitPath(item.DesktopPath).directory),
+                                   false) == StoreFolderCheck::Held;
+    const MoveResult result =
+        held ? MovePath(from, move.destination, move.hide ? kHideFlags : kShowFlags, move.acrossVolumes)
+             : MoveResult::Stayed;
+    if (result == MoveResult::Stayed) {
+        if (move.hide)
+            DeleteKeyTree(hiddenItems, move.keyName);
+        else if (move.acrossVolumes)
+            ClearMoving(hiddenItems, move.keyName);
+        return move.hide ? VisibilityOutcome::HideFailedAtMove : VisibilityOutcome::ShowFailed;
+    }
+    item.Path = move.destination;
+    // Split: the item is whole at its destination; its entry keeps "Moving", and the next sweep
+    // deletes what is left at the source once it can.
+    if (result == MoveResult::Arrived) {
+        ReachedStep("moved");
+        if (!move.hide)
+            DeleteKeyTree(hiddenItems, move.keyName);
+        else if (move.acrossVolumes)
+            ClearMoving(hiddenItems, move.keyName);
+    }
+    return move.hide ? VisibilityOutcome::Hidden : VisibilityOutcome::Shown;
+}
+
+std::vector<VisibilityOutcome> ApplyToItems(const std::vector<DesktopItem*>& items,
+                                            const std::string& storeDirectory, HKEY hiddenItems) {
+    std::vector<VisibilityOutcome> outcomes(items.size(), VisibilityOutcome::NothingToDo);
+    std::vector<PlannedMove> planned;
+    std::set<std::string> recorded;
+    bool wrote = false;
+    for (size_t i = 0; i < items.size(); ++i) {
+        DesktopItem& item = *items[i];
+        if (!item.Movable() || item.Visible != item.InStore()) continue;
+        PlannedMove move;
+        move.item = &item;
+        move.index = i;
+        const std::optional<VisibilityOutcome> refused =
+            item.Visible ? RecordShow(item, hiddenItems, move)
+                         : RecordHide(item, storeDirectory, hiddenItems, recorded, move);
+        if (refused) {
+            outcomes[i] = *refused;
+            continue;
+        }
+        wrote = wrote || move.hide || move.acrossVolumes;
+        planned.push_back(std::move(move));
+    }
+    // Once for the batch: the records must be on the disk before the first file moves.
+    if (wrote) RegFlushKey(hiddenItems);
+    ReachedStep("recorded");
+    for (const PlannedMove& move : planned) {
+        outcomes[move.index] = CarryOut(move, move.hide ? storeDirectory : HiddenStoreDirectory(), hiddenItems);
+        ReachedStep("confirmed");
+    }
+    return outcomes;
+}
+
+}  // namespace
 
 bool WriteHiddenEntry(HKEY hiddenItems, const std::string& keyName, const DesktopItem& item) {
     unique_hkey entry = CreateKey(hiddenItems, keyName);
@@ -55,68 +205,36 @@ bool WriteHiddenEntry(HKEY hiddenItems, const std::string& keyName, const Deskto
            WriteString(entry.get(), "TypeName", item.TypeName) == ERROR_SUCCESS;
 }
 
-}  // namespace
+std::vector<VisibilityOutcome> ApplyVisibility(DesktopItemList& items, const std::string& storeDirectory,
+                                               HKEY hiddenItems) {
+    std::vector<DesktopItem*> all;
+    all.reserve(items.size());
+    for (DesktopItem& item : items) all.push_back(&item);
+    return ApplyToItems(all, storeDirectory, hiddenItems);
+}
 
 VisibilityOutcome ApplyItemVisibility(DesktopItem& item, const std::string& storeDirectory,
                                       HKEY hiddenItems) {
-    if (!item.Movable()) return VisibilityOutcome::NothingToDo;
-    if (item.Visible) return item.InStore() ? ShowItem(item, hiddenItems) : VisibilityOutcome::NothingToDo;
-    return item.InStore() ? VisibilityOutcome::NothingToDo : HideItem(item, storeDirectory, hiddenItems);
+    return ApplyToItems({&item}, storeDirectory, hiddenItems).front();
 }
 
 VisibilityOutcome ShowItem(DesktopItem& item, HKEY hiddenItems) {
-    // Both paths come from the registry or from a caller's list; a damaged entry must not lead a move
-    // anywhere else, and only a file at the item's own place in the store is ever taken out of it.
-    if (!IsPlainFullPath(item.DesktopPath) || !IsPlainFullPath(item.Path))
-        return VisibilityOutcome::ShowFailed;
-    const std::string store = HiddenStoreDirectory();
-    if (store.empty() || item.Path != StorePathFor(store, item.DesktopPath))
-        return VisibilityOutcome::ShowFailed;
-    // Taken out only through the store's own, checked folders, held until the move is done.
-    HeldFolders folders;
-    if (folders.Hold(WidePath(store), WidePath(SplitPath(item.DesktopPath).directory), false) !=
-        StoreFolderCheck::Held)
-        return VisibilityOutcome::ShowFailed;
-    if (!MovePath(item.Path, item.DesktopPath, kShowFlags)) return VisibilityOutcome::ShowFailed;
-    DeleteKeyTree(hiddenItems, ItemKeyName(item.DesktopPath));
-    item.Path = item.DesktopPath;
-    return VisibilityOutcome::Shown;
+    if (!item.InStore()) return VisibilityOutcome::ShowFailed;
+    DesktopItem shown = item;
+    shown.Visible = true;
+    const VisibilityOutcome outcome = ApplyItemVisibility(shown, HiddenStoreDirectory(), hiddenItems);
+    item.Path = shown.Path;
+    return outcome;
 }
 
 VisibilityOutcome HideItem(DesktopItem& item, const std::string& storeDirectory, HKEY hiddenItems) {
-    if (storeDirectory.empty() || !IsPlainFullPath(item.DesktopPath))
-        return VisibilityOutcome::HideFailedAtMove;
-    const SplitDesktopPath parts = SplitPath(item.DesktopPath);
-    const std::string destination = storeDirectory + parts.directory + parts.fileName;
-    // ShowItem takes a file back only from a plain path under MAX_PATH: nothing goes where it could
-    // not come back from, such as a store on a network share or a place too long.
-    if (!IsPlainFullPath(destination)) return VisibilityOutcome::HideFailedAtMove;
-    // The store's folders for the item stay held until the move is done (see store/store_security.h).
-    HeldFolders folders;
-    switch (folders.Hold(WidePath(storeDirectory), WidePath(parts.directory), true)) {
-        case StoreFolderCheck::Held:
-            break;
-        case StoreFolderCheck::NotAFolder:
-            return VisibilityOutcome::HideFailedAtMove;  // a file stands where the folder belongs
-        default:
-            return VisibilityOutcome::HideFailedAtDirectory;
-    }
-    if (!MovePath(item.DesktopPath, destination, kHideFlags)) return VisibilityOutcome::HideFailedAtMove;
-
-    const std::string keyName = ItemKeyName(item.DesktopPath);
-    if (!WriteHiddenEntry(hiddenItems, keyName, item)) {
-        // A file in the store without its entry would be invisible to every list. Put it back; where
-        // that fails too, it stays hidden and keeps an entry: written afresh under a key opened anew
-        // (the one given may have been deleted behind its handle), or as far as it was written.
-        if (MovePath(destination, item.DesktopPath, kShowFlags)) {
-            DeleteKeyTree(hiddenItems, keyName);
-            return VisibilityOutcome::HideFailedAtMove;
-        }
-        if (unique_hkey fresh = CreateKey(HKEY_CURRENT_USER, kHiddenItemsKey))
-            WriteHiddenEntry(fresh.get(), keyName, item);
-    }
-    item.Path = destination;
-    return VisibilityOutcome::Hidden;
+    if (item.InStore()) return VisibilityOutcome::HideFailedAtMove;
+    DesktopItem hidden = item;
+    hidden.Visible = false;
+    hidden.SpecialFolder = hidden.VirtualFolder = false;
+    const VisibilityOutcome outcome = ApplyItemVisibility(hidden, storeDirectory, hiddenItems);
+    item.Path = hidden.Path;
+    return outcome;
 }
 
 bool EnsureStoreDirectory(const std::string& base, const std::string& chain) {

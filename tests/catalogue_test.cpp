@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <string>
 
+#include "store/cloud_files.h"
+#include "store/profiles.h"
 #include "store/visibility.h"
 #include "tests/store_fixture.h"
 
@@ -264,6 +266,72 @@ TEST_F(CatalogueTest, StoredItemsAreListedOnceLiveAndTwiceFromTheCatalogue) {
     EXPECT_EQ(listed->ID, keptId);
     EXPECT_EQ(listed->IconIndex, -1);
     EXPECT_EQ(Find(*catalogue, OnDesktop("kept.txt"), true)->ID, keptId);
+}
+
+// A sync root as the system lists them, in the 64-bit view, for as long as it lives.
+class RegisteredSyncRoot {
+public:
+    explicit RegisteredSyncRoot(const std::string& path) {
+        plx::unique_hkey roots;
+        RegCreateKeyExA(HKEY_LOCAL_MACHINE,
+                        (std::string(kManager) + "\\PlaxenTest!S-1-0!Cloud\\UserSyncRoots").c_str(), 0,
+                        nullptr, 0, KEY_WRITE | KEY_WOW64_64KEY, nullptr, roots.put(), nullptr);
+        registered_ = roots && plx::WriteString(roots.get(), "S-1-0", path) == ERROR_SUCCESS;
+    }
+    ~RegisteredSyncRoot() {
+        plx::unique_hkey explorer;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer", 0,
+                          KEY_ALL_ACCESS | KEY_WOW64_64KEY, explorer.put()) == ERROR_SUCCESS)
+            RegDeleteTreeA(explorer.get(), "SyncRootManager");
+    }
+    bool registered() const { return registered_; }
+
+private:
+    static constexpr char kManager[] =
+        "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\SyncRootManager";
+    bool registered_ = false;
+};
+
+TEST_F(CatalogueTest, ItemsSyncedWithACloudAreMarkedAndStayOnTheDesktop) {
+    // The attributes a sync client sets, most of which Wine does not keep on a file.
+    for (DWORD attributes : {0x1000u, 0x40000u, 0x80000u, 0x100000u, 0x400000u, 0x400021u})
+        EXPECT_TRUE(plx::IsCloudPlaceholder(attributes)) << std::hex << attributes;
+    for (DWORD attributes : {DWORD{0x80}, DWORD{0x23}, DWORD{0x10}, DWORD{0x400}, INVALID_FILE_ATTRIBUTES})
+        EXPECT_FALSE(plx::IsCloudPlaceholder(attributes)) << std::hex << attributes;
+    Write(OnDesktop("offline.txt"), "offline");
+    if (SetFileAttributesA(OnDesktop("offline.txt").c_str(), FILE_ATTRIBUTE_OFFLINE) &&
+        (GetFileAttributesA(OnDesktop("offline.txt").c_str()) & FILE_ATTRIBUTE_OFFLINE)) {
+        EXPECT_TRUE(plx::IsCloudSynced(OnDesktop("offline.txt")));
+    }
+    ASSERT_TRUE(SetFileAttributesA(OnDesktop("offline.txt").c_str(), FILE_ATTRIBUTE_NORMAL));
+
+    // A synced folder on the desktop: it and everything in it are in a sync root, a namesake is not.
+    ASSERT_TRUE(CreateDirectoryA(OnDesktop("Cloud").c_str(), nullptr));
+    Write(OnDesktop("Cloud\\inside.txt"), "inside");
+    Write(OnDesktop("Cloudy.txt"), "cloudy");
+    RegisteredSyncRoot root(OnDesktop("Cloud"));
+    ASSERT_TRUE(root.registered());
+    EXPECT_TRUE(plx::IsCloudSynced(OnDesktop("Cloud\\inside.txt")));
+    EXPECT_FALSE(plx::IsCloudSynced(OnDesktop("Cloudy.txt")));
+    DesktopItemList items = plx::BuildItemCatalogue(nullptr);
+    for (DesktopItem& item : items) item.Visible = false;
+    const DesktopItem* synced = Find(items, OnDesktop("Cloud"));
+    const DesktopItem* local = Find(items, OnDesktop("Cloudy.txt"));
+    ASSERT_TRUE(synced && local);
+    EXPECT_TRUE(synced->CloudSynced);
+    EXPECT_FALSE(local->CloudSynced);
+
+    const std::string record =
+        plx::ProfileKeyPath(plx::GetCurrentProfile()) + "\\" + std::to_string(synced->ID);
+    plx::SaveProfile(MakeListView(), nullptr, nullptr, TRUE, &items, true);
+    EXPECT_EQ(testbed::ReadTextFile(OnDesktop("Cloud\\inside.txt")), "inside");
+    EXPECT_EQ(testbed::ReadTextFile(InStore(OnDesktop("Cloudy.txt"))), "cloudy");
+    EXPECT_EQ(Number(plx::OpenKeyForWriting(HKEY_CURRENT_USER, record).get(), "Visible"), 1u);
+    // A profile that says hidden, activated: the folder still stays.
+    plx::WriteNumber(plx::OpenKeyForWriting(HKEY_CURRENT_USER, record).get(), "Visible", 0);
+    plx::ActivateProfile(nullptr, nullptr);
+    EXPECT_EQ(testbed::ReadTextFile(OnDesktop("Cloud\\inside.txt")), "inside");
+    EXPECT_FALSE(HasHiddenEntry(OnDesktop("Cloud")));
 }
 
 }  // namespace

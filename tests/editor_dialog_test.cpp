@@ -492,4 +492,43 @@ TEST_F(EditorDialogTest, EditingKeepsTheActiveNameWithoutAQuestionAndOnlySaveCha
     EXPECT_TRUE(ItemAt(items, OnDesktop("b.txt"))->Visible);
 }
 
+TEST_F(EditorDialogTest, AnItemSyncedWithACloudStaysTickedAndSaysWhy) {
+    MakeFile(OnDesktop("plain.txt"), 1);
+    MakeFile(OnDesktop("synced.txt"), 1);
+    DesktopItemList items = plx::BuildItemCatalogue(nullptr);
+    DesktopItem* synced = ItemAt(items, OnDesktop("synced.txt"));
+    ASSERT_NE(synced, nullptr);
+    synced->CloudSynced = true;
+    synced->Visible = false;
+    EditorRun run(items, {}, "Work");
+    HWND list = run.List();
+    ASSERT_NE(run.Window(), nullptr);
+    const int plain = RowNamed(list, "plain.txt"), fixed = RowNamed(list, "synced.txt");
+    ASSERT_GE(plain, 0);
+    ASSERT_GE(fixed, 0);
+    EXPECT_EQ(StateImage(list, fixed), 2u);
+    EXPECT_EQ(CellText(list, fixed, 2), "Synced with a cloud: stays on the desktop");
+    EXPECT_EQ(CellText(list, plain, 2), ItemAt(items, OnDesktop("plain.txt"))->TypeName);
+    // The header box counts the rows that can change: here the one ticked plain row.
+    EXPECT_EQ(CheckState(run.HeaderCheckBox()), BST_CHECKED);
+
+    // Clicked after the synced row, the plain row's change shows that both clicks were handled.
+    ClickCheckMark(list, plain);
+    ASSERT_TRUE(WaitUntil([&] { return StateImage(list, plain) == 1; }));
+    ClickCheckMark(list, fixed);
+    ClickCheckMark(list, plain);
+    ASSERT_TRUE(WaitUntil([&] { return StateImage(list, plain) == 2; }));
+    EXPECT_EQ(StateImage(list, fixed), 2u);
+    // Clearing every row leaves the synced one ticked, and the box clear.
+    ClickCenter(run.HeaderCheckBox());
+    ASSERT_TRUE(WaitUntil([&] { return StateImage(list, plain) == 1; }));
+    EXPECT_EQ(StateImage(list, fixed), 2u);
+    EXPECT_EQ(CheckState(run.HeaderCheckBox()), BST_UNCHECKED);
+
+    PressKey(run.Window(), VK_RETURN);
+    EXPECT_EQ(run.Result(), IDOK);
+    EXPECT_TRUE(synced->Visible);
+    EXPECT_FALSE(ItemAt(items, OnDesktop("plain.txt"))->Visible);
+}
+
 }  // namespace

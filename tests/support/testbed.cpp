@@ -5,6 +5,7 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -217,6 +218,14 @@ std::string SecuritySddl(const std::string& path, SECURITY_INFORMATION which) {
     return sddl;
 }
 
+std::string DriveLink(const std::string& drive) {
+    char prefix[MAX_PATH] = {};
+    if (!GetEnvironmentVariableA("WINEPREFIX", prefix, sizeof(prefix)) || drive.size() != 2) return {};
+    std::string letter = drive;
+    letter[0] = static_cast<char>(tolower(static_cast<unsigned char>(letter[0])));
+    return std::string(prefix) + "/dosdevices/" + letter;
+}
+
 }  // namespace
 
 std::string SecuritySddl(const std::string& path) {
@@ -240,6 +249,20 @@ bool GiveToAnotherUser(const std::string& path) {
     const std::string unixPath = UnixPath(path);
     return !unixPath.empty() && StartUnixTool("Z:\\bin\\chown", "/bin/chown 1001 \"" + unixPath + "\"") &&
            WaitUntil(changed);
+}
+
+bool MapDrive(const std::string& drive, const std::string& folder) {
+    const std::string link = DriveLink(drive), target = UnixPath(folder);
+    if (link.empty() || target.empty()) return false;
+    return StartUnixTool("Z:\\bin\\ln", "/bin/ln -s \"" + target + "\" \"" + link + "\"") &&
+           WaitUntil([&] { return GetFileAttributesA((drive + "\\").c_str()) != INVALID_FILE_ATTRIBUTES; });
+}
+
+bool UnmapDrive(const std::string& drive) {
+    const std::string link = DriveLink(drive);
+    if (link.empty()) return false;
+    return StartUnixTool("Z:\\bin\\rm", "/bin/rm -f \"" + link + "\"") &&
+           WaitUntil([&] { return GetFileAttributesA((drive + "\\").c_str()) == INVALID_FILE_ATTRIBUTES; });
 }
 
 bool SetScreenSize(int width, int height) {

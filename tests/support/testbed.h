@@ -68,6 +68,10 @@ std::string SecuritySddl(const std::string& path);
 // that way but shows another Unix user's file as owned by another SID, chown to another Unix user.
 // True once the owner read back is no longer this user.
 bool GiveToAnotherUser(const std::string& path);
+// Maps the drive letter (as "P:") to a folder, as a second volume: Wine keeps its drives as links in
+// the prefix's "dosdevices". Unmapping removes the link, not the folder.
+bool MapDrive(const std::string& drive, const std::string& folder);
+bool UnmapDrive(const std::string& drive);
 
 // Changes the size of the primary screen (inside a Wine virtual desktop, which allows it).
 bool SetScreenSize(int width, int height);

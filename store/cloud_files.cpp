@@ -1,0 +1,96 @@
+#include "store/cloud_files.h"
+
+#include "store/registry.h"
+#include "win32/unique.h"
+
+namespace plx {
+
+namespace {
+
+// Not every SDK has them yet (winnt.h of Windows 10 1709 and later).
+constexpr DWORD kRecallOnOpen = 0x00040000;        // FILE_ATTRIBUTE_RECALL_ON_OPEN
+constexpr DWORD kPinned = 0x00080000;              // FILE_ATTRIBUTE_PINNED
+constexpr DWORD kUnpinned = 0x00100000;            // FILE_ATTRIBUTE_UNPINNED
+constexpr DWORD kRecallOnDataAccess = 0x00400000;  // FILE_ATTRIBUTE_RECALL_ON_DATA_ACCESS
+
+// Where the system lists the sync roots that sync clients register: one key per root, each with
+// "UserSyncRoots" whose values (one per user) hold the root's path.
+constexpr char kSyncRootManagerKey[] =
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\SyncRootManager";
+
+// cldapi.dll's CfGetSyncRootInfoByPath (Windows 10 1709 and later): S_OK for a path under a sync root.
+using GetSyncRootInfoByPath = HRESULT(WINAPI*)(LPCWSTR, int, void*, DWORD, DWORD*);
+
+GetSyncRootInfoByPath SyncRootQuery() {
+    // Looked up once: the library stays loaded for the life of the process.
+    static const GetSyncRootInfoByPath query = [] {
+        HMODULE library = LoadLibraryA("cldapi.dll");
+        return library ? reinterpret_cast<GetSyncRootInfoByPath>(
+                             reinterpret_cast<void*>(GetProcAddress(library, "CfGetSyncRootInfoByPath")))
+                       : nullptr;
+    }();
+    return query;
+}
+
+// path is root or lies below it (compared without regard to case, at a backslash).
+bool IsAtOrBelow(const std::string& path, std::string root) {
+    while (root.size() > 3 && root.back() == '\\') root.pop_back();
+    if (root.empty() || path.size() < root.size()) return false;
+    if (CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, path.c_str(), static_cast<int>(root.size()),
+                       root.c_str(), static_cast<int>(root.size())) != CSTR_EQUAL)
+        return false;
+    return path.size() == root.size() || path[root.size()] == '\\' || root.back() == '\\';
+}
+
+// Without cldapi.dll the sync roots are read from the system's own list of them.
+bool IsInRegisteredSyncRoot(const std::string& path) {
+    // The list is in the 64-bit view; a 32-bit module on 64-bit Windows would otherwise read its own.
+    unique_hkey manager;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSyncRootManagerKey, 0, KEY_READ | KEY_WOW64_64KEY,
+                      manager.put()) != ERROR_SUCCESS)
+        return false;
+    bool inside = false;
+    ForEachSubkey(manager.get(), [&](const std::string& name) {
+        unique_hkey roots = OpenKeyForReading(manager.get(), name + "\\UserSyncRoots");
+        for (DWORD index = 0; roots && !inside; ++index) {
+            char value[256];
+            DWORD valueLength = sizeof(value);
+            char data[MAX_PATH + 1] = {};
+            DWORD dataSize = MAX_PATH;
+            DWORD type = 0;
+            const LONG rc = RegEnumValueA(roots.get(), index, value, &valueLength, nullptr, &type,
+                                          reinterpret_cast<BYTE*>(data), &dataSize);
+            if (rc == ERROR_NO_MORE_ITEMS) break;
+            if (rc != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) continue;
+            inside = IsAtOrBelow(path, data);
+        }
+        return !inside;
+    });
+    return inside;
+}
+
+bool IsInSyncRoot(const std::string& path) {
+    if (GetSyncRootInfoByPath query = SyncRootQuery()) {
+        // The paths moved are plain paths under MAX_PATH.
+        wchar_t wide[MAX_PATH] = {};
+        if (!MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH)) return false;
+        BYTE basic[64] = {};  // CF_SYNC_ROOT_BASIC_INFO: the root's file ID
+        DWORD returned = 0;
+        return SUCCEEDED(query(wide, 0 /* CF_SYNC_ROOT_INFO_BASIC */, basic, sizeof(basic), &returned));
+    }
+    return IsInRegisteredSyncRoot(path);
+}
+
+}  // namespace
+
+bool IsCloudPlaceholder(DWORD attributes) {
+    if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+    return (attributes &
+            (FILE_ATTRIBUTE_OFFLINE | kRecallOnOpen | kRecallOnDataAccess | kPinned | kUnpinned)) != 0;
+}
+
+bool IsCloudSynced(const std::string& path) {
+    return IsCloudPlaceholder(GetFileAttributesA(path.c_str())) || IsInSyncRoot(path);
+}
+
+}  // namespace plx

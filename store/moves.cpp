@@ -1,0 +1,167 @@
+#include "store/moves.h"
+
+#include <windows.h>
+
+#include <utility>
+#include <vector>
+
+#include "win32/unique.h"
+
+namespace plx {
+
+namespace {
+
+StoreStepHook stepHook = nullptr;
+
+constexpr char kStagingSuffix[] = ".plaxen-moving";
+// The data goes to the disk, not into the cache, before the copy is renamed into place: after a power
+// loss the renamed copy must not be a file of the right name with the wrong contents.
+constexpr DWORD kCopyNoBuffering = 0x00001000;  // COPY_FILE_NO_BUFFERING
+
+DWORD Attributes(const std::string& path) { return GetFileAttributesA(path.c_str()); }
+bool Exists(const std::string& path) { return Attributes(path) != INVALID_FILE_ATTRIBUTES; }
+bool IsDirectory(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
+// A junction or symbolic link leads elsewhere: it is neither copied through nor deleted.
+bool IsLink(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
+
+std::string VolumeOf(const std::string& path) {
+    char volume[MAX_PATH + 1] = {};
+    if (!GetVolumePathNameA(path.c_str(), volume, sizeof(volume))) return {};
+    return volume;
+}
+
+std::string ParentOf(const std::string& path) {
+    const size_t lastSlash = path.find_last_of('\\');
+    return lastSlash == std::string::npos ? std::string() : path.substr(0, lastSlash);
+}
+
+bool CopyTree(const std::string& from, const std::string& to) {
+    const DWORD attributes = Attributes(from);
+    if (attributes == INVALID_FILE_ATTRIBUTES || IsLink(attributes)) return false;
+    if (!IsDirectory(attributes)) {
+        if (!CopyFileExA(from.c_str(), to.c_str(), nullptr, nullptr, nullptr,
+                         COPY_FILE_FAIL_IF_EXISTS | kCopyNoBuffering))
+            return false;
+        ReachedStep("copied file");
+        return true;
+    }
+    if (!CreateDirectoryExA(from.c_str(), to.c_str(), nullptr)) return false;
+    for (const auto& child : FolderEntries(from))
+        if (!CopyTree(from + "\\" + child.first, to + "\\" + child.first)) return false;
+    return true;
+}
+
+// Deletes a copy of our own making, read-only files included.
+void RemoveCopy(const std::string& path) {
+    const DWORD attributes = Attributes(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES || IsLink(attributes)) return;
+    if (IsDirectory(attributes))
+        for (const auto& child : FolderEntries(path)) RemoveCopy(path + "\\" + child.first);
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (IsDirectory(attributes))
+        RemoveDirectoryA(path.c_str());
+    else
+        DeleteFileA(path.c_str());
+}
+
+// Both files, neither a folder, of the same size and last written at the same time: copies made by
+// CopyTree keep both.
+bool SameFile(const std::string& a, const std::string& b) {
+    WIN32_FILE_ATTRIBUTE_DATA x = {}, y = {};
+    if (!GetFileAttributesExA(a.c_str(), GetFileExInfoStandard, &x) ||
+        !GetFileAttributesExA(b.c_str(), GetFileExInfoStandard, &y))
+        return false;
+    if (IsDirectory(x.dwFileAttributes) || IsDirectory(y.dwFileAttributes)) return false;
+    return x.nFileSizeLow == y.nFileSizeLow && x.nFileSizeHigh == y.nFileSizeHigh &&
+           CompareFileTime(&x.ftLastWriteTime, &y.ftLastWriteTime) == 0;
+}
+
+// Deletes what of tree has its copy in reference, file by file, and the folders that end up empty.
+// Anything else stays: a file that differs from its copy or has none is not ours to delete.
+void DeleteCopied(const std::string& tree, const std::string& reference, int& deleted) {
+    const DWORD attributes = Attributes(tree);
+    if (attributes == INVALID_FILE_ATTRIBUTES || IsLink(attributes)) return;
+    if (IsDirectory(attributes)) {
+        for (const auto& child : FolderEntries(tree))
+            DeleteCopied(tree + "\\" + child.first, reference + "\\" + child.first, deleted);
+        SetFileAttributesA(tree.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+        if (!RemoveDirectoryA(tree.c_str())) SetFileAttributesA(tree.c_str(), attributes);
+        return;
+    }
+    if (!SameFile(tree, reference)) return;
+    SetFileAttributesA(tree.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (!DeleteFileA(tree.c_str())) {
+        SetFileAttributesA(tree.c_str(), attributes);
+        return;
+    }
+    ++deleted;
+    ReachedStep("deleted file");
+}
+
+}  // namespace
+
+std::vector<std::pair<std::string, DWORD>> FolderEntries(const std::string& folder) {
+    std::vector<std::pair<std::string, DWORD>> entries;
+    WIN32_FIND_DATAA data;
+    unique_hfind find(FindFirstFileA((folder + "\\*").c_str(), &data));
+    if (!find) return entries;
+    do {
+        const std::string name = data.cFileName;
+        if (name != "." && name != "..") entries.emplace_back(name, data.dwFileAttributes);
+    } while (FindNextFileA(find.get(), &data));
+    return entries;
+}
+
+StoreStepHook SetStoreStepHook(StoreStepHook hook) { return std::exchange(stepHook, hook); }
+
+void ReachedStep(const char* step) {
+    if (stepHook) stepHook(step);
+}
+
+bool OnSameVolume(const std::string& from, const std::string& to) {
+    const std::string a = VolumeOf(from), b = VolumeOf(ParentOf(to));
+    return !a.empty() && !b.empty() && lstrcmpiA(a.c_str(), b.c_str()) == 0;
+}
+
+std::string StagingPathFor(const std::string& to) { return to + kStagingSuffix; }
+
+bool IsStagingPath(const std::string& path) {
+    const size_t suffix = sizeof(kStagingSuffix) - 1;
+    return path.size() > suffix && path.compare(path.size() - suffix, suffix, kStagingSuffix) == 0;
+}
+
+MoveResult MoveAcrossVolumes(const std::string& from, const std::string& to) {
+    const std::string staging = StagingPathFor(to);
+    if (!Exists(from) || Exists(to) || Exists(staging)) return MoveResult::Stayed;
+    if (!CopyTree(from, staging)) {
+        RemoveCopy(staging);
+        return MoveResult::Stayed;
+    }
+    ReachedStep("copied");
+    if (!MoveFileExA(staging.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) {
+        RemoveCopy(staging);
+        return MoveResult::Stayed;
+    }
+    ReachedStep("placed");
+    int deleted = 0;
+    DeleteCopied(from, to, deleted);
+    if (!Exists(from)) return MoveResult::Arrived;
+    // Not one file could go (the item is held open): the source is whole, and the copy goes again. It
+    // is renamed away first, so that an end of the process meanwhile leaves a staging copy, not a
+    // destination in part.
+    if (deleted == 0 && MoveFileExA(to.c_str(), staging.c_str(), MOVEFILE_WRITE_THROUGH)) {
+        RemoveCopy(staging);
+        return MoveResult::Stayed;
+    }
+    return MoveResult::Split;
+}
+
+MoveResult SettleMoveAcrossVolumes(const std::string& from, const std::string& to) {
+    RemoveCopy(StagingPathFor(to));
+    if (!Exists(to)) return MoveResult::Stayed;
+    int deleted = 0;
+    DeleteCopied(from, to, deleted);
+    return Exists(from) ? MoveResult::Split : MoveResult::Arrived;
+}
+
+}  // namespace plx

@@ -1,0 +1,148 @@
+// The sweep that every action moving items runs first (declared in store/visibility.h).
+#include <windows.h>
+
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "store/catalogue.h"
+#include "store/moves.h"
+#include "store/registry.h"
+#include "store/visibility.h"
+#include "win32/unique.h"
+
+namespace plx {
+
+namespace {
+
+struct NoCaseLess {
+    bool operator()(const std::string& a, const std::string& b) const {
+        return lstrcmpiA(a.c_str(), b.c_str()) < 0;
+    }
+};
+using PathSet = std::set<std::string, NoCaseLess>;
+
+bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::string ParentOf(const std::string& path) {
+    const size_t lastSlash = path.find_last_of('\\');
+    return lastSlash == std::string::npos ? std::string() : path.substr(0, lastSlash);
+}
+
+bool IsComplete(HKEY entry) {
+    DWORD id = 0;
+    std::string text;
+    return ReadNumber(entry, "ID", id) == ERROR_SUCCESS &&
+           ReadString(entry, "DisplayName", text) == ERROR_SUCCESS &&
+           ReadString(entry, "TypeName", text) == ERROR_SUCCESS;
+}
+
+// An entry whose move between volumes was cut short: the move is finished or undone, and the entry
+// then says where the item is. A source that cannot be deleted yet keeps "Moving" for the next sweep.
+void SettleEntry(HKEY hiddenItems, const std::string& name, DWORD direction, const std::string& desktop,
+                 const std::string& stored) {
+    const bool intoStore = direction == kMovingIntoStore;
+    const MoveResult result =
+        intoStore ? SettleMoveAcrossVolumes(desktop, stored) : SettleMoveAcrossVolumes(stored, desktop);
+    if (result == MoveResult::Split) return;
+    const bool inStore = (result == MoveResult::Arrived) == intoStore;
+    if (!inStore) {
+        DeleteKeyTree(hiddenItems, name);
+        return;
+    }
+    if (unique_hkey entry = OpenKeyForWriting(hiddenItems, name)) RegDeleteValueA(entry.get(), kMovingValue);
+}
+
+// A file in the store that no complete entry names (left by an older version that moved first and
+// recorded afterwards, or put there by hand) gets its entry back rather than being moved to the
+// desktop: nothing moves, so nothing can meet what stands at its desktop path, and no move between
+// volumes is needed in the middle of a sweep. Listed again, the item is what the action that runs the
+// sweep then applies the profile to: activation shows it if the profile does, the release brings it
+// back. Its ID is the catalogue's for its desktop path, or a new one.
+void AdoptStoredFile(HKEY hiddenItems, const std::string& desktopPath, const std::string& storedPath) {
+    if (!IsPlainFullPath(desktopPath)) return;
+    const std::string keyName = ItemKeyName(desktopPath);
+    DesktopItem item;
+    item.DesktopPath = desktopPath;
+    if (unique_hkey known = OpenKeyForReading(HKEY_CURRENT_USER, std::string(kItemsKey) + "\\" + keyName)) {
+        ReadString(known.get(), "DisplayName", item.DisplayName);
+        ReadString(known.get(), "TypeName", item.TypeName);
+    }
+    if (item.DisplayName.empty()) item.DisplayName = SplitPath(desktopPath).fileName;
+    if (item.TypeName.empty()) {
+        SHFILEINFOA info = {};
+        if (SHGetFileInfoA(storedPath.c_str(), 0, &info, sizeof(info), SHGFI_TYPENAME))
+            item.TypeName = info.szTypeName;
+    }
+    DWORD id = 0;
+    unique_hkey entry = OpenKeyForReading(hiddenItems, keyName);
+    if (entry && ReadNumber(entry.get(), "ID", id) == ERROR_SUCCESS)
+        item.ID = static_cast<int>(id);
+    else
+        item.ID = CatalogueIdFor(desktopPath, item.DisplayName, item.TypeName);
+    entry.reset();
+    if (item.ID >= 0) WriteHiddenEntry(hiddenItems, keyName, item);
+}
+
+PathSet DesktopFolders() {
+    PathSet folders;
+    for (int csidl : {CSIDL_DESKTOPDIRECTORY, CSIDL_COMMON_DESKTOPDIRECTORY}) {
+        char path[MAX_PATH] = {};
+        if (SUCCEEDED(SHGetFolderPathA(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path)) && path[0])
+            folders.insert(path);
+    }
+    return folders;
+}
+
+}  // namespace
+
+void SweepHiddenStore() {
+    const std::string store = HiddenStoreDirectory();
+    if (store.empty() || !Exists(store)) return;
+    unique_hkey hidden = CreateKey(HKEY_CURRENT_USER, kHiddenItemsKey);
+    if (!hidden) return;
+    std::vector<std::string> names;
+    ForEachSubkey(hidden.get(), [&](const std::string& name) {
+        names.push_back(name);
+        return true;
+    });
+
+    PathSet named;  // places in the store that a complete entry names
+    // Only the desktop folders' own mirrors: what lies elsewhere in the store cannot be told from the
+    // mirror directories of a deeper folder.
+    const PathSet folders = DesktopFolders();
+    for (const std::string& name : names) {
+        const std::string desktop = PathFromKeyName(name);
+        if (!IsPlainFullPath(desktop)) continue;
+        const std::string stored = StorePathFor(store, desktop);
+        unique_hkey entry = OpenKeyForReading(hidden.get(), name);
+        if (!entry) continue;
+        DWORD moving = 0;
+        if (ReadNumber(entry.get(), kMovingValue, moving) == ERROR_SUCCESS &&
+            (moving == kMovingIntoStore || moving == kMovingToDesktop)) {
+            SettleEntry(hidden.get(), name, moving, desktop, stored);
+        } else if (!Exists(stored)) {
+            // The file never left the desktop, or came back before its entry went. An entry whose
+            // file is in neither place stays, as it always did.
+            entry.reset();
+            if (Exists(desktop)) DeleteKeyTree(hidden.get(), name);
+            continue;
+        }
+        if (IsComplete(entry.get()) && Exists(stored)) named.insert(stored);
+    }
+
+    for (const std::string& folder : folders) {
+        const std::string mirror = ParentOf(StorePathFor(store, folder + "\\x"));
+        for (const auto& found : FolderEntries(mirror)) {
+            const std::string stored = mirror + "\\" + found.first;
+            if ((found.second & FILE_ATTRIBUTE_REPARSE_POINT) || IsStagingPath(stored) || named.count(stored))
+                continue;
+            AdoptStoredFile(hidden.get(), folder + "\\" + found.first, stored);
+        }
+    }
+}
+
+}  // namespace plx

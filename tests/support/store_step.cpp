@@ -1,0 +1,52 @@
+// store_step MODULE ACTION [STEP [COUNT]]
+//
+// Runs one action of the layout store, as the desktop's process would, with the store beside the
+// module copy at MODULE: "activate" (the current profile) or "release". With STEP, the process ends
+// at the COUNT-th time (default 1) that the store reaches that step, as a crash there would end it:
+// at once, with nothing flushed or closed. Exit code: 0 when the action ran to its end, 3 when it was
+// stopped, 2 for bad arguments or a module that cannot be loaded.
+#include <windows.h>
+#include <objbase.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "com/module.h"
+#include "store/moves.h"
+#include "store/profiles.h"
+#include "tests/support/testbed.h"
+
+namespace {
+
+const char* stopStep = nullptr;
+int stopCount = 1;
+
+void StopAtStep(const char* step) {
+    if (std::strcmp(step, stopStep) == 0 && --stopCount == 0) TerminateProcess(GetCurrentProcess(), 3);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (!testbed::InsideTestBed() || argc < 3) return 2;
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+    HMODULE module = LoadLibraryA(argv[1]);
+    if (!module) return 2;
+    plx::SetModuleInstance(module);
+    if (argc > 3) {
+        stopStep = argv[3];
+        stopCount = argc > 4 ? std::atoi(argv[4]) : 1;
+        plx::SetStoreStepHook(StopAtStep);
+    }
+    OleInitialize(nullptr);
+    const std::string action = argv[2];
+    if (action == "activate")
+        plx::ActivateProfile(nullptr, nullptr);
+    else if (action == "release")
+        plx::ReleaseHiddenItems(nullptr);
+    else
+        return 2;
+    OleUninitialize();
+    return 0;
+}
