@@ -109,7 +109,9 @@ void ActivateProfile(HWND listView, HWND owner) {
 }
 
 void ReleaseHiddenItems(HWND listView) {
-    if (HWND agent = FindWindowA(nullptr, kAgentWindowTitle)) SendMessageA(agent, WM_CLOSE, 0, 0);
+    // From outside the shell (nobody could reach it) the shell may be hung: that must not hold the caller.
+    if (HWND agent = FindWindowA(nullptr, kAgentWindowTitle))
+        SendMessageTimeoutA(agent, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, kAgentAnswerTimeoutMs, nullptr);
     DesktopItemList list = BuildItemCatalogue(nullptr);
     for (DesktopItem& item : list) {
         if (item.Movable()) item.Visible = true;
