@@ -75,8 +75,8 @@ bool WaitForHandshake(UINT answer, DWORD timeoutMs) {
 HANDLE CreateAttachMutex() {
     constexpr DWORD kWaitAndRelease = SYNCHRONIZE | MUTEX_MODIFY_STATE;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(kAttachMutexAccess, SDDL_REVISION_1, &descriptor,
-                                                              nullptr))
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(kAttachMutexAccess, SDDL_REVISION_1,
+                                                              &descriptor, nullptr))
         descriptor = nullptr;
     SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor, FALSE};
     HANDLE mutex = CreateMutexExA(descriptor ? &attributes : nullptr, kAttachMutexName, 0, kWaitAndRelease);
@@ -186,9 +186,9 @@ bool RunAction(int code, HWND owner, BOOL quiet) {
     // desktop's thread stopped answering. An action may rightly take long (its message box waits for
     // the user): only a thread that takes no messages at all counts as hung.
     DWORD_PTR answer = 0;
-    const bool delivered = SendMessageTimeoutA(agent, WM_APP, reinterpret_cast<WPARAM>(listView), message,
-                                               SMTO_ABORTIFHUNG | SMTO_NOTIMEOUTIFNOTHUNG, kAgentAnswerTimeoutMs,
-                                               &answer) != 0;
+    const bool delivered =
+        SendMessageTimeoutA(agent, WM_APP, reinterpret_cast<WPARAM>(listView), message,
+                            SMTO_ABORTIFHUNG | SMTO_NOTIMEOUTIFNOTHUNG, kAgentAnswerTimeoutMs, &answer) != 0;
     const bool ran = (delivered && answer != 0) || (code == ReleaseHiddenItemsAction && !IsWindow(agent));
     // After a release the window is gone already, and this finds nothing.
     if (SharedCloseAfterAction)
@@ -237,8 +237,8 @@ void CreateAgentWindow() {
     HMODULE pinned = nullptr;
     const bool tookReference =
         GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-                           reinterpret_cast<LPCWSTR>(reinterpret_cast<void*>(&AgentWindowProc)), &pinned) !=
-        FALSE;
+                           reinterpret_cast<LPCWSTR>(reinterpret_cast<void*>(&AgentWindowProc)),
+                           &pinned) != FALSE;
     // Set every time: a value left by an earlier window would keep a window whose module may go.
     SharedCloseAfterAction = tookReference ? 0 : 1;
     HWND window = nullptr;

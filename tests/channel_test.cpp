@@ -338,7 +338,8 @@ bool EverySignedInUserMaySynchronise(HANDLE object) {
     if (dacl && CreateWellKnownSid(WinAuthenticatedUserSid, nullptr, sid, &sidSize)) {
         for (DWORD i = 0; i < dacl->AceCount; ++i) {
             ACCESS_ALLOWED_ACE* ace = nullptr;
-            if (!GetAce(dacl, i, reinterpret_cast<void**>(&ace)) || ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE)
+            if (!GetAce(dacl, i, reinterpret_cast<void**>(&ace)) ||
+                ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE)
                 continue;
             const DWORD needed = SYNCHRONIZE | MUTEX_MODIFY_STATE;
             if (EqualSid(&ace->SidStart, sid) && (ace->Mask & needed) == needed) granted = true;

@@ -35,8 +35,8 @@ const std::string kHandlerKey = std::string(plx::kContextMenuHandlersKey) + "\\P
 DWORD Regsvr32(const std::wstring& modulePath, bool unregister) {
     wchar_t system[MAX_PATH] = {};
     GetSystemDirectoryW(system, MAX_PATH);
-    std::wstring command = L"\"" + std::wstring(system) + L"\\regsvr32.exe\" /s " + (unregister ? L"/u " : L"") +
-                           L"\"" + modulePath + L"\"";
+    std::wstring command = L"\"" + std::wstring(system) + L"\\regsvr32.exe\" /s " +
+                           (unregister ? L"/u " : L"") + L"\"" + modulePath + L"\"";
     std::vector<wchar_t> line(command.begin(), command.end());
     line.push_back(L'\0');
     STARTUPINFOW si = {sizeof(si)};
@@ -372,10 +372,11 @@ TEST_F(RegistrationTest, UnregisteringTwiceOrAfterARegistrationCutShortSucceedsA
     ASSERT_EQ(Regsvr32(module.Path(), false), 0u);
     wchar_t registered[1024] = {};
     DWORD size = sizeof(registered);
-    EXPECT_EQ(RegGetValueW(HKEY_CLASSES_ROOT, (L"CLSID\\" + std::wstring(kClsid.begin(), kClsid.end()) +
-                                                   L"\\InprocServer32").c_str(),
-                           nullptr, RRF_RT_REG_SZ, nullptr, registered, &size),
-              ERROR_SUCCESS);
+    EXPECT_EQ(
+        RegGetValueW(HKEY_CLASSES_ROOT,
+                     (L"CLSID\\" + std::wstring(kClsid.begin(), kClsid.end()) + L"\\InprocServer32").c_str(),
+                     nullptr, RRF_RT_REG_SZ, nullptr, registered, &size),
+        ERROR_SUCCESS);
     EXPECT_EQ(std::wstring(registered), module.Path());
 
     EXPECT_EQ(Regsvr32(module.Path(), true), 0u);
