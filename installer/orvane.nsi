@@ -8,7 +8,8 @@
 ;   3010  installed; Windows must be restarted before the desktop uses the new module
 ;         (ERROR_SUCCESS_REBOOT_REQUIRED, as other installers report it)
 ;   3     installed, but the desktop menu could not be registered
-;   2     refused or aborted: another folder was named while the installed one keeps hidden items
+;   2     refused: another folder was named while the installed one keeps hidden items
+;   1     cancelled by the user
 ;
 ; An update or reinstall goes where the installed copy is (its uninstall entry's InstallLocation).
 
