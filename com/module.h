@@ -11,7 +11,11 @@ namespace plx {
 HINSTANCE ModuleInstance();
 void SetModuleInstance(HINSTANCE instance);
 
-// The module's full path, in the ANSI code page; empty when it cannot be had.
+// The module's full path, as the system has it; empty when it cannot be had.
+std::wstring ModulePathW();
+// The same path for the parts that work with ANSI paths (the hidden store beside the module): its exact
+// ANSI spelling, else its short form where that has one, else empty. Never a best-fit spelling, which
+// would name another file.
 std::string ModulePath();
 
 // COM server lock count: one per live object and per LockServer(TRUE).

@@ -23,7 +23,7 @@ namespace {
 struct EntryValue {
     std::string subkey;
     const char* name;
-    std::string data;
+    std::wstring data;
     bool hasData;
 };
 
@@ -36,8 +36,20 @@ struct Entry {
     std::vector<EntryValue> values;
 };
 
-EntryValue Value(std::string subkey, const char* name, std::string data) {
+std::wstring Widen(const std::string& text) {
+    const int chars = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
+    if (chars <= 0) return {};
+    std::wstring wide(static_cast<size_t>(chars), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0], chars);
+    wide.resize(static_cast<size_t>(chars) - 1);
+    return wide;
+}
+
+EntryValue Value(std::string subkey, const char* name, std::wstring data) {
     return {std::move(subkey), name, std::move(data), true};
+}
+EntryValue Value(std::string subkey, const char* name, const std::string& data) {
+    return Value(std::move(subkey), name, Widen(data));
 }
 EntryValue KeyOnly(std::string subkey) { return {std::move(subkey), nullptr, {}, false}; }
 
@@ -51,7 +63,7 @@ std::vector<Entry> AppIdEntries() {
 }
 
 // What the class script writes.
-std::vector<Entry> ClassEntries(const std::string& modulePath) {
+std::vector<Entry> ClassEntries(const std::wstring& modulePath) {
     const std::string clsid = GuidString(CLSID_DesktopPlaxen);
     return {
         {kProgId, false, {Value("", nullptr, kClassDescription), Value("CLSID", nullptr, clsid)}},
@@ -80,7 +92,11 @@ HRESULT WriteEntries(const std::vector<Entry>& entries) {
             unique_hkey key = CreateKey(HKEY_CLASSES_ROOT, path, &status);
             if (!key) return HRESULT_FROM_WIN32(status);
             if (value.hasData) {
-                status = WriteString(key.get(), value.name, value.data);
+                // Wide: the module's path may hold characters that no code page spells.
+                const std::wstring name = value.name ? Widen(value.name) : std::wstring();
+                status = RegSetValueExW(key.get(), value.name ? name.c_str() : nullptr, 0, REG_SZ,
+                                        reinterpret_cast<const BYTE*>(value.data.c_str()),
+                                        static_cast<DWORD>((value.data.size() + 1) * sizeof(wchar_t)));
                 if (status != ERROR_SUCCESS) return HRESULT_FROM_WIN32(status);
             }
         }
@@ -102,8 +118,8 @@ HRESULT RemoveEntries(const std::vector<Entry>& entries) {
 bool IsNtFamily() { return (GetVersion() & 0x80000000u) == 0; }
 
 // From the module's own TYPELIB 1, or else from the .tlb file of the same name beside it.
-HRESULT RegisterTypeLibrary(const std::string& modulePath) {
-    std::wstring path = WidePath(modulePath);
+HRESULT RegisterTypeLibrary(const std::wstring& modulePath) {
+    std::wstring path = modulePath;
     ITypeLib* library = nullptr;
     HRESULT hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, &library);
     if (FAILED(hr)) {
@@ -149,7 +165,7 @@ HRESULT RegisterServer() {
     }
     HRESULT hr = WriteEntries(AppIdEntries());
     if (FAILED(hr)) return hr;
-    const std::string modulePath = ModulePath();
+    const std::wstring modulePath = ModulePathW();
     if (modulePath.empty()) return HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND);
     hr = WriteEntries(ClassEntries(modulePath));
     if (FAILED(hr)) return hr;
@@ -174,11 +190,12 @@ HRESULT UnregisterServer() {
         }
     }
 
-    HRESULT hr = RemoveEntries(ClassEntries(ModulePath()));
-    const HRESULT library = UnregisterTypeLibrary();
-    if (SUCCEEDED(hr)) hr = library;
-    if (FAILED(hr)) return hr;
-    return RemoveEntries(AppIdEntries());
+    // Everything of ours that is there goes, even past a step that failed; the first failure is the
+    // answer. What is missing already (a second run, a registration cut short) counts as removed.
+    HRESULT hr = RemoveEntries(ClassEntries(ModulePathW()));
+    for (const HRESULT step : {UnregisterTypeLibrary(), RemoveEntries(AppIdEntries())})
+        if (SUCCEEDED(hr)) hr = step;
+    return hr;
 }
 
 }  // namespace plx

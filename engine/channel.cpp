@@ -1,5 +1,7 @@
 #include "engine/channel.h"
 
+#include <sddl.h>
+
 #include <cstring>
 
 #include "com/activation_context.h"
@@ -62,33 +64,53 @@ bool WaitForHandshake(UINT answer, DWORD timeoutMs) {
 
 // The shared section is one copy for every process that maps the module, in every user session of
 // the machine: two users whose logon tasks attach at once (on a terminal server) would overwrite each
-// other's hook and caller thread. So callers take turns under a mutex in the global namespace. Where
-// that one cannot be created or opened (a session that may not use the global namespace, or a mutex
-// of another user that this one may not open), the session's own namespace still keeps the callers
-// of this session apart.
+// other's hook and caller thread. So callers take turns under a mutex in the global namespace.
+//
+// Whoever comes first creates it, so its access list is given here rather than taken from the
+// creator's token: every signed-in user (interactive, or a scheduled task) may wait for it and release
+// it, so that callers of every user and of every elevation are kept apart by the one mutex. A mutex
+// that exists already is opened with just those two rights. Where the global one cannot be had (a
+// session that may not use the global namespace, or one made by somebody else with another list), the
+// session's own namespace still keeps the callers of this session apart.
 HANDLE CreateAttachMutex() {
-    if (HANDLE mutex = CreateMutexA(nullptr, FALSE, kAttachMutexName)) return mutex;
-    return CreateMutexA(nullptr, FALSE, kSessionAttachMutexName);
+    constexpr DWORD kWaitAndRelease = SYNCHRONIZE | MUTEX_MODIFY_STATE;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(kAttachMutexAccess, SDDL_REVISION_1,
+                                                              &descriptor, nullptr))
+        descriptor = nullptr;
+    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor, FALSE};
+    HANDLE mutex = CreateMutexExA(descriptor ? &attributes : nullptr, kAttachMutexName, 0, kWaitAndRelease);
+    if (descriptor) LocalFree(descriptor);
+    if (mutex) return mutex;
+    return CreateMutexExA(nullptr, kSessionAttachMutexName, 0, kWaitAndRelease);
 }
 
+// A turn under the attach mutex, waited for at most kAttachLockTimeoutMs: a caller that keeps its turn
+// (an action whose message box stays open, in any session) or a shell that does not answer must not
+// hold a logon task for ever.
 class AttachLock {
 public:
     AttachLock() : mutex_(CreateAttachMutex()) {
+        // Without any mutex there is nobody this process could take turns with: it goes on.
+        if (!mutex_) return;
         // An owner that died leaves the mutex abandoned, which hands it to this waiter.
-        if (mutex_) {
-            const DWORD wait = WaitForSingleObject(mutex_.get(), INFINITE);
-            owned_ = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
-        }
+        const DWORD wait = WaitForSingleObject(mutex_.get(), kAttachLockTimeoutMs);
+        held_ = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
+        timedOut_ = wait == WAIT_TIMEOUT;
     }
     ~AttachLock() {
-        if (owned_) ReleaseMutex(mutex_.get());
+        if (held_) ReleaseMutex(mutex_.get());
     }
     AttachLock(const AttachLock&) = delete;
     AttachLock& operator=(const AttachLock&) = delete;
 
+    // True when another caller kept its turn past the bound.
+    bool TimedOut() const { return timedOut_; }
+
 private:
     unique_handle mutex_;
-    bool owned_ = false;
+    bool held_ = false;
+    bool timedOut_ = false;
 };
 
 // Hooks the desktop thread and waits for the agent window it creates.
@@ -141,6 +163,10 @@ bool RunAction(int code, HWND owner, BOOL quiet) {
     // Held until the action is done: with close-after-action, another caller must not pick up a
     // window that is about to go.
     AttachLock lock;
+    if (lock.TimedOut()) {
+        ShowActionMessage(owner, quiet, kNoAgentMessage, MB_ICONERROR);
+        return false;
+    }
     // The turn may have taken a while. A desktop that ended meanwhile leaves a thread id that the
     // system may already have given to another thread, which the hook must never reach.
     listView = FindDesktopListView();
@@ -156,11 +182,17 @@ bool RunAction(int code, HWND owner, BOOL quiet) {
         static_cast<LPARAM>((static_cast<DWORD>(code) & 0xFFFFu) << 16 | (static_cast<DWORD>(quiet) & 0xFFu));
     // The agent answers 1 once the action ran. A release closes the window it runs in, and its
     // answer is lost with the window. Any other silence means that the action did not run: the
-    // window went away, or it belongs to another desktop process than the list view found.
-    const bool ran = SendMessageA(agent, WM_APP, reinterpret_cast<WPARAM>(listView), message) != 0 ||
-                     (code == ReleaseHiddenItemsAction && !IsWindow(agent));
+    // window went away, it belongs to another desktop process than the list view found, or the
+    // desktop's thread stopped answering. An action may rightly take long (its message box waits for
+    // the user): only a thread that takes no messages at all counts as hung.
+    DWORD_PTR answer = 0;
+    const bool delivered =
+        SendMessageTimeoutA(agent, WM_APP, reinterpret_cast<WPARAM>(listView), message,
+                            SMTO_ABORTIFHUNG | SMTO_NOTIMEOUTIFNOTHUNG, kAgentAnswerTimeoutMs, &answer) != 0;
+    const bool ran = (delivered && answer != 0) || (code == ReleaseHiddenItemsAction && !IsWindow(agent));
     // After a release the window is gone already, and this finds nothing.
-    if (SharedCloseAfterAction) SendMessageA(agent, WM_CLOSE, 0, 0);
+    if (SharedCloseAfterAction)
+        SendMessageTimeoutA(agent, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, kAgentAnswerTimeoutMs, nullptr);
     if (!ran) ShowActionMessage(owner, quiet, kNoAgentMessage, MB_ICONERROR);
     return ran;
 }
@@ -198,14 +230,15 @@ void CreateAgentWindow() {
     // The flag alone is not trusted: a shell that ended without closing the window leaves it set.
     if (SharedAgentCreated && FindAgentWindow()) return;
     HINSTANCE self = ModuleInstance();
-    bool tookReference = false;
-    char path[1024] = {};
-    const DWORD length = GetModuleFileNameA(self, path, sizeof(path));
-    if (length > 0 && length < sizeof(path)) {
-        // The extra reference keeps the module in this process once the hook is gone. It fails
-        // where the path has no form in the ANSI code page; then every action closes the window.
-        tookReference = LoadLibraryA(path) != nullptr;
-    }
+    // The extra reference keeps the module in this process once the hook is gone: Windows unloads a
+    // hook's module with the hook when nothing else holds it, and the window would then run code that
+    // is no longer mapped. Taken by an address of the code that the window runs, so no path (long, or
+    // with characters of no code page) can make it fail.
+    HMODULE pinned = nullptr;
+    const bool tookReference =
+        GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                           reinterpret_cast<LPCWSTR>(reinterpret_cast<void*>(&AgentWindowProc)),
+                           &pinned) != FALSE;
     // Set every time: a value left by an earlier window would keep a window whose module may go.
     SharedCloseAfterAction = tookReference ? 0 : 1;
     HWND window = nullptr;
@@ -218,7 +251,7 @@ void CreateAgentWindow() {
         SetWindowTextA(window, kAgentWindowTitle);
     } else {
         SharedAgentCreated = 0;
-        if (tookReference) FreeLibrary(self);
+        if (tookReference) FreeLibrary(pinned);
     }
 }
 

@@ -27,6 +27,11 @@ inline constexpr DWORD kHandshakeTimeoutMs = 5000;
 // or in the session's own where the global one cannot be had.
 inline constexpr char kAttachMutexName[] = "Global\\" PLAXEN_PRODUCT_TITLE " attach";
 inline constexpr char kSessionAttachMutexName[] = "Local\\" PLAXEN_PRODUCT_TITLE " attach";
+// Its access list, whoever creates it: SYSTEM and the administrators may do anything with it, every
+// signed-in user may wait for it and release it (SYNCHRONIZE | MUTEX_MODIFY_STATE).
+inline constexpr char kAttachMutexAccess[] = "D:(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x00100001;;;AU)";
+// How long a caller waits for its turn; then the action fails with kNoAgentMessage.
+inline constexpr DWORD kAttachLockTimeoutMs = 20000;
 
 // The hook's answer to the caller that waits for the agent window.
 inline constexpr char kHandshakeMessageName[] = PLAXEN_PRODUCT_TITLE " agent created";

@@ -14,6 +14,12 @@ namespace plx {
 inline constexpr char kMessageCaption[] = PLAXEN_PRODUCT_TITLE;
 // The agent window inside the shell's process is found by this title alone.
 inline constexpr char kAgentWindowTitle[] = PLAXEN_PRODUCT_TITLE "_";
+// How long another process waits for the agent window's answer. A sender that finds the desktop's
+// thread hung (taking no messages for 5 seconds) fails at once; on Windows the bound counts only while
+// that thread takes no messages (SMTO_NOTIMEOUTIFNOTHUNG), so a message box of the action may stay
+// open as long as the user likes. Wine ignores that flag and ends every wait at the bound: it is long
+// enough for the tests' message boxes.
+inline constexpr unsigned kAgentAnswerTimeoutMs = 60000;
 
 // Below HKEY_CURRENT_USER.
 inline constexpr char kRootKey[] = PLAXEN_ROOT_KEY;

@@ -3,15 +3,37 @@
 ;
 ;   makensis -DX64DIR=<x64 bin> -DX86DIR=<x86 bin> -DOUTFILE=<setup.exe> orvane.nsi
 ;
-; Silent: setup.exe /S [/D=<directory>], and uninstall.exe /S.
+; Silent: setup.exe /S [/D=<directory>], and uninstall.exe /S. Exit codes of the setup:
+;   0     installed
+;   3010  installed; Windows must be restarted before the desktop uses the new module
+;         (ERROR_SUCCESS_REBOOT_REQUIRED, as other installers report it)
+;   3     installed, but the desktop menu could not be registered
+;   2     refused: another folder was named while the installed one keeps hidden items
+;   4     refused: an install folder outside Program Files that is not new or empty, or a folder for
+;         hidden items that cannot be made with its access rules; nothing was installed
+;   1     cancelled by the user
+;
+; An update or reinstall goes where the installed copy is (its uninstall entry's InstallLocation).
 
 Unicode true
 SetCompressor /SOLID lzma
 RequestExecutionLevel admin
 
+; The uninstaller copies itself into a temporary folder and runs from there. Before NSIS 3.09 that
+; folder could be prepared by another user to run code of theirs with the uninstaller's rights
+; (CVE-2023-37378). Debian's 3.08-3+deb12u1 carries the upstream fix (its changelog: "Cherry-pick
+; upstream commits to fix CVE-2023-37378"); any other NSIS older than 3.09 does not build the release.
+!if ${NSIS_PACKEDVERSION} < 0x03009000
+    !searchparse /noerrors "${NSIS_VERSION}" "v3.08-3+deb12u" NSIS_DEBIAN_UPDATE
+    !ifndef NSIS_DEBIAN_UPDATE
+        !error "NSIS ${NSIS_VERSION} lacks the fix for CVE-2023-37378: build the setup with NSIS 3.09 or later, or Debian's 3.08-3+deb12u1 or later"
+    !endif
+!endif
+
 !include "LogicLib.nsh"
 !include "x64.nsh"
 !include "MUI2.nsh"
+!include "Sections.nsh"
 
 !define PRODUCT "Quillmar Orvane Deluxe"
 !define PUBLISHER "Quillmar"
@@ -19,6 +41,9 @@ RequestExecutionLevel admin
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Quillmar Orvane Deluxe"
 !define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
 !define RUN_VALUE "Quillmar Orvane Deluxe"
+!define SESSION_MANAGER_KEY "SYSTEM\CurrentControlSet\Control\Session Manager"
+; ERROR_SUCCESS_REBOOT_REQUIRED
+!define EXIT_RESTART_NEEDED 3010
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
@@ -35,6 +60,7 @@ VIAddVersionKey "LegalCopyright" "Copyright (C) ${PUBLISHER}"
 !define MUI_ICON "${ICON}"
 !define MUI_UNICON "${ICON}"
 !define MUI_COMPONENTSPAGE_NODESC
+!define MUI_PAGE_CUSTOMFUNCTION_LEAVE DirectoryLeave
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_COMPONENTS
 !insertmacro MUI_PAGE_INSTFILES
@@ -210,15 +236,255 @@ Function PrepareStore
     ${Loop}
 FunctionEnd
 
-Function .onInit
-    ${If} ${RunningX64}
-        SetRegView 64
-        ; Unless /D= named a directory, the 64-bit Program Files.
-        ${If} $INSTDIR == "$PROGRAMFILES\Quillmar\Orvane Deluxe"
-            StrCpy $INSTDIR "$PROGRAMFILES64\Quillmar\Orvane Deluxe"
+
+Var OldFolder    ; the folder of the installed copy, from its uninstall entry; "" when none
+Var FolderNamed  ; 1 when /D= named the folder
+
+; In: a folder on the stack. Out: $R9 = 1 when it or a folder below it holds a file or a link: the
+; folders the setup makes in the store hold nothing by themselves.
+Function FolderHoldsFiles
+    Exch $R0
+    Push $R1
+    Push $R2
+    Push $R3
+    StrCpy $R9 0
+    ClearErrors
+    FindFirst $R1 $R2 "$R0\*.*"
+    ${DoWhile} $R2 != ""
+        ${If} $R2 != "."
+        ${AndIf} $R2 != ".."
+            System::Call 'kernel32::GetFileAttributesW(w "$R0\$R2") i .R3'
+            IntOp $R3 $R3 & 0x410
+            ${If} $R3 = 0x10
+                Push "$R0\$R2"
+                Call FolderHoldsFiles
+            ${Else}
+                StrCpy $R9 1
+            ${EndIf}
+            ${If} $R9 == 1
+                ${Break}
+            ${EndIf}
         ${EndIf}
+        FindNext $R1 $R2
+    ${Loop}
+    FindClose $R1
+    Pop $R3
+    Pop $R2
+    Pop $R1
+    Pop $R0
+FunctionEnd
+
+; Out: $R9 = 1 when the store of the installed copy holds any item.
+Function OldStoreHoldsItems
+    Push "$OldFolder\Hidden"
+    Call FolderHoldsFiles
+FunctionEnd
+
+; The hidden store lives beside the module: a module installed elsewhere would never find the items
+; of the old store again. Another folder than the installed copy's is refused while that store holds
+; items; silently, the setup ends with exit code 2.
+Function RefuseToStrandHiddenItems
+    ${If} $OldFolder == ""
+        Return
+    ${EndIf}
+    GetFullPathName $R0 "$INSTDIR"
+    GetFullPathName $R1 "$OldFolder"
+    ${If} $R0 == $R1
+        Return
+    ${EndIf}
+    Call OldStoreHoldsItems
+    ${If} $R9 == 1
+        MessageBox MB_ICONSTOP "${PRODUCT} is installed in$\r$\n$OldFolder$\r$\nand keeps hidden desktop items there. Install it into that folder, or show the items again (or uninstall) first." /SD IDOK
+        ${If} ${Silent}
+            SetErrorLevel 2
+            Quit
+        ${EndIf}
+        Abort
     ${EndIf}
 FunctionEnd
+
+; Moving to another folder (the old store is empty): the old folder's program files go, the module
+; at the next restart if a running desktop holds it. Nothing is unregistered: that would remove every
+; user's profiles.
+Function LeaveOldFolder
+    ${If} $OldFolder == ""
+        Return
+    ${EndIf}
+    GetFullPathName $R0 "$INSTDIR"
+    GetFullPathName $R1 "$OldFolder"
+    ${If} $R0 == $R1
+        Return
+    ${EndIf}
+    Delete /REBOOTOK "$OldFolder\Plaxen.dll"
+    Delete "$OldFolder\Plaxen.chm"
+    Delete "$OldFolder\orvane.exe"
+    Delete "$OldFolder\orvanew.exe"
+    Delete "$OldFolder\uninstall.exe"
+    RMDir "$OldFolder\Hidden"
+    RMDir /REBOOTOK "$OldFolder"
+FunctionEnd
+
+; Windows carries out the pairs of PendingFileRenameOperations at the next restart: a file ("\??\"
+; and its path), then what it becomes ("" removes it, "!\??\<path>" replaces that file). Every pair
+; whose file is $INSTDIR or lies in it goes.
+Function CancelPendingOperations
+    Push $0
+    Push $1
+    Push $2
+    Push $3
+    Push $4
+    Push $5
+    Push $6
+    Push $7
+    Push $8
+    Push $9
+    Push $R0
+    Push $R1
+    StrCpy $R0 "\??\$INSTDIR"
+    StrLen $R1 $R0
+    ; KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_WOW64_64KEY
+    System::Call 'advapi32::RegOpenKeyExW(p 0x80000002, w "${SESSION_MANAGER_KEY}", i 0, i 0x103, *p .r0) i .r1'
+    ${If} $1 != 0
+        Goto done
+    ${EndIf}
+    System::Call 'advapi32::RegQueryValueExW(p r0, w "PendingFileRenameOperations", p 0, *i .r2, p 0, *i .r3) i .r1'
+    ${If} $1 != 0
+    ${OrIf} $3 == 0
+        Goto close
+    ${EndIf}
+    ; Room for a final terminator that a writer may have left out.
+    IntOp $3 $3 + 4
+    System::Alloc $3
+    Pop $4
+    System::Alloc $3
+    Pop $5
+    System::Call 'advapi32::RegQueryValueExW(p r0, w "PendingFileRenameOperations", p 0, *i .r2, p r4, *i r3r3) i .r1'
+    ${If} $1 != 0
+        Goto free
+    ${EndIf}
+    ; $6 reads, $7 writes, $8 is the end of what was read.
+    StrCpy $6 $4
+    StrCpy $7 $5
+    IntOp $8 $4 + $3
+    StrCpy $2 0 ; pairs taken out
+    ${Do}
+        IntCmpU $6 $8 0 +2 0
+        ${Break}
+        System::Call 'kernel32::lstrlenW(p r6) i .r9'
+        ${If} $9 == 0
+            ${Break}
+        ${EndIf}
+        ; The pair's size in bytes: both strings with their terminators.
+        IntOp $1 $9 + 1
+        IntOp $1 $1 * 2
+        IntOp $1 $6 + $1
+        System::Call 'kernel32::lstrlenW(p r1) i .r1'
+        IntOp $1 $1 + $9
+        IntOp $1 $1 + 2
+        IntOp $1 $1 * 2
+        System::Call 'kernel32::lstrcpynW(w .r9, p r6, i ${NSIS_MAX_STRLEN})'
+        StrCpy $9 $9 $R1
+        ${If} $9 == $R0
+            ; The folder itself, or a path in it (not a sibling such as "...Deluxe2").
+            System::Call 'kernel32::lstrcpynW(w .r9, p r6, i ${NSIS_MAX_STRLEN})'
+            StrCpy $9 $9 1 $R1
+        ${Else}
+            StrCpy $9 "other"
+        ${EndIf}
+        ${If} $9 == ""
+        ${OrIf} $9 == "\"
+            IntOp $2 $2 + 1
+        ${Else}
+            System::Call 'kernel32::RtlMoveMemory(p r7, p r6, i r1)'
+            IntOp $7 $7 + $1
+        ${EndIf}
+        IntOp $6 $6 + $1
+    ${Loop}
+    ${If} $2 > 0
+        System::Call '*$7(&i2 0)'
+        IntOp $1 $7 - $5
+        ${If} $1 == 0
+            System::Call 'advapi32::RegDeleteValueW(p r0, w "PendingFileRenameOperations") i .r1'
+        ${Else}
+            IntOp $1 $1 + 2
+            ; REG_MULTI_SZ
+            System::Call 'advapi32::RegSetValueExW(p r0, w "PendingFileRenameOperations", i 0, i 7, p r5, i r1) i .r1'
+        ${EndIf}
+        DetailPrint "Cancelled $2 file operations left for the next restart in $INSTDIR."
+    ${EndIf}
+free:
+    System::Free $4
+    System::Free $5
+close:
+    System::Call 'advapi32::RegCloseKey(p r0)'
+done:
+    Pop $R1
+    Pop $R0
+    Pop $9
+    Pop $8
+    Pop $7
+    Pop $6
+    Pop $5
+    Pop $4
+    Pop $3
+    Pop $2
+    Pop $1
+    Pop $0
+FunctionEnd
+
+; Files that an earlier update moved aside (name.N.old) go now, or at the next restart when a process
+; still holds them: the cancelled removals are asked for again.
+Function RemoveFilesMovedAside
+    Push $0
+    Push $1
+    ClearErrors
+    FindFirst $0 $1 "$INSTDIR\*.old"
+    ${DoWhile} $1 != ""
+        Delete /REBOOTOK "$INSTDIR\$1"
+        FindNext $0 $1
+    ${Loop}
+    FindClose $0
+    Pop $1
+    Pop $0
+FunctionEnd
+
+; In: $R0 the file's name in $INSTDIR. A file that a running process holds (the module in every shell
+; that ran an action) cannot be overwritten but can be renamed: it moves aside to a free name.N.old,
+; which goes at the next restart. Out: $R1 = 1 when the name is free now.
+Function MoveAside
+    StrCpy $R1 1
+    ${IfNot} ${FileExists} "$INSTDIR\$R0"
+        Return
+    ${EndIf}
+    Delete "$INSTDIR\$R0"
+    ${IfNot} ${FileExists} "$INSTDIR\$R0"
+        Return
+    ${EndIf}
+    StrCpy $R2 1
+    ${DoWhile} ${FileExists} "$INSTDIR\$R0.$R2.old"
+        IntOp $R2 $R2 + 1
+    ${Loop}
+    ClearErrors
+    Rename "$INSTDIR\$R0" "$INSTDIR\$R0.$R2.old"
+    ${If} ${Errors}
+        StrCpy $R1 0
+        Return
+    ${EndIf}
+    Delete /REBOOTOK "$INSTDIR\$R0.$R2.old"
+FunctionEnd
+
+; Puts NAME from DIR into $INSTDIR: now, or, where the old file can neither go nor move aside, beside
+; it as NAME.new, which replaces it at the next restart.
+!macro PutInPlace DIR NAME
+    StrCpy $R0 "${NAME}"
+    Call MoveAside
+    ${If} $R1 == 1
+        File "${DIR}\${NAME}"
+    ${Else}
+        File "/oname=${NAME}.new" "${DIR}\${NAME}"
+        Rename /REBOOTOK "$INSTDIR\${NAME}.new" "$INSTDIR\${NAME}"
+    ${EndIf}
+!macroend
 
 Function un.onInit
     ${If} ${RunningX64}
@@ -229,21 +495,31 @@ FunctionEnd
 Section "Quillmar Orvane Deluxe (required)" SecMain
     SectionIn RO
     !insertmacro UseSystemView
+    ; An uninstall or an update since the last restart may have left removals of these very files
+    ; for the next restart: they would take away what is installed now.
+    Call CancelPendingOperations
+    ; Nothing of the old folder goes before the new one is known to be safe to use.
     Call SecureInstallFolder
     Call PrepareStore
+    Call LeaveOldFolder
     SetOutPath "$INSTDIR"
+    Call RemoveFilesMovedAside
     ${If} ${RunningX64}
-        File "${X64DIR}\Plaxen.dll"
-        File "${X64DIR}\Plaxen.chm"
-        File "${X64DIR}\orvane.exe"
+        !insertmacro PutInPlace "${X64DIR}" "Plaxen.dll"
+        !insertmacro PutInPlace "${X64DIR}" "Plaxen.chm"
+        !insertmacro PutInPlace "${X64DIR}" "orvane.exe"
+        !insertmacro PutInPlace "${X64DIR}" "orvanew.exe"
     ${Else}
-        File "${X86DIR}\Plaxen.dll"
-        File "${X86DIR}\Plaxen.chm"
-        File "${X86DIR}\orvane.exe"
+        !insertmacro PutInPlace "${X86DIR}" "Plaxen.dll"
+        !insertmacro PutInPlace "${X86DIR}" "Plaxen.chm"
+        !insertmacro PutInPlace "${X86DIR}" "orvane.exe"
+        !insertmacro PutInPlace "${X86DIR}" "orvanew.exe"
     ${EndIf}
 
     WriteUninstaller "$INSTDIR\uninstall.exe"
 
+    ; The new module when it is in place now. When it only replaces the loaded one at the next
+    ; restart, the loaded one registers the same path, which then holds the new module.
     ClearErrors
     ExecWait '"$SYSDIR\regsvr32.exe" /s "$INSTDIR\Plaxen.dll"' $0
     ${If} ${Errors}
@@ -281,8 +557,61 @@ SectionEnd
 
 Section "Restore the logon icon positions at every logon" SecLogon
     !insertmacro UseSystemView
-    WriteRegStr HKLM "${RUN_KEY}" "${RUN_VALUE}" '"$INSTDIR\orvane.exe" restore-startup --quiet --wait 60'
+    ; The windowless twin, so that no console window flashes at logon.
+    WriteRegStr HKLM "${RUN_KEY}" "${RUN_VALUE}" '"$INSTDIR\orvanew.exe" restore-startup --quiet --wait 60'
 SectionEnd
+
+; Undoes what an earlier install's options did and this one's do not, and says when a restart is due.
+Section "-Finish"
+    !insertmacro UseSystemView
+    ${IfNot} ${SectionIsSelected} ${SecLogon}
+        DeleteRegValue HKLM "${RUN_KEY}" "${RUN_VALUE}"
+    ${EndIf}
+    ${If} ${RebootFlag}
+        DetailPrint "Windows must be restarted to finish: the desktop keeps the earlier module until then."
+        MessageBox MB_ICONINFORMATION "Restart Windows to finish the installation: until then the desktop keeps using the version that was installed before." /SD IDOK
+        GetErrorLevel $0
+        ${If} $0 <= 0
+            SetErrorLevel ${EXIT_RESTART_NEEDED}
+        ${EndIf}
+    ${EndIf}
+SectionEnd
+
+Function .onInit
+    ; /D= sets the folder before this runs; untouched, it is still the compiled default.
+    StrCpy $FolderNamed 1
+    ${If} $INSTDIR == "$PROGRAMFILES\Quillmar\Orvane Deluxe"
+        StrCpy $FolderNamed 0
+    ${EndIf}
+    ${If} ${RunningX64}
+        SetRegView 64
+        ${If} $FolderNamed == 0
+            StrCpy $INSTDIR "$PROGRAMFILES64\Quillmar\Orvane Deluxe"
+        ${EndIf}
+    ${EndIf}
+    ; An installed copy: the update goes where it is, and keeps its options.
+    ReadRegStr $OldFolder HKLM "${UNINSTALL_KEY}" "InstallLocation"
+    ${If} $OldFolder != ""
+    ${AndIf} ${FileExists} "$OldFolder\*.*"
+        ${If} $FolderNamed == 0
+            StrCpy $INSTDIR $OldFolder
+        ${EndIf}
+        ClearErrors
+        ReadRegStr $0 HKLM "${RUN_KEY}" "${RUN_VALUE}"
+        ${If} ${Errors}
+            !insertmacro UnselectSection ${SecLogon}
+        ${EndIf}
+    ${Else}
+        StrCpy $OldFolder ""
+    ${EndIf}
+    ${If} ${Silent}
+        Call RefuseToStrandHiddenItems
+    ${EndIf}
+FunctionEnd
+
+Function DirectoryLeave
+    Call RefuseToStrandHiddenItems
+FunctionEnd
 
 ; In: a folder of the store on the stack. Names in the details every file and link kept below it (the
 ; files of a kept folder one by one) and counts them in $8. It only reads names: a link is named, never
@@ -325,7 +654,10 @@ Section "Uninstall"
     Delete /REBOOTOK "$INSTDIR\Plaxen.dll"
     Delete "$INSTDIR\Plaxen.chm"
     Delete "$INSTDIR\orvane.exe"
+    Delete "$INSTDIR\orvanew.exe"
     Delete "$INSTDIR\uninstall.exe"
+    ; What an update moved aside because a running program held it.
+    Delete /REBOOTOK "$INSTDIR\*.old"
     DeleteRegKey HKLM "${UNINSTALL_KEY}"
     ; What is still in the store could not go back: its place is taken, or its desktop is gone. It stays,
     ; and each item is named.

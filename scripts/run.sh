@@ -60,6 +60,6 @@ for stage in menu saved scrambled restored; do
 done
 wine regsvr32 /u /s "$BUILD/x64/bin/Plaxen.dll" </dev/null >/dev/null 2>&1
 log "modules: $BUILD/x64/bin/Plaxen.dll (64-bit shell), $BUILD/x86/bin/Plaxen.dll (32-bit shell)"
-log "command line: $BUILD/x64/bin/orvane.exe and $BUILD/x86/bin/orvane.exe, each beside its module"
+log "command line: $BUILD/x64/bin/orvane.exe and $BUILD/x86/bin/orvane.exe (console), orvanew.exe beside each (no console), each beside its module"
 log "setup program for Windows (both builds): $BUILD/OrvaneDeluxeSetup.exe"
 exit 0

@@ -50,6 +50,17 @@ build_installer() {
     makensis -V2 -DX64DIR="$BUILD/x64/bin" -DX86DIR="$BUILD/x86/bin" \
         -DICON="$BUILD/x64/generated/Plaxen.ico" -DOUTFILE="$BUILD/OrvaneDeluxeSetup.exe" \
         "$ROOT/installer/orvane.nsi" || return 1
+    report_size "$BUILD/OrvaneDeluxeSetup.exe" 700
+}
+
+# Prints a shipped file's size against its target in KB.
+report_size() {
+    local kb=$(( ($(stat -c %s "$1") + 1023) / 1024 ))
+    if [ "$kb" -gt "$2" ]; then
+        log "size: $(basename "$1") $kb KB, OVER its target of $2 KB"
+    else
+        log "size: $(basename "$1") $kb KB (target $2 KB)"
+    fi
 }
 
 # A fresh prefix with a temporary HOME, so that no Wine folder can link to a real home directory.
@@ -66,6 +77,10 @@ make_prefix() {
     export XDG_CONFIG_HOME="$HOME/.config" XDG_DATA_HOME="$HOME/.local/share" XDG_CACHE_HOME="$HOME/.cache"
     log "creating Wine prefix in $WINEPREFIX"
     wineboot -i >/dev/null 2>&1 || return 1
+    # A test program that crashes must fail at once. By default Wine's automatic debugger opens a crash
+    # dialog that waits for a click until the test's time limit; without it, the debugger writes the
+    # backtrace to the program's error stream and ends the program.
+    wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1 || return 1
     wineserver -w
     # Wine links the profile folders to the Unix home. Replace every link by a real, empty directory.
     local user_dir

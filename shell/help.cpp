@@ -1,6 +1,6 @@
 #include "shell/help.h"
 
-#include <cstring>
+#include <string>
 
 #include "com/module.h"
 #include "engine/actions.h"
@@ -10,18 +10,17 @@ namespace plx {
 namespace {
 
 // htmlhelp.h is not part of every tool chain; the entry point and the two commands are all we use.
-using HtmlHelpProc = HWND(WINAPI*)(HWND caller, LPCSTR file, UINT command, DWORD_PTR data);
+using HtmlHelpProc = HWND(WINAPI*)(HWND caller, LPCWSTR file, UINT command, DWORD_PTR data);
 constexpr UINT kHhDisplayTopic = 0x0000;
 constexpr UINT kHhHelpContext = 0x000F;
 
 }  // namespace
 
 HWND LaunchHelp(HWND window, DWORD contextNumber) {
-    char file[1024] = {};
-    const DWORD length = GetModuleFileNameA(ModuleInstance(), file, sizeof(file));
-    // A name that filled the buffer may have been cut short: it would name some other file.
-    if (length < 3 || length >= sizeof(file)) return nullptr;
-    std::memcpy(file + length - 3, "chm", 3);
+    // The wide path: an install folder that the ANSI code page cannot spell still names this file.
+    std::wstring file = ModulePathW();
+    if (file.size() < 3) return nullptr;
+    file.replace(file.size() - 3, 3, L"chm");
 
     HMODULE engine = GetModuleHandleA("hhctrl.ocx");
     bool loadedHere = false;
@@ -30,14 +29,14 @@ HWND LaunchHelp(HWND window, DWORD contextNumber) {
         if (!engine) return nullptr;
         loadedHere = true;
     }
-    auto htmlHelp = reinterpret_cast<HtmlHelpProc>(GetProcAddress(engine, "HtmlHelpA"));
+    auto htmlHelp = reinterpret_cast<HtmlHelpProc>(GetProcAddress(engine, "HtmlHelpW"));
     if (!htmlHelp) {
         if (loadedHere) FreeLibrary(engine);
         return nullptr;
     }
     // The engine stays loaded: the help window it opened lives on after this call.
-    if (contextNumber == kHelpDefaultTopic) return htmlHelp(window, file, kHhDisplayTopic, 0);
-    return htmlHelp(window, file, kHhHelpContext, contextNumber);
+    if (contextNumber == kHelpDefaultTopic) return htmlHelp(window, file.c_str(), kHhDisplayTopic, 0);
+    return htmlHelp(window, file.c_str(), kHhHelpContext, contextNumber);
 }
 
 void ShowHelp(HWND window, DWORD contextNumber) {

@@ -136,7 +136,9 @@ void ActivateProfile(HWND listView, const ScreenSize& size, HWND owner) {
 void ActivateProfile(HWND listView, HWND owner) { ActivateProfile(listView, GetScreenSize(), owner); }
 
 void ReleaseHiddenItems(HWND listView) {
-    if (HWND agent = FindWindowA(nullptr, kAgentWindowTitle)) SendMessageA(agent, WM_CLOSE, 0, 0);
+    // From outside the shell (nobody could reach it) the shell may be hung: that must not hold the caller.
+    if (HWND agent = FindWindowA(nullptr, kAgentWindowTitle))
+        SendMessageTimeoutA(agent, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, kAgentAnswerTimeoutMs, nullptr);
     // Before the list is made, so that it holds every stored item by its entry.
     SweepHiddenStore();
     DesktopItemList list = BuildItemCatalogue(nullptr);

@@ -6,9 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
-#include <set>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "com/module.h"
 #include "store/catalogue.h"
@@ -78,23 +80,28 @@ bool WaitForUninstallerCopy() {
     return true;
 }
 
-// The files and folders that Windows removes or renames at the next restart, without the "\\??\\"
-// prefix and a folder's trailing backslash.
-std::set<std::string> PendingRemovals() {
-    char value[8192] = {};
-    DWORD size = sizeof(value) - 2;
-    std::set<std::string> paths;
+// What Windows does to files at the next restart: each file (without the "\\??\\" prefix and a
+// folder's trailing backslash) with what it becomes: "" when it is removed, else the file it replaces.
+std::map<std::string, std::string> PendingOperations() {
+    std::vector<char> value(65536);
+    DWORD size = static_cast<DWORD>(value.size() - 2);
+    std::map<std::string, std::string> operations;
     if (RegGetValueA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager",
-                     "PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ, nullptr, value,
+                     "PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ, nullptr, value.data(),
                      &size) != ERROR_SUCCESS)
-        return paths;
-    for (const char* entry = value; *entry || entry[1]; entry += std::strlen(entry) + 1) {
-        std::string path = entry;
+        return operations;
+    const auto plain = [](std::string path) {
+        if (!path.empty() && path[0] == '!') path.erase(0, 1);
         if (path.rfind("\\??\\", 0) == 0) path.erase(0, 4);
         if (!path.empty() && path.back() == '\\') path.pop_back();
-        if (!path.empty()) paths.insert(path);
+        return path;
+    };
+    for (const char* entry = value.data(); *entry;) {
+        const char* target = entry + std::strlen(entry) + 1;
+        operations[plain(entry)] = plain(target);
+        entry = target + std::strlen(target) + 1;
     }
-    return paths;
+    return operations;
 }
 
 // What the setup gives the store and the folders it makes there, and an install folder outside Program
@@ -133,6 +140,8 @@ struct SecondUser {
     }
 };
 
+std::string FileBytes(const std::string& path) { return testbed::ReadTextFile(path); }
+
 class InstallerTest : public testing::Test {
 protected:
     void SetUp() override {
@@ -147,6 +156,12 @@ protected:
     }
     void TearDown() override {
         host_.Stop();
+        // A test that ends with the product installed takes it away: later tests expect a system
+        // without its registration.
+        if (!directory_.empty() && Exists(directory_ + "\\uninstall.exe")) {
+            RunAndWait("\"" + directory_ + "\\uninstall.exe\" /S");
+            WaitForUninstallerCopy();
+        }
         if (!directory_.empty()) testbed::RemoveTree(directory_);
         plx::SetModuleInstance(nullptr);
         testbed::EmptyDesktopFolders();
@@ -170,7 +185,7 @@ TEST_F(InstallerTest, InstallsRegistersAndUninstallsWithoutLosingAHiddenItem) {
 
     EXPECT_EQ(RunAndWait("\"" + setup_ + "\" /S"), 0u);
     const std::string module = directory_ + "\\Plaxen.dll";
-    for (const char* file : {"Plaxen.dll", "Plaxen.chm", "orvane.exe", "uninstall.exe"})
+    for (const char* file : {"Plaxen.dll", "Plaxen.chm", "orvane.exe", "orvanew.exe", "uninstall.exe"})
         EXPECT_TRUE(Exists(directory_ + "\\" + file)) << file;
     EXPECT_TRUE(Exists(directory_ + "\\Hidden"));
 
@@ -185,7 +200,7 @@ TEST_F(InstallerTest, InstallsRegistersAndUninstallsWithoutLosingAHiddenItem) {
               ERROR_SUCCESS);
     EXPECT_GT(size, 100u);
     EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kRunKey, kRunValue),
-              "\"" + directory_ + "\\orvane.exe\" restore-startup --quiet --wait 60");
+              "\"" + directory_ + "\\orvanew.exe\" restore-startup --quiet --wait 60");
 
     // Registered by the system's own regsvr32, for the system's shell.
     const std::string clsid = ReadString(HKEY_CLASSES_ROOT, kHandlerKey, nullptr);
@@ -232,10 +247,10 @@ TEST_F(InstallerTest, InstallsRegistersAndUninstallsWithoutLosingAHiddenItem) {
     EXPECT_EQ(testbed::ReadTextFile(second.desktop + "\\Their folder\\inner.txt"), "i");
     // The running desktop keeps the module loaded, as the shell does: it goes at the next restart,
     // with its folder; everything else is gone now.
-    for (const char* file : {"Plaxen.chm", "orvane.exe", "uninstall.exe", "Hidden"})
+    for (const char* file : {"Plaxen.chm", "orvane.exe", "orvanew.exe", "uninstall.exe", "Hidden"})
         EXPECT_FALSE(Exists(directory_ + "\\" + file)) << file;
     if (Exists(module)) {
-        const std::set<std::string> pending = PendingRemovals();
+        const std::map<std::string, std::string> pending = PendingOperations();
         EXPECT_EQ(pending.count(module), 1u);
         EXPECT_EQ(pending.count(directory_), 1u);
     }
@@ -263,6 +278,59 @@ TEST_F(InstallerTest, OutsideProgramFilesTheFolderGetsProgramFilesRightsOrNothin
     ASSERT_TRUE(WaitForUninstallerCopy());
     EXPECT_FALSE(Exists(directory_ + "\\Hidden"));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
+}
+
+// After a setup run while the desktop holds the module, as every shell that ran an action does: the
+// new module is the one in place and registered, now or at the next restart, nothing of the install
+// goes at that restart, and the exit code asks for it.
+void ExpectNewModuleInPlace(DWORD exitCode, const std::string& directory, const std::string& newBytes) {
+    const std::string module = directory + "\\Plaxen.dll";
+    const std::map<std::string, std::string> pending = PendingOperations();
+    EXPECT_EQ(pending.count(module), 0u) << "the module itself is to be removed or replaced";
+    EXPECT_EQ(pending.count(directory), 0u) << "the folder is to be removed";
+    const auto replacement = std::find_if(pending.begin(), pending.end(),
+                                          [&](const auto& operation) { return operation.second == module; });
+    if (replacement != pending.end())
+        EXPECT_TRUE(FileBytes(replacement->first) == newBytes) << "the module of the next restart is not the new one";
+    else
+        EXPECT_TRUE(FileBytes(module) == newBytes) << "the module in place is not the new one";
+    EXPECT_EQ(exitCode, 3010u) << "the desktop keeps the old module until a restart";
+    const std::string clsid = ReadString(HKEY_CLASSES_ROOT, kHandlerKey, nullptr);
+    EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, "CLSID\\" + clsid + "\\InprocServer32", nullptr), module);
+}
+
+TEST_F(InstallerTest, ReinstallsAndUpdatesPutTheNewModuleInPlaceWhileTheDesktopHoldsTheOldOne) {
+    const std::string module = directory_ + "\\Plaxen.dll";
+    ASSERT_EQ(RunAndWait("\"" + setup_ + "\" /S"), 0u);
+    // The setup's module, as every run of it installs it.
+    const std::string newBytes = FileBytes(module);
+    ASSERT_FALSE(newBytes.empty());
+    // The installed module becomes an older one, which the desktop then loads and keeps.
+    ASSERT_TRUE(testbed::WriteTextFile(module, newBytes + "older"));
+    ASSERT_TRUE(testbed::WriteTextFile(desktop_ + "\\report.txt", "r"));
+    ASSERT_TRUE(host_.Start());
+    ASSERT_EQ(RunAndWait("\"" + directory_ + "\\orvane.exe\" save --quiet"), 0u);
+
+    // The uninstall leaves the held module and the folder to the next restart; a setup before it
+    // must not lose them to it.
+    ASSERT_EQ(RunAndWait("\"" + directory_ + "\\uninstall.exe\" /S"), 0u);
+    ASSERT_TRUE(WaitForUninstallerCopy());
+    ASSERT_EQ(PendingOperations().count(module), 1u);
+    ExpectNewModuleInPlace(RunAndWait("\"" + setup_ + "\" /S"), directory_, newBytes);
+
+    // An update keeps the options of the install: here, no logon entry.
+    plx::unique_hkey run = plx::OpenKeyForWriting(HKEY_LOCAL_MACHINE, kRunKey);
+    ASSERT_TRUE(run);
+    RegDeleteValueA(run.get(), kRunValue);
+    ExpectNewModuleInPlace(RunAndWait("\"" + setup_ + "\" /S"), directory_, newBytes);
+    EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kRunKey, kRunValue), "<missing>");
+
+    // Another folder is refused while the installed store keeps an item.
+    ASSERT_TRUE(testbed::WriteTextFile(directory_ + "\\Hidden\\kept.txt", "k"));
+    const std::string elsewhere = directory_ + " Elsewhere";
+    EXPECT_EQ(RunAndWait("\"" + setup_ + "\" /S /D=" + elsewhere), 2u);
+    EXPECT_FALSE(Exists(elsewhere));
+    EXPECT_TRUE(DeleteFileA((directory_ + "\\Hidden\\kept.txt").c_str()));
 }
 
 }  // namespace

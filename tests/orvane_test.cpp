@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
+#include <utility>
 
+#include "engine/channel.h"
 #include "tests/desktop_process_fixture.h"
 #include "tests/support/testbed.h"
 #include "win32/unique.h"
@@ -25,12 +28,14 @@ protected:
         const testbed::ModuleCopy& module = LoadModule();
         const std::string moduleFile = module.AnsiPath();
         directory_ = moduleFile.substr(0, moduleFile.find_last_of('\\'));
-        ASSERT_TRUE(CopyFileA((testbed::ExeDirectory() + "\\orvane.exe").c_str(),
-                              (directory_ + "\\orvane.exe").c_str(), FALSE));
+        for (const char* program : {"\\orvane.exe", "\\orvanew.exe"})
+            ASSERT_TRUE(CopyFileA((testbed::ExeDirectory() + program).c_str(), (directory_ + program).c_str(),
+                                  FALSE));
     }
 
     // Starts orvane with the arguments, its output streams going to files; Finish collects them.
-    void Start(const std::string& arguments) {
+    void Start(const std::string& arguments) { StartLine("\"" + directory_ + "\\orvane.exe\" " + arguments); }
+    void StartLine(const std::string& line) {
         SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
         out_.reset(CreateFileA((output_.path() + "\\out.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ,
                                &inherit, CREATE_ALWAYS, 0, nullptr));
@@ -40,7 +45,7 @@ protected:
         startup.dwFlags = STARTF_USESTDHANDLES;
         startup.hStdOutput = out_.get();
         startup.hStdError = errors_.get();
-        std::string commandLine = "\"" + directory_ + "\\orvane.exe\" " + arguments;
+        std::string commandLine = line;
         PROCESS_INFORMATION pi = {};
         ASSERT_TRUE(CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
                                    &startup, &pi));
@@ -63,6 +68,10 @@ protected:
     }
     Outcome Orvane(const std::string& arguments) {
         Start(arguments);
+        return Finish();
+    }
+    Outcome RunLine(const std::string& line) {
+        StartLine(line);
         return Finish();
     }
 
@@ -128,6 +137,70 @@ TEST_F(OrvaneTest, WaitEndsWhenTheDesktopShowsItsIconsAndGivesUpAtItsBound) {
     int y = 0;
     EXPECT_TRUE(testbed::ReadSavedPoint(plx::ResolutionKeyPath() + "\\Default\\Manual", "alpha.txt", x, y));
     EXPECT_EQ(x, Icon("alpha.txt").x);
+}
+
+// The subsystem in the program's header: what decides whether cmd.exe and PowerShell wait for it.
+WORD Subsystem(const std::string& path) {
+    plx::unique_hmodule image(LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    if (!image) return 0;
+    // A module mapped as data has the low bit of its handle set.
+    const auto* base =
+        reinterpret_cast<const BYTE*>(reinterpret_cast<ULONG_PTR>(image.get()) & ~ULONG_PTR{3});
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    return nt->OptionalHeader.Subsystem;
+}
+
+TEST_F(OrvaneTest, IsAConsoleProgramWhoseExitCodeReachesErrorlevelAndHasAWindowlessTwin) {
+    EXPECT_EQ(Subsystem(directory_ + "\\orvane.exe"), IMAGE_SUBSYSTEM_WINDOWS_CUI);
+    EXPECT_EQ(Subsystem(directory_ + "\\orvanew.exe"), IMAGE_SUBSYSTEM_WINDOWS_GUI);
+    char system[MAX_PATH] = {};
+    ASSERT_TRUE(GetSystemDirectoryA(system, MAX_PATH));
+    // No desktop runs: restore fails.
+    const std::pair<const char*, const char*> cases[] = {
+        {"--version", "0"}, {"restore --quiet", "1"}, {"restre", "2"}};
+    for (const auto& [arguments, level] : cases) {
+        const Outcome outcome =
+            RunLine("\"" + std::string(system) + "\\cmd.exe\" /v:on /c \"\"" + directory_ +
+                    "\\orvane.exe\" " + arguments + " & echo level=!ERRORLEVEL!\"");
+        EXPECT_NE(outcome.out.find(std::string("level=") + level), std::string::npos)
+            << arguments << ": " << outcome.out;
+        EXPECT_EQ(outcome.exitCode, static_cast<DWORD>(level[0] - '0')) << arguments;
+        EXPECT_EQ(RunLine("\"" + directory_ + "\\orvanew.exe\" " + arguments).exitCode,
+                  static_cast<DWORD>(level[0] - '0'))
+            << arguments;
+    }
+}
+
+TEST_F(OrvaneTest, AHungDesktopOrAHeldTurnFailsWithinItsBound) {
+    StartHost();
+    ASSERT_EQ(Orvane("save --quiet").exitCode, 0u);
+    {
+        // A caller keeps its turn while the message box of its action is open.
+        HRESULT result = E_PENDING;
+        std::thread caller([&] { result = module_->Call("RestoreStartupIconPositions", FALSE); });
+        HWND box = nullptr;
+        ASSERT_TRUE(testbed::WaitUntil(
+            [&] { return (box = FindWindowA("#32770", plx::kMessageCaption)) != nullptr; }));
+        Start("restore --quiet");
+        const Outcome waited = Finish(plx::kAttachLockTimeoutMs + 30000);
+        EXPECT_EQ(waited.exitCode, 1u) << waited.errors;
+        EXPECT_NE(waited.errors.find("try again later"), std::string::npos) << waited.errors;
+        PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        caller.join();
+        EXPECT_EQ(result, S_OK);
+    }
+    // The desktop's thread stops taking messages for far longer than any bound.
+    ASSERT_TRUE(host_.Freeze(600000));
+    Start("restore --quiet --wait 6");
+    const Outcome waited = Finish(60000);
+    EXPECT_EQ(waited.exitCode, 1u) << waited.errors;
+    EXPECT_NE(waited.errors.find("did not show its icons within 6 seconds"), std::string::npos)
+        << waited.errors;
+    // The agent window is found, but its thread does not answer.
+    const Outcome sent = Orvane("restore --quiet");
+    EXPECT_EQ(sent.exitCode, 1u) << sent.errors;
+    host_.Kill();
 }
 
 }  // namespace

@@ -32,22 +32,29 @@ const std::string kClassKey = "CLSID\\" + kClsid;
 const std::string kHandlerKey = std::string(plx::kContextMenuHandlersKey) + "\\Plaxen";
 
 // Runs the system's regsvr32 (for a 32-bit caller Wine takes the one in syswow64) on the module.
-DWORD Regsvr32(const std::string& modulePath, bool unregister) {
-    char system[MAX_PATH] = {};
-    GetSystemDirectoryA(system, MAX_PATH);
-    std::string command = "\"" + std::string(system) + "\\regsvr32.exe\" /s " + (unregister ? "/u " : "") +
-                          "\"" + modulePath + "\"";
-    std::vector<char> line(command.begin(), command.end());
-    line.push_back('\0');
-    STARTUPINFOA si = {sizeof(si)};
+DWORD Regsvr32(const std::wstring& modulePath, bool unregister) {
+    wchar_t system[MAX_PATH] = {};
+    GetSystemDirectoryW(system, MAX_PATH);
+    std::wstring command = L"\"" + std::wstring(system) + L"\\regsvr32.exe\" /s " +
+                           (unregister ? L"/u " : L"") + L"\"" + modulePath + L"\"";
+    std::vector<wchar_t> line(command.begin(), command.end());
+    line.push_back(L'\0');
+    STARTUPINFOW si = {sizeof(si)};
     PROCESS_INFORMATION pi = {};
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
         return ~0u;
     DWORD code = ~0u;
     if (WaitForSingleObject(pi.hProcess, 60000) == WAIT_OBJECT_0) GetExitCodeProcess(pi.hProcess, &code);
     CloseHandle(pi.hProcess);
     CloseHandle(pi.hThread);
     return code;
+}
+DWORD Regsvr32(const std::string& modulePath, bool unregister) {
+    std::wstring wide(modulePath.size(), L'\0');
+    wide.resize(static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, modulePath.data(),
+                                                        static_cast<int>(modulePath.size()), &wide[0],
+                                                        static_cast<int>(wide.size()))));
+    return Regsvr32(wide, unregister);
 }
 
 bool KeyExists(HKEY root, const std::string& path) {
@@ -356,6 +363,31 @@ TEST_F(RegistrationTest, UnregisteringWithoutAShellBringsTheHiddenItemsBack) {
     // The registration entries went all the same.
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kClassKey));
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kHandlerKey));
+}
+
+TEST_F(RegistrationTest, UnregisteringTwiceOrAfterARegistrationCutShortSucceedsAndLeavesNothing) {
+    // From a folder that no code page spells: the class names that very file.
+    testbed::ModuleCopy module(L"m\u03A9dule");
+    ASSERT_TRUE(module.Loaded());
+    ASSERT_EQ(Regsvr32(module.Path(), false), 0u);
+    wchar_t registered[1024] = {};
+    DWORD size = sizeof(registered);
+    EXPECT_EQ(
+        RegGetValueW(HKEY_CLASSES_ROOT,
+                     (L"CLSID\\" + std::wstring(kClsid.begin(), kClsid.end()) + L"\\InprocServer32").c_str(),
+                     nullptr, RRF_RT_REG_SZ, nullptr, registered, &size),
+        ERROR_SUCCESS);
+    EXPECT_EQ(std::wstring(registered), module.Path());
+
+    EXPECT_EQ(Regsvr32(module.Path(), true), 0u);
+    EXPECT_EQ(Regsvr32(module.Path(), true), 0u);
+    ASSERT_EQ(Regsvr32(module.Path(), false), 0u);
+    plx::DeleteKeyTree(HKEY_CLASSES_ROOT, kClassKey);
+    EXPECT_EQ(Regsvr32(module.Path(), true), 0u);
+    for (const std::string& gone :
+         {std::string("Plaxen.DesktopPlaxen.1"), std::string("Plaxen.DesktopPlaxen"), kHandlerKey,
+          "AppID\\" + kAppIdText, std::string("AppID\\Plaxen.DLL"), "TypeLib\\" + kLibId})
+        EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, gone)) << gone;
 }
 
 }  // namespace

@@ -4,11 +4,12 @@
 //          [--quiet] [--wait SECONDS]
 //   orvane --help | --version
 //
-// A windows-subsystem program, so that a logon entry flashes no console; what it has to say goes to
-// the standard error stream it was given, or to the console of the program that started it.
+// Built twice from this file: orvane.exe, a console program, which cmd.exe and PowerShell wait for
+// and whose exit code they report; and orvanew.exe, the same without a console, for the logon entry,
+// which must flash no console window. What orvanew has to say goes to the standard error stream it
+// was given, or to the console of the program that started it.
 #include <windows.h>
 #include <commctrl.h>
-#include <shellapi.h>
 
 #include <algorithm>
 #include <cwchar>
@@ -55,9 +56,10 @@ const char kUsageText[] =
     "  --quiet          show no message box; the exit code tells the outcome\n"
     "  --wait SECONDS   first wait, at most SECONDS (up to 3600), until the desktop shows its icons\n"
     "\n"
-    "Exit code: 0 done, 1 failed, 2 wrong command line.\n"
+    "Exit code: 0 done, 1 failed or not done in time (try again later), 2 wrong command line.\n"
     "orvane.exe uses the Plaxen.dll beside it. A 64-bit Windows shell needs the 64-bit pair of\n"
-    "orvane.exe and Plaxen.dll, a 32-bit shell the 32-bit pair.\n";
+    "orvane.exe and Plaxen.dll, a 32-bit shell the 32-bit pair. orvanew.exe beside it is the same\n"
+    "program without a console window, for logon entries and shortcuts.\n";
 
 // Where the messages go: the standard error stream handed to this program, else the console of the
 // program that started it, else nowhere.
@@ -145,11 +147,13 @@ std::string OwnVersion() {
 bool WaitForDesktop(long seconds) {
     const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(seconds) * 1000;
     for (;;) {
-        // The item count carries no pointer, so it may be asked across processes.
+        // The item count carries no pointer, so it may be asked across processes; a desktop that does
+        // not answer within a second counts as not ready yet.
         HWND listView = plx::FindDesktopListView();
+        DWORD_PTR count = 0;
         if (listView &&
-            SendMessageTimeoutA(listView, LVM_GETITEMCOUNT, 0, 0, SMTO_ABORTIFHUNG, 1000, nullptr) &&
-            ListView_GetItemCount(listView) > 0)
+            SendMessageTimeoutA(listView, LVM_GETITEMCOUNT, 0, 0, SMTO_ABORTIFHUNG, 1000, &count) &&
+            static_cast<LONG_PTR>(count) > 0)
             return true;
         const ULONGLONG now = GetTickCount64();
         if (now >= end) return false;
@@ -237,22 +241,18 @@ int Run(int argc, wchar_t** argv) {
     }
     if (action(nullptr, arguments.quiet ? TRUE : FALSE) == S_OK) return kSucceeded;
     errors.Write(std::string("orvane: ") + arguments.command->exportName +
-                 " failed: no desktop was found, or the desktop's process could not be reached\n");
+                 " failed: no desktop was found, the desktop's process could not be reached or did not "
+                 "answer in time, or another caller kept its turn; try again later\n");
     return kFailed;
 }
 
 }  // namespace
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
-    int argc = 0;
-    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-    if (!argv) return kUsage;
-    int result = kFailed;
+// Both builds start here (-municode); the subsystem alone tells them apart.
+int wmain(int argc, wchar_t** argv) {
     try {
-        result = Run(argc, argv);
+        return Run(argc, argv);
     } catch (...) {
-        result = kFailed;
+        return kFailed;
     }
-    LocalFree(argv);
-    return result;
 }
