@@ -4,17 +4,32 @@
 #include "com/identities.h"
 // clang-format on
 
-#include <cstdio>
-
 namespace plx {
 
+namespace {
+
+// Upper-case hexadecimal digits of value, most significant first. Written out by hand: a printf
+// would bring the C runtime's whole formatting engine into the module.
+void AppendHex(std::string& text, unsigned long value, int digits) {
+    static const char kDigits[] = "0123456789ABCDEF";
+    for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4) text += kDigits[(value >> shift) & 0xF];
+}
+
+}  // namespace
+
 std::string GuidString(const GUID& guid) {
-    char text[40];
-    std::snprintf(text, sizeof(text), "{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                  static_cast<unsigned long>(guid.Data1), guid.Data2, guid.Data3, guid.Data4[0],
-                  guid.Data4[1], guid.Data4[2], guid.Data4[3], guid.Data4[4], guid.Data4[5], guid.Data4[6],
-                  guid.Data4[7]);
-    return text;
+    std::string text = "{";
+    AppendHex(text, guid.Data1, 8);
+    text += '-';
+    AppendHex(text, guid.Data2, 4);
+    text += '-';
+    AppendHex(text, guid.Data3, 4);
+    text += '-';
+    for (int i = 0; i < 8; ++i) {
+        if (i == 2) text += '-';
+        AppendHex(text, guid.Data4[i], 2);
+    }
+    return text + "}";
 }
 
 }  // namespace plx

@@ -1,6 +1,5 @@
 #include "shell/commands.h"
 
-#include <cstdio>
 #include <vector>
 
 #include "dialogs/about_box.h"
@@ -76,6 +75,10 @@ bool TitleKeyExists(const ScreenSize& size, const std::string& title) {
 }
 
 }  // namespace
+
+std::string DeleteQuestion(const std::string& profile) {
+    return "Are you sure you want to delete the \"" + profile + "\" profile?";
+}
 
 bool RunFixedCommand(UINT code, HWND owner) {
     switch (code) {
@@ -224,9 +227,8 @@ void DeleteActiveProfile(HWND owner) {
         return;
     }
     const std::string current = GetCurrentProfile(size);
-    std::vector<char> question(sizeof(kDeleteQuestionFormat) + current.size());
-    std::snprintf(question.data(), question.size(), kDeleteQuestionFormat, current.c_str());
-    if (MessageBoxA(owner, question.data(), kMessageCaption, MB_ICONQUESTION | MB_YESNO) != IDYES) return;
+    if (MessageBoxA(owner, DeleteQuestion(current).c_str(), kMessageCaption, MB_ICONQUESTION | MB_YESNO) != IDYES)
+        return;
     if (!SizeUnchangedOrSay(owner, size)) return;
     unique_hkey resolution = OpenResolutionKey(size, KeyAccess::Write);
     if (!resolution) return;

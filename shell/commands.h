@@ -35,7 +35,8 @@ inline bool IsProfileCommand(UINT code) {
 }
 
 inline constexpr char kLastProfileMessage[] = "Cannot delete the profile.\nAt least one profile must exist.";
-inline constexpr char kDeleteQuestionFormat[] = "Are you sure you want to delete the \"%s\" profile?";
+// The question before a delete: "Are you sure you want to delete the \"<name>\" profile?"
+std::string DeleteQuestion(const std::string& profile);
 
 // Runs the command of a fixed code (not a profile item). False, having done nothing, for any other code.
 bool RunFixedCommand(UINT code, HWND owner);

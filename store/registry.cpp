@@ -1,7 +1,6 @@
 #include "store/registry.h"
 
 #include <cstdint>
-#include <cstdio>
 #include <initializer_list>
 #include <vector>
 
@@ -129,9 +128,7 @@ ScreenSize GetScreenSize() {
 }
 
 std::string ResolutionKeyName(const ScreenSize& size) {
-    char name[32];
-    std::snprintf(name, sizeof(name), "%d_%d", size.width, size.height);
-    return name;
+    return std::to_string(size.width) + "_" + std::to_string(size.height);
 }
 
 std::string ResolutionKeyPath(const ScreenSize& size) {
