@@ -209,6 +209,7 @@ DesktopItemList BuildItemCatalogue(HWND owner, HIMAGELIST* imageList) {
         owner, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS | SHCONTF_INCLUDEHIDDEN, enumerator.put());
     // S_FALSE with no enumerator is the shell's way of saying there is nothing to list.
     if (hr != S_OK || !enumerator) return items;
+    const CloudSyncRoots syncRoots;
 
     for (;;) {
         LPITEMIDLIST raw = nullptr;
@@ -237,7 +238,8 @@ DesktopItemList BuildItemCatalogue(HWND owner, HIMAGELIST* imageList) {
             item.Visible = !(attributes & SFGAO_HIDDEN);
             if (!item.VirtualFolder) item.SpecialFolder = !(attributes & SFGAO_CANMOVE);
         }
-        if (!item.VirtualFolder && !item.SpecialFolder) item.CloudSynced = IsCloudSynced(item.DesktopPath);
+        if (!item.VirtualFolder && !item.SpecialFolder)
+            item.CloudSynced = IsCloudSynced(item.DesktopPath, syncRoots);
         SHFILEINFOA info = {};
         const DWORD_PTR images =
             SHGetFileInfoA(reinterpret_cast<const char*>(pidl), 0, &info, sizeof(info),

@@ -19,15 +19,11 @@ constexpr char kSyncRootManagerKey[] =
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\SyncRootManager";
 
 // cldapi.dll's CfGetSyncRootInfoByPath (Windows 10 1709 and later): S_OK for a path under a sync root.
-using GetSyncRootInfoByPath = HRESULT(WINAPI*)(LPCWSTR, int, void*, DWORD, DWORD*);
-
-GetSyncRootInfoByPath SyncRootQuery() {
+FARPROC SyncRootQuery() {
     // Looked up once: the library stays loaded for the life of the process.
-    static const GetSyncRootInfoByPath query = [] {
+    static const FARPROC query = [] {
         HMODULE library = LoadLibraryA("cldapi.dll");
-        return library ? reinterpret_cast<GetSyncRootInfoByPath>(
-                             reinterpret_cast<void*>(GetProcAddress(library, "CfGetSyncRootInfoByPath")))
-                       : nullptr;
+        return library ? GetProcAddress(library, "CfGetSyncRootInfoByPath") : nullptr;
     }();
     return query;
 }
@@ -42,17 +38,17 @@ bool IsAtOrBelow(const std::string& path, std::string root) {
     return path.size() == root.size() || path[root.size()] == '\\' || root.back() == '\\';
 }
 
-// Without cldapi.dll the sync roots are read from the system's own list of them.
-bool IsInRegisteredSyncRoot(const std::string& path) {
+// The paths in the system's own list of sync roots.
+std::vector<std::string> RegisteredSyncRoots() {
+    std::vector<std::string> found;
     // The list is in the 64-bit view; a 32-bit module on 64-bit Windows would otherwise read its own.
     unique_hkey manager;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSyncRootManagerKey, 0, KEY_READ | KEY_WOW64_64KEY,
                       manager.put()) != ERROR_SUCCESS)
-        return false;
-    bool inside = false;
+        return found;
     ForEachSubkey(manager.get(), [&](const std::string& name) {
         unique_hkey roots = OpenKeyForReading(manager.get(), name + "\\UserSyncRoots");
-        for (DWORD index = 0; roots && !inside; ++index) {
+        for (DWORD index = 0; roots; ++index) {
             char value[256];
             DWORD valueLength = sizeof(value);
             char data[MAX_PATH + 1] = {};
@@ -61,27 +57,33 @@ bool IsInRegisteredSyncRoot(const std::string& path) {
             const LONG rc = RegEnumValueA(roots.get(), index, value, &valueLength, nullptr, &type,
                                           reinterpret_cast<BYTE*>(data), &dataSize);
             if (rc == ERROR_NO_MORE_ITEMS) break;
-            if (rc != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) continue;
-            inside = IsAtOrBelow(path, data);
+            if (rc == ERROR_SUCCESS && (type == REG_SZ || type == REG_EXPAND_SZ)) found.push_back(data);
         }
-        return !inside;
+        return true;
     });
-    return inside;
+    return found;
 }
 
-bool IsInSyncRoot(const std::string& path) {
-    if (GetSyncRootInfoByPath query = SyncRootQuery()) {
+}  // namespace
+
+CloudSyncRoots::CloudSyncRoots() : query_(reinterpret_cast<GetSyncRootInfoByPath>(SyncRootQuery())) {
+    // Without cldapi.dll the sync roots are read from the system's own list of them.
+    if (!query_) roots_ = RegisteredSyncRoots();
+}
+
+bool CloudSyncRoots::Contains(const std::string& path) const {
+    if (query_) {
         // The paths moved are plain paths under MAX_PATH.
         wchar_t wide[MAX_PATH] = {};
         if (!MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH)) return false;
         BYTE basic[64] = {};  // CF_SYNC_ROOT_BASIC_INFO: the root's file ID
         DWORD returned = 0;
-        return SUCCEEDED(query(wide, 0 /* CF_SYNC_ROOT_INFO_BASIC */, basic, sizeof(basic), &returned));
+        return SUCCEEDED(query_(wide, 0 /* CF_SYNC_ROOT_INFO_BASIC */, basic, sizeof(basic), &returned));
     }
-    return IsInRegisteredSyncRoot(path);
+    for (const std::string& root : roots_)
+        if (IsAtOrBelow(path, root)) return true;
+    return false;
 }
-
-}  // namespace
 
 bool IsCloudPlaceholder(DWORD attributes) {
     if (attributes == INVALID_FILE_ATTRIBUTES) return false;
@@ -89,8 +91,10 @@ bool IsCloudPlaceholder(DWORD attributes) {
             (FILE_ATTRIBUTE_OFFLINE | kRecallOnOpen | kRecallOnDataAccess | kPinned | kUnpinned)) != 0;
 }
 
-bool IsCloudSynced(const std::string& path) {
-    return IsCloudPlaceholder(GetFileAttributesA(path.c_str())) || IsInSyncRoot(path);
+bool IsCloudSynced(const std::string& path, const CloudSyncRoots& roots) {
+    return IsCloudPlaceholder(GetFileAttributesA(path.c_str())) || roots.Contains(path);
 }
+
+bool IsCloudSynced(const std::string& path) { return IsCloudSynced(path, CloudSyncRoots()); }
 
 }  // namespace plx

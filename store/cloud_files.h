@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 namespace plx {
 
@@ -13,7 +14,22 @@ namespace plx {
 // recalled on open or on access, or marked pinned or unpinned by its sync client.
 bool IsCloudPlaceholder(DWORD attributes);
 
+// The cloud sync roots as they are when it is made: one for a batch of items, so that the roots are
+// read once, not for every item.
+class CloudSyncRoots {
+public:
+    CloudSyncRoots();
+    // path is a sync root or lies in one.
+    bool Contains(const std::string& path) const;
+
+private:
+    using GetSyncRootInfoByPath = HRESULT(WINAPI*)(LPCWSTR, int, void*, DWORD, DWORD*);
+    GetSyncRootInfoByPath query_ = nullptr;
+    std::vector<std::string> roots_;  // read from the system's list when the query is missing
+};
+
 // True when the item at path is a cloud placeholder or lies in a cloud sync root (the root included).
+bool IsCloudSynced(const std::string& path, const CloudSyncRoots& roots);
 bool IsCloudSynced(const std::string& path);
 
 }  // namespace plx

@@ -118,9 +118,20 @@ void ReachedStep(const char* step) {
     if (stepHook) stepHook(step);
 }
 
-bool OnSameVolume(const std::string& from, const std::string& to) {
-    const std::string a = VolumeOf(from), b = VolumeOf(ParentOf(to));
+const std::string& VolumeCache::VolumeOfFolder(const std::string& folder) {
+    auto found = volumes_.find(folder);
+    if (found == volumes_.end()) found = volumes_.emplace(folder, VolumeOf(folder)).first;
+    return found->second;
+}
+
+bool VolumeCache::OnSameVolume(const std::string& from, const std::string& to) {
+    const std::string& a = VolumeOfFolder(ParentOf(from));
+    const std::string& b = VolumeOfFolder(ParentOf(to));
     return !a.empty() && !b.empty() && lstrcmpiA(a.c_str(), b.c_str()) == 0;
+}
+
+bool OnSameVolume(const std::string& from, const std::string& to) {
+    return VolumeCache().OnSameVolume(from, to);
 }
 
 std::string StagingPathFor(const std::string& to) { return to + kStagingSuffix; }

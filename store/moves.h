@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -22,9 +23,19 @@ void ReachedStep(const char* step);
 // The names in a folder with their attributes, read before anything in it changes.
 std::vector<std::pair<std::string, DWORD>> FolderEntries(const std::string& folder);
 
-// True when from and the folder that will hold to lie on one volume, where a move is one rename.
-// When either volume cannot be told, they count as two.
+// True when the folders that hold from and to lie on one volume, where a move is one rename. When
+// either volume cannot be told, they count as two.
 bool OnSameVolume(const std::string& from, const std::string& to);
+
+// The same for a batch of moves, which asks the system once per folder, not once per item.
+class VolumeCache {
+public:
+    bool OnSameVolume(const std::string& from, const std::string& to);
+
+private:
+    const std::string& VolumeOfFolder(const std::string& folder);
+    std::map<std::string, std::string> volumes_;  // folder -> its volume's root, or empty
+};
 
 // Where the copy of a move between volumes grows until it is complete: beside to.
 std::string StagingPathFor(const std::string& to);

@@ -68,6 +68,13 @@ struct PlannedMove {
     std::string keyName;
 };
 
+// What the first pass of a batch reads once for all its items, and the entries it wrote.
+struct Batch {
+    CloudSyncRoots syncRoots;
+    VolumeCache volumes;
+    std::set<std::string> recorded;
+};
+
 bool WriteMoving(HKEY hiddenItems, const std::string& keyName, DWORD direction) {
     unique_hkey entry = OpenKeyForWriting(hiddenItems, keyName);
     return entry && WriteNumber(entry.get(), kMovingValue, direction) == ERROR_SUCCESS;
@@ -80,8 +87,7 @@ void ClearMoving(HKEY hiddenItems, const std::string& keyName) {
 
 // Checks a hide and writes its entry; the outcome when the item cannot be hidden.
 std::optional<VisibilityOutcome> RecordHide(DesktopItem& item, const std::string& storeDirectory,
-                                            HKEY hiddenItems, std::set<std::string>& recorded,
-                                            PlannedMove& move) {
+                                            HKEY hiddenItems, Batch& batch, PlannedMove& move) {
     if (storeDirectory.empty() || !IsPlainFullPath(item.DesktopPath))
         return VisibilityOutcome::HideFailedAtMove;
     const SplitDesktopPath parts = SplitPath(item.DesktopPath);
@@ -89,17 +95,18 @@ std::optional<VisibilityOutcome> RecordHide(DesktopItem& item, const std::string
     // ShowItem takes a file back only from a plain path under MAX_PATH: nothing goes where it could
     // not come back from, such as a store on a network share or a place too long.
     if (!IsPlainFullPath(move.destination)) return VisibilityOutcome::HideFailedAtMove;
-    if (item.CloudSynced || IsCloudSynced(item.DesktopPath)) return VisibilityOutcome::KeptForCloud;
+    if (item.CloudSynced || IsCloudSynced(item.DesktopPath, batch.syncRoots))
+        return VisibilityOutcome::KeptForCloud;
     if (!EnsureStoreDirectory(storeDirectory, parts.directory))
         return VisibilityOutcome::HideFailedAtDirectory;
     // An entry is written only for a file that can go: the entry of an item already in the store (the
     // desktop copy of the double listing) must not be taken for this one's and deleted with it.
     if (!Exists(item.DesktopPath) || Exists(move.destination)) return VisibilityOutcome::HideFailedAtMove;
-    move.acrossVolumes = !OnSameVolume(item.DesktopPath, move.destination);
+    move.acrossVolumes = !batch.volumes.OnSameVolume(item.DesktopPath, move.destination);
     if (move.acrossVolumes && Exists(StagingPathFor(move.destination)))
         return VisibilityOutcome::HideFailedAtMove;
     move.keyName = ItemKeyName(item.DesktopPath);
-    if (!recorded.insert(move.keyName).second) return VisibilityOutcome::HideFailedAtMove;
+    if (!batch.recorded.insert(move.keyName).second) return VisibilityOutcome::HideFailedAtMove;
     if (!WriteHiddenEntry(hiddenItems, move.keyName, item) ||
         (move.acrossVolumes && !WriteMoving(hiddenItems, move.keyName, kMovingIntoStore))) {
         DeleteKeyTree(hiddenItems, move.keyName);
@@ -110,7 +117,8 @@ std::optional<VisibilityOutcome> RecordHide(DesktopItem& item, const std::string
 }
 
 // Checks a show and, for a move between volumes, marks its entry.
-std::optional<VisibilityOutcome> RecordShow(DesktopItem& item, HKEY hiddenItems, PlannedMove& move) {
+std::optional<VisibilityOutcome> RecordShow(DesktopItem& item, HKEY hiddenItems, Batch& batch,
+                                            PlannedMove& move) {
     // Both paths come from the registry or from a caller's list; a damaged entry must not lead a move
     // anywhere else, and only a file at the item's own place in the store is ever taken out of it.
     if (!IsPlainFullPath(item.DesktopPath) || !IsPlainFullPath(item.Path))
@@ -120,7 +128,7 @@ std::optional<VisibilityOutcome> RecordShow(DesktopItem& item, HKEY hiddenItems,
         return VisibilityOutcome::ShowFailed;
     move.destination = item.DesktopPath;
     move.keyName = ItemKeyName(item.DesktopPath);
-    move.acrossVolumes = !OnSameVolume(item.Path, item.DesktopPath);
+    move.acrossVolumes = !batch.volumes.OnSameVolume(item.Path, item.DesktopPath);
     if (move.acrossVolumes) {
         if (!Exists(item.Path) || Exists(item.DesktopPath) || Exists(StagingPathFor(item.DesktopPath)))
             return VisibilityOutcome::ShowFailed;
@@ -167,7 +175,7 @@ std::vector<VisibilityOutcome> ApplyToItems(const std::vector<DesktopItem*>& ite
                                             const std::string& storeDirectory, HKEY hiddenItems) {
     std::vector<VisibilityOutcome> outcomes(items.size(), VisibilityOutcome::NothingToDo);
     std::vector<PlannedMove> planned;
-    std::set<std::string> recorded;
+    Batch batch;
     bool wrote = false;
     for (size_t i = 0; i < items.size(); ++i) {
         DesktopItem& item = *items[i];
@@ -176,8 +184,8 @@ std::vector<VisibilityOutcome> ApplyToItems(const std::vector<DesktopItem*>& ite
         move.item = &item;
         move.index = i;
         const std::optional<VisibilityOutcome> refused =
-            item.Visible ? RecordShow(item, hiddenItems, move)
-                         : RecordHide(item, storeDirectory, hiddenItems, recorded, move);
+            item.Visible ? RecordShow(item, hiddenItems, batch, move)
+                         : RecordHide(item, storeDirectory, hiddenItems, batch, move);
         if (refused) {
             outcomes[i] = *refused;
             continue;
