@@ -13,6 +13,7 @@
 #include "store/store_security.h"
 #include "store/store_walk.h"
 #include "store/user_data.h"
+#include "win32/wide_text.h"
 
 namespace plx {
 
@@ -35,15 +36,6 @@ struct Entry {
     bool fresh;
     std::vector<EntryValue> values;
 };
-
-std::wstring Widen(const std::string& text) {
-    const int chars = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
-    if (chars <= 0) return {};
-    std::wstring wide(static_cast<size_t>(chars), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0], chars);
-    wide.resize(static_cast<size_t>(chars) - 1);
-    return wide;
-}
 
 EntryValue Value(std::string subkey, const char* name, std::wstring data) {
     return {std::move(subkey), name, std::move(data), true};

@@ -149,8 +149,7 @@ void ReleaseHiddenItems(HWND listView) {
         // The items come back even when no profile can record them.
         const std::string store = PrepareStoreDirectory();
         unique_hkey hidden = CreateKey(HKEY_CURRENT_USER, kHiddenItemsKey);
-        for (DesktopItem& item : list)
-            if (item.Movable()) ApplyItemVisibility(item, store, hidden.get());
+        ApplyVisibility(list, store, hidden.get());
         NotifyDesktopChanged(nullptr);
     }
     // Only what is empty goes: a file whose move back failed stays in the store with its folders,

@@ -4,6 +4,8 @@
 #include <initializer_list>
 #include <vector>
 
+#include "win32/wide_text.h"
+
 namespace plx {
 
 namespace {
@@ -136,20 +138,6 @@ std::string ResolutionKeyPath(const ScreenSize& size) {
 }
 
 std::string ResolutionKeyPath() { return ResolutionKeyPath(GetScreenSize()); }
-
-namespace {
-
-std::wstring Widen(const std::string& text, UINT codePage = CP_ACP) {
-    if (text.empty()) return std::wstring();
-    const int chars =
-        MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    if (chars <= 0) return std::wstring();
-    std::wstring wide(static_cast<size_t>(chars), L'\0');
-    MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), &wide[0], chars);
-    return wide;
-}
-
-}  // namespace
 
 bool IsUsableProfileName(const std::string& name, UINT codePage) {
     if (name.empty()) return false;

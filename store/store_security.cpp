@@ -3,6 +3,8 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+#include "win32/wide_text.h"
+
 namespace plx {
 
 namespace {
@@ -75,14 +77,7 @@ std::vector<std::wstring> ChainPieces(const std::wstring& chain) {
 
 }  // namespace
 
-std::wstring WidePath(const std::string& path) {
-    const int chars = MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, nullptr, 0);
-    if (chars <= 0) return {};
-    std::wstring wide(static_cast<size_t>(chars), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, &wide[0], chars);
-    wide.resize(static_cast<size_t>(chars) - 1);
-    return wide;
-}
+std::wstring WidePath(const std::string& path) { return Widen(path); }
 
 std::wstring OwnFolderSddl() {
     const CurrentUser user;
