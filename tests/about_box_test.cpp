@@ -95,6 +95,8 @@ TEST_F(AboutBoxTest, APressOrALossOfFocusClosesIt) {
         auto call = Show();
         HWND box = testbed::WaitForDialog(kCaption);
         ASSERT_NE(box, nullptr);
+        // A click that comes before the box is active can land on the window below it.
+        ASSERT_TRUE(testbed::WaitUntil([&] { return GetForegroundWindow() == box; }));
         testbed::ClickMouse(box, {100, 100});
         ASSERT_TRUE(call.Finished());
         EXPECT_EQ(call.Result(), S_OK);
