@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "bench/seconds.h"
-#include "store/registry.h"
-#include "tests/support/desktop_host_process.h"
-#include "tests/support/module_copy.h"
-#include "tests/support/testbed.h"
+#include "store/profile_tree.h"
+#include "testbed/desktop_host_process.h"
+#include "testbed/module_copy.h"
+#include "testbed/testbed.h"
 
 namespace {
 

@@ -9,13 +9,14 @@
 #include <vector>
 
 #include "bench/seconds.h"
-#include "com/module.h"
+#include "win32/module.h"
 #include "shell/context_menu.h"
-#include "store/profiles.h"
-#include "store/registry.h"
-#include "tests/support/module_copy.h"
-#include "tests/support/testbed.h"
-#include "tools/desktophost/desktop_host.h"
+#include "layout/actions.h"
+#include "layout/profiles.h"
+#include "store/profile_tree.h"
+#include "testbed/module_copy.h"
+#include "testbed/testbed.h"
+#include "testbed/desktop_host.h"
 #include "win32/unique.h"
 
 namespace {
@@ -147,6 +148,7 @@ double Median(std::vector<double> values) {
 }  // namespace
 
 int main() {
+    plx::ConnectActionWork();
     if (!testbed::InsideTestBed()) return 2;
     plx::DeleteKeyTree(HKEY_CURRENT_USER, plx::kRootKey);
     testbed::ModuleCopy module;

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "bench/seconds.h"
-#include "engine/actions.h"
+#include "layout/actions.h"
 #include "engine/positions.h"
-#include "store/registry.h"
+#include "store/profile_tree.h"
 
 namespace {
 
@@ -68,7 +68,7 @@ public:
         }
         for (int i = 0; i < kIcons; ++i)
             ListView_SetItemPosition32(list_, i, 10 + (i / 20) * 80, 10 + (i % 20) * 100);
-        plx::SaveRestorePositions(list_, plx::SavePositions, nullptr, TRUE, kProfile);
+        plx::SavePositions(list_, plx::GetScreenSize(), kProfile, plx::kManualSlot);
     }
     ~TimedDesktop() {
         DestroyWindow(frame_);
@@ -123,7 +123,7 @@ void RunRestoreTiming() {
         HWND list = desktop.list();
         Compare(
             desktop, "restore of 1,000 icons",
-            [list] { plx::SaveRestorePositions(list, plx::RestorePositions, nullptr, TRUE, kProfile); },
+            [list] { plx::RestorePositions(list, plx::GetScreenSize(), kProfile, plx::kManualSlot); },
             "bare messages and reads, redraw off",
             [list] {
                 SendMessageA(list, WM_SETREDRAW, FALSE, 0);
@@ -140,7 +140,7 @@ void RunRestoreTiming() {
         HWND list = desktop.list();
         Compare(
             desktop, "restore of 1,000 shown icons",
-            [list] { plx::SaveRestorePositions(list, plx::RestorePositions, nullptr, TRUE, kProfile); },
+            [list] { plx::RestorePositions(list, plx::GetScreenSize(), kProfile, plx::kManualSlot); },
             "the same moves and reads with redraw on, then one paint",
             [list] {
                 BareRestore(list);

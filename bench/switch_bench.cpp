@@ -10,12 +10,12 @@
 #include <vector>
 
 #include "bench/seconds.h"
-#include "com/module.h"
-#include "store/profiles.h"
-#include "store/registry.h"
+#include "win32/module.h"
+#include "layout/profiles.h"
+#include "store/profile_tree.h"
 #include "store/visibility.h"
-#include "tests/support/module_copy.h"
-#include "tests/support/testbed.h"
+#include "testbed/module_copy.h"
+#include "testbed/testbed.h"
 #include "win32/unique.h"
 
 namespace {

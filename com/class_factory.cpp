@@ -4,7 +4,7 @@
 
 #include "com/desktop_plaxen.h"
 #include "com/identities.h"
-#include "com/module.h"
+#include "win32/module.h"
 #include "win32/boundary.h"
 
 namespace plx {

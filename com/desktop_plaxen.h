@@ -5,7 +5,7 @@
 #include <windows.h>
 #include <shlobj.h>
 
-#include "com/module.h"
+#include "win32/module.h"
 #include "shell/context_menu.h"
 
 namespace plx {

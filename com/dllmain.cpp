@@ -1,13 +1,15 @@
 // The module's entry points as an in-process COM server.
 #include "com/class_factory.h"
-#include "com/module.h"
+#include "win32/module.h"
 #include "com/registration.h"
+#include "layout/actions.h"
 #include "win32/boundary.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     if (reason == DLL_PROCESS_ATTACH) {
         plx::SetModuleInstance(instance);
         if (!plx::InitializeModuleState()) return FALSE;
+        plx::ConnectActionWork();
         // Nothing here needs per-thread set-up, and the shell creates many threads.
         DisableThreadLibraryCalls(instance);
     } else if (reason == DLL_PROCESS_DETACH && !reserved) {

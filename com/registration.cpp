@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "com/identities.h"
-#include "com/module.h"
+#include "win32/module.h"
 #include "engine/channel.h"
-#include "store/profiles.h"
-#include "store/registry.h"
+#include "layout/profiles.h"
+#include "store/profile_tree.h"
 #include "store/store_security.h"
 #include "store/store_walk.h"
 #include "store/user_data.h"
@@ -168,7 +168,7 @@ HRESULT UnregisterServer() {
     // Every hidden item comes back to the desktop, in the shell's process when it can be reached and
     // from this one otherwise. What still cannot come back keeps its record in the user's tree.
     // Moving files needs no shell; without a list view no positions are saved or restored.
-    if (!RunAction(ReleaseHiddenItemsAction, nullptr, TRUE)) ReleaseHiddenItems(nullptr);
+    if (!RunAction(Action::ReleaseHiddenItems, nullptr, TRUE)) ReleaseHiddenItems(nullptr);
     // The module is going: other users' items come back to their own desktops as well, as far as this
     // account may reach them (an uninstall runs this as an administrator or as SYSTEM).
     ReturnStoredItems(WidePath(HiddenStoreDirectory()), MachineDesktopFolders());

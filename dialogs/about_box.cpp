@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "com/module.h"
-#include "engine/actions.h"
+#include "win32/module.h"
+#include "win32/message_box.h"
 #include "resources/resource.h"
 
 namespace plx {

@@ -2,11 +2,11 @@
 
 #include <commctrl.h>
 
-#include "com/activation_context.h"
-#include "com/module.h"
-#include "engine/actions.h"
+#include "win32/activation_context.h"
+#include "win32/module.h"
+#include "win32/message_box.h"
 #include "win32/boundary.h"
-#include "shell/help.h"
+#include "dialogs/help.h"
 
 namespace plx {
 

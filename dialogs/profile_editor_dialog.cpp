@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "dialogs/profile_title_check.h"
-#include "engine/names.h"
+#include "resources/resource.h"
 #include "resources/resource.h"
 #include "win32/boundary.h"
 

@@ -8,7 +8,7 @@
 
 #include "dialogs/dialog.h"
 #include "store/catalogue.h"
-#include "store/registry.h"
+#include "store/profile_tree.h"
 #include "win32/unique.h"
 
 namespace plx {

@@ -1,6 +1,6 @@
 #include "dialogs/profile_title_check.h"
 
-#include "engine/actions.h"
+#include "win32/message_box.h"
 
 namespace plx {
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "store/registry.h"
+#include "store/profile_tree.h"
 
 namespace plx {
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "dialogs/dialog.h"
-#include "store/registry.h"
+#include "store/profile_tree.h"
 
 namespace plx {
 

@@ -4,13 +4,12 @@
 
 #include <cstring>
 
-#include "com/activation_context.h"
-#include "com/module.h"
-#include "engine/actions.h"
+#include "win32/activation_context.h"
+#include "win32/module.h"
 #include "engine/desktop_listview.h"
 #include "resources/resource.h"
-#include "store/resolution.h"
 #include "win32/boundary.h"
+#include "win32/message_box.h"
 #include "win32/shared_section.h"
 #include "win32/unique.h"
 
@@ -118,13 +117,13 @@ HWND AttachAgentWindow(DWORD desktopThread, HWND owner, BOOL quiet) {
     const UINT answer = HandshakeMessage();
     if (answer) DropHandshakeAnswers(answer);  // also gives this thread the message queue the answer needs
     if (!answer || !SetAgentHook(desktopThread)) {
-        ShowActionMessage(owner, quiet, kAttachFailedMessage, MB_ICONERROR);
+        ShowMessageUnlessQuiet(owner, quiet, kAttachFailedMessage, MB_ICONERROR);
         return nullptr;
     }
     WaitForHandshake(answer, kHandshakeTimeoutMs);
     SetAgentHook(0);
     HWND agent = FindAgentWindow();
-    if (!agent) ShowActionMessage(owner, quiet, kNoAgentMessage, MB_ICONERROR);
+    if (!agent) ShowMessageUnlessQuiet(owner, quiet, kNoAgentMessage, MB_ICONERROR);
     return agent;
 }
 
@@ -140,38 +139,49 @@ bool IsListViewOfThisProcess(HWND window) {
            std::strcmp(className, "SysListView32") == 0;
 }
 
-bool RunInThisProcess(int code, HWND listView, HWND owner, BOOL quiet) {
-    const bool ran = RunActionWork(code, listView, owner, quiet);
+// Set once per process, before any window or hook of the channel runs: plain memory.
+ActionWork TheWork;
+
+bool RunInThisProcess(Action action, HWND listView, HWND owner, BOOL quiet) {
+    const bool ran = TheWork.run && TheWork.run(action, listView, owner, quiet);
     // The release closed the agent window; a flag left over from a shell that died goes too.
-    if (code == ReleaseHiddenItemsAction) SharedAgentCreated = 0;
+    if (action == Action::ReleaseHiddenItems) SharedAgentCreated = 0;
     return ran;
 }
 
 }  // namespace
 
-bool RunAction(int code, HWND owner, BOOL quiet) {
-    if (!IsActionCode(code)) return false;
+void SetActionWork(const ActionWork& work) { TheWork = work; }
+
+void CloseAgentWindow() {
+    if (HWND agent = FindAgentWindow())
+        SendMessageTimeoutA(agent, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, kAgentAnswerTimeoutMs, nullptr);
+}
+
+bool RunAction(Action action, HWND owner, BOOL quiet) {
+    if (!IsActionCode(static_cast<int>(action))) return false;
+    const int code = static_cast<int>(action);
     HWND listView = FindDesktopListView();
     if (!listView) {
-        ShowActionMessage(owner, quiet, kNoDesktopMessage, MB_ICONERROR);
+        ShowMessageUnlessQuiet(owner, quiet, kNoDesktopMessage, MB_ICONERROR);
         return false;
     }
     DWORD process = 0;
     GetWindowThreadProcessId(listView, &process);
-    if (process == GetCurrentProcessId()) return RunInThisProcess(code, listView, owner, quiet);
+    if (process == GetCurrentProcessId()) return RunInThisProcess(action, listView, owner, quiet);
 
     // Held until the action is done: with close-after-action, another caller must not pick up a
     // window that is about to go.
     AttachLock lock;
     if (lock.TimedOut()) {
-        ShowActionMessage(owner, quiet, kNoAgentMessage, MB_ICONERROR);
+        ShowMessageUnlessQuiet(owner, quiet, kNoAgentMessage, MB_ICONERROR);
         return false;
     }
     // The turn may have taken a while. A desktop that ended meanwhile leaves a thread id that the
     // system may already have given to another thread, which the hook must never reach.
     listView = FindDesktopListView();
     if (!listView) {
-        ShowActionMessage(owner, quiet, kNoDesktopMessage, MB_ICONERROR);
+        ShowMessageUnlessQuiet(owner, quiet, kNoDesktopMessage, MB_ICONERROR);
         return false;
     }
     const DWORD desktopThread = GetWindowThreadProcessId(listView, nullptr);
@@ -189,11 +199,11 @@ bool RunAction(int code, HWND owner, BOOL quiet) {
     const bool delivered =
         SendMessageTimeoutA(agent, WM_APP, reinterpret_cast<WPARAM>(listView), message,
                             SMTO_ABORTIFHUNG | SMTO_NOTIMEOUTIFNOTHUNG, kAgentAnswerTimeoutMs, &answer) != 0;
-    const bool ran = (delivered && answer != 0) || (code == ReleaseHiddenItemsAction && !IsWindow(agent));
+    const bool ran = (delivered && answer != 0) || (action == Action::ReleaseHiddenItems && !IsWindow(agent));
     // After a release the window is gone already, and this finds nothing.
     if (SharedCloseAfterAction)
         SendMessageTimeoutA(agent, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, kAgentAnswerTimeoutMs, nullptr);
-    if (!ran) ShowActionMessage(owner, quiet, kNoAgentMessage, MB_ICONERROR);
+    if (!ran) ShowMessageUnlessQuiet(owner, quiet, kNoAgentMessage, MB_ICONERROR);
     return ran;
 }
 
@@ -267,7 +277,7 @@ INT_PTR HandleAgentMessage(HWND window, UINT message, WPARAM wParam, LPARAM lPar
             // The desktop found now may belong to another process (a second shell): only a list
             // view of this one is worked on.
             HWND listView = FindDesktopListView();
-            if (IsListViewOfThisProcess(listView)) PrepareResolution(listView);
+            if (IsListViewOfThisProcess(listView) && TheWork.displayChanged) TheWork.displayChanged(listView);
             return TRUE;
         }
         case WM_APP: {
@@ -277,7 +287,8 @@ INT_PTR HandleAgentMessage(HWND window, UINT message, WPARAM wParam, LPARAM lPar
             // The answer tells the sender whether the action ran; a release has destroyed the
             // window by now, and the sender then reads 0.
             const bool ran =
-                IsListViewOfThisProcess(listView) && RunInThisProcess(code, listView, nullptr, quiet);
+                IsActionCode(code) && IsListViewOfThisProcess(listView) &&
+                RunInThisProcess(static_cast<Action>(code), listView, nullptr, quiet);
             if (IsWindow(window)) SetWindowLongPtrA(window, DWLP_MSGRESULT, ran ? 1 : 0);
             return TRUE;
         }

@@ -12,9 +12,41 @@
 
 #include <windows.h>
 
-#include "engine/names.h"
+#include "resources/resource.h"
 
 namespace plx {
+
+// The work RunAction carries into the shell's process. The values travel in the low 16 bits of the
+// agent's message and are fixed.
+enum class Action : int {
+    SaveProfile = 0,  // the current profile: positions and visibility
+    SaveStartupPositions = 1,
+    RestorePositions = 2,
+    RestoreStartupPositions = 3,
+    ActivateProfile = 4,
+    ReleaseHiddenItems = 5,
+    CreateDefault = 6,
+};
+
+inline bool IsActionCode(int code) { return code >= 0 && code <= static_cast<int>(Action::CreateDefault); }
+
+// The channel carries actions; the work behind them is given by the layer above, once per process
+// before any action or display change arrives (the module does it when it is loaded). run: false,
+// having done nothing, for an action it does not know. displayChanged: the screen size changed while
+// the desktop's list view belongs to this process.
+struct ActionWork {
+    bool (*run)(Action action, HWND listView, HWND owner, BOOL quiet) = nullptr;
+    void (*displayChanged)(HWND listView) = nullptr;
+};
+void SetActionWork(const ActionWork& work);
+
+// How long another process waits for the agent window's answer. A sender that finds the desktop's
+// thread hung (taking no messages for 5 seconds) fails at once; on Windows the bound counts only while
+// that thread takes no messages (SMTO_NOTIMEOUTIFNOTHUNG), so a message box of the action may stay
+// open as long as the user likes. Wine ignores that flag and ends every wait at the bound: it is long
+// enough for the tests' message boxes.
+inline constexpr unsigned kAgentAnswerTimeoutMs = 60000;
+
 
 inline constexpr char kNoDesktopMessage[] = "Cannot get the desktop window. Try again later.";
 inline constexpr char kAttachFailedMessage[] = "Cannot attach the Explorer.exe process. Try again later.";
@@ -39,7 +71,11 @@ inline constexpr char kHandshakeMessageName[] = PLAXEN_PRODUCT_TITLE " agent cre
 // True when the action ran in this process or was run by the agent window; false when there is no
 // desktop list view, the shell's process could not be attached, no agent window appeared or it did
 // not run the action, or the code is not an action (then nothing is shown).
-bool RunAction(int code, HWND owner, BOOL quiet);
+bool RunAction(Action action, HWND owner, BOOL quiet);
+
+// Closes the agent window of whichever process holds it. From outside the shell the shell may be hung:
+// that does not hold the caller beyond kAgentAnswerTimeoutMs.
+void CloseAgentWindow();
 
 // threadId: the thread to hook and wake up; 0 removes the hook.
 bool SetAgentHook(DWORD threadId);

@@ -7,10 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "engine/actions.h"
 #include "engine/folder_view.h"
 #include "engine/placement.h"
-#include "store/registry.h"
+#include "store/profile_tree.h"
 
 namespace plx {
 
@@ -19,31 +18,6 @@ namespace {
 constexpr int kLabelBufferBytes = 1024;
 // How far a saved position may reach past the right and bottom edges: one icon cell.
 constexpr int kVisibleMargin = 32;
-
-struct Slot {
-    const char* name;
-    bool save;
-    const char* openFailure;
-};
-
-bool SlotForAction(int action, Slot& slot) {
-    switch (action) {
-        case SavePositions:
-            slot = {kManualSlot, true, "Cannot create the registry key to save the icon positions."};
-            return true;
-        case SaveStartupPositions:
-            slot = {kStartupSlot, true, "Cannot create the registry key to save the icon positions."};
-            return true;
-        case RestorePositions:
-            slot = {kManualSlot, false, "The icon positions have not been previously saved."};
-            return true;
-        case RestoreStartupPositions:
-            slot = {kStartupSlot, false, "The icon positions have not been saved at the user logon."};
-            return true;
-        default:
-            return false;
-    }
-}
 
 void ReadLabel(HWND listView, int index, char (&label)[kLabelBufferBytes]) {
     label[0] = '\0';
@@ -177,41 +151,21 @@ bool RestorePass(HWND listView, HKEY slot, int count) {
 
 }  // namespace
 
-bool SaveRestorePositions(HWND listView, int action, HWND owner, BOOL quiet, const char* profile,
-                          const ScreenSize& size) {
-    Slot slot;
-    if (!SlotForAction(action, slot)) return false;
-
-    const std::string profileName = profile ? std::string(profile) : GetCurrentProfile(size);
-    // A name that cannot be a profile of this resolution opens nothing: it would lead elsewhere.
-    unique_hkey key =
-        OpenSlotKey(size, profileName, slot.name, slot.save ? KeyAccess::Create : KeyAccess::Read);
-    if (!key) {
-        ShowActionMessage(owner, quiet, slot.openFailure, MB_ICONERROR);
-        return false;
-    }
-
+PositionsResult SavePositions(HWND listView, const ScreenSize& size, const std::string& profile, const char* slot) {
+    unique_hkey key = OpenSlotKey(size, profile, slot, KeyAccess::Create);
+    if (!key) return PositionsResult::NoSlot;
     const int count = static_cast<int>(SendMessageA(listView, LVM_GETITEMCOUNT, 0, 0));
-    if (count <= 0) return true;
-
-    if (slot.save) {
-        if (!SavePass(listView, key.get(), count)) return true;
-        ShowActionMessage(
-            owner, quiet,
-            "Errors occurred when saving the icon positions.\nSome positions have not been saved.",
-            MB_ICONWARNING);
-        return false;
-    }
-    if (!RestorePass(listView, key.get(), count)) return true;
-    ShowActionMessage(owner, quiet,
-                      "Errors occurred when restoring the icon positions.\nSome positions have not been "
-                      "previously saved.",
-                      MB_ICONWARNING);
-    return false;
+    if (count <= 0) return PositionsResult::Done;
+    return SavePass(listView, key.get(), count) ? PositionsResult::SomeFailed : PositionsResult::Done;
 }
 
-bool SaveRestorePositions(HWND listView, int action, HWND owner, BOOL quiet, const char* profile) {
-    return SaveRestorePositions(listView, action, owner, quiet, profile, GetScreenSize());
+PositionsResult RestorePositions(HWND listView, const ScreenSize& size, const std::string& profile,
+                                 const char* slot) {
+    unique_hkey key = OpenSlotKey(size, profile, slot, KeyAccess::Read);
+    if (!key) return PositionsResult::NoSlot;
+    const int count = static_cast<int>(SendMessageA(listView, LVM_GETITEMCOUNT, 0, 0));
+    if (count <= 0) return PositionsResult::Done;
+    return RestorePass(listView, key.get(), count) ? PositionsResult::SomeFailed : PositionsResult::Done;
 }
 
 }  // namespace plx

@@ -1,19 +1,27 @@
-// Saving the desktop icon positions into a slot of a profile, and restoring them.
+// Saving the desktop icon positions into a slot of a profile, and restoring them. Both run in the
+// process that owns listView: the list-view messages carry pointers into this process. Neither shows
+// anything: the caller decides what to tell the user.
 #pragma once
 
 #include <windows.h>
 
-#include "store/registry.h"
+#include <string>
+
+#include "store/profile_tree.h"
 
 namespace plx {
 
-// Runs in the process that owns listView: the list-view messages carry pointers into this process.
-// action: SavePositions, SaveStartupPositions, RestorePositions or RestoreStartupPositions.
-// profile: null for the current profile of the resolution. size: the resolution whose profile it is;
-// without it, the current screen size. True when the slot was opened and every position was saved
-// or found; the message boxes say what went wrong unless quiet.
-bool SaveRestorePositions(HWND listView, int action, HWND owner, BOOL quiet, const char* profile,
-                          const ScreenSize& size);
-bool SaveRestorePositions(HWND listView, int action, HWND owner, BOOL quiet, const char* profile);
+enum class PositionsResult {
+    Done,        // every position was written, or found and put in place
+    NoSlot,      // the slot could not be created (save) or was never saved (restore): nothing was done
+    SomeFailed,  // some positions could not be written, or had never been saved (those icons were moved
+                 // to free spots)
+};
+
+// slot: kManualSlot or kStartupSlot of profile at the resolution size. A name that cannot be a
+// profile of this resolution opens nothing: it would lead elsewhere in the tree.
+PositionsResult SavePositions(HWND listView, const ScreenSize& size, const std::string& profile, const char* slot);
+PositionsResult RestorePositions(HWND listView, const ScreenSize& size, const std::string& profile,
+                                 const char* slot);
 
 }  // namespace plx

@@ -1,7 +1,9 @@
-// Resource identifiers. Their values are fixed: other programs and stored data refer to them.
+// The product's names and resource identifiers, each defined once for every layer and for the resource
+// compiler, which reads the macros only: the caption, the title by which every process finds the agent
+// window, the root of the user's registry tree, and the ids of the module's resources. Their values are
+// fixed: other programs and stored data refer to them.
 #pragma once
 
-#include "engine/names.h"  // PLAXEN_PRODUCT_TITLE
 
 #define IDR_MANIFEST 3
 #define IDR_TYPELIB 1
@@ -26,3 +28,23 @@
 #define IDC_EDITOR_SLIDER 317
 #define IDC_EDITOR_HEADER_CHECK 329
 #define IDC_EDITOR_SLIDER_GROUP 330
+
+#define PLAXEN_PRODUCT_TITLE "Quillmar Orvane Deluxe"
+#define PLAXEN_ROOT_KEY "Software\\Quillmar\\Orvane"
+
+#ifndef RC_INVOKED
+
+namespace plx {
+
+// The caption of every message box.
+inline constexpr char kMessageCaption[] = PLAXEN_PRODUCT_TITLE;
+// The agent window inside the shell's process is found by this title alone.
+inline constexpr char kAgentWindowTitle[] = PLAXEN_PRODUCT_TITLE "_";
+// Below HKEY_CURRENT_USER.
+inline constexpr char kRootKey[] = PLAXEN_ROOT_KEY;
+inline constexpr char kItemsKey[] = PLAXEN_ROOT_KEY "\\Items";
+inline constexpr char kHiddenItemsKey[] = PLAXEN_ROOT_KEY "\\HiddenItems";
+
+}  // namespace plx
+
+#endif  // RC_INVOKED

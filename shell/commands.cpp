@@ -8,16 +8,18 @@
 #include "dialogs/profile_title_dialog.h"
 #include "engine/channel.h"
 #include "engine/desktop_listview.h"
-#include "engine/names.h"
-#include "shell/help.h"
-#include "store/profiles.h"
-#include "store/registry.h"
+#include "resources/resource.h"
+#include "dialogs/help.h"
+#include "layout/profiles.h"
+#include "store/profile_tree.h"
+#include "store/slots.h"
+#include "win32/message_box.h"
 
 namespace plx {
 
 namespace {
 
-void Say(HWND owner, const char* text, UINT flags) { MessageBoxA(owner, text, kMessageCaption, flags); }
+void Say(HWND owner, const char* text, UINT flags) { ShowMessage(owner, text, flags); }
 
 // The desktop list view, or null after telling the user that it cannot be had.
 HWND DesktopListViewOrSay(HWND owner) {
@@ -42,38 +44,6 @@ bool UsableTitleOrSay(HWND owner, const std::string& title) {
     return false;
 }
 
-// Copies the 8-byte position of every item from one slot into the other. A missing old slot is
-// skipped; false when the old slot exists but its values could not all be carried over.
-bool CopySlot(const ScreenSize& size, const std::string& oldTitle, const std::string& newTitle,
-              const char* slot, const DesktopItemList& items) {
-    unique_hkey from = OpenSlotKey(size, oldTitle, slot, KeyAccess::Write);
-    if (!from) return true;
-    unique_hkey to = OpenSlotKey(size, newTitle, slot, KeyAccess::Create);
-    if (!to) return false;
-    bool complete = true;
-    for (const DesktopItem& item : items) {
-        BYTE position[8];
-        DWORD length = sizeof(position);
-        if (ReadBytes(from.get(), item.DisplayName.c_str(), position, length) != ERROR_SUCCESS) continue;
-        if (length != sizeof(position)) continue;
-        if (WriteBytes(to.get(), item.DisplayName.c_str(), position, sizeof(position)) != ERROR_SUCCESS)
-            complete = false;
-    }
-    return complete;
-}
-
-// Takes back what a failed rename or copy began under a title that named no profile before.
-void RemoveUnfinishedProfile(const ScreenSize& size, const std::string& title) {
-    unique_hkey resolution = OpenResolutionKey(size, KeyAccess::Write);
-    if (resolution && !IsProfileKey(resolution.get(), title)) DeleteKeyTree(resolution.get(), title);
-}
-
-// Whether any key stands under title, a profile or not (a legacy slot is named like a title could be):
-// what stood there before a failed save is never taken back.
-bool TitleKeyExists(const ScreenSize& size, const std::string& title) {
-    return static_cast<bool>(OpenProfileKey(size, title, KeyAccess::Read));
-}
-
 }  // namespace
 
 std::string DeleteQuestion(const std::string& profile) {
@@ -83,13 +53,13 @@ std::string DeleteQuestion(const std::string& profile) {
 bool RunFixedCommand(UINT code, HWND owner) {
     switch (code) {
         case kSaveActiveProfileCommand:
-            RunAction(SavePositions, owner, FALSE);
+            RunAction(Action::SaveProfile, owner, FALSE);
             return true;
         case kRestorePositionsCommand:
-            RunAction(RestorePositions, owner, FALSE);
+            RunAction(Action::RestorePositions, owner, FALSE);
             return true;
         case kRestoreStartupPositionsCommand:
-            RunAction(RestoreStartupPositions, owner, FALSE);
+            RunAction(Action::RestoreStartupPositions, owner, FALSE);
             return true;
         case kHelpCommand:
             ShowHelp(owner, kHelpDefaultTopic);
@@ -117,7 +87,7 @@ bool RunFixedCommand(UINT code, HWND owner) {
 void SelectProfile(HWND owner, const ScreenSize& size, const std::string& profile) {
     if (!SizeUnchangedOrSay(owner, size)) return;
     SetCurrentProfile(size, profile);
-    RunAction(ActivateProfileAction, owner, FALSE);
+    RunAction(Action::ActivateProfile, owner, FALSE);
 }
 
 void CreateProfile(HWND owner) {
@@ -125,7 +95,7 @@ void CreateProfile(HWND owner) {
     HIMAGELIST imageList = nullptr;
     DesktopItemList items = BuildItemCatalogue(owner, &imageList);
     for (DesktopItem& item : items) item.Visible = true;
-    const ProfileNameSet takenNames = ListProfiles(size, false, true);
+    const ProfileNameSet takenNames = UpperCaseNames(ListProfiles(size));
     ProfileEditorDialog dialog(items, takenNames, std::string());
     if (dialog.Run(owner, imageList) != IDOK) return;
     if (!SizeUnchangedOrSay(owner, size)) return;
@@ -133,7 +103,7 @@ void CreateProfile(HWND owner) {
     if (!listView) return;
     const std::string& title = dialog.Title();
     if (!UsableTitleOrSay(owner, title)) return;
-    const bool existed = TitleKeyExists(size, title);
+    const bool existed = ProfileKeyExists(size, title);
     switch (SaveProfile(listView, size, title, owner, FALSE, &items, true)) {
         case SaveOutcome::NotSaved:
             if (!existed) RemoveUnfinishedProfile(size, title);
@@ -152,8 +122,8 @@ void CreateProfile(HWND owner) {
 void SaveActiveProfileAs(HWND owner) {
     const ScreenSize size = GetScreenSize();
     const std::string current = GetCurrentProfile(size);
-    const ProfileNameSet profileNames = ListProfiles(size, false, false);
-    const ProfileNameSet takenNames = ListProfiles(size, true, true);
+    const ProfileNameSet profileNames = ListProfiles(size);
+    const ProfileNameSet takenNames = UpperCaseNames(ListOtherProfiles(size));
     ProfileTitleDialog dialog(profileNames, takenNames, current);
     if (dialog.Run(owner) != IDOK) return;
     // Exactly the same title, letter for letter: nothing to do. A linguistic comparison would also
@@ -168,7 +138,7 @@ void EditActiveProfile(HWND owner) {
     const ScreenSize size = GetScreenSize();
     HIMAGELIST imageList = nullptr;
     DesktopItemList items = BuildItemCatalogue(owner, &imageList);
-    const ProfileNameSet takenNames = ListProfiles(size, true, true);
+    const ProfileNameSet takenNames = UpperCaseNames(ListOtherProfiles(size));
     const std::string current = GetCurrentProfile(size);
     ProfileEditorDialog dialog(items, takenNames, current);
     if (dialog.Run(owner, imageList) != IDOK) return;
@@ -182,13 +152,12 @@ void StoreProfileUnderTitle(HWND owner, const ScreenSize& size, const std::strin
     if (!listView) return;
     if (!UsableTitleOrSay(owner, newTitle)) return;
     const bool renamed = !SameProfileName(oldTitle, newTitle);
-    const bool existed = TitleKeyExists(size, newTitle);
+    const bool existed = ProfileKeyExists(size, newTitle);
     auto giveUp = [&] {
         if (renamed && !existed) RemoveUnfinishedProfile(size, newTitle);
         Say(owner, kProfileNotSavedMessage, MB_ICONERROR);
     };
-    if (renamed && (!CopySlot(size, oldTitle, newTitle, kManualSlot, items) ||
-                    !CopySlot(size, oldTitle, newTitle, kStartupSlot, items))) {
+    if (renamed && !CopySlots(size, oldTitle, newTitle, items)) {
         giveUp();
         return;
     }
@@ -214,28 +183,23 @@ void StoreProfileUnderTitle(HWND owner, const ScreenSize& size, const std::strin
     }
     if (outcome == SaveOutcome::Partial) Say(owner, kProfileSavedInPartMessage, MB_ICONWARNING);
     // The old title comes from the registry; one that cannot name a profile is no key of ours.
-    if (deleteOld && IsUsableProfileName(oldTitle))
-        if (unique_hkey resolution = OpenResolutionKey(size, KeyAccess::Write))
-            DeleteKeyTree(resolution.get(), oldTitle);
+    if (deleteOld) DeleteProfile(size, oldTitle);
 }
 
 void DeleteActiveProfile(HWND owner) {
     const ScreenSize size = GetScreenSize();
-    const ProfileNameSet others = ListProfiles(size, true, false);
+    const ProfileNameSet others = ListOtherProfiles(size);
     if (others.empty()) {
         Say(owner, kLastProfileMessage, MB_ICONERROR);
         return;
     }
     const std::string current = GetCurrentProfile(size);
-    if (MessageBoxA(owner, DeleteQuestion(current).c_str(), kMessageCaption, MB_ICONQUESTION | MB_YESNO) != IDYES)
-        return;
+    if (ShowMessage(owner, DeleteQuestion(current).c_str(), MB_ICONQUESTION | MB_YESNO) != IDYES) return;
     if (!SizeUnchangedOrSay(owner, size)) return;
-    unique_hkey resolution = OpenResolutionKey(size, KeyAccess::Write);
-    if (!resolution) return;
     HWND listView = DesktopListViewOrSay(owner);
     if (!listView) return;
     if (!SetCurrentProfile(size, *others.begin())) return;
-    DeleteKeyTree(resolution.get(), current);
+    DeleteProfile(size, current);
     ActivateProfile(listView, size, owner);
 }
 

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "store/catalogue.h"
-#include "store/registry.h"
+#include "store/profile_tree.h"
 
 namespace plx {
 

@@ -4,14 +4,14 @@
 #include <cstdint>
 #include <map>
 
-#include "com/module.h"
+#include "win32/module.h"
 #include "engine/channel.h"
 #include "engine/desktop_listview.h"
 #include "resources/resource.h"
 #include "shell/commands.h"
-#include "shell/help.h"
-#include "store/registry.h"
-#include "store/resolution.h"
+#include "dialogs/help.h"
+#include "store/profile_tree.h"
+#include "layout/resolution.h"
 #include "win32/boundary.h"
 #include "win32/unique.h"
 
@@ -250,7 +250,7 @@ HRESULT DesktopMenu::QueryContextMenu(HMENU menu, UINT indexMenu, UINT idCmdFirs
     unique_hmenu popup(CreatePopupMenu());
     unique_hmenu profiles(CreatePopupMenu());
     if (!popup || !profiles) return addNothing();
-    const ProfileNameSet names = ListProfiles(menuSize_, false, false);
+    const ProfileNameSet names = ListProfiles(menuSize_);
     UINT id = idCmdFirst;
     for (const std::string& name : names) {
         if (profileItemNames_.size() == profileRoom) break;

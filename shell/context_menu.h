@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/names.h"
-#include "store/registry.h"
+#include "resources/resource.h"
+#include "store/profile_tree.h"
 
 namespace plx {
 

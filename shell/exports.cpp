@@ -3,35 +3,35 @@
 
 #include "dialogs/about_box.h"
 #include "engine/channel.h"
-#include "engine/names.h"
+#include "resources/resource.h"
 #include "win32/boundary.h"
 
 namespace {
 
 // An action that throws reports failure, as one that could not reach the desktop does.
-HRESULT Run(int code, HWND owner, BOOL quiet) {
-    return plx::CallAtBoundary(E_FAIL, [&] { return plx::RunAction(code, owner, quiet) ? S_OK : E_FAIL; });
+HRESULT Run(plx::Action action, HWND owner, BOOL quiet) {
+    return plx::CallAtBoundary(E_FAIL, [&] { return plx::RunAction(action, owner, quiet) ? S_OK : E_FAIL; });
 }
 
 }  // namespace
 
 extern "C" {
 
-HRESULT WINAPI SaveCurrentProfile(HWND owner, BOOL quiet) { return Run(plx::SavePositions, owner, quiet); }
+HRESULT WINAPI SaveCurrentProfile(HWND owner, BOOL quiet) { return Run(plx::Action::SaveProfile, owner, quiet); }
 
 HRESULT WINAPI SaveStartupIconPositions(HWND owner, BOOL quiet) {
-    return Run(plx::SaveStartupPositions, owner, quiet);
+    return Run(plx::Action::SaveStartupPositions, owner, quiet);
 }
 
 HRESULT WINAPI RestoreIconPositions(HWND owner, BOOL quiet) {
-    return Run(plx::RestorePositions, owner, quiet);
+    return Run(plx::Action::RestorePositions, owner, quiet);
 }
 
 HRESULT WINAPI RestoreStartupIconPositions(HWND owner, BOOL quiet) {
-    return Run(plx::RestoreStartupPositions, owner, quiet);
+    return Run(plx::Action::RestoreStartupPositions, owner, quiet);
 }
 
-HRESULT WINAPI CreateDefaultProfile(HWND owner, BOOL quiet) { return Run(plx::CreateDefault, owner, quiet); }
+HRESULT WINAPI CreateDefaultProfile(HWND owner, BOOL quiet) { return Run(plx::Action::CreateDefault, owner, quiet); }
 
 // Shows the About box, modal with owner as its parent; quiet means nothing here. Fails when the box
 // could not be shown.

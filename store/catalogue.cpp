@@ -3,10 +3,10 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
-#include "com/module.h"
+#include "win32/module.h"
 #include "store/cloud_files.h"
 #include "store/moves.h"
-#include "store/registry.h"
+#include "store/profile_tree.h"
 #include "win32/unique.h"
 
 namespace plx {

@@ -8,7 +8,7 @@
 #include <commctrl.h>
 // clang-format on
 
-#include "engine/names.h"
+#include "resources/resource.h"
 
 #include <optional>
 #include <string>

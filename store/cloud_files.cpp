@@ -1,6 +1,6 @@
 #include "store/cloud_files.h"
 
-#include "store/registry.h"
+#include "store/profile_tree.h"
 #include "win32/unique.h"
 
 namespace plx {

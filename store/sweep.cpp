@@ -10,7 +10,7 @@
 
 #include "store/catalogue.h"
 #include "store/moves.h"
-#include "store/registry.h"
+#include "store/profile_tree.h"
 #include "store/visibility.h"
 #include "win32/unique.h"
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "store/catalogue.h"
-#include "store/registry.h"
+#include "store/profile_tree.h"
 #include "win32/unique.h"
 
 namespace plx {

@@ -9,7 +9,7 @@
 
 #include "store/cloud_files.h"
 #include "store/moves.h"
-#include "store/registry.h"
+#include "store/profile_tree.h"
 #include "store/store_security.h"
 #include "win32/unique.h"
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "tests/support/dialog_driver.h"
-#include "tests/support/testbed.h"
+#include "testbed/testbed.h"
 #include "win32/unique.h"
 
 namespace {
@@ -108,7 +108,12 @@ TEST_F(AboutBoxTest, APressOrALossOfFocusClosesIt) {
         HWND box = testbed::WaitForDialog(kCaption);
         ASSERT_NE(box, nullptr);
         ASSERT_TRUE(testbed::WaitUntil([&] { return GetForegroundWindow() == box; }));
-        SetForegroundWindow(other.get());
+        // As a user turns to another window: until the box has gone (one switch can come while the
+        // system is still activating the box, and leave it active).
+        EXPECT_TRUE(testbed::WaitUntil([&] {
+            if (IsWindow(box)) SetForegroundWindow(other.get());
+            return testbed::WaitForClosed(box, 1000);
+        }));
         ASSERT_TRUE(call.Finished());
         EXPECT_EQ(call.Result(), S_OK);
     }

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "store/cloud_files.h"
-#include "store/profiles.h"
+#include "layout/profiles.h"
 #include "store/visibility.h"
 #include "tests/store_fixture.h"
 
@@ -323,7 +323,7 @@ TEST_F(CatalogueTest, ItemsSyncedWithACloudAreMarkedAndStayOnTheDesktop) {
 
     const std::string record =
         plx::ProfileKeyPath(plx::GetCurrentProfile()) + "\\" + std::to_string(synced->ID);
-    plx::SaveProfile(MakeListView(), nullptr, nullptr, TRUE, &items, true);
+    plx::SaveCurrentProfile(MakeListView(), nullptr, TRUE, &items, true);
     EXPECT_EQ(testbed::ReadTextFile(OnDesktop("Cloud\\inside.txt")), "inside");
     EXPECT_EQ(testbed::ReadTextFile(InStore(OnDesktop("Cloudy.txt"))), "cloudy");
     EXPECT_EQ(Number(plx::OpenKeyForWriting(HKEY_CURRENT_USER, record).get(), "Visible"), 1u);

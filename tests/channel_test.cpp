@@ -18,13 +18,14 @@
 
 #include "engine/channel.h"
 #include "store/catalogue.h"
-#include "store/profiles.h"
-#include "store/registry.h"
-#include "tests/support/desktop_host_process.h"
+#include "layout/actions.h"
+#include "layout/profiles.h"
+#include "store/profile_tree.h"
+#include "testbed/desktop_host_process.h"
 #include "tests/support/message_boxes.h"
-#include "tests/support/module_copy.h"
+#include "testbed/module_copy.h"
 #include "tests/desktop_process_fixture.h"
-#include "tests/support/testbed.h"
+#include "testbed/testbed.h"
 #include "win32/unique.h"
 
 namespace {
@@ -127,13 +128,10 @@ TEST_F(ChannelTest, MessagesOfForwardedActionsHaveNoOwnerAndFollowTheLowByteOfQu
     EXPECT_EQ(module.Call("RestoreStartupIconPositions", TRUE, owner.get()), S_OK);
     EXPECT_EQ(module.Call("RestoreStartupIconPositions", 0x301, owner.get()), S_OK);
     EXPECT_EQ(module.Call("RestoreStartupIconPositions", 256, owner.get()), S_OK);
-    // Each call returns only after its action ran and its message box was answered.
-    std::vector<testbed::SeenMessage> seen = watcher.Seen();
-    ASSERT_EQ(seen.size(), 1u);
-    // The kind of icon is not read here: icon handles cannot be compared across processes.
-    EXPECT_EQ(seen[0].text, "The icon positions have not been saved at the user logon.");
-    EXPECT_EQ(seen[0].owner, nullptr);
-    EXPECT_EQ(seen[0].processId, host_.ProcessId());
+    // Each call returns only after its action ran and its message box was answered. The kind of icon
+    // is not read here: icon handles cannot be compared across processes.
+    EXPECT_EQ(watcher.Seen().size(), 1u);
+    EXPECT_TRUE(watcher.SawOnly(plx::kNothingSavedAtLogonMessage, nullptr, host_.ProcessId()));
 }
 
 TEST_F(ChannelTest, CallerReportsTheThreeFailures) {
@@ -144,13 +142,7 @@ TEST_F(ChannelTest, CallerReportsTheThreeFailures) {
         testbed::MessageBoxWatcher watcher;
         EXPECT_EQ(module.Call("RestoreIconPositions", TRUE, owner.get()), E_FAIL);
         EXPECT_EQ(module.Call("SaveCurrentProfile", 256, owner.get()), E_FAIL);
-        ASSERT_TRUE(watcher.WaitFor(1));
-        std::vector<testbed::SeenMessage> seen = watcher.Seen();
-        ASSERT_EQ(seen.size(), 1u);
-        EXPECT_EQ(seen[0].text, plx::kNoDesktopMessage);
-        EXPECT_EQ(seen[0].owner, owner.get());
-        EXPECT_EQ(seen[0].icon, static_cast<UINT>(MB_ICONERROR));
-        EXPECT_EQ(seen[0].processId, GetCurrentProcessId());
+        EXPECT_TRUE(watcher.SawOnly(plx::kNoDesktopMessage, owner.get(), GetCurrentProcessId(), MB_ICONERROR));
     }
     {
         // A desktop thread that takes no message: the wait for the answer ends, the hook goes, and
@@ -159,11 +151,7 @@ TEST_F(ChannelTest, CallerReportsTheThreeFailures) {
         testbed::MessageBoxWatcher watcher;
         ASSERT_TRUE(host_.Freeze(8000));
         EXPECT_EQ(module.Call("RestoreIconPositions", FALSE, owner.get()), E_FAIL);
-        ASSERT_TRUE(watcher.WaitFor(1));
-        std::vector<testbed::SeenMessage> seen = watcher.Seen();
-        ASSERT_EQ(seen.size(), 1u);
-        EXPECT_EQ(seen[0].text, plx::kNoAgentMessage);
-        EXPECT_EQ(seen[0].owner, owner.get());
+        EXPECT_TRUE(watcher.SawOnly(plx::kNoAgentMessage, owner.get()));
         testbed::HostReport report;
         ASSERT_TRUE(testbed::WaitUntil([&] { return host_.Report(report); }, 20000));
         // Posted messages leave the queue in order: once a move posted now is done, the thread has
@@ -202,11 +190,7 @@ TEST_F(ChannelTest, CallerReportsTheThreeFailures) {
         caller.join();
         ASSERT_TRUE(restricted);
         EXPECT_EQ(result, E_FAIL);
-        ASSERT_TRUE(watcher.WaitFor(1));
-        std::vector<testbed::SeenMessage> seen = watcher.Seen();
-        ASSERT_EQ(seen.size(), 1u);
-        EXPECT_EQ(seen[0].text, plx::kAttachFailedMessage);
-        EXPECT_EQ(seen[0].owner, callerOwner);
+        EXPECT_TRUE(watcher.SawOnly(plx::kAttachFailedMessage, callerOwner));
         EXPECT_EQ(FindAgentWindow(), nullptr);
     }
 }
@@ -468,13 +452,7 @@ TEST_F(ChannelTest, InTheDesktopsOwnProcessActionsRunAtOnce) {
 
     // The action's own message is owned by the caller's window here.
     ASSERT_EQ(module.Call("RestoreStartupIconPositions", FALSE, owner.get()), S_OK);
-    ASSERT_TRUE(watcher.WaitFor(1));
-    std::vector<testbed::SeenMessage> seen = watcher.Seen();
-    ASSERT_EQ(seen.size(), 1u);
-    EXPECT_EQ(seen[0].text, "The icon positions have not been saved at the user logon.");
-    EXPECT_EQ(seen[0].owner, owner.get());
-    EXPECT_EQ(seen[0].processId, GetCurrentProcessId());
-    EXPECT_EQ(seen[0].icon, static_cast<UINT>(MB_ICONERROR));
+    EXPECT_TRUE(watcher.SawOnly(plx::kNothingSavedAtLogonMessage, owner.get(), GetCurrentProcessId(), MB_ICONERROR));
 }
 
 TEST_F(ChannelTest, AgentOfAnotherDesktopProcessRunsNothingAndTheCallerSaysSo) {
@@ -490,9 +468,7 @@ TEST_F(ChannelTest, AgentOfAnotherDesktopProcessRunsNothingAndTheCallerSaysSo) {
 
     testbed::MessageBoxWatcher watcher;
     EXPECT_EQ(module.Call("RestoreIconPositions", FALSE), E_FAIL);
-    ASSERT_TRUE(watcher.WaitFor(1));
-    EXPECT_EQ(watcher.Seen()[0].text, plx::kNoAgentMessage);
-    EXPECT_EQ(watcher.Seen()[0].processId, GetCurrentProcessId());
+    EXPECT_TRUE(watcher.SawOnly(plx::kNoAgentMessage, nullptr, GetCurrentProcessId()));
 
     // A change of screen size is not applied to the other process's list view either: activating a
     // profile there would record the new size.

@@ -96,7 +96,7 @@ TEST_F(CommandsTest, SaveThenRestoreAndRestoreStartupPutTheIconsBack) {
     EXPECT_EQ(Pick("Restore Icon Positions", Owner()), S_OK);
     EXPECT_TRUE(Same(IconAt(0), {120, 140}));
 
-    ASSERT_TRUE(plx::RunAction(plx::SaveStartupPositions, nullptr, TRUE));
+    ASSERT_TRUE(plx::RunAction(plx::Action::SaveStartupPositions, nullptr, TRUE));
     MoveIcon(0, 420, 320);
     EXPECT_EQ(Pick("Restore Startup Icon Positions", Owner()), S_OK);
     EXPECT_TRUE(Same(IconAt(0), {120, 140}));
@@ -352,7 +352,7 @@ TEST_F(CommandsTest, AnAnswerGivenAfterTheScreenSizeChangedChangesNothing) {
     EXPECT_EQ(told[0].text, plx::kScreenSizeChangedMessage);
     for (const plx::ScreenSize& size : {first, second}) {
         EXPECT_EQ(plx::GetCurrentProfile(size), "Work");
-        EXPECT_EQ(plx::ListProfiles(size, false, false).size(), 2u);
+        EXPECT_EQ(plx::ListProfiles(size).size(), 2u);
     }
     ASSERT_TRUE(testbed::SetScreenSize(first.width, first.height));
 }

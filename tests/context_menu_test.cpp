@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "shell/help.h"
+#include "dialogs/help.h"
 #include "tests/menu_fixture.h"
 #include "tests/support/message_boxes.h"
 

@@ -12,8 +12,8 @@
 #include <gtest/gtest.h>
 
 #include "engine/desktop_listview.h"
-#include "tests/support/desktop_host_process.h"
-#include "tests/support/testbed.h"
+#include "testbed/desktop_host_process.h"
+#include "testbed/testbed.h"
 #include "win32/unique.h"
 
 namespace {

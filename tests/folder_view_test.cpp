@@ -17,7 +17,7 @@
 
 #include "tests/desktop_process_fixture.h"
 #include "tests/support/message_boxes.h"
-#include "tools/desktophost/shell_windows.h"
+#include "testbed/shell_windows.h"
 
 namespace {
 

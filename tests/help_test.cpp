@@ -6,11 +6,11 @@
 #include <set>
 #include <string>
 
-#include "com/module.h"
-#include "shell/help.h"
+#include "win32/module.h"
+#include "dialogs/help.h"
 #include "tests/support/message_boxes.h"
-#include "tests/support/module_copy.h"
-#include "tests/support/testbed.h"
+#include "testbed/module_copy.h"
+#include "testbed/testbed.h"
 #include "win32/unique.h"
 
 namespace {

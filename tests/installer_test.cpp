@@ -12,12 +12,12 @@
 #include <string>
 #include <vector>
 
-#include "com/module.h"
+#include "win32/module.h"
 #include "store/catalogue.h"
-#include "store/registry.h"
+#include "store/profile_tree.h"
 #include "store/visibility.h"
-#include "tests/support/desktop_host_process.h"
-#include "tests/support/testbed.h"
+#include "testbed/desktop_host_process.h"
+#include "testbed/testbed.h"
 #include "win32/unique.h"
 
 namespace {

@@ -11,7 +11,7 @@
 
 #include "store/cloud_files.h"
 #include "store/moves.h"
-#include "store/profiles.h"
+#include "layout/profiles.h"
 #include "store/visibility.h"
 #include "tests/store_fixture.h"
 

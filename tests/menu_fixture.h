@@ -15,12 +15,13 @@
 #include <string>
 #include <vector>
 
-#include "com/module.h"
+#include "win32/module.h"
+#include "layout/actions.h"
 #include "shell/context_menu.h"
-#include "store/registry.h"
-#include "tests/support/module_copy.h"
-#include "tests/support/testbed.h"
-#include "tools/desktophost/desktop_host.h"
+#include "store/profile_tree.h"
+#include "testbed/module_copy.h"
+#include "testbed/testbed.h"
+#include "testbed/desktop_host.h"
 #include "win32/unique.h"
 
 namespace menutest {
@@ -32,6 +33,8 @@ class MenuTest : public testing::Test {
 protected:
     static void SetUpTestSuite() {
         testbed::EmptyDesktopFolders();
+        // These programs carry the channel themselves, as the module does.
+        plx::ConnectActionWork();
         module_ = new testbed::ModuleCopy();
         ASSERT_TRUE(module_->Loaded());
         plx::SetModuleInstance(module_->Handle());

@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/testbed.h"
+#include "testbed/testbed.h"
 
 namespace {
 

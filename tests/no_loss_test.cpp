@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "store/profiles.h"
+#include "layout/profiles.h"
 #include "store/visibility.h"
 #include "tests/store_fixture.h"
-#include "tests/support/desktop_host_process.h"
+#include "testbed/desktop_host_process.h"
 
 namespace {
 
@@ -212,9 +212,9 @@ protected:
             DesktopItemList items = plx::BuildItemCatalogue(nullptr);
             for (DesktopItem& item : items) item.Visible = Chance(0.5);
             SetCurrentProfile(Chance(0.5) ? "A" : "B");
-            plx::SaveProfile(list_, nullptr, nullptr, TRUE, &items, true);
+            plx::SaveCurrentProfile(list_, nullptr, TRUE, &items, true);
         } else if (kind == 6) {
-            plx::SaveProfile(list_, nullptr, nullptr, TRUE, nullptr, Chance(0.7));
+            plx::SaveCurrentProfile(list_, nullptr, TRUE, nullptr, Chance(0.7));
         } else if (kind <= 8) {
             SetCurrentProfile(Chance(0.5) ? "A" : "B");
             plx::ActivateProfile(list_, nullptr);

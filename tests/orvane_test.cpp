@@ -10,7 +10,7 @@
 
 #include "engine/channel.h"
 #include "tests/desktop_process_fixture.h"
-#include "tests/support/testbed.h"
+#include "testbed/testbed.h"
 #include "win32/unique.h"
 
 namespace {

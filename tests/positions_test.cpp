@@ -14,16 +14,30 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/actions.h"
+#include "layout/actions.h"
 #include "engine/placement.h"
 #include "engine/positions.h"
-#include "store/registry.h"
+#include "store/profile_tree.h"
 #include "tests/support/message_boxes.h"
-#include "tests/support/testbed.h"
+#include "testbed/testbed.h"
 
 namespace {
 
 using plx::unique_hkey;
+
+// A save or restore of a slot as the actions run it, with their messages; profile: null for the current
+// profile.
+void Positions(HWND list, plx::Action action, BOOL quiet, const char* profile) {
+    const plx::ScreenSize size = plx::GetScreenSize();
+    const std::string name = profile ? std::string(profile) : plx::GetCurrentProfile(size);
+    const bool startup =
+        action == plx::Action::SaveStartupPositions || action == plx::Action::RestoreStartupPositions;
+    const char* slot = startup ? plx::kStartupSlot : plx::kManualSlot;
+    if (action == plx::Action::SaveProfile || action == plx::Action::SaveStartupPositions)
+        plx::SavePositionsOrSay(list, size, name, slot, nullptr, quiet);
+    else
+        plx::RestorePositionsOrSay(list, size, name, slot, nullptr, quiet);
+}
 
 struct StoredValue {
     DWORD type = 0;
@@ -93,8 +107,8 @@ protected:
         ListView_GetItemRect(list_, index, &rect, LVIR_BOUNDS);
         return rect;
     }
-    void Run(int action, BOOL quiet = TRUE, const char* profile = "Work") {
-        plx::SaveRestorePositions(list_, action, nullptr, quiet, profile);
+    void Run(plx::Action action, BOOL quiet = TRUE, const char* profile = "Work") {
+        Positions(list_, action, quiet, profile);
     }
     static std::map<std::string, StoredValue> Slot(const std::string& profile, const char* slot) {
         std::map<std::string, StoredValue> values;
@@ -143,7 +157,7 @@ TEST_F(PositionsTest, SaveWritesOneEightByteValuePerLabel) {
     StorePosition("Gone", 1, 2);  // an icon that has left the desktop keeps its value
     ASSERT_EQ(Pos(0).x, 10);
 
-    Run(plx::SavePositions);
+    Run(plx::Action::SaveProfile);
     auto values = Slot("Work", plx::kManualSlot);
     ASSERT_EQ(values.size(), 4u);
     for (const auto& [name, value] : values) {
@@ -156,11 +170,11 @@ TEST_F(PositionsTest, SaveWritesOneEightByteValuePerLabel) {
     EXPECT_EQ(values["Gone"].data, Packed(1, 2));
     EXPECT_FALSE(SlotExists("Work", plx::kStartupSlot));
 
-    Run(plx::SaveStartupPositions);
+    Run(plx::Action::SaveStartupPositions);
     EXPECT_EQ(Slot("Work", plx::kStartupSlot).size(), 3u);
 
     // Without a profile the current one is used, and at a new resolution that is "Default".
-    plx::SaveRestorePositions(list_, plx::SavePositions, nullptr, TRUE, nullptr);
+    Positions(list_, plx::Action::SaveProfile, TRUE, nullptr);
     EXPECT_EQ(Slot("Default", plx::kManualSlot).size(), 3u);
 }
 
@@ -168,7 +182,7 @@ TEST_F(PositionsTest, RestoreMovesIconsBackAndStopsArranging) {
     Add("One", 40, 40);
     Add("Two", 600, 200);
     Add("Three", 300, 500);
-    Run(plx::SavePositions);
+    Run(plx::Action::SaveProfile);
     Move(0, 700, 600);
     Move(1, 10, 10);
     Move(2, 900, 100);
@@ -176,7 +190,7 @@ TEST_F(PositionsTest, RestoreMovesIconsBackAndStopsArranging) {
     ListView_SetExtendedListViewStyle(list_, LVS_EX_SNAPTOGRID);
 
     testbed::MessageBoxWatcher boxes;
-    Run(plx::RestorePositions, FALSE);
+    Run(plx::Action::RestorePositions, FALSE);
     EXPECT_AT(0, 40, 40);
     EXPECT_AT(1, 600, 200);
     EXPECT_AT(2, 300, 500);
@@ -192,7 +206,7 @@ TEST_F(PositionsTest, RestoreKeepsIconsOnTheScreen) {
     StorePosition("Far", 5000, 100);
     StorePosition("Low", 100, 5000);
     StorePosition("Negative", -40, -10);
-    Run(plx::RestorePositions);
+    Run(plx::Action::RestorePositions);
     EXPECT_AT(0, 992, 100);
     EXPECT_AT(1, 100, 736);
     EXPECT_AT(2, -40, -10);
@@ -211,7 +225,7 @@ TEST_F(PositionsTest, MalformedValuesCountAsMissingAndWarnOnce) {
     Store("Twelve", REG_BINARY, twelve, 12);
 
     testbed::MessageBoxWatcher boxes;
-    Run(plx::RestorePositions, FALSE);
+    Run(plx::Action::RestorePositions, FALSE);
     EXPECT_AT(0, 50, 60);
     // Icons without a usable position that overlap nothing stay where they are.
     EXPECT_AT(1, 200, 200);
@@ -222,8 +236,8 @@ TEST_F(PositionsTest, MalformedValuesCountAsMissingAndWarnOnce) {
     EXPECT_EQ(boxes.Seen()[0].icon, static_cast<UINT>(MB_ICONWARNING));
 
     // Only the low byte of quiet counts.
-    Run(plx::RestorePositions, TRUE);
-    Run(plx::RestorePositions, 0x100);
+    Run(plx::Action::RestorePositions, TRUE);
+    Run(plx::Action::RestorePositions, 0x100);
     ASSERT_TRUE(boxes.WaitFor(2));
     EXPECT_EQ(boxes.Seen().size(), 2u);
 }
@@ -231,11 +245,11 @@ TEST_F(PositionsTest, MalformedValuesCountAsMissingAndWarnOnce) {
 TEST_F(PositionsTest, MissingSlotsAndKeysAreReportedPerAction) {
     Add("Icon", 10, 10);
     testbed::MessageBoxWatcher boxes;
-    Run(plx::RestorePositions, FALSE);
-    Run(plx::RestoreStartupPositions, FALSE);
+    Run(plx::Action::RestorePositions, FALSE);
+    Run(plx::Action::RestoreStartupPositions, FALSE);
     // A name that is no profile of this resolution is never turned into a key elsewhere.
-    Run(plx::SavePositions, FALSE, "Work\\Manual");
-    Run(plx::SaveStartupPositions, FALSE, std::string(300, 'p').c_str());
+    Run(plx::Action::SaveProfile, FALSE, "Work\\Manual");
+    Run(plx::Action::SaveStartupPositions, FALSE, std::string(300, 'p').c_str());
     auto seen = boxes.Seen();
     ASSERT_EQ(seen.size(), 4u);
     EXPECT_EQ(seen[0].text, "The icon positions have not been previously saved.");
@@ -245,19 +259,19 @@ TEST_F(PositionsTest, MissingSlotsAndKeysAreReportedPerAction) {
     for (const auto& message : seen) EXPECT_EQ(message.icon, static_cast<UINT>(MB_ICONERROR));
     EXPECT_FALSE(plx::OpenKeyForReading(HKEY_CURRENT_USER, plx::ProfileKeyPath("Work")));
 
-    Run(plx::RestorePositions, TRUE);
-    Run(plx::SavePositions, TRUE, "a\\b");
+    Run(plx::Action::RestorePositions, TRUE);
+    Run(plx::Action::SaveProfile, TRUE, "a\\b");
     EXPECT_EQ(boxes.Seen().size(), 4u);
 }
 
 TEST_F(PositionsTest, EmptyDesktop) {
     testbed::MessageBoxWatcher boxes;
-    Run(plx::SavePositions, FALSE);
+    Run(plx::Action::SaveProfile, FALSE);
     EXPECT_TRUE(SlotExists("Work", plx::kManualSlot));
     EXPECT_TRUE(Slot("Work", plx::kManualSlot).empty());
-    Run(plx::RestorePositions, FALSE);
+    Run(plx::Action::RestorePositions, FALSE);
     EXPECT_TRUE(boxes.Seen().empty());
-    Run(plx::RestoreStartupPositions, FALSE);
+    Run(plx::Action::RestoreStartupPositions, FALSE);
     ASSERT_TRUE(boxes.WaitFor(1));
     EXPECT_EQ(boxes.Seen()[0].text, "The icon positions have not been saved at the user logon.");
 }
@@ -265,14 +279,14 @@ TEST_F(PositionsTest, EmptyDesktop) {
 TEST_F(PositionsTest, LabelsThatDifferOnlyInCaseShareAValue) {
     Add("Report", 10, 10);
     Add("REPORT", 300, 300);
-    Run(plx::SavePositions);
+    Run(plx::Action::SaveProfile);
     auto values = Slot("Work", plx::kManualSlot);
     ASSERT_EQ(values.size(), 1u);
     EXPECT_EQ(values.begin()->second.data, Packed(300, 300));  // the later icon wins
 
     Move(0, 500, 100);
     testbed::MessageBoxWatcher boxes;
-    Run(plx::RestorePositions, FALSE);
+    Run(plx::Action::RestorePositions, FALSE);
     EXPECT_AT(0, 300, 300);
     EXPECT_AT(1, 300, 300);
     EXPECT_TRUE(boxes.Seen().empty());
@@ -283,12 +297,12 @@ TEST_F(PositionsTest, LongLabelsAreCutAtTheirBuffer) {
     Add(longest, 10, 10);
     Add(longest + "tail one", 300, 300);
     Add(longest + "tail two", 600, 300);
-    Run(plx::SavePositions);
+    Run(plx::Action::SaveProfile);
     auto values = Slot("Work", plx::kManualSlot);
     ASSERT_EQ(values.size(), 1u);
     EXPECT_EQ(values.begin()->first, longest);
     Move(0, 100, 600);
-    Run(plx::RestorePositions);
+    Run(plx::Action::RestorePositions);
     EXPECT_AT(0, 600, 300);
 }
 
@@ -298,7 +312,7 @@ TEST_F(PositionsTest, NewIconsWalkOffRestoredOnes) {
     Add("Elsewhere", 700, 500);
     StorePosition("Saved", 100, 100);
     const RECT saved = Bounds(0);
-    Run(plx::RestorePositions);
+    Run(plx::Action::RestorePositions);
     EXPECT_AT(0, 100, 100);
     // Along its row to the first spot that only touches the restored icon.
     const RECT moved = Bounds(1);
@@ -393,13 +407,13 @@ TEST(RestoreRedrawTest, TheViewPaintsAgainOnEveryWayOutOfARestore) {
     ShownList view;
     HWND list = view.list();
     const auto restore = [list](BOOL quiet, const char* profile = "Work") {
-        return [=] { plx::SaveRestorePositions(list, plx::RestorePositions, nullptr, quiet, profile); };
+        return [=] { Positions(list, plx::Action::RestorePositions, quiet, profile); };
     };
 
     // A saved slot, every icon in it, quiet.
     view.Add("One", 10, 10);
     view.Add("Two", 200, 150);
-    plx::SaveRestorePositions(list, plx::SavePositions, nullptr, TRUE, "Work");
+    Positions(list, plx::Action::SaveProfile, TRUE, "Work");
     ListView_SetItemPosition32(list, 0, 300, 200);
     restore(TRUE)();
     EXPECT_TRUE(view.Paints({10, 10}, {250, 40})) << "saved slot";
@@ -428,7 +442,7 @@ TEST(RestoreRedrawTest, TheViewPaintsAgainOnEveryWayOutOfARestore) {
     for (int y = -10; y < ShownList::kHeight; y += (cell.bottom - cell.top) / 2)
         for (int x = -10; x < ShownList::kWidth; x += (cell.right - cell.left) / 2)
             view.Add("Cover " + std::to_string(n++), x, y);
-    plx::SaveRestorePositions(list, plx::SavePositions, nullptr, TRUE, "Work");
+    Positions(list, plx::Action::SaveProfile, TRUE, "Work");
     view.Add("Stranded", 150, 100);
     EXPECT_TRUE(PaintsWhileTheBoxIsUp(view, {150, 100}, {300, 20}, restore(FALSE))) << "no room";
 }
@@ -447,7 +461,7 @@ TEST_F(PositionsTest, RestoresOfGeneratedDesktopsEndWhereTheWalkPutsThem) {
         plx::DeleteKeyTree(HKEY_CURRENT_USER, plx::kRootKey);
         const int count = between(5, 40);
         for (int i = 0; i < count; ++i) Add("Icon " + std::to_string(i), between(0, 950), between(0, 700));
-        Run(plx::SavePositions);
+        Run(plx::Action::SaveProfile);
         // Forget some, and move the rest away from their saved spots.
         unique_hkey slot = plx::CreateKey(HKEY_CURRENT_USER, plx::SlotKeyPath("Work", plx::kManualSlot));
         plx::PlacementList placed, unplaced;
@@ -481,7 +495,7 @@ TEST_F(PositionsTest, RestoresOfGeneratedDesktopsEndWhereTheWalkPutsThem) {
         plx::PlaceUnplaced(unplaced, placed, client, plx::WalkToFreeSpotByPixels);
         for (const plx::PlacementRecord& record : unplaced) expected[record.index] = record.position;
 
-        Run(plx::RestorePositions);
+        Run(plx::Action::RestorePositions);
         for (int i = 0; i < count; ++i) {
             EXPECT_EQ(Pos(i).x, expected[i].x) << "round " << round << " icon " << i;
             EXPECT_EQ(Pos(i).y, expected[i].y) << "round " << round << " icon " << i;

@@ -1,6 +1,6 @@
 // Saving, activating and releasing profiles with real files, the shell's enumeration and moves, the
 // real registry, and a list view of this process for the icon positions.
-#include "store/profiles.h"
+#include "layout/profiles.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -10,7 +10,7 @@
 
 #include "store/visibility.h"
 #include "tests/store_fixture.h"
-#include "tests/support/module_copy.h"
+#include "testbed/module_copy.h"
 
 namespace {
 
@@ -84,7 +84,7 @@ TEST_F(ProfilesTest, SavingWithoutApplyRecordsTheDesktopAsItIs) {
     Write(OnDesktop("stored.txt"), "stored");
     HideNow(OnDesktop("stored.txt"));
 
-    plx::SaveProfile(list_, nullptr, nullptr, TRUE, nullptr, false);
+    plx::SaveCurrentProfile(list_, nullptr, TRUE, nullptr, false);
     EXPECT_EQ(plx::GetCurrentProfile(), "Default");
     EXPECT_TRUE(plx::IsProfileKey(plx::OpenKeyForReading(HKEY_CURRENT_USER, plx::ResolutionKeyPath()).get(),
                                   "Default"));
@@ -100,7 +100,7 @@ TEST_F(ProfilesTest, SavingWithoutApplyRecordsTheDesktopAsItIs) {
     EXPECT_EQ(testbed::ReadTextFile(OnDesktop("shown.txt")), "shown");
     EXPECT_EQ(testbed::ReadTextFile(InStore(OnDesktop("stored.txt"))), "stored");
 
-    plx::SaveProfile(list_, nullptr, nullptr, TRUE, nullptr, false);
+    plx::SaveCurrentProfile(list_, nullptr, TRUE, nullptr, false);
     EXPECT_EQ(Records("Default"), records);
 }
 
@@ -125,7 +125,7 @@ TEST_F(ProfilesTest, SavingWithApplyMakesTheDesktopMatchTheList) {
     UpdateWindow(list_);
     ListView_SetItemPosition(list_, 0, 5000, 100);
 
-    plx::SaveProfile(list_, "Work", nullptr, TRUE, &items, true);
+    plx::SaveProfile(list_, plx::GetScreenSize(), "Work", nullptr, TRUE, &items, true);
     int savedX = 0, savedY = 0;
     ASSERT_TRUE(
         testbed::ReadSavedPoint(plx::SlotKeyPath("Work", plx::kManualSlot), "far.txt", savedX, savedY));
@@ -161,7 +161,7 @@ TEST_F(ProfilesTest, SavingWithApplyMakesTheDesktopMatchTheList) {
         item.Visible = !item.Movable() || item.DesktopPath == OnDesktop("away.txt");
     ASSERT_TRUE(plx::EnsureStoreDirectory(store_, plx::SplitPath(userDesktop_ + "\\x").directory));
     Write(InStore(OnDesktop("stuck.txt")), "leftover");
-    plx::SaveProfile(list_, "Work", nullptr, TRUE, &items, true);
+    plx::SaveProfile(list_, plx::GetScreenSize(), "Work", nullptr, TRUE, &items, true);
     const std::map<int, DWORD> after = Records("Work");
     EXPECT_EQ(after.at(IdOf(OnDesktop("stuck.txt"))), 1u);
     EXPECT_EQ(after.at(IdOf(OnDesktop("away.txt"))), 0u);
@@ -175,10 +175,10 @@ TEST_F(ProfilesTest, ActivationMovesOnlyWhatTheProfilesDifferIn) {
     Write(OnDesktop("common.txt"), "common");
     Write(OnDesktop("toggled.txt"), "toggled");
     DesktopItemList items = plx::BuildItemCatalogue(nullptr);
-    plx::SaveProfile(list_, "One", nullptr, TRUE, &items, false);
+    plx::SaveProfile(list_, plx::GetScreenSize(), "One", nullptr, TRUE, &items, false);
     for (DesktopItem& item : items)
         if (item.DesktopPath == OnDesktop("toggled.txt")) item.Visible = false;
-    plx::SaveProfile(list_, "Two", nullptr, TRUE, &items, false);
+    plx::SaveProfile(list_, plx::GetScreenSize(), "Two", nullptr, TRUE, &items, false);
     EXPECT_TRUE(Exists(OnDesktop("toggled.txt"))) << "saving without apply moves nothing";
 
     SetCurrentProfile("Two");

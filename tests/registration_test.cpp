@@ -13,14 +13,14 @@
 #include <vector>
 
 #include "com/identities.h"
-#include "com/module.h"
+#include "win32/module.h"
 #include "store/catalogue.h"
-#include "store/registry.h"
+#include "store/profile_tree.h"
 #include "store/visibility.h"
-#include "tests/support/desktop_host_process.h"
+#include "testbed/desktop_host_process.h"
 #include "tests/support/message_boxes.h"
-#include "tests/support/module_copy.h"
-#include "tests/support/testbed.h"
+#include "testbed/module_copy.h"
+#include "testbed/testbed.h"
 #include "win32/unique.h"
 
 namespace {

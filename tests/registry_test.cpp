@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "store/registry.h"
+#include "store/profile_tree.h"
 
 namespace {
 
@@ -172,11 +172,11 @@ TEST_F(RegistryTest, ProfilesAreMarkedKeysInLstrcmpOrder) {
     }
 
     // lstrcmpA sorts by words first, not by character codes.
-    EXPECT_EQ(Names(plx::ListProfiles(false, false)),
+    EXPECT_EQ(Names(plx::ListProfiles(plx::GetScreenSize())),
               (std::vector<std::string>{"Alpha", "beta", "Delta", "gamma", "Upper"}));
-    EXPECT_EQ(Names(plx::ListProfiles(false, true)),
+    EXPECT_EQ(Names(plx::UpperCaseNames(plx::ListProfiles(plx::GetScreenSize()))),
               (std::vector<std::string>{"ALPHA", "BETA", "DELTA", "GAMMA", "UPPER"}));
-    EXPECT_EQ(Names(plx::ListProfiles(true, false)),
+    EXPECT_EQ(Names(plx::ListOtherProfiles(plx::GetScreenSize())),
               (std::vector<std::string>{"Alpha", "Delta", "gamma", "Upper"}));
 
     // The current profile is left out whatever its case.
@@ -184,7 +184,7 @@ TEST_F(RegistryTest, ProfilesAreMarkedKeysInLstrcmpOrder) {
         unique_hkey key = Create(plx::ResolutionKeyPath());
         plx::WriteString(key.get(), "CurrentProfile", "ALPHA");
     }
-    EXPECT_EQ(Names(plx::ListProfiles(true, true)),
+    EXPECT_EQ(Names(plx::UpperCaseNames(plx::ListOtherProfiles(plx::GetScreenSize()))),
               (std::vector<std::string>{"BETA", "DELTA", "GAMMA", "UPPER"}));
 }
 

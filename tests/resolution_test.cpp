@@ -7,10 +7,11 @@
 #include <map>
 #include <string>
 
-#include "store/profiles.h"
-#include "store/registry.h"
-#include "tests/support/testbed.h"
-#include "store/resolution.h"
+#include "layout/profiles.h"
+#include "store/profile_tree.h"
+#include "testbed/testbed.h"
+#include "layout/resolution.h"
+#include "store/slots.h"
 #include "tests/desktop_process_fixture.h"
 #include "tests/support/message_boxes.h"
 
@@ -232,15 +233,15 @@ protected:
 
 TEST_F(ResolutionStoreTest, LegacySlotStaysWhenItsTargetCannotBeMade) {
     ASSERT_TRUE(WriteSavedPoint(plx::ResolutionKeyPath() + "\\Manual", "alpha.txt", 5, 6));
-    plx::unique_hkey resolution = plx::OpenKeyForWriting(HKEY_CURRENT_USER, plx::ResolutionKeyPath());
     // Key names are limited to 255 characters.
-    plx::MigrateLegacySlot(resolution.get(), "Manual", std::string(300, 'p'));
+    plx::MigrateLegacySlots(plx::GetScreenSize(), std::string(300, 'p'));
     int x = 0, y = 0;
     ASSERT_TRUE(ReadSavedPoint(plx::ResolutionKeyPath() + "\\Manual", "alpha.txt", x, y));
     EXPECT_EQ(x, 5);
 
     // Nothing to migrate: nothing is created.
-    plx::MigrateLegacySlot(resolution.get(), "Startup", "Default");
+    plx::DeleteKeyTree(HKEY_CURRENT_USER, plx::ResolutionKeyPath() + "\\Manual");
+    plx::MigrateLegacySlots(plx::GetScreenSize(), "Default");
     EXPECT_FALSE(plx::OpenKeyForReading(HKEY_CURRENT_USER, plx::ResolutionKeyPath() + "\\Default"));
 }
 

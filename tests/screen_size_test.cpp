@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include "store/registry.h"
-#include "tests/support/testbed.h"
+#include "store/profile_tree.h"
+#include "testbed/testbed.h"
 
 namespace {
 

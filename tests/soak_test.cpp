@@ -17,9 +17,9 @@
 #include <vector>
 
 #include "tests/desktop_process_fixture.h"
-#include "tests/support/desktop_host_process.h"
-#include "tests/support/module_copy.h"
-#include "tests/support/testbed.h"
+#include "testbed/desktop_host_process.h"
+#include "testbed/module_copy.h"
+#include "testbed/testbed.h"
 
 namespace {
 

@@ -12,10 +12,10 @@
 
 #include <string>
 
-#include "com/module.h"
+#include "win32/module.h"
 #include "store/catalogue.h"
-#include "store/registry.h"
-#include "tests/support/testbed.h"
+#include "store/profile_tree.h"
+#include "testbed/testbed.h"
 #include "win32/unique.h"
 
 namespace storetest {

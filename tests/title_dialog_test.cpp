@@ -7,15 +7,15 @@
 #include <string>
 #include <vector>
 
-#include "com/module.h"
+#include "win32/module.h"
 #include "dialogs/profile_title_check.h"
 #include "dialogs/profile_title_dialog.h"
 #include "resources/resource.h"
-#include "shell/help.h"
+#include "dialogs/help.h"
 #include "tests/support/dialog_driver.h"
 #include "tests/support/message_boxes.h"
-#include "tests/support/module_copy.h"
-#include "tests/support/testbed.h"
+#include "testbed/module_copy.h"
+#include "testbed/testbed.h"
 #include "win32/unique.h"
 
 namespace {

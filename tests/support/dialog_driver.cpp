@@ -1,6 +1,6 @@
 #include "tests/support/dialog_driver.h"
 
-#include "tests/support/testbed.h"
+#include "testbed/testbed.h"
 
 namespace testbed {
 

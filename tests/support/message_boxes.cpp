@@ -86,4 +86,17 @@ bool MessageBoxWatcher::WaitFor(size_t count, DWORD timeoutMs) const {
     return false;
 }
 
+testing::AssertionResult MessageBoxWatcher::SawOnly(const std::string& text, HWND owner, DWORD processId,
+                                                   UINT icon) const {
+    WaitFor(1);
+    const std::vector<SeenMessage> seen = Seen();
+    if (seen.size() != 1) return testing::AssertionFailure() << seen.size() << " messages seen";
+    const SeenMessage& one = seen[0];
+    if (one.text != text) return testing::AssertionFailure() << "the message says \"" << one.text << "\"";
+    if (one.owner != owner) return testing::AssertionFailure() << "another owner";
+    if (processId && one.processId != processId) return testing::AssertionFailure() << "shown by another process";
+    if (icon && one.icon != icon) return testing::AssertionFailure() << "another icon: " << one.icon;
+    return testing::AssertionSuccess();
+}
+
 }  // namespace testbed

@@ -3,13 +3,15 @@
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "engine/names.h"
+#include "resources/resource.h"
 
 namespace testbed {
 
@@ -31,6 +33,9 @@ public:
     std::vector<SeenMessage> Seen() const;
     // Waits until at least count messages were seen.
     bool WaitFor(size_t count, DWORD timeoutMs = 10000) const;
+    // Waits for a message and checks that it is the only one, with this text and owner, shown by this
+    // process and with this icon (processId, icon: 0 for any).
+    testing::AssertionResult SawOnly(const std::string& text, HWND owner, DWORD processId = 0, UINT icon = 0) const;
 
 private:
     void Run();

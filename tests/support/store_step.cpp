@@ -12,10 +12,10 @@
 #include <cstring>
 #include <string>
 
-#include "com/module.h"
+#include "win32/module.h"
 #include "store/moves.h"
-#include "store/profiles.h"
-#include "tests/support/testbed.h"
+#include "layout/profiles.h"
+#include "testbed/testbed.h"
 
 namespace {
 

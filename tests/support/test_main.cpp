@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/testbed.h"
+#include "testbed/testbed.h"
 
 int main(int argc, char** argv) {
     if (!testbed::InsideTestBed()) return 2;

@@ -17,7 +17,7 @@
 #include <cstring>
 #include <vector>
 
-#include "tools/desktophost/desktop_host.h"
+#include "testbed/desktop_host.h"
 #include "win32/unique.h"
 
 namespace {

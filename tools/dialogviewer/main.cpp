@@ -8,7 +8,7 @@
 #include <cstring>
 #include <thread>
 
-#include "com/module.h"
+#include "win32/module.h"
 #include "dialogs/profile_editor_dialog.h"
 #include "dialogs/profile_title_dialog.h"
 #include "resources/resource.h"

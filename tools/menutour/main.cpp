@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <string>
 
-#include "tests/support/desktop_host_process.h"
-#include "tests/support/testbed.h"
+#include "testbed/desktop_host_process.h"
+#include "testbed/testbed.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "tests/support/testbed.h"
+#include "testbed/testbed.h"
 #include "win32/unique.h"
 
 namespace testbed {

@@ -1,4 +1,4 @@
-#include "tests/support/testbed.h"
+#include "testbed/testbed.h"
 
 #include <aclapi.h>
 #include <sddl.h>

@@ -1,11 +1,12 @@
-#include "store/profiles.h"
+#include "layout/profiles.h"
 
 #include <string>
 #include <vector>
 
-#include "engine/names.h"
+#include "engine/channel.h"
 #include "engine/positions.h"
-#include "store/registry.h"
+#include "layout/actions.h"
+#include "store/profile_tree.h"
 #include "store/store_security.h"
 #include "store/visibility.h"
 #include "win32/unique.h"
@@ -32,25 +33,6 @@ unique_hkey MarkedProfileKey(const ScreenSize& size, const std::string& profile)
 
 }  // namespace
 
-void WriteLastResolution(const ScreenSize& size) {
-    unique_hkey root = OpenKeyForWriting(HKEY_CURRENT_USER, kRootKey);
-    if (!root) return;
-    BYTE data[8];
-    EncodePosition({size.width, size.height}, data);
-    WriteBytes(root.get(), kLastResolutionValue, data, sizeof(data));
-}
-
-ScreenSize ReadLastResolution() {
-    unique_hkey root = OpenKeyForReading(HKEY_CURRENT_USER, kRootKey);
-    BYTE data[8] = {};
-    DWORD size = sizeof(data);
-    if (!root || ReadBytes(root.get(), kLastResolutionValue, data, size) != ERROR_SUCCESS ||
-        size != sizeof(data))
-        return {};
-    const POINT last = DecodePosition(data);
-    return {static_cast<int>(last.x), static_cast<int>(last.y)};
-}
-
 SaveOutcome SaveProfile(HWND listView, const ScreenSize& size, const std::string& name, HWND owner,
                         BOOL quiet, const DesktopItemList* items, bool apply) {
     unique_hkey profileKey = MarkedProfileKey(size, name);
@@ -59,7 +41,7 @@ SaveOutcome SaveProfile(HWND listView, const ScreenSize& size, const std::string
     if (!profileKey) return SaveOutcome::NotSaved;
     bool complete = true;
     // The slot takes the desktop as it was, before any item moves.
-    if (!SaveRestorePositions(listView, SavePositions, owner, quiet, name.c_str(), size)) complete = false;
+    if (!SavePositionsOrSay(listView, size, name, kManualSlot, owner, quiet)) complete = false;
 
     if (apply) SweepHiddenStore();
     const std::string store = PrepareStoreDirectory();
@@ -95,16 +77,14 @@ SaveOutcome SaveProfile(HWND listView, const ScreenSize& size, const std::string
     WriteLastResolution(size);
     if (apply) {
         NotifyDesktopChanged(owner);
-        SaveRestorePositions(listView, RestorePositions, owner, TRUE, name.c_str(), size);
+        RestorePositions(listView, size, name, kManualSlot);
     }
     return complete ? SaveOutcome::Saved : SaveOutcome::Partial;
 }
 
-SaveOutcome SaveProfile(HWND listView, const char* profile, HWND owner, BOOL quiet,
-                        const DesktopItemList* items, bool apply) {
+SaveOutcome SaveCurrentProfile(HWND listView, HWND owner, BOOL quiet, const DesktopItemList* items, bool apply) {
     const ScreenSize size = GetScreenSize();
-    const std::string name = profile ? std::string(profile) : GetCurrentProfile(size);
-    return SaveProfile(listView, size, name, owner, quiet, items, apply);
+    return SaveProfile(listView, size, GetCurrentProfile(size), owner, quiet, items, apply);
 }
 
 void ActivateProfile(HWND listView, const ScreenSize& size, HWND owner) {
@@ -130,22 +110,20 @@ void ActivateProfile(HWND listView, const ScreenSize& size, HWND owner) {
     hidden.reset();
     NotifyDesktopChanged(owner);
     WriteLastResolution(size);
-    SaveRestorePositions(listView, RestorePositions, owner, TRUE, name.c_str(), size);
+    RestorePositions(listView, size, name, kManualSlot);
 }
 
 void ActivateProfile(HWND listView, HWND owner) { ActivateProfile(listView, GetScreenSize(), owner); }
 
 void ReleaseHiddenItems(HWND listView) {
-    // From outside the shell (nobody could reach it) the shell may be hung: that must not hold the caller.
-    if (HWND agent = FindWindowA(nullptr, kAgentWindowTitle))
-        SendMessageTimeoutA(agent, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, kAgentAnswerTimeoutMs, nullptr);
+    CloseAgentWindow();
     // Before the list is made, so that it holds every stored item by its entry.
     SweepHiddenStore();
     DesktopItemList list = BuildItemCatalogue(nullptr);
     for (DesktopItem& item : list) {
         if (item.Movable()) item.Visible = true;
     }
-    if (SaveProfile(listView, nullptr, nullptr, TRUE, &list, true) == SaveOutcome::NotSaved) {
+    if (SaveCurrentProfile(listView, nullptr, TRUE, &list, true) == SaveOutcome::NotSaved) {
         // The items come back even when no profile can record them.
         const std::string store = PrepareStoreDirectory();
         unique_hkey hidden = CreateKey(HKEY_CURRENT_USER, kHiddenItemsKey);

@@ -1,9 +1,9 @@
-#include "shell/help.h"
+#include "dialogs/help.h"
 
 #include <string>
 
-#include "com/module.h"
-#include "engine/actions.h"
+#include "win32/module.h"
+#include "win32/message_box.h"
 
 namespace plx {
 

@@ -1,6 +1,6 @@
 // commctrl.h needs windows.h before it.
 // clang-format off
-#include "tests/support/desktop_host_process.h"
+#include "testbed/desktop_host_process.h"
 #include <commctrl.h>
 // clang-format on
 
@@ -9,8 +9,8 @@
 #include <cstring>
 
 #include "engine/desktop_listview.h"
-#include "tests/support/testbed.h"
-#include "tools/desktophost/desktop_host.h"
+#include "testbed/testbed.h"
+#include "testbed/desktop_host.h"
 
 namespace testbed {
 

@@ -1,11 +1,11 @@
-#include "store/resolution.h"
+#include "layout/resolution.h"
 
 #include <string>
 
 #include "engine/desktop_listview.h"
-#include "store/catalogue.h"
-#include "store/profiles.h"
-#include "store/registry.h"
+#include "layout/profiles.h"
+#include "store/profile_tree.h"
+#include "store/slots.h"
 #include "win32/unique.h"
 
 namespace plx {
@@ -27,10 +27,7 @@ void FirstTimeSetup(HWND listView) {
     const std::string profile = GetCurrentProfile(size);
     // The same holds for a profile whose marker could not be written.
     if (SaveProfile(view, size, profile, nullptr, TRUE, nullptr, false) == SaveOutcome::NotSaved) return;
-    unique_hkey resolution = OpenResolutionKey(size, KeyAccess::Write);
-    if (!resolution) return;
-    MigrateLegacySlot(resolution.get(), kManualSlot, profile);
-    MigrateLegacySlot(resolution.get(), kStartupSlot, profile);
+    MigrateLegacySlots(size, profile);
 }
 
 }  // namespace
@@ -60,32 +57,11 @@ void PrepareResolution(HWND listView) {
             break;
     }
     if (ReadLastResolution() == GetScreenSize()) return;
-    if (HWND view = ListViewOrDesktop(listView)) ActivateProfile(view, nullptr);
+    if (HWND view = ListViewOrDesktop(listView)) ActivateProfile(view, GetScreenSize(), nullptr);
 }
 
 void EnsureDefaultProfile(HWND listView) {
     if (SearchProfiles() == ProfileSearch::NotFound) FirstTimeSetup(listView);
-}
-
-void MigrateLegacySlot(HKEY resolutionKey, const char* slot, const std::string& profile) {
-    {
-        unique_hkey source = OpenKeyForWriting(resolutionKey, slot);
-        if (!source) return;
-        // One level at a time: the profile's name may use all that a key name can hold.
-        unique_hkey profileKey =
-            IsUsableProfileName(profile) ? CreateKey(resolutionKey, profile) : unique_hkey();
-        unique_hkey destination = profileKey ? CreateKey(profileKey.get(), slot) : unique_hkey();
-        // Without a place to go, the old positions stay where they are.
-        if (!destination) return;
-        for (const DesktopItem& item : BuildItemCatalogue(nullptr)) {
-            BYTE point[8];
-            DWORD size = sizeof(point);
-            if (ReadBytes(source.get(), item.DisplayName.c_str(), point, size) == ERROR_SUCCESS &&
-                size == sizeof(point))
-                WriteBytes(destination.get(), item.DisplayName.c_str(), point, sizeof(point));
-        }
-    }
-    DeleteKeyTree(resolutionKey, slot);
 }
 
 }  // namespace plx

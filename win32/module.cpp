@@ -1,4 +1,4 @@
-#include "com/module.h"
+#include "win32/module.h"
 
 namespace plx {
 

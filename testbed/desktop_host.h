@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/desktophost/shell_windows.h"
+#include "testbed/shell_windows.h"
 
 namespace desktophost {
 

@@ -1,4 +1,4 @@
-#include "tools/desktophost/shell_windows.h"
+#include "testbed/shell_windows.h"
 
 #include <commctrl.h>
 #include <exdisp.h>

@@ -6,31 +6,23 @@
 
 #include <string>
 
-#include "engine/names.h"
 #include "store/catalogue.h"
-#include "store/registry.h"
+#include "store/profile_tree.h"
 
 namespace plx {
-
-inline constexpr char kLastResolutionValue[] = "LastResolution";
-
-// The screen size for which profiles were last saved or activated; zeros when none is recorded,
-// which never equal a real screen size.
-ScreenSize ReadLastResolution();
-void WriteLastResolution(const ScreenSize& size);
 
 // What a save of a profile achieved. NotSaved: the profile's key or its marker could not be written,
 // and nothing else was done, no item moved. Partial: the profile exists, but a slot or some records
 // could not be written.
 enum class SaveOutcome { Saved, Partial, NotSaved };
 
-// Saves profile of the resolution size. items: null for a fresh catalogue; a given list is copied.
+// Saves profile of the resolution size; the message boxes say what went wrong with its positions
+// unless quiet. items: null for a fresh catalogue; a given list is copied.
 // apply: make the desktop match the list and restore the positions afterwards.
 SaveOutcome SaveProfile(HWND listView, const ScreenSize& size, const std::string& profile, HWND owner,
                         BOOL quiet, const DesktopItemList* items, bool apply);
-// The same at the current screen size; profile: null for the current profile.
-SaveOutcome SaveProfile(HWND listView, const char* profile, HWND owner, BOOL quiet,
-                        const DesktopItemList* items, bool apply);
+// The same for the current profile at the current screen size.
+SaveOutcome SaveCurrentProfile(HWND listView, HWND owner, BOOL quiet, const DesktopItemList* items, bool apply);
 // Always quiet. Does nothing at all when there is no catalogue yet. Without a size: the current
 // profile of the current screen size.
 void ActivateProfile(HWND listView, const ScreenSize& size, HWND owner);

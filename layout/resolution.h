@@ -21,9 +21,4 @@ void PrepareResolution(HWND listView);
 // The first set-up when the current size has no profile; nothing otherwise.
 void EnsureDefaultProfile(HWND listView);
 
-// Moves the values of the legacy slot directly under the open resolution key into the slot of the
-// same name of profile, for every icon still on the desktop, then deletes the legacy slot. When the
-// target cannot be created, the legacy slot is kept.
-void MigrateLegacySlot(HKEY resolutionKey, const char* slot, const std::string& profile);
-
 }  // namespace plx

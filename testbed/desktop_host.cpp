@@ -1,4 +1,4 @@
-#include "tools/desktophost/desktop_host.h"
+#include "testbed/desktop_host.h"
 
 #include <commctrl.h>
 #include <shellapi.h>

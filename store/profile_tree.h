@@ -11,8 +11,8 @@
 #include <set>
 #include <string>
 
-#include "engine/names.h"
-#include "win32/unique.h"
+#include "resources/resource.h"
+#include "win32/registry.h"
 
 namespace plx {
 
@@ -21,50 +21,6 @@ inline constexpr char kProfileMarker[] = "Profile";
 inline constexpr char kDefaultProfile[] = "Default";
 inline constexpr char kManualSlot[] = "Manual";
 inline constexpr char kStartupSlot[] = "Startup";
-
-inline constexpr REGSAM kReadAccess = KEY_READ;                   // 0x20019
-inline constexpr REGSAM kReadWriteAccess = KEY_READ | KEY_WRITE;  // 0x2001F
-
-// Names are read into buffers of this many characters, the terminating zero included.
-inline constexpr size_t kNameBufferChars = 260;
-
-// Key access. Each returns an empty guard on failure; the status, when wanted, goes to *status.
-unique_hkey OpenKeyForReading(HKEY parent, const std::string& path, LONG* status = nullptr);
-unique_hkey OpenKeyForWriting(HKEY parent, const std::string& path, LONG* status = nullptr);
-// Opens the key, creating it and any missing key above it.
-unique_hkey CreateKey(HKEY parent, const std::string& path, LONG* status = nullptr);
-
-// Values. name may be null or empty for the default value. Reads return ERROR_SUCCESS only for a
-// value of an accepted type and shape; anything else is ERROR_INVALID_DATA or the registry's error.
-LONG WriteString(HKEY key, const char* name, const std::string& value);
-// REG_SZ or REG_EXPAND_SZ ending with a zero, at most maxChars characters with that zero.
-LONG ReadString(HKEY key, const char* name, std::string& value, size_t maxChars = kNameBufferChars);
-LONG WriteNumber(HKEY key, const char* name, DWORD value);
-LONG ReadNumber(HKEY key, const char* name, DWORD& value);
-LONG WriteBytes(HKEY key, const char* name, const void* data, DWORD size);
-// REG_BINARY only. size: the buffer size in, the size of the value out.
-LONG ReadBytes(HKEY key, const char* name, void* buffer, DWORD& size);
-
-// Deletes the key at path below parent with everything under it.
-LONG DeleteKeyTree(HKEY parent, const std::string& path);
-
-// Every walk over subkeys in the project: calls visit(name) for each subkey of key in index order
-// until visit returns false. The walk stops at the end and at any error but ERROR_MORE_DATA (a name
-// too long for kNameBufferChars, which cannot be one of ours, is passed over): a key deleted behind
-// its handle answers ERROR_KEY_DELETED at every index. Returns ERROR_SUCCESS when the walk reached the
-// end or visit stopped it, else the error that stopped it.
-template <typename Visit>
-LONG ForEachSubkey(HKEY key, Visit visit) {
-    for (DWORD index = 0;; ++index) {
-        char name[kNameBufferChars];
-        DWORD length = sizeof(name);
-        const LONG rc = RegEnumKeyExA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
-        if (rc == ERROR_NO_MORE_ITEMS) return ERROR_SUCCESS;
-        if (rc == ERROR_MORE_DATA) continue;
-        if (rc != ERROR_SUCCESS) return rc;
-        if (!visit(std::string(name, length))) return ERROR_SUCCESS;
-    }
-}
 
 struct ScreenSize {
     int width = 0;
@@ -140,9 +96,25 @@ bool ContainsProfileName(const ProfileNameSet& names, const std::string& name);
 
 std::string UpperCaseName(const std::string& name);  // CharUpperA
 
-// The profiles of a resolution. excludeCurrent leaves out the current profile; upperCase gives the
-// names upper-cased. Without a size: at the current screen size.
-ProfileNameSet ListProfiles(const ScreenSize& size, bool excludeCurrent, bool upperCase);
-ProfileNameSet ListProfiles(bool excludeCurrent, bool upperCase);
+// The profiles of a resolution, as their keys are named; the other profiles: all but the current one.
+ProfileNameSet ListProfiles(const ScreenSize& size);
+ProfileNameSet ListOtherProfiles(const ScreenSize& size);
+// The names upper-cased, as the dialogs compare a typed title with the names taken.
+ProfileNameSet UpperCaseNames(const ProfileNameSet& names);
+
+// Whether any key stands under the name at the resolution, a profile or not (a legacy slot is named
+// like a title could be).
+bool ProfileKeyExists(const ScreenSize& size, const std::string& name);
+// Deletes the profile with everything in it. Nothing is deleted for a name that cannot be a profile.
+bool DeleteProfile(const ScreenSize& size, const std::string& name);
+// Takes back what a failed save began under a name: the key goes only when it is not (yet) marked as
+// a profile.
+void RemoveUnfinishedProfile(const ScreenSize& size, const std::string& name);
+
+inline constexpr char kLastResolutionValue[] = "LastResolution";
+// The screen size for which profiles were last saved or activated; zeros when none is recorded,
+// which never equal a real screen size.
+ScreenSize ReadLastResolution();
+void WriteLastResolution(const ScreenSize& size);
 
 }  // namespace plx

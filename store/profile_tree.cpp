@@ -1,4 +1,4 @@
-#include "store/registry.h"
+#include "store/profile_tree.h"
 
 #include <cstdint>
 #include <initializer_list>
@@ -7,104 +7,6 @@
 #include "win32/wide_text.h"
 
 namespace plx {
-
-namespace {
-
-const char* ValueName(const char* name) { return (name && *name) ? name : nullptr; }
-
-unique_hkey OpenKey(HKEY parent, const std::string& path, REGSAM access, LONG* status) {
-    unique_hkey key;
-    LONG rc = RegOpenKeyExA(parent, path.c_str(), 0, access, key.put());
-    if (status) *status = rc;
-    if (rc != ERROR_SUCCESS) key.release();
-    return key;
-}
-
-}  // namespace
-
-unique_hkey OpenKeyForReading(HKEY parent, const std::string& path, LONG* status) {
-    return OpenKey(parent, path, kReadAccess, status);
-}
-
-unique_hkey OpenKeyForWriting(HKEY parent, const std::string& path, LONG* status) {
-    return OpenKey(parent, path, kReadWriteAccess, status);
-}
-
-unique_hkey CreateKey(HKEY parent, const std::string& path, LONG* status) {
-    unique_hkey key;
-    LONG rc = RegCreateKeyExA(parent, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, kReadWriteAccess,
-                              nullptr, key.put(), nullptr);
-    if (status) *status = rc;
-    if (rc != ERROR_SUCCESS) key.release();
-    return key;
-}
-
-LONG WriteString(HKEY key, const char* name, const std::string& value) {
-    return RegSetValueExA(key, ValueName(name), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                          static_cast<DWORD>(value.size() + 1));
-}
-
-LONG ReadString(HKEY key, const char* name, std::string& value, size_t maxChars) {
-    value.clear();
-    std::vector<char> buffer(maxChars + 1, '\0');
-    DWORD type = 0;
-    DWORD size = static_cast<DWORD>(maxChars);
-    LONG rc =
-        RegQueryValueExA(key, ValueName(name), nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &size);
-    if (rc != ERROR_SUCCESS) return rc;  // ERROR_MORE_DATA for a value longer than the buffer
-    if (type != REG_SZ && type != REG_EXPAND_SZ) return ERROR_INVALID_DATA;
-    // The stored data must carry its own terminating zero; one inside it ends the string there.
-    if (size == 0 || buffer[size - 1] != '\0') return ERROR_INVALID_DATA;
-    value.assign(buffer.data());
-    return ERROR_SUCCESS;
-}
-
-LONG WriteNumber(HKEY key, const char* name, DWORD value) {
-    return RegSetValueExA(key, ValueName(name), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
-                          sizeof(value));
-}
-
-LONG ReadNumber(HKEY key, const char* name, DWORD& value) {
-    DWORD type = 0;
-    DWORD data = 0;
-    DWORD size = sizeof(data);
-    LONG rc = RegQueryValueExA(key, ValueName(name), nullptr, &type, reinterpret_cast<BYTE*>(&data), &size);
-    if (rc != ERROR_SUCCESS) return rc;
-    if (type != REG_DWORD || size != sizeof(DWORD)) return ERROR_INVALID_DATA;
-    value = data;
-    return ERROR_SUCCESS;
-}
-
-LONG WriteBytes(HKEY key, const char* name, const void* data, DWORD size) {
-    return RegSetValueExA(key, ValueName(name), 0, REG_BINARY, static_cast<const BYTE*>(data), size);
-}
-
-LONG ReadBytes(HKEY key, const char* name, void* buffer, DWORD& size) {
-    DWORD type = 0;
-    LONG rc = RegQueryValueExA(key, ValueName(name), nullptr, &type, static_cast<BYTE*>(buffer), &size);
-    if (rc != ERROR_SUCCESS) return rc;
-    if (type != REG_BINARY) return ERROR_INVALID_DATA;
-    return ERROR_SUCCESS;
-}
-
-LONG DeleteKeyTree(HKEY parent, const std::string& path) {
-    LONG rc = ERROR_SUCCESS;
-    {
-        unique_hkey key = OpenKeyForWriting(parent, path, &rc);
-        if (!key) return rc;
-        char name[256];
-        for (;;) {
-            DWORD length = sizeof(name);
-            rc = RegEnumKeyExA(key.get(), 0, name, &length, nullptr, nullptr, nullptr, nullptr);
-            if (rc == ERROR_NO_MORE_ITEMS) break;
-            if (rc != ERROR_SUCCESS) return rc;
-            rc = DeleteKeyTree(key.get(), name);
-            // A subkey that cannot go would be taken first for ever.
-            if (rc != ERROR_SUCCESS) return rc;
-        }
-    }
-    return RegDeleteKeyA(parent, path.c_str());
-}
 
 void EncodePosition(POINT pt, BYTE (&data)[8]) {
     const uint32_t x = static_cast<uint32_t>(pt.x), y = static_cast<uint32_t>(pt.y);
@@ -278,25 +180,70 @@ std::string UpperCaseName(const std::string& name) {
     return buffer.data();
 }
 
-ProfileNameSet ListProfiles(const ScreenSize& size, bool excludeCurrent, bool upperCase) {
+namespace {
+
+ProfileNameSet ProfilesWith(const ScreenSize& size, bool current) {
     ProfileNameSet names;
-    const std::string current = GetCurrentProfile(size);
+    const std::string currentName = GetCurrentProfile(size);
     unique_hkey resolution = OpenResolutionKey(size, KeyAccess::Read);
     if (!resolution) {
-        if (!excludeCurrent) names.insert(current);
+        if (current) names.insert(currentName);
         return names;
     }
     ForEachSubkey(resolution.get(), [&](const std::string& name) {
         if (!IsProfileKey(resolution.get(), name)) return true;
-        if (excludeCurrent && SameProfileName(name, current)) return true;
-        names.insert(upperCase ? UpperCaseName(name) : name);
+        if (!current && SameProfileName(name, currentName)) return true;
+        names.insert(name);
         return true;
     });
     return names;
 }
 
-ProfileNameSet ListProfiles(bool excludeCurrent, bool upperCase) {
-    return ListProfiles(GetScreenSize(), excludeCurrent, upperCase);
+}  // namespace
+
+ProfileNameSet ListProfiles(const ScreenSize& size) { return ProfilesWith(size, true); }
+
+ProfileNameSet ListOtherProfiles(const ScreenSize& size) { return ProfilesWith(size, false); }
+
+ProfileNameSet UpperCaseNames(const ProfileNameSet& names) {
+    ProfileNameSet upper;
+    for (const std::string& name : names) upper.insert(UpperCaseName(name));
+    return upper;
+}
+
+bool ProfileKeyExists(const ScreenSize& size, const std::string& name) {
+    return static_cast<bool>(OpenProfileKey(size, name, KeyAccess::Read));
+}
+
+bool DeleteProfile(const ScreenSize& size, const std::string& name) {
+    if (!IsUsableProfileName(name)) return false;
+    unique_hkey resolution = OpenResolutionKey(size, KeyAccess::Write);
+    return resolution && DeleteKeyTree(resolution.get(), name) == ERROR_SUCCESS;
+}
+
+void RemoveUnfinishedProfile(const ScreenSize& size, const std::string& name) {
+    unique_hkey resolution = OpenResolutionKey(size, KeyAccess::Write);
+    if (resolution && IsUsableProfileName(name) && !IsProfileKey(resolution.get(), name))
+        DeleteKeyTree(resolution.get(), name);
+}
+
+void WriteLastResolution(const ScreenSize& size) {
+    unique_hkey root = OpenKeyForWriting(HKEY_CURRENT_USER, kRootKey);
+    if (!root) return;
+    BYTE data[8];
+    EncodePosition({size.width, size.height}, data);
+    WriteBytes(root.get(), kLastResolutionValue, data, sizeof(data));
+}
+
+ScreenSize ReadLastResolution() {
+    unique_hkey root = OpenKeyForReading(HKEY_CURRENT_USER, kRootKey);
+    BYTE data[8] = {};
+    DWORD size = sizeof(data);
+    if (!root || ReadBytes(root.get(), kLastResolutionValue, data, size) != ERROR_SUCCESS ||
+        size != sizeof(data))
+        return {};
+    const POINT last = DecodePosition(data);
+    return {static_cast<int>(last.x), static_cast<int>(last.y)};
 }
 
 }  // namespace plx

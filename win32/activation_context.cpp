@@ -1,6 +1,6 @@
-#include "com/activation_context.h"
+#include "win32/activation_context.h"
 
-#include "com/module.h"
+#include "win32/module.h"
 #include "resources/resource.h"
 
 namespace plx {

@@ -1,10 +1,10 @@
-#include "tests/support/module_copy.h"
+#include "testbed/module_copy.h"
 
 #include <cstring>
 #include <vector>
 
-#include "store/profiles.h"
-#include "store/registry.h"
+#include "layout/profiles.h"
+#include "store/profile_tree.h"
 
 namespace testbed {
 
