@@ -68,7 +68,7 @@ public:
         }
         for (int i = 0; i < kIcons; ++i)
             ListView_SetItemPosition32(list_, i, 10 + (i / 20) * 80, 10 + (i % 20) * 100);
-        plx::SavePositions(list_, plx::GetScreenSize(), kProfile, plx::kManualSlot);
+        plx::SavePositions(list_, plx::GetScreenSize(), *plx::ProfileName::From(kProfile), plx::kManualSlot);
     }
     ~TimedDesktop() {
         DestroyWindow(frame_);
@@ -123,7 +123,7 @@ void RunRestoreTiming() {
         HWND list = desktop.list();
         Compare(
             desktop, "restore of 1,000 icons",
-            [list] { plx::RestorePositions(list, plx::GetScreenSize(), kProfile, plx::kManualSlot); },
+            [list] { plx::RestorePositions(list, plx::GetScreenSize(), *plx::ProfileName::From(kProfile), plx::kManualSlot); },
             "bare messages and reads, redraw off",
             [list] {
                 SendMessageA(list, WM_SETREDRAW, FALSE, 0);
@@ -140,7 +140,7 @@ void RunRestoreTiming() {
         HWND list = desktop.list();
         Compare(
             desktop, "restore of 1,000 shown icons",
-            [list] { plx::RestorePositions(list, plx::GetScreenSize(), kProfile, plx::kManualSlot); },
+            [list] { plx::RestorePositions(list, plx::GetScreenSize(), *plx::ProfileName::From(kProfile), plx::kManualSlot); },
             "the same moves and reads with redraw on, then one paint",
             [list] {
                 BareRestore(list);

@@ -151,7 +151,7 @@ bool RestorePass(HWND listView, HKEY slot, int count) {
 
 }  // namespace
 
-PositionsResult SavePositions(HWND listView, const ScreenSize& size, const std::string& profile, const char* slot) {
+PositionsResult SavePositions(HWND listView, const ScreenSize& size, const ProfileName& profile, const char* slot) {
     unique_hkey key = OpenSlotKey(size, profile, slot, KeyAccess::Create);
     if (!key) return PositionsResult::NoSlot;
     const int count = static_cast<int>(SendMessageA(listView, LVM_GETITEMCOUNT, 0, 0));
@@ -159,7 +159,7 @@ PositionsResult SavePositions(HWND listView, const ScreenSize& size, const std::
     return SavePass(listView, key.get(), count) ? PositionsResult::SomeFailed : PositionsResult::Done;
 }
 
-PositionsResult RestorePositions(HWND listView, const ScreenSize& size, const std::string& profile,
+PositionsResult RestorePositions(HWND listView, const ScreenSize& size, const ProfileName& profile,
                                  const char* slot) {
     unique_hkey key = OpenSlotKey(size, profile, slot, KeyAccess::Read);
     if (!key) return PositionsResult::NoSlot;

@@ -18,10 +18,9 @@ enum class PositionsResult {
                  // to free spots)
 };
 
-// slot: kManualSlot or kStartupSlot of profile at the resolution size. A name that cannot be a
-// profile of this resolution opens nothing: it would lead elsewhere in the tree.
-PositionsResult SavePositions(HWND listView, const ScreenSize& size, const std::string& profile, const char* slot);
-PositionsResult RestorePositions(HWND listView, const ScreenSize& size, const std::string& profile,
+// slot: kManualSlot or kStartupSlot of profile at the resolution size.
+PositionsResult SavePositions(HWND listView, const ScreenSize& size, const ProfileName& profile, const char* slot);
+PositionsResult RestorePositions(HWND listView, const ScreenSize& size, const ProfileName& profile,
                                  const char* slot);
 
 }  // namespace plx

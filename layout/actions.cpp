@@ -7,7 +7,7 @@
 
 namespace plx {
 
-bool SavePositionsOrSay(HWND listView, const ScreenSize& size, const std::string& profile, const char* slot,
+bool SavePositionsOrSay(HWND listView, const ScreenSize& size, const ProfileName& profile, const char* slot,
                         HWND owner, BOOL quiet) {
     switch (SavePositions(listView, size, profile, slot)) {
         case PositionsResult::Done:
@@ -22,7 +22,7 @@ bool SavePositionsOrSay(HWND listView, const ScreenSize& size, const std::string
     return false;
 }
 
-bool RestorePositionsOrSay(HWND listView, const ScreenSize& size, const std::string& profile,
+bool RestorePositionsOrSay(HWND listView, const ScreenSize& size, const ProfileName& profile,
                            const char* slot, HWND owner, BOOL quiet) {
     switch (RestorePositions(listView, size, profile, slot)) {
         case PositionsResult::Done:

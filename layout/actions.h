@@ -21,9 +21,9 @@ inline constexpr char kSomeNotRestoredMessage[] =
 
 // Save or restore the positions of a slot of profile at size, and say what went wrong unless quiet.
 // True when every position was saved, or found.
-bool SavePositionsOrSay(HWND listView, const ScreenSize& size, const std::string& profile, const char* slot,
+bool SavePositionsOrSay(HWND listView, const ScreenSize& size, const ProfileName& profile, const char* slot,
                         HWND owner, BOOL quiet);
-bool RestorePositionsOrSay(HWND listView, const ScreenSize& size, const std::string& profile,
+bool RestorePositionsOrSay(HWND listView, const ScreenSize& size, const ProfileName& profile,
                            const char* slot, HWND owner, BOOL quiet);
 
 // Runs the work of an action on listView, which must belong to this process. The activation of a

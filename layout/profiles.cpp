@@ -25,7 +25,7 @@ std::string PrepareStoreDirectory() {
 }
 
 // The profile key with its marker; empty when either cannot be written.
-unique_hkey MarkedProfileKey(const ScreenSize& size, const std::string& profile) {
+unique_hkey MarkedProfileKey(const ScreenSize& size, const ProfileName& profile) {
     unique_hkey key = OpenProfileKey(size, profile, KeyAccess::Create);
     if (key && WriteString(key.get(), nullptr, kProfileMarker) != ERROR_SUCCESS) key.reset();
     return key;
@@ -33,7 +33,7 @@ unique_hkey MarkedProfileKey(const ScreenSize& size, const std::string& profile)
 
 }  // namespace
 
-SaveOutcome SaveProfile(HWND listView, const ScreenSize& size, const std::string& name, HWND owner,
+SaveOutcome SaveProfile(HWND listView, const ScreenSize& size, const ProfileName& name, HWND owner,
                         BOOL quiet, const DesktopItemList* items, bool apply) {
     unique_hkey profileKey = MarkedProfileKey(size, name);
     // Without its key and marker the profile does not exist: moving items for it would leave them
@@ -96,7 +96,7 @@ void ActivateProfile(HWND listView, const ScreenSize& size, HWND owner) {
     if (!list) return;
     const std::string store = PrepareStoreDirectory();
     unique_hkey hidden = CreateKey(HKEY_CURRENT_USER, kHiddenItemsKey);
-    const std::string name = GetCurrentProfile(size);
+    const ProfileName name = GetCurrentProfile(size);
     unique_hkey profileKey = OpenProfileKey(size, name, KeyAccess::Read);
     for (DesktopItem& item : *list) {
         DWORD visible = 0;

@@ -19,7 +19,7 @@ enum class SaveOutcome { Saved, Partial, NotSaved };
 // Saves profile of the resolution size; the message boxes say what went wrong with its positions
 // unless quiet. items: null for a fresh catalogue; a given list is copied.
 // apply: make the desktop match the list and restore the positions afterwards.
-SaveOutcome SaveProfile(HWND listView, const ScreenSize& size, const std::string& profile, HWND owner,
+SaveOutcome SaveProfile(HWND listView, const ScreenSize& size, const ProfileName& profile, HWND owner,
                         BOOL quiet, const DesktopItemList* items, bool apply);
 // The same for the current profile at the current screen size.
 SaveOutcome SaveCurrentProfile(HWND listView, HWND owner, BOOL quiet, const DesktopItemList* items, bool apply);

@@ -24,7 +24,7 @@ void FirstTimeSetup(HWND listView) {
     if (!view) return;
     const ScreenSize size = GetScreenSize();
     // Into the profile the set-up saves: "Default" unless a current profile was already named.
-    const std::string profile = GetCurrentProfile(size);
+    const ProfileName profile = GetCurrentProfile(size);
     // The same holds for a profile whose marker could not be written.
     if (SaveProfile(view, size, profile, nullptr, TRUE, nullptr, false) == SaveOutcome::NotSaved) return;
     MigrateLegacySlots(size, profile);

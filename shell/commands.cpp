@@ -1,5 +1,6 @@
 #include "shell/commands.h"
 
+#include <optional>
 #include <vector>
 
 #include "dialogs/about_box.h"
@@ -36,12 +37,12 @@ bool SizeUnchangedOrSay(HWND owner, const ScreenSize& size) {
     return false;
 }
 
-// A title typed in a dialog names a key of the tree: one that cannot name a profile would lead
-// elsewhere in it. The dialogs refuse such titles already; this holds whoever calls.
-bool UsableTitleOrSay(HWND owner, const std::string& title) {
-    if (IsUsableProfileName(title)) return true;
-    Say(owner, kUnusableTitleMessage, MB_ICONERROR);
-    return false;
+// A title typed in a dialog enters here as a profile's name: one that cannot name a profile would lead
+// elsewhere in the tree. The dialogs refuse such titles already; this holds whoever calls.
+std::optional<ProfileName> TitleOrSay(HWND owner, const std::string& title) {
+    std::optional<ProfileName> name = ProfileName::From(title);
+    if (!name) Say(owner, kUnusableTitleMessage, MB_ICONERROR);
+    return name;
 }
 
 }  // namespace
@@ -86,7 +87,10 @@ bool RunFixedCommand(UINT code, HWND owner) {
 
 void SelectProfile(HWND owner, const ScreenSize& size, const std::string& profile) {
     if (!SizeUnchangedOrSay(owner, size)) return;
-    SetCurrentProfile(size, profile);
+    // The menu's names are the tree's own key names; one that could not be a profile is no key of ours.
+    const std::optional<ProfileName> name = ProfileName::From(profile);
+    if (!name) return;
+    SetCurrentProfile(size, *name);
     RunAction(Action::ActivateProfile, owner, FALSE);
 }
 
@@ -101,8 +105,9 @@ void CreateProfile(HWND owner) {
     if (!SizeUnchangedOrSay(owner, size)) return;
     HWND listView = DesktopListViewOrSay(owner);
     if (!listView) return;
-    const std::string& title = dialog.Title();
-    if (!UsableTitleOrSay(owner, title)) return;
+    const std::optional<ProfileName> typed = TitleOrSay(owner, dialog.Title());
+    if (!typed) return;
+    const ProfileName& title = *typed;
     const bool existed = ProfileKeyExists(size, title);
     switch (SaveProfile(listView, size, title, owner, FALSE, &items, true)) {
         case SaveOutcome::NotSaved:
@@ -121,17 +126,19 @@ void CreateProfile(HWND owner) {
 
 void SaveActiveProfileAs(HWND owner) {
     const ScreenSize size = GetScreenSize();
-    const std::string current = GetCurrentProfile(size);
+    const ProfileName current = GetCurrentProfile(size);
     const ProfileNameSet profileNames = ListProfiles(size);
     const ProfileNameSet takenNames = UpperCaseNames(ListOtherProfiles(size));
-    ProfileTitleDialog dialog(profileNames, takenNames, current);
+    ProfileTitleDialog dialog(profileNames, takenNames, current.Text());
     if (dialog.Run(owner) != IDOK) return;
     // Exactly the same title, letter for letter: nothing to do. A linguistic comparison would also
     // stop at "Straße" for "Strasse", which is another profile.
-    if (dialog.Title() == current) return;
+    if (dialog.Title() == current.Text()) return;
     if (!SizeUnchangedOrSay(owner, size)) return;
+    const std::optional<ProfileName> title = TitleOrSay(owner, dialog.Title());
+    if (!title) return;
     const DesktopItemList items = BuildItemCatalogue(owner);
-    StoreProfileUnderTitle(owner, size, current, dialog.Title(), items, false);
+    StoreProfileUnderTitle(owner, size, current, *title, items, false);
 }
 
 void EditActiveProfile(HWND owner) {
@@ -139,19 +146,20 @@ void EditActiveProfile(HWND owner) {
     HIMAGELIST imageList = nullptr;
     DesktopItemList items = BuildItemCatalogue(owner, &imageList);
     const ProfileNameSet takenNames = UpperCaseNames(ListOtherProfiles(size));
-    const std::string current = GetCurrentProfile(size);
-    ProfileEditorDialog dialog(items, takenNames, current);
+    const ProfileName current = GetCurrentProfile(size);
+    ProfileEditorDialog dialog(items, takenNames, current.Text());
     if (dialog.Run(owner, imageList) != IDOK) return;
     if (!SizeUnchangedOrSay(owner, size)) return;
-    StoreProfileUnderTitle(owner, size, current, dialog.Title(), items, true);
+    const std::optional<ProfileName> title = TitleOrSay(owner, dialog.Title());
+    if (!title) return;
+    StoreProfileUnderTitle(owner, size, current, *title, items, true);
 }
 
-void StoreProfileUnderTitle(HWND owner, const ScreenSize& size, const std::string& oldTitle,
-                            const std::string& newTitle, const DesktopItemList& items, bool deleteOld) {
+void StoreProfileUnderTitle(HWND owner, const ScreenSize& size, const ProfileName& oldTitle,
+                            const ProfileName& newTitle, const DesktopItemList& items, bool deleteOld) {
     HWND listView = DesktopListViewOrSay(owner);
     if (!listView) return;
-    if (!UsableTitleOrSay(owner, newTitle)) return;
-    const bool renamed = !SameProfileName(oldTitle, newTitle);
+    const bool renamed = !SameProfileName(oldTitle.Text(), newTitle.Text());
     const bool existed = ProfileKeyExists(size, newTitle);
     auto giveUp = [&] {
         if (renamed && !existed) RemoveUnfinishedProfile(size, newTitle);
@@ -182,7 +190,6 @@ void StoreProfileUnderTitle(HWND owner, const ScreenSize& size, const std::strin
         return;
     }
     if (outcome == SaveOutcome::Partial) Say(owner, kProfileSavedInPartMessage, MB_ICONWARNING);
-    // The old title comes from the registry; one that cannot name a profile is no key of ours.
     if (deleteOld) DeleteProfile(size, oldTitle);
 }
 
@@ -193,12 +200,13 @@ void DeleteActiveProfile(HWND owner) {
         Say(owner, kLastProfileMessage, MB_ICONERROR);
         return;
     }
-    const std::string current = GetCurrentProfile(size);
-    if (ShowMessage(owner, DeleteQuestion(current).c_str(), MB_ICONQUESTION | MB_YESNO) != IDYES) return;
+    const ProfileName current = GetCurrentProfile(size);
+    if (ShowMessage(owner, DeleteQuestion(current.Text()).c_str(), MB_ICONQUESTION | MB_YESNO) != IDYES) return;
     if (!SizeUnchangedOrSay(owner, size)) return;
     HWND listView = DesktopListViewOrSay(owner);
     if (!listView) return;
-    if (!SetCurrentProfile(size, *others.begin())) return;
+    const std::optional<ProfileName> next = ProfileName::From(*others.begin());
+    if (!next || !SetCurrentProfile(size, *next)) return;
     DeleteProfile(size, current);
     ActivateProfile(listView, size, owner);
 }

@@ -64,7 +64,7 @@ void DeleteActiveProfile(HWND owner);
 // applied to the desktop. When the titles name different profiles, the slot values of the items go
 // along, newTitle is completely built before it becomes current, and only then is oldTitle deleted
 // (with deleteOld). A save that fails leaves oldTitle and the current profile as they were.
-void StoreProfileUnderTitle(HWND owner, const ScreenSize& size, const std::string& oldTitle,
-                            const std::string& newTitle, const DesktopItemList& items, bool deleteOld);
+void StoreProfileUnderTitle(HWND owner, const ScreenSize& size, const ProfileName& oldTitle,
+                            const ProfileName& newTitle, const DesktopItemList& items, bool deleteOld);
 
 }  // namespace plx

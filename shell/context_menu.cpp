@@ -243,7 +243,7 @@ HRESULT DesktopMenu::QueryContextMenu(HMENU menu, UINT indexMenu, UINT idCmdFirs
     const size_t profileRoom =
         static_cast<size_t>(std::min<std::uint64_t>(room - kFixedItemCount, kMaxProfileItems));
 
-    const std::string current = GetCurrentProfile(menuSize_);
+    const ProfileName current = GetCurrentProfile(menuSize_);
     const bool hasManual = static_cast<bool>(OpenSlotKey(menuSize_, current, kManualSlot, KeyAccess::Read));
     const bool hasStartup = static_cast<bool>(OpenSlotKey(menuSize_, current, kStartupSlot, KeyAccess::Read));
 
@@ -254,7 +254,7 @@ HRESULT DesktopMenu::QueryContextMenu(HMENU menu, UINT indexMenu, UINT idCmdFirs
     UINT id = idCmdFirst;
     for (const std::string& name : names) {
         if (profileItemNames_.size() == profileRoom) break;
-        const UINT state = SameProfileName(name, current) ? MF_CHECKED | MF_DISABLED : MF_STRING;
+        const UINT state = SameProfileName(name, current.Text()) ? MF_CHECKED | MF_DISABLED : MF_STRING;
         AppendMenuA(profiles.get(), state, id, MenuItemText(name).c_str());
         commandMap[id] = kFirstProfileCommand + static_cast<UINT>(profileItemNames_.size());
         profileItemNames_.push_back(name);

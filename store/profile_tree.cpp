@@ -97,48 +97,36 @@ unique_hkey OpenResolutionKey(const ScreenSize& size, KeyAccess access, LONG* st
     return OpenChain({ResolutionKeyName(size)}, access, status);
 }
 
-unique_hkey OpenProfileKey(const ScreenSize& size, const std::string& profile, KeyAccess access,
+// A name that cannot be a profile would lead elsewhere in the tree: ProfileName holds none.
+unique_hkey OpenProfileKey(const ScreenSize& size, const ProfileName& profile, KeyAccess access,
                            LONG* status) {
-    // A name that cannot be a profile would lead elsewhere in the tree.
-    if (!IsUsableProfileName(profile)) {
-        if (status) *status = ERROR_INVALID_NAME;
-        return unique_hkey();
-    }
-    return OpenChain({ResolutionKeyName(size), profile}, access, status);
+    return OpenChain({ResolutionKeyName(size), profile.Text()}, access, status);
 }
 
-unique_hkey OpenSlotKey(const ScreenSize& size, const std::string& profile, const char* slot,
+unique_hkey OpenSlotKey(const ScreenSize& size, const ProfileName& profile, const char* slot,
                         KeyAccess access, LONG* status) {
-    if (!IsUsableProfileName(profile)) {
-        if (status) *status = ERROR_INVALID_NAME;
-        return unique_hkey();
-    }
-    return OpenChain({ResolutionKeyName(size), profile, slot}, access, status);
+    return OpenChain({ResolutionKeyName(size), profile.Text(), slot}, access, status);
 }
 
-std::string GetCurrentProfile(const ScreenSize& size) {
-    std::string name;
+ProfileName GetCurrentProfile(const ScreenSize& size) {
+    std::string text;
     if (unique_hkey key = OpenResolutionKey(size, KeyAccess::Read)) {
         // A value of another type, without its zero, too long for a name, or leading out of the
         // resolution key reads as missing: it cannot name a profile of this resolution.
-        if (ReadString(key.get(), kCurrentProfileValue, name) != ERROR_SUCCESS || !IsUsableProfileName(name))
-            name.clear();
+        if (ReadString(key.get(), kCurrentProfileValue, text) == ERROR_SUCCESS)
+            if (std::optional<ProfileName> name = ProfileName::From(text)) return *name;
     }
-    if (name.empty()) {
-        name = kDefaultProfile;
-        if (unique_hkey key = OpenResolutionKey(size, KeyAccess::Create))
-            WriteString(key.get(), kCurrentProfileValue, name);
-    }
-    return name;
+    if (unique_hkey key = OpenResolutionKey(size, KeyAccess::Create))
+        WriteString(key.get(), kCurrentProfileValue, kDefaultProfile);
+    return *ProfileName::From(kDefaultProfile);
 }
 
-std::string GetCurrentProfile() { return GetCurrentProfile(GetScreenSize()); }
+ProfileName GetCurrentProfile() { return GetCurrentProfile(GetScreenSize()); }
 
-bool SetCurrentProfile(const ScreenSize& size, const std::string& profile) {
-    if (!IsUsableProfileName(profile)) return false;
+bool SetCurrentProfile(const ScreenSize& size, const ProfileName& profile) {
     unique_hkey resolution = OpenResolutionKey(size, KeyAccess::Write);
-    if (!resolution || !IsProfileKey(resolution.get(), profile)) return false;
-    return WriteString(resolution.get(), kCurrentProfileValue, profile) == ERROR_SUCCESS;
+    if (!resolution || !IsProfileKey(resolution.get(), profile.Text())) return false;
+    return WriteString(resolution.get(), kCurrentProfileValue, profile.Text()) == ERROR_SUCCESS;
 }
 
 bool IsProfileKey(HKEY resolutionKey, const std::string& subkey) {
@@ -184,7 +172,7 @@ namespace {
 
 ProfileNameSet ProfilesWith(const ScreenSize& size, bool current) {
     ProfileNameSet names;
-    const std::string currentName = GetCurrentProfile(size);
+    const std::string currentName = GetCurrentProfile(size).Text();
     unique_hkey resolution = OpenResolutionKey(size, KeyAccess::Read);
     if (!resolution) {
         if (current) names.insert(currentName);
@@ -211,20 +199,18 @@ ProfileNameSet UpperCaseNames(const ProfileNameSet& names) {
     return upper;
 }
 
-bool ProfileKeyExists(const ScreenSize& size, const std::string& name) {
+bool ProfileKeyExists(const ScreenSize& size, const ProfileName& name) {
     return static_cast<bool>(OpenProfileKey(size, name, KeyAccess::Read));
 }
 
-bool DeleteProfile(const ScreenSize& size, const std::string& name) {
-    if (!IsUsableProfileName(name)) return false;
+bool DeleteProfile(const ScreenSize& size, const ProfileName& name) {
     unique_hkey resolution = OpenResolutionKey(size, KeyAccess::Write);
-    return resolution && DeleteKeyTree(resolution.get(), name) == ERROR_SUCCESS;
+    return resolution && DeleteKeyTree(resolution.get(), name.Text()) == ERROR_SUCCESS;
 }
 
-void RemoveUnfinishedProfile(const ScreenSize& size, const std::string& name) {
+void RemoveUnfinishedProfile(const ScreenSize& size, const ProfileName& name) {
     unique_hkey resolution = OpenResolutionKey(size, KeyAccess::Write);
-    if (resolution && IsUsableProfileName(name) && !IsProfileKey(resolution.get(), name))
-        DeleteKeyTree(resolution.get(), name);
+    if (resolution && !IsProfileKey(resolution.get(), name.Text())) DeleteKeyTree(resolution.get(), name.Text());
 }
 
 void WriteLastResolution(const ScreenSize& size) {

@@ -8,6 +8,7 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <set>
 #include <string>
 
@@ -48,6 +49,22 @@ inline constexpr size_t kMaxProfileNameChars = 255;
 // True when name can name a profile: not empty, at most 255 characters (a key name's limit), and no
 // backslash (which would lead into another key of the tree). codePage: the one the name is encoded in.
 bool IsUsableProfileName(const std::string& name, UINT codePage = CP_ACP);
+// A text that can name a profile, checked once where it enters (a dialog, a command, the registry) and
+// carried as this type from there: every function of the tree that works on one profile takes it.
+class ProfileName {
+public:
+    // Nothing when text cannot name a profile.
+    static std::optional<ProfileName> From(const std::string& text, UINT codePage = CP_ACP) {
+        if (!IsUsableProfileName(text, codePage)) return std::nullopt;
+        return ProfileName(text);
+    }
+    const std::string& Text() const { return text_; }
+
+private:
+    explicit ProfileName(std::string text) : text_(std::move(text)) {}
+    std::string text_;
+};
+
 // Whole paths below HKEY_CURRENT_USER, for short names only: the system's ANSI registry calls may
 // refuse a whole path longer than 260 characters. The product opens its keys one level at a time.
 std::string ProfileKeyPath(const std::string& profile);
@@ -58,18 +75,18 @@ std::string SlotKeyPath(const std::string& profile, const char* slot);
 // key name's own applies to a profile name.
 enum class KeyAccess { Read, Write, Create };
 unique_hkey OpenResolutionKey(const ScreenSize& size, KeyAccess access, LONG* status = nullptr);
-unique_hkey OpenProfileKey(const ScreenSize& size, const std::string& profile, KeyAccess access,
+unique_hkey OpenProfileKey(const ScreenSize& size, const ProfileName& profile, KeyAccess access,
                            LONG* status = nullptr);
-unique_hkey OpenSlotKey(const ScreenSize& size, const std::string& profile, const char* slot,
+unique_hkey OpenSlotKey(const ScreenSize& size, const ProfileName& profile, const char* slot,
                         KeyAccess access, LONG* status = nullptr);
 
 // The active profile at a resolution, never empty; writes "Default" when none is set. Without a
 // size: at the current screen size.
-std::string GetCurrentProfile(const ScreenSize& size);
-std::string GetCurrentProfile();
+ProfileName GetCurrentProfile(const ScreenSize& size);
+ProfileName GetCurrentProfile();
 // Writes "CurrentProfile" at size, but only when profile names a profile there: a name that leads
 // nowhere would leave the resolution without its profile. False when nothing was written.
-bool SetCurrentProfile(const ScreenSize& size, const std::string& profile);
+bool SetCurrentProfile(const ScreenSize& size, const ProfileName& profile);
 
 // A subkey of the resolution key is a profile when its default value is "Profile" (any case).
 bool IsProfileKey(HKEY resolutionKey, const std::string& subkey);
@@ -104,12 +121,12 @@ ProfileNameSet UpperCaseNames(const ProfileNameSet& names);
 
 // Whether any key stands under the name at the resolution, a profile or not (a legacy slot is named
 // like a title could be).
-bool ProfileKeyExists(const ScreenSize& size, const std::string& name);
-// Deletes the profile with everything in it. Nothing is deleted for a name that cannot be a profile.
-bool DeleteProfile(const ScreenSize& size, const std::string& name);
+bool ProfileKeyExists(const ScreenSize& size, const ProfileName& name);
+// Deletes the profile with everything in it.
+bool DeleteProfile(const ScreenSize& size, const ProfileName& name);
 // Takes back what a failed save began under a name: the key goes only when it is not (yet) marked as
 // a profile.
-void RemoveUnfinishedProfile(const ScreenSize& size, const std::string& name);
+void RemoveUnfinishedProfile(const ScreenSize& size, const ProfileName& name);
 
 inline constexpr char kLastResolutionValue[] = "LastResolution";
 // The screen size for which profiles were last saved or activated; zeros when none is recorded,

@@ -24,7 +24,7 @@ bool CopySlot(HKEY source, HKEY destinationParent, const char* slot, const Deskt
 
 }  // namespace
 
-bool CopySlots(const ScreenSize& size, const std::string& from, const std::string& to,
+bool CopySlots(const ScreenSize& size, const ProfileName& from, const ProfileName& to,
                const DesktopItemList& items) {
     for (const char* slot : {kManualSlot, kStartupSlot}) {
         unique_hkey source = OpenSlotKey(size, from, slot, KeyAccess::Write);
@@ -35,7 +35,7 @@ bool CopySlots(const ScreenSize& size, const std::string& from, const std::strin
     return true;
 }
 
-void MigrateLegacySlots(const ScreenSize& size, const std::string& profile) {
+void MigrateLegacySlots(const ScreenSize& size, const ProfileName& profile) {
     unique_hkey resolution = OpenResolutionKey(size, KeyAccess::Write);
     if (!resolution) return;
     for (const char* slot : {kManualSlot, kStartupSlot}) {
@@ -43,8 +43,7 @@ void MigrateLegacySlots(const ScreenSize& size, const std::string& profile) {
             unique_hkey source = OpenKeyForWriting(resolution.get(), slot);
             if (!source) continue;
             // One level at a time: the profile's name may use all that a key name can hold.
-            unique_hkey profileKey =
-                IsUsableProfileName(profile) ? CreateKey(resolution.get(), profile) : unique_hkey();
+            unique_hkey profileKey = CreateKey(resolution.get(), profile.Text());
             // Without a place to go, the old positions stay where they are.
             if (!profileKey || !CopySlot(source.get(), profileKey.get(), slot, BuildItemCatalogue(nullptr)))
                 continue;

@@ -11,12 +11,12 @@ namespace plx {
 
 // Copies both slots of profile from into profile to at size, for each of the items. A missing slot of
 // from is skipped; false when a slot of from exists but its values could not all be carried over.
-bool CopySlots(const ScreenSize& size, const std::string& from, const std::string& to,
+bool CopySlots(const ScreenSize& size, const ProfileName& from, const ProfileName& to,
                const DesktopItemList& items);
 
 // Moves the values of the legacy slots into the slots of the same names of profile, for every item
 // still on the desktop, then deletes the legacy slots. A legacy slot whose target cannot be created is
 // kept; where there is none, nothing is created.
-void MigrateLegacySlots(const ScreenSize& size, const std::string& profile);
+void MigrateLegacySlots(const ScreenSize& size, const ProfileName& profile);
 
 }  // namespace plx

@@ -7,7 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "store/profile_tree.h"
+
 namespace testbed {
+
+// The profile name of a text that the test knows to be one; throws (and so fails the test) otherwise.
+inline plx::ProfileName Profile(const std::string& text) { return plx::ProfileName::From(text).value(); }
 
 // True inside the project's Wine test bed (PLAXEN_TESTBED=1, set by scripts/test.sh); outside it
 // says on stderr that the program refuses to run. Its prefix has a temporary HOME and an empty desktop

@@ -322,7 +322,7 @@ TEST_F(CatalogueTest, ItemsSyncedWithACloudAreMarkedAndStayOnTheDesktop) {
     EXPECT_FALSE(local->CloudSynced);
 
     const std::string record =
-        plx::ProfileKeyPath(plx::GetCurrentProfile()) + "\\" + std::to_string(synced->ID);
+        plx::ProfileKeyPath(plx::GetCurrentProfile().Text()) + "\\" + std::to_string(synced->ID);
     plx::SaveCurrentProfile(MakeListView(), nullptr, TRUE, &items, true);
     EXPECT_EQ(testbed::ReadTextFile(OnDesktop("Cloud\\inside.txt")), "inside");
     EXPECT_EQ(testbed::ReadTextFile(InStore(OnDesktop("Cloudy.txt"))), "cloudy");

@@ -290,10 +290,10 @@ TEST_F(CommandsTest, TitlesUpToAKeyNamesLimitWorkAndARenameThatCannotBeSavedKeep
     };
     edit("New Profile - Quillmar Orvane Deluxe", longest, "Create Profile...");
     EXPECT_EQ(CurrentProfileValue(), longest);
-    EXPECT_TRUE(plx::OpenSlotKey(plx::GetScreenSize(), longest, plx::kManualSlot, plx::KeyAccess::Read));
+    EXPECT_TRUE(plx::OpenSlotKey(plx::GetScreenSize(), testbed::Profile(longest), plx::kManualSlot, plx::KeyAccess::Read));
     edit((longest + " - Quillmar Orvane Deluxe").c_str(), renamed, "Edit Active Profile...");
     EXPECT_EQ(CurrentProfileValue(), renamed);
-    EXPECT_TRUE(plx::OpenSlotKey(plx::GetScreenSize(), renamed, plx::kManualSlot, plx::KeyAccess::Read));
+    EXPECT_TRUE(plx::OpenSlotKey(plx::GetScreenSize(), testbed::Profile(renamed), plx::kManualSlot, plx::KeyAccess::Read));
     for (const std::string& name : ResolutionSubkeys()) EXPECT_NE(name, longest);
     EXPECT_TRUE(boxes.Seen().empty());
 
@@ -314,13 +314,13 @@ TEST_F(CommandsTest, TitlesUpToAKeyNamesLimitWorkAndARenameThatCannotBeSavedKeep
     EXPECT_EQ(boxes.Seen()[0].text, plx::kProfileNotSavedMessage);
     EXPECT_EQ(CurrentProfileValue(), "Work");
     EXPECT_EQ(ResolutionSubkeys(), std::vector<std::string>{"Work"});
-    EXPECT_TRUE(plx::OpenSlotKey(plx::GetScreenSize(), "Work", plx::kStartupSlot, plx::KeyAccess::Read));
+    EXPECT_TRUE(plx::OpenSlotKey(plx::GetScreenSize(), testbed::Profile("Work"), plx::kStartupSlot, plx::KeyAccess::Read));
 }
 
 TEST_F(CommandsTest, AnAnswerGivenAfterTheScreenSizeChangedChangesNothing) {
     const plx::ScreenSize first = plx::GetScreenSize(), second = {first.width - 256, first.height - 256};
     auto profile = [](const plx::ScreenSize& size, const std::string& name) {
-        plx::unique_hkey key = plx::OpenProfileKey(size, name, plx::KeyAccess::Create);
+        plx::unique_hkey key = plx::OpenProfileKey(size, testbed::Profile(name), plx::KeyAccess::Create);
         plx::WriteString(key.get(), nullptr, plx::kProfileMarker);
     };
     for (const plx::ScreenSize& size : {first, second}) {
@@ -351,7 +351,7 @@ TEST_F(CommandsTest, AnAnswerGivenAfterTheScreenSizeChangedChangesNothing) {
     ASSERT_EQ(told.size(), 1u);
     EXPECT_EQ(told[0].text, plx::kScreenSizeChangedMessage);
     for (const plx::ScreenSize& size : {first, second}) {
-        EXPECT_EQ(plx::GetCurrentProfile(size), "Work");
+        EXPECT_EQ(plx::GetCurrentProfile(size).Text(), "Work");
         EXPECT_EQ(plx::ListProfiles(size).size(), 2u);
     }
     ASSERT_TRUE(testbed::SetScreenSize(first.width, first.height));

@@ -85,7 +85,7 @@ TEST_F(ProfilesTest, SavingWithoutApplyRecordsTheDesktopAsItIs) {
     HideNow(OnDesktop("stored.txt"));
 
     plx::SaveCurrentProfile(list_, nullptr, TRUE, nullptr, false);
-    EXPECT_EQ(plx::GetCurrentProfile(), "Default");
+    EXPECT_EQ(plx::GetCurrentProfile().Text(), "Default");
     EXPECT_TRUE(plx::IsProfileKey(plx::OpenKeyForReading(HKEY_CURRENT_USER, plx::ResolutionKeyPath()).get(),
                                   "Default"));
     EXPECT_TRUE(HasLastResolution());
@@ -125,7 +125,7 @@ TEST_F(ProfilesTest, SavingWithApplyMakesTheDesktopMatchTheList) {
     UpdateWindow(list_);
     ListView_SetItemPosition(list_, 0, 5000, 100);
 
-    plx::SaveProfile(list_, plx::GetScreenSize(), "Work", nullptr, TRUE, &items, true);
+    plx::SaveProfile(list_, plx::GetScreenSize(), testbed::Profile("Work"), nullptr, TRUE, &items, true);
     int savedX = 0, savedY = 0;
     ASSERT_TRUE(
         testbed::ReadSavedPoint(plx::SlotKeyPath("Work", plx::kManualSlot), "far.txt", savedX, savedY));
@@ -161,7 +161,7 @@ TEST_F(ProfilesTest, SavingWithApplyMakesTheDesktopMatchTheList) {
         item.Visible = !item.Movable() || item.DesktopPath == OnDesktop("away.txt");
     ASSERT_TRUE(plx::EnsureStoreDirectory(store_, plx::SplitPath(userDesktop_ + "\\x").directory));
     Write(InStore(OnDesktop("stuck.txt")), "leftover");
-    plx::SaveProfile(list_, plx::GetScreenSize(), "Work", nullptr, TRUE, &items, true);
+    plx::SaveProfile(list_, plx::GetScreenSize(), testbed::Profile("Work"), nullptr, TRUE, &items, true);
     const std::map<int, DWORD> after = Records("Work");
     EXPECT_EQ(after.at(IdOf(OnDesktop("stuck.txt"))), 1u);
     EXPECT_EQ(after.at(IdOf(OnDesktop("away.txt"))), 0u);
@@ -175,10 +175,10 @@ TEST_F(ProfilesTest, ActivationMovesOnlyWhatTheProfilesDifferIn) {
     Write(OnDesktop("common.txt"), "common");
     Write(OnDesktop("toggled.txt"), "toggled");
     DesktopItemList items = plx::BuildItemCatalogue(nullptr);
-    plx::SaveProfile(list_, plx::GetScreenSize(), "One", nullptr, TRUE, &items, false);
+    plx::SaveProfile(list_, plx::GetScreenSize(), testbed::Profile("One"), nullptr, TRUE, &items, false);
     for (DesktopItem& item : items)
         if (item.DesktopPath == OnDesktop("toggled.txt")) item.Visible = false;
-    plx::SaveProfile(list_, plx::GetScreenSize(), "Two", nullptr, TRUE, &items, false);
+    plx::SaveProfile(list_, plx::GetScreenSize(), testbed::Profile("Two"), nullptr, TRUE, &items, false);
     EXPECT_TRUE(Exists(OnDesktop("toggled.txt"))) << "saving without apply moves nothing";
 
     SetCurrentProfile("Two");
@@ -242,7 +242,7 @@ TEST_F(ProfilesTest, ReleaseBringsEverythingBackAndKeepsWhatCannotMove) {
     EXPECT_EQ(testbed::ReadTextFile(OnDesktop("two.txt")), "newcomer");
     EXPECT_EQ(testbed::ReadTextFile(InStore(OnDesktop("two.txt"))), "two");
     EXPECT_FALSE(Exists(store_ + "\\users\\Public")) << "emptied mirrors go";
-    const std::map<int, DWORD> records = Records(plx::GetCurrentProfile());
+    const std::map<int, DWORD> records = Records(plx::GetCurrentProfile().Text());
     EXPECT_EQ(records.at(IdOf(OnDesktop("one.txt"))), 1u);
     EXPECT_EQ(records.at(99), 1u);
 
@@ -250,7 +250,7 @@ TEST_F(ProfilesTest, ReleaseBringsEverythingBackAndKeepsWhatCannotMove) {
     plx::ReleaseHiddenItems(list_);
     EXPECT_EQ(testbed::ReadTextFile(OnDesktop("two.txt")), "two");
     EXPECT_FALSE(Exists(store_));
-    for (const auto& record : Records(plx::GetCurrentProfile())) EXPECT_EQ(record.second, 1u) << record.first;
+    for (const auto& record : Records(plx::GetCurrentProfile().Text())) EXPECT_EQ(record.second, 1u) << record.first;
 }
 
 }  // namespace

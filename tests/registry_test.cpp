@@ -122,7 +122,7 @@ TEST_F(RegistryTest, KeyTreesAreDeletedWholeAndOnlyThemselves) {
 TEST_F(RegistryTest, CurrentProfileDefaultsAndIsWrittenBack) {
     // A screen size never seen before.
     EXPECT_FALSE(plx::OpenKeyForReading(HKEY_CURRENT_USER, plx::ResolutionKeyPath()));
-    EXPECT_EQ(plx::GetCurrentProfile(), "Default");
+    EXPECT_EQ(plx::GetCurrentProfile().Text(), "Default");
     EXPECT_EQ(CurrentValue(), "Default");
 
     const std::string resolution = plx::ResolutionKeyPath();
@@ -130,7 +130,7 @@ TEST_F(RegistryTest, CurrentProfileDefaultsAndIsWrittenBack) {
         unique_hkey key = Create(resolution);
         plx::WriteString(key.get(), "CurrentProfile", "Work");
     }
-    EXPECT_EQ(plx::GetCurrentProfile(), "Work");
+    EXPECT_EQ(plx::GetCurrentProfile().Text(), "Work");
 
     // A name at the limit of a key name is still a name.
     const std::string longest(255, 'n');
@@ -138,7 +138,7 @@ TEST_F(RegistryTest, CurrentProfileDefaultsAndIsWrittenBack) {
         unique_hkey key = Create(resolution);
         plx::WriteString(key.get(), "CurrentProfile", longest);
     }
-    EXPECT_EQ(plx::GetCurrentProfile(), longest);
+    EXPECT_EQ(plx::GetCurrentProfile().Text(), longest);
 
     // Unusable values read as missing and are replaced, never cut down to another profile's name.
     struct Bad {
@@ -153,7 +153,7 @@ TEST_F(RegistryTest, CurrentProfileDefaultsAndIsWrittenBack) {
     for (const Bad& value : bad) {
         SetRaw(resolution, "CurrentProfile", value.type, value.data.data(),
                static_cast<DWORD>(value.data.size()));
-        EXPECT_EQ(plx::GetCurrentProfile(), "Default")
+        EXPECT_EQ(plx::GetCurrentProfile().Text(), "Default")
             << "type " << value.type << " size " << value.data.size();
         EXPECT_EQ(CurrentValue(), "Default");
     }

@@ -103,7 +103,7 @@ TEST_F(ResolutionTest, FirstRestoreAtANewSizeSavesTheDesktopAsDefaultAndKeepsEve
         EXPECT_EQ(x, before.icons[i].x);
         EXPECT_EQ(y, before.icons[i].y);
     }
-    EXPECT_EQ(plx::GetCurrentProfile(), "Default");
+    EXPECT_EQ(plx::GetCurrentProfile().Text(), "Default");
     int w = 0, h = 0;
     ASSERT_TRUE(ReadSavedPoint(plx::kRootKey, plx::kLastResolutionValue, w, h));
     EXPECT_EQ((plx::ScreenSize{w, h}), large_);
@@ -233,15 +233,15 @@ protected:
 
 TEST_F(ResolutionStoreTest, LegacySlotStaysWhenItsTargetCannotBeMade) {
     ASSERT_TRUE(WriteSavedPoint(plx::ResolutionKeyPath() + "\\Manual", "alpha.txt", 5, 6));
-    // Key names are limited to 255 characters.
-    plx::MigrateLegacySlots(plx::GetScreenSize(), std::string(300, 'p'));
+    // Key names are limited to 255 characters: such a name is never a profile's, to migrate into.
+    EXPECT_FALSE(plx::ProfileName::From(std::string(300, 'p')));
     int x = 0, y = 0;
     ASSERT_TRUE(ReadSavedPoint(plx::ResolutionKeyPath() + "\\Manual", "alpha.txt", x, y));
     EXPECT_EQ(x, 5);
 
     // Nothing to migrate: nothing is created.
     plx::DeleteKeyTree(HKEY_CURRENT_USER, plx::ResolutionKeyPath() + "\\Manual");
-    plx::MigrateLegacySlots(plx::GetScreenSize(), "Default");
+    plx::MigrateLegacySlots(plx::GetScreenSize(), testbed::Profile("Default"));
     EXPECT_FALSE(plx::OpenKeyForReading(HKEY_CURRENT_USER, plx::ResolutionKeyPath() + "\\Default"));
 }
 

@@ -32,18 +32,18 @@ TEST_F(ScreenSizeTest, EachScreenSizeHasItsOwnCurrentProfile) {
         plx::unique_hkey key = plx::CreateKey(HKEY_CURRENT_USER, large);
         plx::WriteString(key.get(), "CurrentProfile", "Office");
     }
-    EXPECT_EQ(plx::GetCurrentProfile(), "Office");
+    EXPECT_EQ(plx::GetCurrentProfile().Text(), "Office");
 
     ASSERT_TRUE(testbed::SetScreenSize(800, 600));
     ASSERT_EQ(plx::GetScreenSize(), (plx::ScreenSize{800, 600}));
     const std::string small = std::string(plx::kRootKey) + "\\800_600";
     EXPECT_EQ(plx::ResolutionKeyPath(), small);
-    EXPECT_EQ(plx::GetCurrentProfile(), "Default");
+    EXPECT_EQ(plx::GetCurrentProfile().Text(), "Default");
     EXPECT_EQ(CurrentValue(small), "Default");
     EXPECT_EQ(CurrentValue(large), "Office");
 
     ASSERT_TRUE(testbed::SetScreenSize(1024, 768));
-    EXPECT_EQ(plx::GetCurrentProfile(), "Office");
+    EXPECT_EQ(plx::GetCurrentProfile().Text(), "Office");
 }
 
 }  // namespace
