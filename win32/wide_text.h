@@ -1,4 +1,6 @@
-// Text in the system's ANSI code page (or another) as UTF-16, for the wide functions of the platform.
+// The product keeps text in std::string as UTF-8 and speaks to the platform through its wide (UTF-16)
+// functions only: every name (icon labels, registry names, file paths, titles) passes unchanged, in any
+// language, and the conversions happen here, at the call.
 #pragma once
 
 #include <windows.h>
@@ -17,5 +19,22 @@ inline std::wstring Widen(const std::string& text, UINT codePage = CP_ACP) {
     MultiByteToWideChar(codePage, 0, text.data(), length, &wide[0], chars);
     return wide;
 }
+
+// UTF-8 text as UTF-16 for a wide function. Invalid sequences become U+FFFD.
+inline std::wstring ToWide(const std::string& utf8) { return Widen(utf8, CP_UTF8); }
+
+// UTF-16 from a wide function as UTF-8. A lone surrogate (which file and key names may hold) becomes
+// U+FFFD.
+inline std::string ToUtf8(const wchar_t* text, size_t length) {
+    if (length == 0) return std::string();
+    const int chars = static_cast<int>(length);
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text, chars, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0) return std::string();
+    std::string utf8(static_cast<size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, chars, &utf8[0], bytes, nullptr, nullptr);
+    return utf8;
+}
+inline std::string ToUtf8(const std::wstring& text) { return ToUtf8(text.data(), text.size()); }
+inline std::string ToUtf8(const wchar_t* text) { return text ? ToUtf8(text, wcslen(text)) : std::string(); }
 
 }  // namespace plx
