@@ -41,7 +41,7 @@ EntryValue Value(std::string subkey, const char* name, std::wstring data) {
     return {std::move(subkey), name, std::move(data), true};
 }
 EntryValue Value(std::string subkey, const char* name, const std::string& data) {
-    return Value(std::move(subkey), name, Widen(data));
+    return Value(std::move(subkey), name, ToWide(data));
 }
 EntryValue KeyOnly(std::string subkey) { return {std::move(subkey), nullptr, {}, false}; }
 
@@ -85,7 +85,7 @@ HRESULT WriteEntries(const std::vector<Entry>& entries) {
             if (!key) return HRESULT_FROM_WIN32(status);
             if (value.hasData) {
                 // Wide: the module's path may hold characters that no code page spells.
-                const std::wstring name = value.name ? Widen(value.name) : std::wstring();
+                const std::wstring name = value.name ? ToWide(value.name) : std::wstring();
                 status = RegSetValueExW(key.get(), value.name ? name.c_str() : nullptr, 0, REG_SZ,
                                         reinterpret_cast<const BYTE*>(value.data.c_str()),
                                         static_cast<DWORD>((value.data.size() + 1) * sizeof(wchar_t)));
@@ -148,7 +148,7 @@ HRESULT RegisterServer() {
     if (IsNtFamily()) {
         // Only the right to set a value is asked for: whoever may approve shell extensions may register.
         HKEY raw = nullptr;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kApprovedKey, 0, KEY_SET_VALUE, &raw) != ERROR_SUCCESS)
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, ToWide(kApprovedKey).c_str(), 0, KEY_SET_VALUE, &raw) != ERROR_SUCCESS)
             return E_ACCESSDENIED;
         unique_hkey approved(raw);
         if (WriteString(approved.get(), GuidString(CLSID_DesktopPlaxen).c_str(), kMessageCaption) !=
@@ -176,9 +176,9 @@ HRESULT UnregisterServer() {
 
     if (IsNtFamily()) {
         HKEY raw = nullptr;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kApprovedKey, 0, KEY_SET_VALUE, &raw) == ERROR_SUCCESS) {
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, ToWide(kApprovedKey).c_str(), 0, KEY_SET_VALUE, &raw) == ERROR_SUCCESS) {
             unique_hkey approved(raw);
-            RegDeleteValueA(approved.get(), GuidString(CLSID_DesktopPlaxen).c_str());
+            RegDeleteValueW(approved.get(), ToWide(GuidString(CLSID_DesktopPlaxen)).c_str());
         }
     }
 

@@ -12,6 +12,7 @@
 #include "win32/message_box.h"
 #include "win32/shared_section.h"
 #include "win32/unique.h"
+#include "win32/wide_text.h"
 
 namespace plx {
 
@@ -24,7 +25,7 @@ PLX_SHARED volatile BYTE SharedCloseAfterAction = 0;
 
 namespace {
 
-HWND FindAgentWindow() { return FindWindowA(nullptr, kAgentWindowTitle); }
+HWND FindAgentWindow() { return FindWindowW(nullptr, ToWide(kAgentWindowTitle).c_str()); }
 
 HHOOK SharedHookHandle() { return static_cast<HHOOK>(ULongToHandle(SharedHook)); }
 
@@ -32,7 +33,7 @@ HHOOK SharedHookHandle() { return static_cast<HHOOK>(ULongToHandle(SharedHook));
 // queue: every other message of the calling program stays there, in its order. 0 when the system
 // could not register it.
 UINT HandshakeMessage() {
-    static const UINT message = RegisterWindowMessageA(kHandshakeMessageName);
+    static const UINT message = RegisterWindowMessageW(ToWide(kHandshakeMessageName).c_str());
     return message;
 }
 
@@ -40,7 +41,7 @@ UINT HandshakeMessage() {
 // take any message, so the id must not be 0.
 bool TakeHandshakeAnswer(UINT answer) {
     MSG msg;
-    return PeekMessageA(&msg, reinterpret_cast<HWND>(-1), answer, answer, PM_REMOVE) != FALSE;
+    return PeekMessageW(&msg, reinterpret_cast<HWND>(-1), answer, answer, PM_REMOVE) != FALSE;
 }
 
 // One attach may leave several answers behind; they must not end the wait of the next one.
@@ -74,14 +75,14 @@ bool WaitForHandshake(UINT answer, DWORD timeoutMs) {
 HANDLE CreateAttachMutex() {
     constexpr DWORD kWaitAndRelease = SYNCHRONIZE | MUTEX_MODIFY_STATE;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(kAttachMutexAccess, SDDL_REVISION_1,
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(ToWide(kAttachMutexAccess).c_str(), SDDL_REVISION_1,
                                                               &descriptor, nullptr))
         descriptor = nullptr;
     SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor, FALSE};
-    HANDLE mutex = CreateMutexExA(descriptor ? &attributes : nullptr, kAttachMutexName, 0, kWaitAndRelease);
+    HANDLE mutex = CreateMutexExW(descriptor ? &attributes : nullptr, ToWide(kAttachMutexName).c_str(), 0, kWaitAndRelease);
     if (descriptor) LocalFree(descriptor);
     if (mutex) return mutex;
-    return CreateMutexExA(nullptr, kSessionAttachMutexName, 0, kWaitAndRelease);
+    return CreateMutexExW(nullptr, ToWide(kSessionAttachMutexName).c_str(), 0, kWaitAndRelease);
 }
 
 // A turn under the attach mutex, waited for at most kAttachLockTimeoutMs: a caller that keeps its turn
@@ -134,9 +135,8 @@ bool IsListViewOfThisProcess(HWND window) {
     DWORD process = 0;
     GetWindowThreadProcessId(window, &process);
     if (process != GetCurrentProcessId()) return false;
-    char className[32] = {};
-    return GetClassNameA(window, className, sizeof(className)) > 0 &&
-           std::strcmp(className, "SysListView32") == 0;
+    wchar_t className[32] = {};
+    return GetClassNameW(window, className, ARRAYSIZE(className)) > 0 && wcscmp(className, L"SysListView32") == 0;
 }
 
 // Set once per process, before any window or hook of the channel runs: plain memory.
@@ -155,7 +155,7 @@ void SetActionWork(const ActionWork& work) { TheWork = work; }
 
 void CloseAgentWindow() {
     if (HWND agent = FindAgentWindow())
-        SendMessageTimeoutA(agent, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, kAgentAnswerTimeoutMs, nullptr);
+        SendMessageTimeoutW(agent, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, kAgentAnswerTimeoutMs, nullptr);
 }
 
 bool RunAction(Action action, HWND owner, BOOL quiet) {
@@ -197,12 +197,12 @@ bool RunAction(Action action, HWND owner, BOOL quiet) {
     // the user): only a thread that takes no messages at all counts as hung.
     DWORD_PTR answer = 0;
     const bool delivered =
-        SendMessageTimeoutA(agent, WM_APP, reinterpret_cast<WPARAM>(listView), message,
+        SendMessageTimeoutW(agent, WM_APP, reinterpret_cast<WPARAM>(listView), message,
                             SMTO_ABORTIFHUNG | SMTO_NOTIMEOUTIFNOTHUNG, kAgentAnswerTimeoutMs, &answer) != 0;
     const bool ran = (delivered && answer != 0) || (action == Action::ReleaseHiddenItems && !IsWindow(agent));
     // After a release the window is gone already, and this finds nothing.
     if (SharedCloseAfterAction)
-        SendMessageTimeoutA(agent, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, kAgentAnswerTimeoutMs, nullptr);
+        SendMessageTimeoutW(agent, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, kAgentAnswerTimeoutMs, nullptr);
     if (!ran) ShowMessageUnlessQuiet(owner, quiet, kNoAgentMessage, MB_ICONERROR);
     return ran;
 }
@@ -214,10 +214,10 @@ bool SetAgentHook(DWORD threadId) {
         return removed != FALSE;
     }
     SharedCallerThread = GetCurrentThreadId();
-    HHOOK hook = SetWindowsHookExA(WH_GETMESSAGE, AgentHookProc, ModuleInstance(), threadId);
+    HHOOK hook = SetWindowsHookExW(WH_GETMESSAGE, AgentHookProc, ModuleInstance(), threadId);
     SharedHook = HandleToULong(hook);
     if (!hook) return false;
-    if (PostThreadMessageA(threadId, WM_NULL, 0, 0)) return true;
+    if (PostThreadMessageW(threadId, WM_NULL, 0, 0)) return true;
     SetAgentHook(0);  // nothing will come of a hook whose thread could not be woken
     return false;
 }
@@ -230,7 +230,7 @@ LRESULT CALLBACK AgentHookProc(int code, WPARAM wParam, LPARAM lParam) {
         return CallNextHookEx(SharedHookHandle(), code, wParam, lParam);
     CallAtBoundary(false, [] {
         CreateAgentWindow();
-        if (const UINT answer = HandshakeMessage()) PostThreadMessageA(SharedCallerThread, answer, 0, 0);
+        if (const UINT answer = HandshakeMessage()) PostThreadMessageW(SharedCallerThread, answer, 0, 0);
         return true;
     });
     return CallNextHookEx(SharedHookHandle(), code, wParam, lParam);
@@ -254,11 +254,11 @@ void CreateAgentWindow() {
     HWND window = nullptr;
     {
         ModuleActivationScope activation;
-        window = CreateDialogParamA(self, MAKEINTRESOURCEA(IDD_AGENT), nullptr, AgentWindowProc, 0);
+        window = CreateDialogParamW(self, MAKEINTRESOURCEW(IDD_AGENT), nullptr, AgentWindowProc, 0);
     }
     if (window) {
         SharedAgentCreated = 1;
-        SetWindowTextA(window, kAgentWindowTitle);
+        SetWindowTextW(window, ToWide(kAgentWindowTitle).c_str());
     } else {
         SharedAgentCreated = 0;
         if (tookReference) FreeLibrary(pinned);
@@ -289,7 +289,7 @@ INT_PTR HandleAgentMessage(HWND window, UINT message, WPARAM wParam, LPARAM lPar
             const bool ran =
                 IsActionCode(code) && IsListViewOfThisProcess(listView) &&
                 RunInThisProcess(static_cast<Action>(code), listView, nullptr, quiet);
-            if (IsWindow(window)) SetWindowLongPtrA(window, DWLP_MSGRESULT, ran ? 1 : 0);
+            if (IsWindow(window)) SetWindowLongPtrW(window, DWLP_MSGRESULT, ran ? 1 : 0);
             return TRUE;
         }
         default:

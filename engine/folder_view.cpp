@@ -15,8 +15,8 @@ namespace {
 // list view is left alone without a single COM call.
 bool InsideShellView(HWND listView) {
     HWND parent = GetParent(listView);
-    char name[32] = {};
-    return parent && GetClassNameA(parent, name, sizeof(name)) && std::strcmp(name, "SHELLDLL_DefView") == 0;
+    wchar_t name[32] = {};
+    return parent && GetClassNameW(parent, name, ARRAYSIZE(name)) && wcscmp(name, L"SHELLDLL_DefView") == 0;
 }
 
 ComPtr<IFolderView> FindFolderView(HWND listView) {

@@ -10,35 +10,39 @@
 #include "engine/folder_view.h"
 #include "engine/placement.h"
 #include "store/profile_tree.h"
+#include "win32/wide_text.h"
 
 namespace plx {
 
 namespace {
 
-constexpr int kLabelBufferBytes = 1024;
+constexpr int kLabelBufferChars = 1024;
 // How far a saved position may reach past the right and bottom edges: one icon cell.
 constexpr int kVisibleMargin = 32;
 
-void ReadLabel(HWND listView, int index, char (&label)[kLabelBufferBytes]) {
-    label[0] = '\0';
-    LVITEMA item = {};
+// The label as the list view holds it, in UTF-8: each icon's positions are stored under its own name,
+// whatever its language.
+std::string ReadLabel(HWND listView, int index) {
+    wchar_t label[kLabelBufferChars] = {};
+    LVITEMW item = {};
     item.iSubItem = 0;
     item.pszText = label;
-    item.cchTextMax = kLabelBufferBytes;
-    SendMessageA(listView, LVM_GETITEMTEXTA, index, reinterpret_cast<LPARAM>(&item));
-    label[kLabelBufferBytes - 1] = '\0';
+    item.cchTextMax = kLabelBufferChars;
+    SendMessageW(listView, LVM_GETITEMTEXTW, index, reinterpret_cast<LPARAM>(&item));
+    label[kLabelBufferChars - 1] = L'\0';
+    return ToUtf8(label);
 }
 
 POINT ReadPosition(HWND listView, int index) {
     POINT pt = {};
-    SendMessageA(listView, LVM_GETITEMPOSITION, index, reinterpret_cast<LPARAM>(&pt));
+    SendMessageW(listView, LVM_GETITEMPOSITION, index, reinterpret_cast<LPARAM>(&pt));
     return pt;
 }
 
 RECT ReadBounds(HWND listView, int index) {
     RECT rect = {};
     rect.left = LVIR_BOUNDS;
-    SendMessageA(listView, LVM_GETITEMRECT, index, reinterpret_cast<LPARAM>(&rect));
+    SendMessageW(listView, LVM_GETITEMRECT, index, reinterpret_cast<LPARAM>(&rect));
     return rect;
 }
 
@@ -47,28 +51,27 @@ RECT ReadBounds(HWND listView, int index) {
 POINT MoveItem(HWND listView, int index, POINT pt) {
     const WORD x = static_cast<WORD>(pt.x & 0xFFFF);
     const WORD y = static_cast<WORD>(pt.y & 0xFFFF);
-    SendMessageA(listView, LVM_SETITEMPOSITION, index, MAKELPARAM(x, y));
+    SendMessageW(listView, LVM_SETITEMPOSITION, index, MAKELPARAM(x, y));
     return POINT{static_cast<short>(x), static_cast<short>(y)};
 }
 
 bool SavePass(HWND listView, HKEY slot, int count) {
     bool failed = false;
     for (int i = 0; i < count; ++i) {
-        char label[kLabelBufferBytes];
-        ReadLabel(listView, i, label);
+        const std::string label = ReadLabel(listView, i);
         BYTE data[8];
         EncodePosition(ReadPosition(listView, i), data);
-        if (WriteBytes(slot, label, data, sizeof(data)) != ERROR_SUCCESS) failed = true;
+        if (WriteBytes(slot, label.c_str(), data, sizeof(data)) != ERROR_SUCCESS) failed = true;
     }
     return failed;
 }
 
 void ClearArrangement(HWND listView) {
-    const LONG style = GetWindowLongA(listView, GWL_STYLE);
-    const DWORD exStyle = static_cast<DWORD>(SendMessageA(listView, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0));
-    if (style & LVS_AUTOARRANGE) SetWindowLongA(listView, GWL_STYLE, style & ~LVS_AUTOARRANGE);
+    const LONG style = GetWindowLongW(listView, GWL_STYLE);
+    const DWORD exStyle = static_cast<DWORD>(SendMessageW(listView, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0));
+    if (style & LVS_AUTOARRANGE) SetWindowLongW(listView, GWL_STYLE, style & ~LVS_AUTOARRANGE);
     if (exStyle & LVS_EX_SNAPTOGRID)
-        SendMessageA(listView, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, exStyle & ~LVS_EX_SNAPTOGRID);
+        SendMessageW(listView, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, exStyle & ~LVS_EX_SNAPTOGRID);
 }
 
 // Keeps the list view from repainting while the icons move: with redraw on, every move invalidates the
@@ -78,10 +81,10 @@ void ClearArrangement(HWND listView) {
 class RedrawSuspended {
 public:
     explicit RedrawSuspended(HWND listView) : listView_(listView) {
-        SendMessageA(listView_, WM_SETREDRAW, FALSE, 0);
+        SendMessageW(listView_, WM_SETREDRAW, FALSE, 0);
     }
     ~RedrawSuspended() {
-        SendMessageA(listView_, WM_SETREDRAW, TRUE, 0);
+        SendMessageW(listView_, WM_SETREDRAW, TRUE, 0);
         RedrawWindow(listView_, nullptr, nullptr,
                      RDW_ERASE | RDW_FRAME | RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
     }
@@ -105,12 +108,11 @@ bool RestorePass(HWND listView, HKEY slot, int count) {
     PlacementList unplaced;
     std::vector<FolderViewMove> moved;
     for (int i = 0; i < count; ++i) {
-        char label[kLabelBufferBytes];
-        ReadLabel(listView, i, label);
+        const std::string label = ReadLabel(listView, i);
         const POINT current = ReadPosition(listView, i);
         BYTE data[8];
         DWORD size = sizeof(data);
-        if (ReadBytes(slot, label, data, size) == ERROR_SUCCESS && size == sizeof(data)) {
+        if (ReadBytes(slot, label.c_str(), data, size) == ERROR_SUCCESS && size == sizeof(data)) {
             POINT target = DecodePosition(data);
             // Keep the icon on the screen; nothing bounds it from above or the left.
             if (target.x + kVisibleMargin > client.right) target.x = client.right - kVisibleMargin;
@@ -154,7 +156,7 @@ bool RestorePass(HWND listView, HKEY slot, int count) {
 PositionsResult SavePositions(HWND listView, const ScreenSize& size, const ProfileName& profile, const char* slot) {
     unique_hkey key = OpenSlotKey(size, profile, slot, KeyAccess::Create);
     if (!key) return PositionsResult::NoSlot;
-    const int count = static_cast<int>(SendMessageA(listView, LVM_GETITEMCOUNT, 0, 0));
+    const int count = static_cast<int>(SendMessageW(listView, LVM_GETITEMCOUNT, 0, 0));
     if (count <= 0) return PositionsResult::Done;
     return SavePass(listView, key.get(), count) ? PositionsResult::SomeFailed : PositionsResult::Done;
 }
@@ -163,7 +165,7 @@ PositionsResult RestorePositions(HWND listView, const ScreenSize& size, const Pr
                                  const char* slot) {
     unique_hkey key = OpenSlotKey(size, profile, slot, KeyAccess::Read);
     if (!key) return PositionsResult::NoSlot;
-    const int count = static_cast<int>(SendMessageA(listView, LVM_GETITEMCOUNT, 0, 0));
+    const int count = static_cast<int>(SendMessageW(listView, LVM_GETITEMCOUNT, 0, 0));
     if (count <= 0) return PositionsResult::Done;
     return RestorePass(listView, key.get(), count) ? PositionsResult::SomeFailed : PositionsResult::Done;
 }

@@ -19,7 +19,7 @@ namespace {
 // makes it for every user; made here, it is the user's own.
 std::string PrepareStoreDirectory() {
     const std::string store = HiddenStoreDirectory();
-    if (!store.empty() && GetFileAttributesA(store.c_str()) == INVALID_FILE_ATTRIBUTES)
+    if (!store.empty() && GetFileAttributesW(ToWide(store).c_str()) == INVALID_FILE_ATTRIBUTES)
         CreateOwnFolder(WidePath(store));
     return store;
 }
@@ -133,7 +133,7 @@ void ReleaseHiddenItems(HWND listView) {
     // Only what is empty goes: a file whose move back failed stays in the store with its folders,
     // where the user can still find it.
     const std::string store = HiddenStoreDirectory();
-    if (!store.empty() && GetFileAttributesA(store.c_str()) != INVALID_FILE_ATTRIBUTES)
+    if (!store.empty() && GetFileAttributesW(ToWide(store).c_str()) != INVALID_FILE_ATTRIBUTES)
         RemoveEmptyDirectories(store);
 }
 

@@ -2,12 +2,14 @@
 
 #include <shellapi.h>
 #include <shlobj.h>
+#include <shlwapi.h>
 
 #include "win32/module.h"
 #include "store/cloud_files.h"
 #include "store/moves.h"
 #include "store/profile_tree.h"
 #include "win32/unique.h"
+#include "win32/wide_text.h"
 
 namespace plx {
 
@@ -28,7 +30,7 @@ std::string ReplaceCharacter(const std::string& text, char from, char to, UINT c
     return out;
 }
 
-bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool Exists(const std::string& path) { return GetFileAttributesW(ToWide(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 void ReadFlag(HKEY key, const char* name, bool& field) {
     DWORD value = 0;
@@ -73,43 +75,18 @@ std::optional<DWORD> NextFreeId(HKEY catalogue) {
     return next;
 }
 
-// Names are narrowed without best fit: "plan.txt" spelt with an a-macron must not read as "plan.txt",
-// the name of another file, whose key, ID and moves it would then share. A name with a character that the
-// code page cannot hold has no exact narrow form and fails. UTF-8 holds every character and takes
-// neither the flag nor the default-character check.
-bool NarrowExactly(const wchar_t* wide, std::string& out) {
-    const UINT codePage = GetACP();
-    const bool utf8 = codePage == CP_UTF8;
-    const DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
-    BOOL usedDefault = FALSE;
-    BOOL* check = utf8 ? nullptr : &usedDefault;
-    const int bytes = WideCharToMultiByte(CP_ACP, flags, wide, -1, nullptr, 0, nullptr, check);
-    if (bytes <= 0 || usedDefault) return false;
-    std::string text(static_cast<size_t>(bytes), '\0');
-    if (WideCharToMultiByte(CP_ACP, flags, wide, -1, &text[0], bytes, nullptr, check) != bytes || usedDefault)
-        return false;
-    text.resize(static_cast<size_t>(bytes) - 1);
+// The shell hands names back in one of three forms; StrRetToStrW takes each (and frees the shell's
+// copy). A name is taken only when its UTF-8 form leads back to exactly the same name: one with a lone
+// surrogate (which a file name may hold) would lead to another file, whose key, ID and moves it would
+// then share.
+bool StrRetToString(STRRET& value, LPCITEMIDLIST pidl, std::string& out) {
+    LPWSTR wide = nullptr;
+    if (FAILED(StrRetToStrW(&value, pidl, &wide)) || !wide) return false;
+    unique_cotaskmem owned(wide);
+    std::string text = ToUtf8(wide);
+    if (ToWide(text) != wide) return false;
     out = std::move(text);
     return true;
-}
-
-// The shell hands names back in one of three forms.
-bool StrRetToString(STRRET& value, LPCITEMIDLIST pidl, std::string& out) {
-    switch (value.uType) {
-        case STRRET_WSTR: {
-            if (!value.pOleStr) return false;
-            unique_cotaskmem owned(value.pOleStr);
-            return NarrowExactly(value.pOleStr, out);
-        }
-        case STRRET_OFFSET:
-            out = reinterpret_cast<const char*>(pidl) + value.uOffset;
-            return true;
-        case STRRET_CSTR:
-            out.assign(value.cStr, strnlen(value.cStr, sizeof(value.cStr)));
-            return true;
-        default:
-            return false;
-    }
 }
 
 }  // namespace
@@ -140,8 +117,10 @@ SplitDesktopPath SplitPath(const std::string& path) {
 }
 
 bool IsPlainFullPath(const std::string& path) {
-    if (path.size() < 4 || path[1] != ':' || path[2] != '\\' || !IsCharAlphaA(path[0])) return false;
-    if (path.size() >= MAX_PATH) return false;
+    if (path.size() < 4 || path[1] != ':' || path[2] != '\\') return false;
+    const auto drive = static_cast<unsigned char>(path[0]);
+    if (drive >= 0x80 || !IsCharAlphaW(static_cast<wchar_t>(drive))) return false;
+    if (CharCount(path) >= MAX_PATH) return false;
     size_t begin = 3;
     for (;;) {
         const size_t end = path.find('\\', begin);
@@ -187,8 +166,8 @@ void AppendHiddenItems(DesktopItemList& items, bool withIcons) {
         ReadString(entry, "DisplayName", item.DisplayName);
         ReadString(entry, "TypeName", item.TypeName);
         if (withIcons) {
-            SHFILEINFOA info = {};
-            if (SHGetFileInfoA(item.Path.c_str(), 0, &info, sizeof(info),
+            SHFILEINFOW info = {};
+            if (SHGetFileInfoW(ToWide(item.Path).c_str(), 0, &info, sizeof(info),
                                SHGFI_SYSICONINDEX | SHGFI_SMALLICON))
                 item.IconIndex = info.iIcon;
         }
@@ -240,18 +219,18 @@ DesktopItemList BuildItemCatalogue(HWND owner, HIMAGELIST* imageList) {
         }
         if (!item.VirtualFolder && !item.SpecialFolder)
             item.CloudSynced = IsCloudSynced(item.DesktopPath, syncRoots);
-        SHFILEINFOA info = {};
+        SHFILEINFOW info = {};
         const DWORD_PTR images =
-            SHGetFileInfoA(reinterpret_cast<const char*>(pidl), 0, &info, sizeof(info),
+            SHGetFileInfoW(reinterpret_cast<LPCWSTR>(pidl), 0, &info, sizeof(info),
                            SHGFI_PIDL | SHGFI_SYSICONINDEX | SHGFI_TYPENAME | SHGFI_SMALLICON);
         if (images) {
             if (imageList) *imageList = reinterpret_cast<HIMAGELIST>(images);
             item.IconIndex = info.iIcon;
-            item.TypeName = info.szTypeName;
+            item.TypeName = ToUtf8(info.szTypeName);
         }
 
         const std::string keyName = ItemKeyName(item.DesktopPath);
-        if (keyName.empty() || keyName.size() > kMaxKeyNameChars) continue;
+        if (keyName.empty() || CharCount(keyName) > kMaxKeyNameChars) continue;
         DWORD id = 0;
         unique_hkey known = OpenKeyForWriting(catalogue.get(), keyName);
         const bool hasId = known && ReadNumber(known.get(), "ID", id) == ERROR_SUCCESS;
@@ -281,7 +260,7 @@ DesktopItemList BuildItemCatalogue(HWND owner, HIMAGELIST* imageList) {
 int CatalogueIdFor(const std::string& desktopPath, const std::string& displayName,
                    const std::string& typeName) {
     const std::string keyName = ItemKeyName(desktopPath);
-    if (keyName.empty() || keyName.size() > kMaxKeyNameChars) return -1;
+    if (keyName.empty() || CharCount(keyName) > kMaxKeyNameChars) return -1;
     unique_hkey catalogue = CreateKey(HKEY_CURRENT_USER, kItemsKey);
     if (!catalogue) return -1;
     if (unique_hkey entry = OpenKeyForReading(catalogue.get(), keyName)) {

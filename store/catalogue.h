@@ -42,8 +42,8 @@ using DesktopItemList = std::vector<DesktopItem>;
 // Registry key name of a path: every backslash becomes ">". The walk goes character by character in
 // the given code page, so the trail byte of a double-byte character (0x5C is one in Shift-JIS) is
 // never mistaken for a backslash.
-std::string ItemKeyName(const std::string& path, UINT codePage = CP_ACP);
-std::string PathFromKeyName(const std::string& keyName, UINT codePage = CP_ACP);
+std::string ItemKeyName(const std::string& path, UINT codePage = CP_UTF8);
+std::string PathFromKeyName(const std::string& keyName, UINT codePage = CP_UTF8);
 
 // A desktop path split as the store mirrors it: "C:" and "\users\me\Desktop\" and "Notes.txt".
 struct SplitDesktopPath {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "win32/unique.h"
+#include "win32/wide_text.h"
 
 namespace plx {
 
@@ -18,16 +19,16 @@ constexpr char kStagingSuffix[] = ".plaxen-moving";
 // loss the renamed copy must not be a file of the right name with the wrong contents.
 constexpr DWORD kCopyNoBuffering = 0x00001000;  // COPY_FILE_NO_BUFFERING
 
-DWORD Attributes(const std::string& path) { return GetFileAttributesA(path.c_str()); }
+DWORD Attributes(const std::string& path) { return GetFileAttributesW(ToWide(path).c_str()); }
 bool Exists(const std::string& path) { return Attributes(path) != INVALID_FILE_ATTRIBUTES; }
 bool IsDirectory(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
 // A junction or symbolic link leads elsewhere: it is neither copied through nor deleted.
 bool IsLink(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
 
 std::string VolumeOf(const std::string& path) {
-    char volume[MAX_PATH + 1] = {};
-    if (!GetVolumePathNameA(path.c_str(), volume, sizeof(volume))) return {};
-    return volume;
+    wchar_t volume[MAX_PATH + 1] = {};
+    if (!GetVolumePathNameW(ToWide(path).c_str(), volume, ARRAYSIZE(volume))) return {};
+    return ToUtf8(volume);
 }
 
 std::string ParentOf(const std::string& path) {
@@ -39,13 +40,13 @@ bool CopyTree(const std::string& from, const std::string& to) {
     const DWORD attributes = Attributes(from);
     if (attributes == INVALID_FILE_ATTRIBUTES || IsLink(attributes)) return false;
     if (!IsDirectory(attributes)) {
-        if (!CopyFileExA(from.c_str(), to.c_str(), nullptr, nullptr, nullptr,
+        if (!CopyFileExW(ToWide(from).c_str(), ToWide(to).c_str(), nullptr, nullptr, nullptr,
                          COPY_FILE_FAIL_IF_EXISTS | kCopyNoBuffering))
             return false;
         ReachedStep("copied file");
         return true;
     }
-    if (!CreateDirectoryExA(from.c_str(), to.c_str(), nullptr)) return false;
+    if (!CreateDirectoryExW(ToWide(from).c_str(), ToWide(to).c_str(), nullptr)) return false;
     for (const auto& child : FolderEntries(from))
         if (!CopyTree(from + "\\" + child.first, to + "\\" + child.first)) return false;
     return true;
@@ -57,19 +58,19 @@ void RemoveCopy(const std::string& path) {
     if (attributes == INVALID_FILE_ATTRIBUTES || IsLink(attributes)) return;
     if (IsDirectory(attributes))
         for (const auto& child : FolderEntries(path)) RemoveCopy(path + "\\" + child.first);
-    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    SetFileAttributesW(ToWide(path).c_str(), FILE_ATTRIBUTE_NORMAL);
     if (IsDirectory(attributes))
-        RemoveDirectoryA(path.c_str());
+        RemoveDirectoryW(ToWide(path).c_str());
     else
-        DeleteFileA(path.c_str());
+        DeleteFileW(ToWide(path).c_str());
 }
 
 // Both files, neither a folder, of the same size and last written at the same time: copies made by
 // CopyTree keep both.
 bool SameFile(const std::string& a, const std::string& b) {
     WIN32_FILE_ATTRIBUTE_DATA x = {}, y = {};
-    if (!GetFileAttributesExA(a.c_str(), GetFileExInfoStandard, &x) ||
-        !GetFileAttributesExA(b.c_str(), GetFileExInfoStandard, &y))
+    if (!GetFileAttributesExW(ToWide(a).c_str(), GetFileExInfoStandard, &x) ||
+        !GetFileAttributesExW(ToWide(b).c_str(), GetFileExInfoStandard, &y))
         return false;
     if (IsDirectory(x.dwFileAttributes) || IsDirectory(y.dwFileAttributes)) return false;
     return x.nFileSizeLow == y.nFileSizeLow && x.nFileSizeHigh == y.nFileSizeHigh &&
@@ -84,14 +85,14 @@ void DeleteCopied(const std::string& tree, const std::string& reference, int& de
     if (IsDirectory(attributes)) {
         for (const auto& child : FolderEntries(tree))
             DeleteCopied(tree + "\\" + child.first, reference + "\\" + child.first, deleted);
-        SetFileAttributesA(tree.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-        if (!RemoveDirectoryA(tree.c_str())) SetFileAttributesA(tree.c_str(), attributes);
+        SetFileAttributesW(ToWide(tree).c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+        if (!RemoveDirectoryW(ToWide(tree).c_str())) SetFileAttributesW(ToWide(tree).c_str(), attributes);
         return;
     }
     if (!SameFile(tree, reference)) return;
-    SetFileAttributesA(tree.c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (!DeleteFileA(tree.c_str())) {
-        SetFileAttributesA(tree.c_str(), attributes);
+    SetFileAttributesW(ToWide(tree).c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (!DeleteFileW(ToWide(tree).c_str())) {
+        SetFileAttributesW(ToWide(tree).c_str(), attributes);
         return;
     }
     ++deleted;
@@ -102,13 +103,13 @@ void DeleteCopied(const std::string& tree, const std::string& reference, int& de
 
 std::vector<std::pair<std::string, DWORD>> FolderEntries(const std::string& folder) {
     std::vector<std::pair<std::string, DWORD>> entries;
-    WIN32_FIND_DATAA data;
-    unique_hfind find(FindFirstFileA((folder + "\\*").c_str(), &data));
+    WIN32_FIND_DATAW data;
+    unique_hfind find(FindFirstFileW(ToWide(folder + "\\*").c_str(), &data));
     if (!find) return entries;
     do {
-        const std::string name = data.cFileName;
+        const std::string name = ToUtf8(data.cFileName);
         if (name != "." && name != "..") entries.emplace_back(name, data.dwFileAttributes);
-    } while (FindNextFileA(find.get(), &data));
+    } while (FindNextFileW(find.get(), &data));
     return entries;
 }
 
@@ -127,7 +128,7 @@ const std::string& VolumeCache::VolumeOfFolder(const std::string& folder) {
 bool VolumeCache::OnSameVolume(const std::string& from, const std::string& to) {
     const std::string& a = VolumeOfFolder(ParentOf(from));
     const std::string& b = VolumeOfFolder(ParentOf(to));
-    return !a.empty() && !b.empty() && lstrcmpiA(a.c_str(), b.c_str()) == 0;
+    return !a.empty() && !b.empty() && lstrcmpiW(ToWide(a).c_str(), ToWide(b).c_str()) == 0;
 }
 
 bool OnSameVolume(const std::string& from, const std::string& to) {
@@ -149,7 +150,7 @@ MoveResult MoveAcrossVolumes(const std::string& from, const std::string& to) {
         return MoveResult::Stayed;
     }
     ReachedStep("copied");
-    if (!MoveFileExA(staging.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) {
+    if (!MoveFileExW(ToWide(staging).c_str(), ToWide(to).c_str(), MOVEFILE_WRITE_THROUGH)) {
         RemoveCopy(staging);
         return MoveResult::Stayed;
     }
@@ -160,7 +161,7 @@ MoveResult MoveAcrossVolumes(const std::string& from, const std::string& to) {
     // Not one file could go (the item is held open): the source is whole, and the copy goes again. It
     // is renamed away first, so that an end of the process meanwhile leaves a staging copy, not a
     // destination in part.
-    if (deleted == 0 && MoveFileExA(to.c_str(), staging.c_str(), MOVEFILE_WRITE_THROUGH)) {
+    if (deleted == 0 && MoveFileExW(ToWide(to).c_str(), ToWide(staging).c_str(), MOVEFILE_WRITE_THROUGH)) {
         RemoveCopy(staging);
         return MoveResult::Stayed;
     }

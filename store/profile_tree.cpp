@@ -134,11 +134,11 @@ bool IsProfileKey(HKEY resolutionKey, const std::string& subkey) {
     if (!key) return false;
     std::string marker;
     if (ReadString(key.get(), nullptr, marker) != ERROR_SUCCESS) return false;
-    return lstrcmpiA(marker.c_str(), kProfileMarker) == 0;
+    return lstrcmpiW(ToWide(marker).c_str(), ToWide(kProfileMarker).c_str()) == 0;
 }
 
 int CompareProfileNames(const std::string& a, const std::string& b) {
-    const std::wstring wa = Widen(a), wb = Widen(b);
+    const std::wstring wa = ToWide(a), wb = ToWide(b);
     switch (CompareStringOrdinal(wa.c_str(), static_cast<int>(wa.size()), wb.c_str(),
                                  static_cast<int>(wb.size()), TRUE)) {
         case CSTR_LESS_THAN:
@@ -162,10 +162,9 @@ bool ContainsProfileName(const ProfileNameSet& names, const std::string& name) {
 }
 
 std::string UpperCaseName(const std::string& name) {
-    std::vector<char> buffer(name.begin(), name.end());
-    buffer.push_back('\0');
-    CharUpperA(buffer.data());
-    return buffer.data();
+    std::wstring wide = ToWide(name);
+    if (!wide.empty()) CharUpperBuffW(&wide[0], static_cast<DWORD>(wide.size()));
+    return ToUtf8(wide);
 }
 
 namespace {

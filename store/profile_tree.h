@@ -48,14 +48,14 @@ inline constexpr size_t kMaxProfileNameChars = 255;
 
 // True when name can name a profile: not empty, at most 255 characters (a key name's limit), and no
 // backslash (which would lead into another key of the tree). codePage: the one the name is encoded in.
-bool IsUsableProfileName(const std::string& name, UINT codePage = CP_ACP);
+bool IsUsableProfileName(const std::string& name, UINT codePage = CP_UTF8);
 // A text that can name a profile, checked once where it enters (a dialog, a command, the registry) and
 // carried as this type from there: every function of the tree that works on one profile takes it.
 class ProfileName {
 public:
     // Nothing when text cannot name a profile.
-    static std::optional<ProfileName> From(const std::string& text, UINT codePage = CP_ACP) {
-        if (!IsUsableProfileName(text, codePage)) return std::nullopt;
+    static std::optional<ProfileName> From(const std::string& text) {
+        if (!IsUsableProfileName(text)) return std::nullopt;
         return ProfileName(text);
     }
     const std::string& Text() const { return text_; }
@@ -98,11 +98,11 @@ bool SameProfileName(const std::string& a, const std::string& b);
 // Three-way ordinal comparison without regard to case, as the registry compares key names.
 int CompareProfileNames(const std::string& a, const std::string& b);
 
-// Names shown in lstrcmpA order; names that lstrcmpA takes as equal but that are two keys of the
+// Names shown in lstrcmp order; names that lstrcmp takes as equal but that are two keys of the
 // registry are both kept, in ordinal order.
 struct ProfileNameLess {
     bool operator()(const std::string& a, const std::string& b) const {
-        const int order = lstrcmpA(a.c_str(), b.c_str());
+        const int order = lstrcmpW(ToWide(a).c_str(), ToWide(b).c_str());
         if (order != 0) return order < 0;
         return CompareProfileNames(a, b) < 0;
     }
@@ -111,7 +111,7 @@ using ProfileNameSet = std::set<std::string, ProfileNameLess>;
 // True when names holds a name of the same profile as name (in whatever letter case it is held).
 bool ContainsProfileName(const ProfileNameSet& names, const std::string& name);
 
-std::string UpperCaseName(const std::string& name);  // CharUpperA
+std::string UpperCaseName(const std::string& name);  // CharUpper
 
 // The profiles of a resolution, as their keys are named; the other profiles: all but the current one.
 ProfileNameSet ListProfiles(const ScreenSize& size);

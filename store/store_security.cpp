@@ -77,7 +77,7 @@ std::vector<std::wstring> ChainPieces(const std::wstring& chain) {
 
 }  // namespace
 
-std::wstring WidePath(const std::string& path) { return Widen(path); }
+std::wstring WidePath(const std::string& path) { return ToWide(path); }
 
 std::wstring OwnFolderSddl() {
     const CurrentUser user;

@@ -5,6 +5,7 @@
 
 #include "store/store_security.h"
 #include "win32/unique.h"
+#include "win32/wide_text.h"
 
 namespace plx {
 

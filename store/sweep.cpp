@@ -13,6 +13,7 @@
 #include "store/profile_tree.h"
 #include "store/visibility.h"
 #include "win32/unique.h"
+#include "win32/wide_text.h"
 
 namespace plx {
 
@@ -20,12 +21,12 @@ namespace {
 
 struct NoCaseLess {
     bool operator()(const std::string& a, const std::string& b) const {
-        return lstrcmpiA(a.c_str(), b.c_str()) < 0;
+        return lstrcmpiW(ToWide(a).c_str(), ToWide(b).c_str()) < 0;
     }
 };
 using PathSet = std::set<std::string, NoCaseLess>;
 
-bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool Exists(const std::string& path) { return GetFileAttributesW(ToWide(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 std::string ParentOf(const std::string& path) {
     const size_t lastSlash = path.find_last_of('\\');
@@ -53,7 +54,7 @@ void SettleEntry(HKEY hiddenItems, const std::string& name, DWORD direction, con
         DeleteKeyTree(hiddenItems, name);
         return;
     }
-    if (unique_hkey entry = OpenKeyForWriting(hiddenItems, name)) RegDeleteValueA(entry.get(), kMovingValue);
+    if (unique_hkey entry = OpenKeyForWriting(hiddenItems, name)) RegDeleteValueW(entry.get(), ToWide(kMovingValue).c_str());
 }
 
 // A file in the store that no complete entry names (left by an older version that moved first and
@@ -73,9 +74,9 @@ void AdoptStoredFile(HKEY hiddenItems, const std::string& desktopPath, const std
     }
     if (item.DisplayName.empty()) item.DisplayName = SplitPath(desktopPath).fileName;
     if (item.TypeName.empty()) {
-        SHFILEINFOA info = {};
-        if (SHGetFileInfoA(storedPath.c_str(), 0, &info, sizeof(info), SHGFI_TYPENAME))
-            item.TypeName = info.szTypeName;
+        SHFILEINFOW info = {};
+        if (SHGetFileInfoW(ToWide(storedPath).c_str(), 0, &info, sizeof(info), SHGFI_TYPENAME))
+            item.TypeName = ToUtf8(info.szTypeName);
     }
     DWORD id = 0;
     unique_hkey entry = OpenKeyForReading(hiddenItems, keyName);
@@ -90,9 +91,9 @@ void AdoptStoredFile(HKEY hiddenItems, const std::string& desktopPath, const std
 PathSet DesktopFolders() {
     PathSet folders;
     for (int csidl : {CSIDL_DESKTOPDIRECTORY, CSIDL_COMMON_DESKTOPDIRECTORY}) {
-        char path[MAX_PATH] = {};
-        if (SUCCEEDED(SHGetFolderPathA(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path)) && path[0])
-            folders.insert(path);
+        wchar_t path[MAX_PATH] = {};
+        if (SUCCEEDED(SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path)) && path[0])
+            folders.insert(ToUtf8(path));
     }
     return folders;
 }

@@ -7,6 +7,7 @@
 #include "store/catalogue.h"
 #include "store/profile_tree.h"
 #include "win32/unique.h"
+#include "win32/wide_text.h"
 
 namespace plx {
 
@@ -26,11 +27,11 @@ std::optional<std::vector<std::string>> SubkeyNames(HKEY key) {
 std::vector<std::string> ValueNames(HKEY key) {
     std::vector<std::string> names;
     for (DWORD index = 0;; ++index) {
-        char name[16384];
-        DWORD length = sizeof(name);
-        if (RegEnumValueA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        wchar_t name[16384];
+        DWORD length = ARRAYSIZE(name);
+        if (RegEnumValueW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
             break;
-        names.emplace_back(name, length);
+        names.push_back(ToUtf8(name, length));
     }
     return names;
 }
@@ -53,7 +54,7 @@ std::optional<std::vector<std::string>> EntriesOfStoredFiles() {
     if (store.empty()) return names;
     for (const std::string& name : *names) {
         const std::string stored = StorePathFor(store, PathFromKeyName(name));
-        if (GetFileAttributesA(stored.c_str()) != INVALID_FILE_ATTRIBUTES) kept.push_back(name);
+        if (GetFileAttributesW(ToWide(stored).c_str()) != INVALID_FILE_ATTRIBUTES) kept.push_back(name);
     }
     return kept;
 }
@@ -71,7 +72,7 @@ void DeleteAllBut(HKEY key, const std::vector<std::string>& keep,
         for (const std::string& name : *names)
             if (!Contains(keep, name)) DeleteKeyTree(key, name);
     for (const std::string& name : ValueNames(key))
-        if (!Contains(keepValues, name)) RegDeleteValueA(key, name.c_str());
+        if (!Contains(keepValues, name)) RegDeleteValueW(key, ToWide(name).c_str());
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "store/profile_tree.h"
 #include "store/store_security.h"
 #include "win32/unique.h"
+#include "win32/wide_text.h"
 
 namespace plx {
 
@@ -21,10 +22,10 @@ constexpr FILEOP_FLAGS kHideFlags =
     FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR | FOF_NOERRORUI;             // 0x614
 constexpr FILEOP_FLAGS kShowFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;  // 0x414
 
-bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool Exists(const std::string& path) { return GetFileAttributesW(ToWide(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 bool IsDirectory(const std::string& path) {
-    const DWORD attributes = GetFileAttributesA(path.c_str());
+    const DWORD attributes = GetFileAttributesW(ToWide(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
@@ -44,16 +45,16 @@ std::string ParentOf(const std::string& path) {
 MoveResult MovePath(const std::string& from, const std::string& to, FILEOP_FLAGS flags, bool acrossVolumes) {
     if (!Exists(from) || Exists(to) || !IsDirectory(ParentOf(to))) return MoveResult::Stayed;
     if (acrossVolumes) return MoveAcrossVolumes(from, to);
-    std::string source = from;
-    source.push_back('\0');  // a list of one path ends with a second NUL
-    std::string destination = to;
-    destination.push_back('\0');
-    SHFILEOPSTRUCTA operation = {};
+    std::wstring source = ToWide(from);
+    source.push_back(L'\0');  // a list of one path ends with a second NUL
+    std::wstring destination = ToWide(to);
+    destination.push_back(L'\0');
+    SHFILEOPSTRUCTW operation = {};
     operation.wFunc = FO_MOVE;
     operation.pFrom = source.c_str();
     operation.pTo = destination.c_str();
     operation.fFlags = flags;
-    SHFileOperationA(&operation);
+    SHFileOperationW(&operation);
     // Where the file is decides, whatever the shell answered: the entry must follow the file.
     return Exists(to) && !Exists(from) ? MoveResult::Arrived : MoveResult::Stayed;
 }
@@ -82,7 +83,7 @@ bool WriteMoving(HKEY hiddenItems, const std::string& keyName, DWORD direction) 
 
 void ClearMoving(HKEY hiddenItems, const std::string& keyName) {
     if (unique_hkey entry = OpenKeyForWriting(hiddenItems, keyName))
-        RegDeleteValueA(entry.get(), kMovingValue);
+        RegDeleteValueW(entry.get(), ToWide(kMovingValue).c_str());
 }
 
 // Checks a hide and writes its entry; the outcome when the item cannot be hidden.

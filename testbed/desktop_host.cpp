@@ -12,6 +12,7 @@
 #include <set>
 
 #include "win32/unique.h"
+#include "win32/wide_text.h"
 
 namespace desktophost {
 
@@ -21,10 +22,20 @@ constexpr UINT kShellNotifyMessage = WM_APP + 1;
 constexpr UINT_PTR kRefillTimer = 1;
 constexpr DWORD kEnumFlags = SHCONTF_FOLDERS | SHCONTF_NONFOLDERS | SHCONTF_INCLUDEHIDDEN;
 
+// Names as the shell's own desktop has them: whole, in any language (kept here in UTF-8).
 std::string StrRetToString(STRRET& ret, PCUITEMID_CHILD child) {
-    char buffer[MAX_PATH * 2] = {};
-    if (FAILED(StrRetToBufA(&ret, child, buffer, sizeof(buffer)))) return {};
-    return buffer;
+    wchar_t buffer[MAX_PATH * 2] = {};
+    if (FAILED(StrRetToBufW(&ret, child, buffer, ARRAYSIZE(buffer)))) return {};
+    return plx::ToUtf8(buffer);
+}
+
+std::string ItemLabel(HWND list, int index) {
+    wchar_t label[1024] = {};
+    LVITEMW item = {};
+    item.pszText = label;
+    item.cchTextMax = ARRAYSIZE(label);
+    SendMessageW(list, LVM_GETITEMTEXTW, index, reinterpret_cast<LPARAM>(&item));
+    return plx::ToUtf8(label);
 }
 
 struct FolderItem {
@@ -216,28 +227,28 @@ void DesktopHost::Refill() {
             ListView_DeleteItem(list_, i);
             continue;
         }
-        char label[1024] = {};
-        ListView_GetItemText(list_, i, 0, label, sizeof(label));
-        if (it->second->label != label) {
-            LVITEMA update = {};
+        if (it->second->label != ItemLabel(list_, i)) {
+            std::wstring label = plx::ToWide(it->second->label);
+            LVITEMW update = {};
             update.mask = LVIF_TEXT | LVIF_IMAGE;
             update.iItem = i;
-            update.pszText = const_cast<char*>(it->second->label.c_str());
+            update.pszText = &label[0];
             update.iImage = it->second->icon;
-            SendMessageA(list_, LVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&update));
+            SendMessageW(list_, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&update));
         }
         present.insert(entry->parsingName);
     }
     for (const FolderItem& item : items) {
         if (present.count(item.parsingName)) continue;
         entries_.push_back(std::make_unique<Entry>(Entry{item.parsingName}));
-        LVITEMA lvi = {};
+        std::wstring label = plx::ToWide(item.label);
+        LVITEMW lvi = {};
         lvi.mask = LVIF_TEXT | LVIF_IMAGE | LVIF_PARAM;
         lvi.iItem = ListView_GetItemCount(list_);
-        lvi.pszText = const_cast<char*>(item.label.c_str());
+        lvi.pszText = label.empty() ? const_cast<wchar_t*>(L"") : &label[0];
         lvi.iImage = item.icon;
         lvi.lParam = reinterpret_cast<LPARAM>(entries_.back().get());
-        SendMessageA(list_, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&lvi));
+        SendMessageW(list_, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&lvi));
     }
 }
 
@@ -326,11 +337,9 @@ bool DesktopHost::WriteReport(const char* path) const {
                        Hex(static_cast<unsigned long>(ListView_GetExtendedListViewStyle(list_))) + "\n";
     const int count = ListView_GetItemCount(list_);
     for (int i = 0; i < count; ++i) {
-        char label[1024] = {};
-        ListView_GetItemText(list_, i, 0, label, sizeof(label));
         POINT pt = {};
         ListView_GetItemPosition(list_, i, &pt);
-        text += std::to_string(pt.x) + "\t" + std::to_string(pt.y) + "\t" + label + "\n";
+        text += std::to_string(pt.x) + "\t" + std::to_string(pt.y) + "\t" + ItemLabel(list_, i) + "\n";
     }
     return WriteWholeFile(path, text);
 }

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "win32/unique.h"
+#include "win32/wide_text.h"
 
 namespace testbed {
 
@@ -78,7 +79,7 @@ std::vector<DWORD> CaptureScreen(int x, int y, int width, int height) {
 }
 
 bool WriteTextFile(const std::string& path, const std::string& contents) {
-    FILE* f = std::fopen(path.c_str(), "wb");
+    FILE* f = _wfopen(plx::ToWide(path).c_str(), L"wb");
     if (!f) return false;
     const bool ok = std::fwrite(contents.data(), 1, contents.size(), f) == contents.size();
     return std::fclose(f) == 0 && ok;
@@ -86,7 +87,7 @@ bool WriteTextFile(const std::string& path, const std::string& contents) {
 
 std::string ReadTextFile(const std::string& path) {
     std::string out;
-    FILE* f = std::fopen(path.c_str(), "rb");
+    FILE* f = _wfopen(plx::ToWide(path).c_str(), L"rb");
     if (!f) return out;
     char buf[4096];
     size_t n;

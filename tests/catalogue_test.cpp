@@ -168,20 +168,35 @@ TEST_F(CatalogueTest, RenamedFileIsANewItem) {
     EXPECT_EQ(Find(*stored, OnDesktop("old.txt"))->ID, oldId);
 }
 
-TEST_F(CatalogueTest, NamesWithoutAnExactAnsiFormAreLeftOut) {
-    // Narrowed with best fit, "pl\u0101n.txt" would read "plan.txt" and share that file's key and ID.
-    Write(OnDesktop("plan.txt"), "plain");
-    plx::unique_handle wide(
-        CreateFileW((std::wstring(userDesktop_.begin(), userDesktop_.end()) + L"\\pl\u0101n.txt").c_str(),
-                    GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_NE(wide.get(), INVALID_HANDLE_VALUE);
-    wide.reset();
-    const DesktopItemList items = plx::BuildItemCatalogue(nullptr);
-    EXPECT_EQ(Count(items, OnDesktop("plan.txt")), 1);
-    for (const DesktopItem& item : items) EXPECT_EQ(item.DesktopPath.find('?'), std::string::npos);
-    const auto stored = plx::ReadItemCatalogue();
-    ASSERT_TRUE(stored);
-    EXPECT_EQ(Count(*stored, OnDesktop("plan.txt")), 1);
+TEST_F(CatalogueTest, NamesInAnyLanguageAreListedHiddenAndShownUnderThemselves) {
+    // Through a code page, "pl\u0101n.txt" would read "plan.txt" and share that file's key and ID, and the
+    // others would have no name at all.
+    const std::vector<std::string> names = {"plan.txt", "pl\u0101n.txt", "\u65e5\u672c\u8a9e.txt",
+                                            "\u0395\u03bb\u03bb\u03ac\u03b4\u03b1.txt", "\u04161.txt",
+                                            "\xF0\x9F\x98\x80.txt", "Caf\u00e9.txt"};
+    for (const std::string& name : names) Write(OnDesktop(name), name);
+    DesktopItemList items = plx::BuildItemCatalogue(nullptr);
+    std::vector<int> ids;
+    for (const std::string& name : names) {
+        const DesktopItem* item = Find(items, OnDesktop(name));
+        ASSERT_NE(item, nullptr) << name;
+        EXPECT_EQ(item->DisplayName.find('?'), std::string::npos) << item->DisplayName;
+        ids.push_back(item->ID);
+    }
+    std::sort(ids.begin(), ids.end());
+    EXPECT_EQ(std::unique(ids.begin(), ids.end()), ids.end()) << "every file an ID of its own";
+
+    // Hidden and shown again: each file goes into the store and comes back under its own name, whole.
+    plx::unique_hkey hidden = HiddenItemsKey();
+    for (bool visible : {false, true}) {
+        for (DesktopItem& item : items) item.Visible = visible;
+        plx::ApplyVisibility(items, store_, hidden.get());
+        for (const std::string& name : names) {
+            EXPECT_EQ(Exists(OnDesktop(name)), visible) << name;
+            EXPECT_EQ(Exists(InStore(OnDesktop(name))), !visible) << name;
+        }
+    }
+    for (const std::string& name : names) EXPECT_EQ(testbed::ReadTextFile(OnDesktop(name)), name);
 }
 
 TEST_F(CatalogueTest, LostNextIdNeverHandsOutAStoredId) {

@@ -249,7 +249,7 @@ TEST_F(CommandsTest, DeleteAsksFirstAndKeepsTheLastProfile) {
 
 TEST_F(CommandsTest, LookAlikeNamesAreTwoProfilesAndAnAmpersandIsShownAsOne) {
     const std::string strasse = "Strasse", strasseSharp =
-                                               "Stra\xDF"
+                                               "Stra\u00df"
                                                "e";
     for (const std::string& name : {strasse, strasseSharp, std::string("R&D")}) MakeProfile(name);
     SetCurrentProfile(strasse);

@@ -20,6 +20,7 @@
 #include "store/profile_tree.h"
 #include "tests/support/message_boxes.h"
 #include "testbed/testbed.h"
+#include "win32/wide_text.h"
 
 namespace {
 
@@ -37,6 +38,17 @@ void Positions(HWND list, plx::Action action, BOOL quiet, const char* profile) {
         plx::SavePositionsOrSay(list, size, name, slot, nullptr, quiet);
     else
         plx::RestorePositionsOrSay(list, size, name, slot, nullptr, quiet);
+}
+
+// Adds an icon with this label (UTF-8) at the end, as the shell's list view holds it: in UTF-16.
+int InsertItem(HWND list, const std::string& label) {
+    std::wstring text = plx::ToWide(label);
+    text.push_back(L'\0');
+    LVITEMW item = {};
+    item.mask = LVIF_TEXT | LVIF_IMAGE;
+    item.iItem = ListView_GetItemCount(list);
+    item.pszText = &text[0];
+    return static_cast<int>(SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
 }
 
 struct StoredValue {
@@ -85,12 +97,7 @@ protected:
     }
 
     int Add(const std::string& label, int x, int y) {
-        LVITEMA item = {};
-        item.mask = LVIF_TEXT | LVIF_IMAGE;
-        item.iItem = ListView_GetItemCount(list_);
-        item.pszText = const_cast<char*>(label.c_str());
-        int index =
-            static_cast<int>(SendMessageA(list_, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)));
+        const int index = InsertItem(list_, label);
         // The list view lays out what it has not painted yet; settle before placing.
         UpdateWindow(list_);
         Move(index, x, y);
@@ -115,12 +122,12 @@ protected:
         unique_hkey key = plx::OpenKeyForReading(HKEY_CURRENT_USER, plx::SlotKeyPath(profile, slot));
         if (!key) return values;
         for (DWORD i = 0;; ++i) {
-            char name[2048];
-            DWORD nameLen = sizeof(name), type = 0, size = 64;
+            wchar_t name[2048];
+            DWORD nameLen = ARRAYSIZE(name), type = 0, size = 64;
             BYTE data[64];
-            if (RegEnumValueA(key.get(), i, name, &nameLen, nullptr, &type, data, &size) != ERROR_SUCCESS)
+            if (RegEnumValueW(key.get(), i, name, &nameLen, nullptr, &type, data, &size) != ERROR_SUCCESS)
                 break;
-            values[name] = {type, std::vector<BYTE>(data, data + size)};
+            values[plx::ToUtf8(name, nameLen)] = {type, std::vector<BYTE>(data, data + size)};
         }
         return values;
     }
@@ -290,6 +297,31 @@ TEST_F(PositionsTest, LabelsThatDifferOnlyInCaseShareAValue) {
     EXPECT_TRUE(boxes.Seen().empty());
 }
 
+TEST_F(PositionsTest, LabelsInAnyLanguageKeepPlacesOfTheirOwn) {
+    // Through a code page, "Ψ1" and "Ж1" would both be "?1", and "Ω1" the "O1" of another icon.
+    const std::vector<std::string> labels = {"Ω1", "O1", "Ψ1", "Ж1", "日本語",
+                                             "Ελλάδα", "\xF0\x9F\x98\x80", "Café"};
+    for (size_t i = 0; i < labels.size(); ++i) Add(labels[i], 20 + 70 * static_cast<int>(i), 30);
+    Run(plx::Action::SaveProfile);
+    auto values = Slot("Work", plx::kManualSlot);
+    EXPECT_EQ(values.size(), labels.size());
+    for (size_t i = 0; i < labels.size(); ++i)
+        EXPECT_EQ(values[labels[i]].data, Packed(20 + 70 * static_cast<int>(i), 30)) << labels[i];
+    for (size_t i = 0; i < labels.size(); ++i) Move(static_cast<int>(i), 600 - 60 * static_cast<int>(i), 300);
+    Run(plx::Action::RestorePositions);
+    for (size_t i = 0; i < labels.size(); ++i) EXPECT_AT(static_cast<int>(i), 20 + 70 * static_cast<int>(i), 30);
+
+    // A value written through the ANSI functions, as earlier versions stored it, names the same icon.
+    const std::wstring cafe = L"Caf\u00e9";
+    char ansi[16] = {};
+    BOOL lossy = FALSE;
+    ASSERT_GT(WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, cafe.c_str(), -1, ansi, sizeof(ansi), nullptr, &lossy), 0);
+    ASSERT_FALSE(lossy) << "the test bed's code page spells the name";
+    StorePosition(ansi, 400, 200);
+    Run(plx::Action::RestorePositions);
+    EXPECT_AT(static_cast<int>(labels.size()) - 1, 400, 200);
+}
+
 TEST_F(PositionsTest, LongLabelsAreCutAtTheirBuffer) {
     const std::string longest(1023, 'L');
     Add(longest, 10, 10);
@@ -339,12 +371,7 @@ public:
     HWND list() const { return list_; }
 
     void Add(const std::string& label, int x, int y) const {
-        LVITEMA item = {};
-        item.mask = LVIF_TEXT | LVIF_IMAGE;
-        item.iItem = ListView_GetItemCount(list_);
-        item.pszText = const_cast<char*>(label.c_str());
-        const int index =
-            static_cast<int>(SendMessageA(list_, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item)));
+        const int index = InsertItem(list_, label);
         ListView_SetItemPosition32(list_, index, x, y);
     }
 

@@ -190,30 +190,31 @@ TEST_F(RegistryTest, ProfilesAreMarkedKeysInLstrcmpOrder) {
 
 TEST_F(RegistryTest, NamesAreOneProfileExactlyWhenTheRegistryKeepsThemAsOneKey) {
     EXPECT_TRUE(plx::SameProfileName("Work", "wORK"));
-    EXPECT_TRUE(plx::SameProfileName("caf\xE9", "CAF\xC9"));
+    EXPECT_TRUE(plx::SameProfileName("caf\u00e9", "CAF\u00c9"));
     EXPECT_FALSE(plx::SameProfileName("Work", "Work2"));
     // Equal for a linguistic comparison, two keys for the registry.
     EXPECT_FALSE(plx::SameProfileName("Strasse",
-                                      "Stra\xDF"
+                                      "Stra\u00df"
                                       "e"));
-    EXPECT_FALSE(plx::SameProfileName("Home", "Ho\xADme"));
+    EXPECT_FALSE(plx::SameProfileName("Home", "Ho\u00adme"));
     plx::ProfileNameSet names;
     for (const char* name : {"Strasse",
-                             "Stra\xDF"
+                             "Stra\u00df"
                              "e"})
         names.insert(name);
     EXPECT_EQ(names.size(), 2u);
     EXPECT_TRUE(plx::ContainsProfileName(names, "strasse"));
-    EXPECT_FALSE(plx::ContainsProfileName(names, "Ho\xADme"));
-    EXPECT_EQ(plx::UpperCaseName("caf\xE9"), "CAF\xC9");
+    EXPECT_FALSE(plx::ContainsProfileName(names, "Ho\u00adme"));
+    EXPECT_EQ(plx::UpperCaseName("caf\u00e9"), "CAF\u00c9");
     EXPECT_FALSE(plx::IsUsableProfileName(""));
     EXPECT_FALSE(plx::IsUsableProfileName("a\\b"));
     // A key name holds 255 characters, counted as characters, not bytes.
     EXPECT_FALSE(plx::IsUsableProfileName(std::string(256, 'x')));
     EXPECT_TRUE(plx::IsUsableProfileName(std::string(255, 'x')));
-    std::string doubleByte;
-    for (int i = 0; i < 255; ++i) doubleByte += "\x82\xA0";
-    EXPECT_TRUE(plx::IsUsableProfileName(doubleByte, 932));
+    std::string kana;  // three bytes of UTF-8, one character each
+    for (int i = 0; i < 255; ++i) kana += "\u3042";
+    EXPECT_TRUE(plx::IsUsableProfileName(kana));
+    EXPECT_FALSE(plx::IsUsableProfileName(kana + "\u3042"));
     // A double-byte character whose trail byte has the value of a backslash is no separator.
     EXPECT_TRUE(plx::IsUsableProfileName("\x95\x5C", 932));
     EXPECT_FALSE(plx::IsUsableProfileName("\x95\x5C\\", 932));

@@ -17,6 +17,7 @@
 #include "store/profile_tree.h"
 #include "testbed/testbed.h"
 #include "win32/unique.h"
+#include "win32/wide_text.h"
 
 namespace storetest {
 
@@ -52,7 +53,7 @@ protected:
     }
 
     static bool Exists(const std::string& path) {
-        return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+        return GetFileAttributesW(plx::ToWide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
     }
     static void Write(const std::string& path, const std::string& contents) {
         ASSERT_TRUE(testbed::WriteTextFile(path, contents)) << path;

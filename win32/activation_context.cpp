@@ -11,11 +11,11 @@ namespace {
 // module may be entered on any thread.
 HANDLE ModuleContext() {
     static const HANDLE context = [] {
-        ACTCTXA request = {sizeof(request)};
+        ACTCTXW request = {sizeof(request)};
         request.dwFlags = ACTCTX_FLAG_RESOURCE_NAME_VALID | ACTCTX_FLAG_HMODULE_VALID;
         request.hModule = ModuleInstance();
-        request.lpResourceName = MAKEINTRESOURCEA(IDR_MANIFEST);
-        return CreateActCtxA(&request);
+        request.lpResourceName = MAKEINTRESOURCEW(IDR_MANIFEST);
+        return CreateActCtxW(&request);
     }();
     return context;
 }

@@ -1,5 +1,7 @@
 #include "win32/module.h"
 
+#include "win32/wide_text.h"
+
 namespace plx {
 
 namespace {
@@ -29,37 +31,19 @@ std::wstring ModulePathW() {
     }
 }
 
-namespace {
-
-// The ANSI spelling of a path, or empty when the code page has no exact one: a best-fit character
-// ("O" for "\u03A9") would name another file.
-std::string ExactAnsi(const std::wstring& path) {
-    BOOL lossy = FALSE;
-    const int size =
-        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, path.c_str(), -1, nullptr, 0, nullptr, &lossy);
-    if (size <= 0 || lossy) return {};
-    std::string result(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, path.c_str(), -1, &result[0], size, nullptr, &lossy);
-    result.resize(static_cast<size_t>(size) - 1);
-    return lossy ? std::string() : result;
-}
-
-}  // namespace
-
 std::string ModulePath() {
-    const std::wstring path = ModulePathW();
-    if (path.empty()) return {};
-    std::string ansi = ExactAnsi(path);
-    if (ansi.empty()) {
-        // The short form of every folder is plain ASCII where the volume keeps short names.
+    std::wstring path = ModulePathW();
+    if (path.size() >= MAX_PATH) {
+        // The store's paths are plain paths under MAX_PATH: a longer folder may still have a short
+        // form that fits.
         std::wstring shortPath(MAX_PATH, L'\0');
         const DWORD length =
             GetShortPathNameW(path.c_str(), &shortPath[0], static_cast<DWORD>(shortPath.size()));
         if (length == 0 || length >= shortPath.size()) return {};
         shortPath.resize(length);
-        ansi = ExactAnsi(shortPath);
+        path = shortPath;
     }
-    return ansi.size() < MAX_PATH ? ansi : std::string();
+    return ToUtf8(path);
 }
 
 void LockModule() { InterlockedIncrement(&g_locks); }

@@ -13,9 +13,8 @@ void SetModuleInstance(HINSTANCE instance);
 
 // The module's full path, as the system has it; empty when it cannot be had.
 std::wstring ModulePathW();
-// The same path for the parts that work with ANSI paths (the hidden store beside the module): its exact
-// ANSI spelling, else its short form where that has one, else empty. Never a best-fit spelling, which
-// would name another file.
+// The same path in UTF-8, for the hidden store beside the module, whose paths stay under MAX_PATH
+// characters: its short form where the full one is longer, else empty.
 std::string ModulePath();
 
 // COM server lock count: one per live object and per LockServer(TRUE).

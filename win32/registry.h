@@ -7,6 +7,7 @@
 #include <string>
 
 #include "win32/unique.h"
+#include "win32/wide_text.h"
 
 namespace plx {
 
@@ -44,13 +45,13 @@ LONG DeleteKeyTree(HKEY parent, const std::string& path);
 template <typename Visit>
 LONG ForEachSubkey(HKEY key, Visit visit) {
     for (DWORD index = 0;; ++index) {
-        char name[kNameBufferChars];
-        DWORD length = sizeof(name);
-        const LONG rc = RegEnumKeyExA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+        wchar_t name[kNameBufferChars];
+        DWORD length = kNameBufferChars;
+        const LONG rc = RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
         if (rc == ERROR_NO_MORE_ITEMS) return ERROR_SUCCESS;
         if (rc == ERROR_MORE_DATA) continue;
         if (rc != ERROR_SUCCESS) return rc;
-        if (!visit(std::string(name, length))) return ERROR_SUCCESS;
+        if (!visit(ToUtf8(name, length))) return ERROR_SUCCESS;
     }
 }
 

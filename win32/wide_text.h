@@ -37,4 +37,7 @@ inline std::string ToUtf8(const wchar_t* text, size_t length) {
 inline std::string ToUtf8(const std::wstring& text) { return ToUtf8(text.data(), text.size()); }
 inline std::string ToUtf8(const wchar_t* text) { return text ? ToUtf8(text, wcslen(text)) : std::string(); }
 
+// The length of UTF-8 text in UTF-16 characters: what the platform's limits on names and paths count.
+inline size_t CharCount(const std::string& utf8) { return ToWide(utf8).size(); }
+
 }  // namespace plx
