@@ -187,10 +187,12 @@ TEST_F(CatalogueTest, NamesInAnyLanguageAreListedHiddenAndShownUnderThemselves) 
     EXPECT_EQ(std::unique(ids.begin(), ids.end()), ids.end()) << "every file an ID of its own";
 
     // Hidden and shown again: each file goes into the store and comes back under its own name, whole.
-    plx::unique_hkey hidden = HiddenItemsKey();
+    HWND listView = MakeListView();
     for (bool visible : {false, true}) {
+        // The list as the editor shows it: the hidden files in the store, under their own names.
+        if (visible) items = plx::BuildItemCatalogue(nullptr);
         for (DesktopItem& item : items) item.Visible = visible;
-        plx::ApplyVisibility(items, store_, hidden.get());
+        ASSERT_EQ(plx::SaveCurrentProfile(listView, nullptr, TRUE, &items, true), plx::SaveOutcome::Saved);
         for (const std::string& name : names) {
             EXPECT_EQ(Exists(OnDesktop(name)), visible) << name;
             EXPECT_EQ(Exists(InStore(OnDesktop(name))), !visible) << name;

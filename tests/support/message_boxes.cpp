@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "win32/wide_text.h"
+
 namespace testbed {
 
 namespace {
@@ -20,9 +22,9 @@ BOOL CALLBACK CollectStatics(HWND child, LPARAM lp) {
         scan->icon = reinterpret_cast<HICON>(SendMessageA(child, STM_GETICON, 0, 0));
         return TRUE;
     }
-    char text[2048] = {};
-    GetWindowTextA(child, text, sizeof(text));
-    if (text[0] && scan->text.empty()) scan->text = text;
+    wchar_t text[2048] = {};
+    GetWindowTextW(child, text, ARRAYSIZE(text));
+    if (text[0] && scan->text.empty()) scan->text = plx::ToUtf8(text);
     return TRUE;
 }
 
@@ -48,7 +50,7 @@ MessageBoxWatcher::~MessageBoxWatcher() {
 void MessageBoxWatcher::Run() {
     while (!stop_) {
         HWND box = nullptr;
-        while ((box = FindWindowExA(nullptr, box, "#32770", caption_.c_str())) != nullptr) {
+        while ((box = FindWindowExW(nullptr, box, L"#32770", plx::ToWide(caption_).c_str())) != nullptr) {
             {
                 std::lock_guard<std::mutex> lock(mutex_);
                 if (std::find(answered_.begin(), answered_.end(), box) != answered_.end()) continue;
