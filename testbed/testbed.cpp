@@ -284,4 +284,14 @@ bool SetKeyRules(HKEY key, const char* sddl) {
     return rc == ERROR_SUCCESS;
 }
 
+std::string InCodePage(const std::wstring& text) {
+    BOOL lossy = FALSE;
+    const int bytes = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.c_str(), -1, nullptr, 0, nullptr, &lossy);
+    if (bytes <= 0 || lossy) return {};
+    std::string ansi(static_cast<size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.c_str(), -1, &ansi[0], bytes, nullptr, &lossy);
+    ansi.resize(static_cast<size_t>(bytes) - 1);
+    return lossy ? std::string() : ansi;
+}
+
 }  // namespace testbed

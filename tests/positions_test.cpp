@@ -312,11 +312,8 @@ TEST_F(PositionsTest, LabelsInAnyLanguageKeepPlacesOfTheirOwn) {
     for (size_t i = 0; i < labels.size(); ++i) EXPECT_AT(static_cast<int>(i), 20 + 70 * static_cast<int>(i), 30);
 
     // A value written through the ANSI functions, as earlier versions stored it, names the same icon.
-    const std::wstring cafe = L"Caf\u00e9";
-    char ansi[16] = {};
-    BOOL lossy = FALSE;
-    ASSERT_GT(WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, cafe.c_str(), -1, ansi, sizeof(ansi), nullptr, &lossy), 0);
-    ASSERT_FALSE(lossy) << "the test bed's code page spells the name";
+    const std::string ansi = testbed::InCodePage(L"Caf\u00e9");
+    ASSERT_FALSE(ansi.empty()) << "the test bed's code page spells the name";
     StorePosition(ansi, 400, 200);
     Run(plx::Action::RestorePositions);
     EXPECT_AT(static_cast<int>(labels.size()) - 1, 400, 200);

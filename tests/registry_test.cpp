@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "store/profile_tree.h"
+#include "testbed/testbed.h"
 
 namespace {
 
@@ -186,6 +187,21 @@ TEST_F(RegistryTest, ProfilesAreMarkedKeysInLstrcmpOrder) {
     }
     EXPECT_EQ(Names(plx::UpperCaseNames(plx::ListOtherProfiles(plx::GetScreenSize()))),
               (std::vector<std::string>{"BETA", "DELTA", "GAMMA", "UPPER"}));
+}
+
+TEST_F(RegistryTest, NamesStoredThroughTheCodePageReadBackTheSame) {
+    // Earlier versions wrote a profile's key and "CurrentProfile" through the ANSI functions.
+    const std::string cafe = testbed::InCodePage(L"Caf\u00e9");
+    ASSERT_FALSE(cafe.empty()) << "the test bed's code page spells the name";
+    HKEY profile = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, (plx::ResolutionKeyPath() + "\\" + cafe).c_str(), 0, nullptr, 0,
+                              KEY_ALL_ACCESS, nullptr, &profile, nullptr),
+              ERROR_SUCCESS);
+    unique_hkey owned(profile);
+    ASSERT_EQ(RegSetValueExA(profile, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>("Profile"), 8), ERROR_SUCCESS);
+    SetRaw(plx::ResolutionKeyPath(), "CurrentProfile", REG_SZ, cafe.c_str(), static_cast<DWORD>(cafe.size() + 1));
+    EXPECT_EQ(plx::GetCurrentProfile().Text(), "Caf\u00e9");
+    EXPECT_EQ(Names(plx::ListProfiles(plx::GetScreenSize())), std::vector<std::string>{"Caf\u00e9"});
 }
 
 TEST_F(RegistryTest, NamesAreOneProfileExactlyWhenTheRegistryKeepsThemAsOneKey) {
