@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "win32/module.h"
-#include "win32/message_box.h"
+#include "win32/wide_text.h"
 #include "resources/resource.h"
 
 namespace plx {
@@ -16,8 +16,8 @@ POINT PointFrom(LPARAM lParam) {
     return {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
 }
 
-HCURSOR LoadCursorImage(HINSTANCE module, LPCSTR name, UINT flags) {
-    return static_cast<HCURSOR>(LoadImageA(module, name, IMAGE_CURSOR, 0, 0, flags));
+HCURSOR LoadCursorImage(HINSTANCE module, LPCWSTR name, UINT flags) {
+    return static_cast<HCURSOR>(LoadImageW(module, name, IMAGE_CURSOR, 0, 0, flags));
 }
 
 }  // namespace
@@ -27,32 +27,34 @@ AboutBox::AboutBox() : Dialog(IDD_ABOUT, false) {}
 AboutBox::~AboutBox() = default;
 
 BOOL AboutBox::OnInitDialog(LPARAM) {
-    SetWindowTextA(Window(), (std::string("About ") + kMessageCaption).c_str());
+    SetWindowTextW(Window(), ToWide(std::string("About ") + kMessageCaption).c_str());
     LoadPicture();
     if (!picture_) {
-        SetDlgItemTextA(Window(), IDC_ABOUT_TEXT, (std::string(kMessageCaption) + " Version 1.1").c_str());
+        SetDlgItemTextW(Window(), IDC_ABOUT_TEXT,
+                        ToWide(std::string(kMessageCaption) + " Version 1.1").c_str());
         return TRUE;
     }
     DestroyWindow(Item(IDC_ABOUT_TEXT));
-    versionText_ = "Version 1.1";
-    OLE_HANDLE handle = 0;
+    versionText_ = L"Version 1.1";
+    // The picture and its one-pixel frame are 96-DPI sizes too: the box grows with the DPI, and Paint
+    // scales the picture into it.
     BITMAP bitmap = {};
     RECT window = {};
-    if (SUCCEEDED(picture_->get_Handle(&handle)) &&
-        GetObjectA(reinterpret_cast<HGDIOBJ>(static_cast<UINT_PTR>(handle)), sizeof(bitmap), &bitmap) &&
-        GetWindowRect(Window(), &window)) {
-        const int dx = bitmap.bmWidth + 2 - (window.right - window.left);
-        const int dy = bitmap.bmHeight + 2 - (window.bottom - window.top);
+    if (PictureBitmap(bitmap) && GetWindowRect(Window(), &window)) {
+        const int width = Scale(bitmap.bmWidth + 2);
+        const int height = Scale(bitmap.bmHeight + 2);
+        const int dx = width - (window.right - window.left);
+        const int dy = height - (window.bottom - window.top);
         if (dx != 0 || dy != 0)
-            SetWindowPos(Window(), nullptr, window.left - dx / 2, window.top - dy / 2, bitmap.bmWidth + 2,
-                         bitmap.bmHeight + 2, SWP_NOZORDER);
+            SetWindowPos(Window(), nullptr, window.left - dx / 2, window.top - dy / 2, width, height,
+                         SWP_NOZORDER);
     }
     return TRUE;
 }
 
 void AboutBox::LoadPicture() {
     HINSTANCE module = ModuleInstance();
-    HRSRC resource = FindResourceA(module, MAKEINTRESOURCEA(IDR_ABOUT_PICTURE), "GIF_IMAGE");
+    HRSRC resource = FindResourceW(module, MAKEINTRESOURCEW(IDR_ABOUT_PICTURE), L"GIF_IMAGE");
     if (!resource) return;
     HGLOBAL loaded = LoadResource(module, resource);
     const void* bytes = loaded ? LockResource(loaded) : nullptr;
@@ -67,6 +69,17 @@ void AboutBox::LoadPicture() {
                        reinterpret_cast<void**>(picture_.put()));
     stream.reset();
     GlobalFree(block);
+}
+
+HBITMAP AboutBox::PictureBitmap(BITMAP& size) const {
+    OLE_HANDLE handle = 0;
+    if (!picture_ || FAILED(picture_->get_Handle(&handle))) return nullptr;
+    const auto bitmap = reinterpret_cast<HBITMAP>(static_cast<UINT_PTR>(handle));
+    return GetObjectW(bitmap, sizeof(size), &size) ? bitmap : nullptr;
+}
+
+RECT AboutBox::Scaled(const RECT& rect) const {
+    return {Scale(rect.left), Scale(rect.top), Scale(rect.right), Scale(rect.bottom)};
 }
 
 bool AboutBox::OnCommand(WORD id, WORD code, HWND) {
@@ -96,8 +109,10 @@ bool AboutBox::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& re
         case WM_LBUTTONDOWN: {
             End(IDOK);
             const POINT point = PointFrom(lParam);
-            if (PtInRect(&kLinkAreaRect, point))
-                ShellExecuteA(nullptr, "open", kMakerWebAddress, nullptr, nullptr, SW_SHOWMAXIMIZED);
+            const RECT link = Scaled(kLinkAreaRect);
+            if (PtInRect(&link, point))
+                ShellExecuteW(nullptr, L"open", ToWide(kMakerWebAddress).c_str(), nullptr, nullptr,
+                              SW_SHOWMAXIMIZED);
             return true;
         }
         case WM_KILLFOCUS:
@@ -111,44 +126,60 @@ bool AboutBox::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& re
     }
 }
 
+HFONT AboutBox::VersionFont() {
+    if (HFONT font = Font()) return font;
+    if (!ownFont_ || ownFontDpi_ != Dpi()) {
+        LOGFONTW face = {};
+        face.lfHeight = -MulDiv(8, static_cast<int>(Dpi()), 72);  // the template's 8 points
+        lstrcpynW(face.lfFaceName, L"MS Sans Serif", LF_FACESIZE);
+        ownFont_.reset(CreateFontIndirectW(&face));
+        ownFontDpi_ = Dpi();
+    }
+    return ownFont_.get();
+}
+
 void AboutBox::Paint(HDC dc) {
     RECT window = {};
     GetWindowRect(Window(), &window);
     RECT rect = {0, 0, window.right - window.left, window.bottom - window.top};
     DrawFrameControl(dc, &rect, DFC_BUTTON, DFCS_BUTTONPUSH | DFCS_FLAT);
-    OLE_XSIZE_HIMETRIC width = 0;
-    OLE_YSIZE_HIMETRIC height = 0;
-    picture_->get_Width(&width);
-    picture_->get_Height(&height);
-    picture_->Render(dc, 1, 1, rect.right - 2, rect.bottom - 2, 0, height, width, -height, nullptr);
-    if (!fontChosen_) {
-        fontChosen_ = true;
-        font_ = reinterpret_cast<HFONT>(SendMessageA(Window(), WM_GETFONT, 0, 0));
-        if (!font_) {
-            LOGFONTA face = {};
-            lstrcpynA(face.lfFaceName, "MS Sans Serif", LF_FACESIZE);
-            ownFont_.reset(CreateFontIndirectA(&face));
-            font_ = ownFont_.get();
-        }
+    BITMAP size = {};
+    HBITMAP bitmap = PictureBitmap(size);
+    HDC source = bitmap ? CreateCompatibleDC(dc) : nullptr;
+    if (source) {
+        // Above 96 DPI the picture is stretched: HALFTONE averages the source pixels that meet in each
+        // target pixel, so edges and text stay smooth instead of growing steps.
+        HGDIOBJ replacedBitmap = SelectObject(source, bitmap);
+        const int mode = SetStretchBltMode(dc, HALFTONE);
+        POINT origin = {};
+        SetBrushOrgEx(dc, 0, 0, &origin);  // as HALFTONE requires
+        StretchBlt(dc, 1, 1, rect.right - 2, rect.bottom - 2, source, 0, 0, size.bmWidth, size.bmHeight,
+                   SRCCOPY);
+        SetBrushOrgEx(dc, origin.x, origin.y, nullptr);
+        SetStretchBltMode(dc, mode);
+        SelectObject(source, replacedBitmap);
+        DeleteDC(source);
     }
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, RGB(255, 255, 255));
-    HGDIOBJ replaced = font_ ? SelectObject(dc, font_) : nullptr;
-    RECT line = kVersionLineRect;
-    DrawTextA(dc, versionText_.c_str(), static_cast<int>(versionText_.size()), &line, DT_SINGLELINE);
+    HFONT font = VersionFont();
+    HGDIOBJ replaced = font ? SelectObject(dc, font) : nullptr;
+    RECT line = Scaled(kVersionLineRect);
+    DrawTextW(dc, versionText_.c_str(), static_cast<int>(versionText_.size()), &line, DT_SINGLELINE);
     if (replaced) SelectObject(dc, replaced);
 }
 
 void AboutBox::UpdateCursor(POINT point) {
     const CursorState before = cursorState_;
     HCURSOR cursor = nullptr;
-    if (PtInRect(&kLinkAreaRect, point)) {
+    const RECT link = Scaled(kLinkAreaRect);
+    if (PtInRect(&link, point)) {
         if (cursorState_ != ArrowCursor) return;
         cursorState_ = SharedHandCursor;
-        cursor = LoadCursorImage(nullptr, MAKEINTRESOURCEA(32649), LR_SHARED | LR_DEFAULTSIZE);  // IDC_HAND
+        cursor = LoadCursorImage(nullptr, MAKEINTRESOURCEW(32649), LR_SHARED | LR_DEFAULTSIZE);  // IDC_HAND
         if (!cursor) {
             cursor =
-                LoadCursorImage(ModuleInstance(), MAKEINTRESOURCEA(IDC_ABOUT_LINK_CURSOR), LR_DEFAULTSIZE);
+                LoadCursorImage(ModuleInstance(), MAKEINTRESOURCEW(IDC_ABOUT_LINK_CURSOR), LR_DEFAULTSIZE);
             cursorState_ = OwnHandCursor;
             if (!cursor) {
                 cursorState_ = ArrowCursor;
@@ -158,19 +189,19 @@ void AboutBox::UpdateCursor(POINT point) {
     } else {
         if (cursorState_ == ArrowCursor) return;
         cursorState_ = ArrowCursor;
-        cursor = LoadCursorImage(nullptr, MAKEINTRESOURCEA(32512), LR_SHARED | LR_DEFAULTSIZE);  // IDC_ARROW
+        cursor = LoadCursorImage(nullptr, MAKEINTRESOURCEW(32512), LR_SHARED | LR_DEFAULTSIZE);  // IDC_ARROW
         if (!cursor) return;
     }
     const auto previous = reinterpret_cast<HCURSOR>(
-        SetClassLongPtrA(Window(), GCLP_HCURSOR, reinterpret_cast<LONG_PTR>(cursor)));
+        SetClassLongPtrW(Window(), GCLP_HCURSOR, reinterpret_cast<LONG_PTR>(cursor)));
     if (before == OwnHandCursor) DestroyCursor(previous);
 }
 
 void AboutBox::RestoreArrow() {
     if (cursorState_ == ArrowCursor) return;
-    HCURSOR arrow = LoadCursorImage(nullptr, MAKEINTRESOURCEA(32512), LR_SHARED | LR_DEFAULTSIZE);
+    HCURSOR arrow = LoadCursorImage(nullptr, MAKEINTRESOURCEW(32512), LR_SHARED | LR_DEFAULTSIZE);
     const auto previous = reinterpret_cast<HCURSOR>(
-        SetClassLongPtrA(Window(), GCLP_HCURSOR, reinterpret_cast<LONG_PTR>(arrow)));
+        SetClassLongPtrW(Window(), GCLP_HCURSOR, reinterpret_cast<LONG_PTR>(arrow)));
     if (cursorState_ == OwnHandCursor) DestroyCursor(previous);
     cursorState_ = ArrowCursor;
 }

@@ -15,7 +15,8 @@ namespace plx {
 
 inline constexpr char kMakerWebAddress[] = "https://www.quillmar.example/orvane/";
 
-// In the box's client coordinates, right and bottom edges excluded.
+// In the box's client coordinates at 96 DPI, right and bottom edges excluded; the box scales them, as
+// its picture, by its DPI.
 inline constexpr RECT kVersionLineRect = {38, 214, 463, 245};
 inline constexpr RECT kLinkAreaRect = {357, 295, 462, 332};
 
@@ -32,15 +33,19 @@ private:
     bool OnCommand(WORD id, WORD code, HWND control) override;
     bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
     void LoadPicture();
+    // The picture's bitmap and its size; null when the picture has none.
+    HBITMAP PictureBitmap(BITMAP& size) const;
+    RECT Scaled(const RECT& rect) const;
+    HFONT VersionFont();
     void Paint(HDC dc);
     void UpdateCursor(POINT point);
     void RestoreArrow();
 
     ComPtr<IPicture> picture_;
-    std::string versionText_;
-    HFONT font_ = nullptr;
+    std::wstring versionText_;
+    // Made only when the dialog has no font of its own, for the DPI it was made for.
     unique_hfont ownFont_;
-    bool fontChosen_ = false;
+    UINT ownFontDpi_ = 0;
     CursorState cursorState_ = ArrowCursor;
 };
 

@@ -22,10 +22,10 @@ HWND LaunchHelp(HWND window, DWORD contextNumber) {
     if (file.size() < 3) return nullptr;
     file.replace(file.size() - 3, 3, L"chm");
 
-    HMODULE engine = GetModuleHandleA("hhctrl.ocx");
+    HMODULE engine = GetModuleHandleW(L"hhctrl.ocx");
     bool loadedHere = false;
     if (!engine) {
-        engine = LoadLibraryA("hhctrl.ocx");
+        engine = LoadLibraryW(L"hhctrl.ocx");
         if (!engine) return nullptr;
         loadedHere = true;
     }
@@ -40,8 +40,7 @@ HWND LaunchHelp(HWND window, DWORD contextNumber) {
 }
 
 void ShowHelp(HWND window, DWORD contextNumber) {
-    if (!LaunchHelp(window, contextNumber))
-        MessageBoxA(window, kHelpFailedMessage, kMessageCaption, MB_ICONERROR);
+    if (!LaunchHelp(window, contextNumber)) ShowMessage(window, kHelpFailedMessage, MB_ICONERROR);
 }
 
 }  // namespace plx

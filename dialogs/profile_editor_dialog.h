@@ -37,14 +37,20 @@ private:
     void OpenListView(HIMAGELIST imageList);
     void AddRows();
     void FitToEditorSize();
+    // The module's icon at the dialog's DPI, and at the list's top right corner.
+    void ScaleIcon();
+    void PlaceIcon();
     void PlaceHeaderCheckBox();
+    // Left in column 0, centred in the header's height.
+    void CentreHeaderCheckBox(HWND box) const;
+    void OnDpiChanged(UINT oldDpi) override;
     void TitleChanged();
     void RefreshHeaderCheckBox();
     // Indeterminate and three-state when the rows are mixed or none; otherwise ticked or clear as
     // they are, made an automatic two-state box first when twoStateAutomatic.
     void ShowRowsOn(HWND box, bool twoStateAutomatic) const;
     void TickOrClearAll();
-    void FitHeaderCheckBox(const NMHEADERA& change);
+    void FitHeaderCheckBox(const NMHEADERW& change);
     void ChangeTransparency(HWND slider);
     void Save();
 
@@ -62,6 +68,9 @@ private:
     HWND listView_ = nullptr;
     HWND header_ = nullptr;
     HWND headerCheckBox_ = nullptr;  // null until the dialog has finished opening
+    // The icon's size at 96 DPI, and the icon loaded for another DPI.
+    int iconDesignSize_ = 0;
+    unique_hicon iconAtDpi_;
     // In the header's client coordinates: the furthest the box may reach, and where it ends now.
     int headerCheckBoxMaxRight_ = 0;
     int headerCheckBoxRight_ = 0;

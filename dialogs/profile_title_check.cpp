@@ -7,8 +7,8 @@ namespace plx {
 namespace {
 
 int Refuse(HWND dialog, HWND titleBox, const std::string& text, UINT flags) {
-    SendMessageA(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(titleBox), TRUE);
-    return MessageBoxA(dialog, text.c_str(), kMessageCaption, flags);
+    SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(titleBox), TRUE);
+    return ShowMessage(dialog, text.c_str(), flags);
 }
 
 }  // namespace

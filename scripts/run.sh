@@ -2,7 +2,8 @@
 # Sets up what is missing, builds both architectures, and runs the product's stand-in desktop under
 # Wine on a virtual X display with a few sample files on it; saves screenshots of the desktop, the About
 # box, the profile title dialog and the profile editor (half transparent over the desktop) to
-# build/desktop.png, build/about.png, build/title.png and build/editor.png. Then registers the module and
+# build/desktop.png, build/about.png, build/title.png and build/editor.png, and the editor once more with
+# the screen at 144 DPI (150 %) to build/editor_144dpi.png. Then registers the module and
 # shows it at work through the stand-in desktop's right-click menu: the menu with its submenu open,
 # the layout saved from the menu, the icons scrambled and restored from the menu (build/menu.png,
 # saved.png, scrambled.png, restored.png), printing each step.
@@ -23,6 +24,17 @@ shot="$BUILD/desktop.png"
 /usr/bin/import -display "$DISPLAY" -window root "$shot"
 log "screenshot of the stand-in desktop: $shot"
 
+# One of the module's dialogs through the dialog viewer, on a screenshot: shoot DIALOG FILE.
+shoot() {
+    wine "$BUILD/x64/bin/dialogviewer.exe" "$BUILD/x64/bin/Plaxen.dll" "$1" </dev/null >/dev/null 2>&1 &
+    local viewer=$!
+    sleep 5
+    /usr/bin/import -display "$DISPLAY" -window root "$2"
+    log "screenshot of the $1 dialog: $2"
+    kill "$viewer" 2>/dev/null
+    wait "$viewer" 2>/dev/null
+}
+
 # The About box, the title dialog and the editor, each on its own screenshot.
 # The editor's translucency shows only through a compositing manager, which plain Xvfb lacks.
 for dialog in about title editor; do
@@ -31,13 +43,7 @@ for dialog in about title editor; do
         xcompmgr >/dev/null 2>&1 &
         compositor=$!
     fi
-    wine "$BUILD/x64/bin/dialogviewer.exe" "$BUILD/x64/bin/Plaxen.dll" "$dialog" </dev/null >/dev/null 2>&1 &
-    viewer=$!
-    sleep 5
-    /usr/bin/import -display "$DISPLAY" -window root "$BUILD/$dialog.png"
-    log "screenshot of the $dialog dialog: $BUILD/$dialog.png"
-    kill "$viewer" 2>/dev/null
-    wait "$viewer" 2>/dev/null
+    shoot "$dialog" "$BUILD/$dialog.png"
     if [ -n "$compositor" ]; then
         kill "$compositor" 2>/dev/null
         wait "$compositor" 2>/dev/null
@@ -47,6 +53,11 @@ done
 # desktop's own right-click menu. The stand-in of the first screenshot makes way for it.
 kill "$host" 2>/dev/null
 wait "$host" 2>/dev/null
+# The editor as a user with the scale at 150 % sees it. The DPI takes a new wine server, which ends
+# every Wine program, so this comes after the stand-in desktop has gone.
+source "$ROOT/scripts/at_dpi.sh"
+use_dpi 144 "$BUILD/x64/bin" && shoot editor "$BUILD/editor_144dpi.png"
+restore_dpi "$BUILD/x64/bin"
 log "registering $BUILD/x64/bin/Plaxen.dll with regsvr32"
 wine regsvr32 /s "$BUILD/x64/bin/Plaxen.dll" </dev/null >/dev/null 2>&1 || log "regsvr32 failed"
 tour="$BUILD/tour"

@@ -13,7 +13,9 @@
 #include "store/profile_tree.h"
 #include "layout/resolution.h"
 #include "win32/boundary.h"
+#include "win32/dpi.h"
 #include "win32/unique.h"
+#include "win32/wide_text.h"
 
 namespace plx {
 
@@ -27,8 +29,9 @@ std::map<UINT, UINT> commandMap;  // menu command id -> command code
 SRWLOCK sharedStateLock = SRWLOCK_INIT;
 HWND subclassedWindow = nullptr;
 // Every handler object draws with the same icon: it goes with the last object, not with the first
-// one to be destroyed while another still shows its menu.
+// one to be destroyed while another still shows its menu. Loaded again when a menu needs another size.
 HICON menuIcon = nullptr;
+int menuIconSize = 0;
 int menuIconUsers = 0;
 
 class SharedStateGuard {
@@ -41,24 +44,33 @@ public:
 
 constexpr UINT_PTR kSubclassId = kTopItemData;
 
+// Sizes at 96 DPI, scaled by the DPI of the window that owns the menu.
 constexpr int kMinItemHeight = 22;
 constexpr int kTextLeft = 21;
 constexpr int kIconLeft = 2;
 constexpr int kIconSize = 16;
+constexpr int kTextRightMargin = 5;
 constexpr UINT kEnabled = MF_ENABLED;
 constexpr UINT kGrayed = MF_GRAYED;
 
-int ItemHeight() { return std::max(GetSystemMetrics(SM_CYMENU), kMinItemHeight); }
+int ItemHeight(UINT dpi) {
+    return std::max(SystemMetricForDpi(SM_CYMENU, dpi), ScaleToDpi(kMinItemHeight, dpi));
+}
 
-bool MeasureTopItem(MEASUREITEMSTRUCT& item) {
-    item.itemHeight = ItemHeight();
-    const int length = lstrlenA(kTopItemCaption);
-    item.itemWidth = 8 * length + kTextLeft;
-    NONCLIENTMETRICSA metrics = {};
-    // The size of the structure before iPaddedBorderWidth, which every version of the system takes.
-    metrics.cbSize = 340;
-    if (!SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, metrics.cbSize, &metrics, 0)) return true;
-    unique_hfont font(CreateFontIndirectA(&metrics.lfMenuFont));
+HICON LoadMenuIcon(int size) {
+    return static_cast<HICON>(
+        LoadImageW(ModuleInstance(), MAKEINTRESOURCEW(IDI_PLAXEN), IMAGE_ICON, size, size, 0));
+}
+
+bool MeasureTopItem(HWND window, MEASUREITEMSTRUCT& item) {
+    const UINT dpi = WindowDpi(window);
+    item.itemHeight = ItemHeight(dpi);
+    const std::wstring caption = ToWide(kTopItemCaption);
+    const int length = static_cast<int>(caption.size());
+    item.itemWidth = ScaleToDpi(8 * length + kTextLeft, dpi);
+    LOGFONTW face = {};
+    if (!MenuFontForDpi(dpi, face)) return true;
+    unique_hfont font(CreateFontIndirectW(&face));
     if (!font) return true;
     HDC screen = GetDC(nullptr);
     if (!screen) return true;
@@ -67,14 +79,29 @@ bool MeasureTopItem(MEASUREITEMSTRUCT& item) {
         SIZE size = {};
         // The caption is drawn after the icon, so the item must hold the icon's place as well:
         // the measured width alone lets the submenu arrow cover the caption's end.
-        if (GetTextExtentPoint32A(screen, kTopItemCaption, length, &size))
-            item.itemWidth = kTextLeft + size.cx + 5;
+        if (GetTextExtentPoint32W(screen, caption.c_str(), length, &size))
+            item.itemWidth = ScaleToDpi(kTextLeft, dpi) + size.cx + ScaleToDpi(kTextRightMargin, dpi);
     }
     ReleaseDC(nullptr, screen);
     return true;
 }
 
-void DrawTopItem(const DRAWITEMSTRUCT& item) {
+void DrawMenuIcon(HDC dc, int x, int y, int size) {
+    SharedStateGuard guard;
+    if (menuIconUsers == 0) return;
+    if (!menuIcon || menuIconSize != size) {
+        if (HICON icon = LoadMenuIcon(size)) {
+            if (menuIcon) DestroyIcon(menuIcon);
+            menuIcon = icon;
+            menuIconSize = size;
+        }
+    }
+    // Drawn at the size asked for: an icon loaded for another size is stretched rather than lost.
+    if (menuIcon) DrawIconEx(dc, x, y, menuIcon, size, size, 0, nullptr, DI_NORMAL | DI_COMPAT);
+}
+
+void DrawTopItem(HWND window, const DRAWITEMSTRUCT& item) {
+    const UINT dpi = WindowDpi(window);
     HDC dc = item.hDC;
     if (item.itemAction & ODA_SELECT) {
         unique_any<HPEN, delete_gdi> nullPen(CreatePen(PS_NULL, 0, 0));
@@ -89,11 +116,12 @@ void DrawTopItem(const DRAWITEMSTRUCT& item) {
         select_object brush(dc, GetSysColorBrush(brushColor));
         Rectangle(dc, item.rcItem.left, item.rcItem.top, item.rcItem.right, item.rcItem.bottom);
     }
-    DrawIconEx(dc, item.rcItem.left + kIconLeft, item.rcItem.top + (ItemHeight() - kIconSize) / 2, menuIcon,
-               0, 0, 0, nullptr, DI_NORMAL | DI_COMPAT);
+    const int iconSize = ScaleToDpi(kIconSize, dpi);
+    DrawMenuIcon(dc, item.rcItem.left + ScaleToDpi(kIconLeft, dpi),
+                 item.rcItem.top + (ItemHeight(dpi) - iconSize) / 2, iconSize);
     RECT text = item.rcItem;
-    text.left = item.rcItem.left + kTextLeft;
-    DrawTextA(dc, kTopItemCaption, -1, &text, DT_SINGLELINE | DT_VCENTER);
+    text.left = item.rcItem.left + ScaleToDpi(kTextLeft, dpi);
+    DrawTextW(dc, ToWide(kTopItemCaption).c_str(), -1, &text, DT_SINGLELINE | DT_VCENTER);
 }
 
 void ShowMenuItemHelp(HWND window, const HELPINFO& info) {
@@ -107,13 +135,13 @@ bool HandleMenuMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, 
         case WM_MEASUREITEM: {
             auto* item = reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
             if (wParam != 0 || !item || item->itemData != kTopItemData) return false;
-            result = MeasureTopItem(*item);
+            result = MeasureTopItem(window, *item);
             return true;
         }
         case WM_DRAWITEM: {
             auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
             if (wParam != 0 || !item || item->itemData != kTopItemData) return false;
-            DrawTopItem(*item);
+            DrawTopItem(window, *item);
             result = TRUE;
             return true;
         }
@@ -156,37 +184,37 @@ void InstallMenuSubclass() {
 // The commands after the profile submenu, from id on; each id goes into the command map with its code.
 void AppendFixedItems(HMENU popup, UINT& id, bool canDelete, bool hasManual, bool hasStartup) {
     const struct {
-        const char* text;  // null: a separator
+        const wchar_t* text;  // null: a separator
         UINT code;
         bool enabled;
     } fixed[] = {
         {nullptr, 0, false},
-        {"Create Profile...", kCreateProfileCommand, true},
-        {"Edit Active Profile...", kEditActiveProfileCommand, true},
-        {"Delete Active Profile", kDeleteActiveProfileCommand, canDelete},
+        {L"Create Profile...", kCreateProfileCommand, true},
+        {L"Edit Active Profile...", kEditActiveProfileCommand, true},
+        {L"Delete Active Profile", kDeleteActiveProfileCommand, canDelete},
         {nullptr, 0, false},
-        {"Save Active Profile", kSaveActiveProfileCommand, true},
-        {"Save Active Profile As...", kSaveActiveProfileAsCommand, true},
+        {L"Save Active Profile", kSaveActiveProfileCommand, true},
+        {L"Save Active Profile As...", kSaveActiveProfileAsCommand, true},
         {nullptr, 0, false},
-        {"Restore Icon Positions", kRestorePositionsCommand, hasManual},
-        {"Restore Startup Icon Positions", kRestoreStartupPositionsCommand, hasStartup},
+        {L"Restore Icon Positions", kRestorePositionsCommand, hasManual},
+        {L"Restore Startup Icon Positions", kRestoreStartupPositionsCommand, hasStartup},
         {nullptr, 0, false},
-        {"Help", kHelpCommand, true},
-        {"About Orvane...", kAboutCommand, true},
+        {L"Help", kHelpCommand, true},
+        {L"About Orvane...", kAboutCommand, true},
     };
     for (const auto& item : fixed) {
         if (!item.text) {
-            AppendMenuA(popup, MF_SEPARATOR, 0, nullptr);
+            AppendMenuW(popup, MF_SEPARATOR, 0, nullptr);
             continue;
         }
-        AppendMenuA(popup, MF_STRING | (item.enabled ? kEnabled : kGrayed), id, item.text);
+        AppendMenuW(popup, MF_STRING | (item.enabled ? kEnabled : kGrayed), id, item.text);
         commandMap[id] = item.code;
         ++id;
     }
 }
 
-MENUITEMINFOA SubmenuItem(UINT type, HMENU submenu) {
-    MENUITEMINFOA info = {};
+MENUITEMINFOW SubmenuItem(UINT type, HMENU submenu) {
+    MENUITEMINFOW info = {};
     info.cbSize = sizeof(info);
     info.fMask = MIIM_TYPE | MIIM_SUBMENU;
     info.fType = type;
@@ -198,9 +226,11 @@ MENUITEMINFOA SubmenuItem(UINT type, HMENU submenu) {
 
 DesktopMenu::DesktopMenu() {
     SharedStateGuard guard;
-    if (menuIconUsers++ == 0)
-        menuIcon = static_cast<HICON>(
-            LoadImageA(ModuleInstance(), MAKEINTRESOURCEA(IDI_PLAXEN), IMAGE_ICON, kIconSize, kIconSize, 0));
+    // At the system's DPI; a menu on a monitor of another DPI loads it again at its size.
+    if (menuIconUsers++ == 0) {
+        menuIconSize = ScaleToDpi(kIconSize, SystemDpi());
+        menuIcon = LoadMenuIcon(menuIconSize);
+    }
 }
 
 DesktopMenu::~DesktopMenu() {
@@ -255,16 +285,16 @@ HRESULT DesktopMenu::QueryContextMenu(HMENU menu, UINT indexMenu, UINT idCmdFirs
     for (const std::string& name : names) {
         if (profileItemNames_.size() == profileRoom) break;
         const UINT state = SameProfileName(name, current.Text()) ? MF_CHECKED | MF_DISABLED : MF_STRING;
-        AppendMenuA(profiles.get(), state, id, MenuItemText(name).c_str());
+        AppendMenuW(profiles.get(), state, id, ToWide(MenuItemText(name)).c_str());
         commandMap[id] = kFirstProfileCommand + static_cast<UINT>(profileItemNames_.size());
         profileItemNames_.push_back(name);
         ++id;
     }
 
-    MENUITEMINFOA select = SubmenuItem(MFT_STRING, profiles.get());
-    char selectText[] = "Select Active Profile";
+    MENUITEMINFOW select = SubmenuItem(MFT_STRING, profiles.get());
+    wchar_t selectText[] = L"Select Active Profile";
     select.dwTypeData = selectText;
-    if (!InsertMenuItemA(popup.get(), 0, TRUE, &select)) return addNothing();
+    if (!InsertMenuItemW(popup.get(), 0, TRUE, &select)) return addNothing();
     profiles.release();  // destroyed with the popup from now on
 
     AppendFixedItems(popup.get(), id, names.size() >= 2, hasManual, hasStartup);
@@ -274,10 +304,10 @@ HRESULT DesktopMenu::QueryContextMenu(HMENU menu, UINT indexMenu, UINT idCmdFirs
         const int count = GetMenuItemCount(menu);
         position = count > 0 ? static_cast<UINT>(count - 1) : 0;
     }
-    MENUITEMINFOA top = SubmenuItem(MFT_OWNERDRAW, popup.get());
+    MENUITEMINFOW top = SubmenuItem(MFT_OWNERDRAW, popup.get());
     top.fMask |= MIIM_DATA;
     top.dwItemData = kTopItemData;
-    if (!InsertMenuItemA(menu, position, TRUE, &top)) return addNothing();
+    if (!InsertMenuItemW(menu, position, TRUE, &top)) return addNothing();
     popup.release();  // the shell's menu owns it now
 
     InstallMenuSubclass();

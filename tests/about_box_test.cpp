@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -35,51 +37,90 @@ protected:
 
 bool IsWhite(COLORREF c) { return c == RGB(255, 255, 255); }
 
-TEST_F(AboutBoxTest, ShowsThePictureWithTheVersionLineInWhite) {
+// Where the first white pixel inside the box's frame lies, from the left and from the top: where the
+// version line begins. Its distinct colours go to colours.
+bool FindVersionLine(HWND box, POINT& at, std::set<COLORREF>* colours = nullptr) {
+    int width = 0, height = 0;
+    const std::vector<COLORREF> pixels = testbed::ReadPixels(box, width, height);
+    at = {width, height};
+    for (int y = 1; y + 1 < height; ++y)
+        for (int x = 1; x + 1 < width; ++x) {
+            const COLORREF pixel = pixels[static_cast<size_t>(y) * width + x];
+            if (colours) colours->insert(pixel);
+            if (!IsWhite(pixel)) continue;
+            at.x = std::min<LONG>(at.x, x);
+            at.y = std::min<LONG>(at.y, y);
+        }
+    return at.x < width;
+}
+
+// The box and its picture are sizes at 96 DPI: at the screen's DPI the box is as much larger, the
+// picture stretched smoothly into it and the version line at its scaled place; a move to a monitor of
+// another DPI scales them again.
+TEST_F(AboutBoxTest, ShowsThePictureWithTheVersionLineInWhiteAtTheScreensDpi) {
+    const UINT dpi = testbed::ScreenDpi();
+    ASSERT_EQ(dpi, testbed::WantedDpi());
     auto call = Show();
     HWND box = testbed::WaitForDialog(kCaption);
     ASSERT_NE(box, nullptr);
     RECT window = {};
     GetWindowRect(box, &window);
-    EXPECT_EQ(window.right - window.left, 482);
-    EXPECT_EQ(window.bottom - window.top, 345);
+    EXPECT_NEAR(window.right - window.left, 482.0 * dpi / 96, 4.82 * dpi / 96);
+    EXPECT_NEAR(window.bottom - window.top, 345.0 * dpi / 96, 3.45 * dpi / 96);
 
-    // The first white pixel inside the frame, from the left and from the top: where the text begins.
-    int left = 0, top = 0;
-    ASSERT_TRUE(testbed::WaitUntil([&] {
-        int width = 0, height = 0;
-        const std::vector<COLORREF> pixels = testbed::ReadPixels(box, width, height);
-        left = width;
-        top = height;
-        for (int y = 1; y + 1 < height; ++y)
-            for (int x = 1; x + 1 < width; ++x)
-                if (IsWhite(pixels[static_cast<size_t>(y) * width + x])) {
-                    left = std::min(left, x);
-                    top = std::min(top, y);
-                }
-        return left < width;
-    }));
-    EXPECT_GE(left, 38);
-    EXPECT_LE(left, 41);
-    EXPECT_GE(top, 214);
-    EXPECT_LE(top, 222);
+    const auto expectLineAt = [&](UINT at) {
+        const auto scale = [&](int pixels) { return MulDiv(pixels, static_cast<int>(at), 96); };
+        POINT line = {};
+        std::set<COLORREF> colours;
+        // Until the box shows itself at that DPI.
+        testbed::WaitUntil([&] {
+            colours.clear();
+            return FindVersionLine(box, line, &colours) && line.x >= scale(38) && line.x <= scale(41) &&
+                   line.y >= scale(214) && line.y <= scale(222);
+        });
+        EXPECT_GE(line.x, scale(38));
+        EXPECT_LE(line.x, scale(41));
+        EXPECT_GE(line.y, scale(214));
+        EXPECT_LE(line.y, scale(222));
+        // The picture has 64 colours; stretched, it is smooth only where its neighbours blend.
+        if (at != 96) {
+            EXPECT_GT(colours.size(), 200u);
+        }
+    };
+    expectLineAt(dpi);
+
+    const UINT other = dpi == 96 ? 144 : 96;
+    const auto rescale = [&](int pixels) {
+        return MulDiv(pixels, static_cast<int>(other), static_cast<int>(dpi));
+    };
+    const RECT suggested = {window.left, window.top, window.left + rescale(window.right - window.left),
+                            window.top + rescale(window.bottom - window.top)};
+    SendMessageW(box, WM_DPICHANGED, MAKEWPARAM(other, other), reinterpret_cast<LPARAM>(&suggested));
+    GetWindowRect(box, &window);
+    EXPECT_TRUE(EqualRect(&window, &suggested));
+    expectLineAt(other);
     testbed::PressKey(box, VK_ESCAPE);
     ASSERT_TRUE(call.Finished());
     EXPECT_EQ(call.Result(), S_OK);
 }
 
-TEST_F(AboutBoxTest, TheLinkAreaShowsTheHandAndTheArrowComesBack) {
+TEST_F(AboutBoxTest, TheLinkAreaShowsTheHandAndTheArrowComesBackAtTheScreensDpi) {
+    const UINT dpi = testbed::ScreenDpi();
+    ASSERT_EQ(dpi, testbed::WantedDpi());
+    const auto at = [&](int x, int y) {
+        return POINT{MulDiv(x, static_cast<int>(dpi), 96), MulDiv(y, static_cast<int>(dpi), 96)};
+    };
     HCURSOR hand = LoadCursorA(nullptr, MAKEINTRESOURCEA(32649));
     HCURSOR arrow = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));
     auto call = Show();
     HWND box = testbed::WaitForDialog(kCaption);
     ASSERT_NE(box, nullptr);
     auto classCursor = [&] { return reinterpret_cast<HCURSOR>(GetClassLongPtrA(box, GCLP_HCURSOR)); };
-    testbed::MoveMouse(box, {400, 312});
+    testbed::MoveMouse(box, at(400, 312));
     EXPECT_TRUE(testbed::WaitUntil([&] { return classCursor() == hand; }));
-    testbed::MoveMouse(box, {200, 100});
+    testbed::MoveMouse(box, at(200, 100));
     EXPECT_TRUE(testbed::WaitUntil([&] { return classCursor() == arrow; }));
-    testbed::MoveMouse(box, {358, 296});
+    testbed::MoveMouse(box, at(358, 296));
     EXPECT_TRUE(testbed::WaitUntil([&] { return classCursor() == hand; }));
     // Closing while the hand shows leaves the arrow to every dialog of the process.
     testbed::PressKey(box, VK_RETURN);

@@ -1,6 +1,8 @@
 // The profile editor over the real items of the prefix's desktop, driven as a user drives it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -10,6 +12,7 @@
 #include "tests/store_fixture.h"
 #include "tests/support/dialog_driver.h"
 #include "tests/support/message_boxes.h"
+#include "win32/wide_text.h"
 
 namespace {
 
@@ -22,14 +25,29 @@ using testbed::PressKey;
 using testbed::SetControlText;
 using testbed::WaitUntil;
 
+// Runs a call with the calling thread unaware of the DPI, which the system shows as 96 DPI; as is on
+// systems without per-thread DPI awareness.
+template <typename Call>
+auto At96Dpi(Call&& call) {
+    using SetContext = HANDLE(WINAPI*)(HANDLE);
+    const auto set = reinterpret_cast<SetContext>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetThreadDpiAwarenessContext")));
+    HANDLE before = set ? set(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-1))) : nullptr;  // unaware
+    auto result = call();
+    if (before) set(before);
+    return result;
+}
+
 // One run of the editor on a thread of its own, found by the caption it opens with.
 class EditorRun {
 public:
+    // at96Dpi: on a thread that the system shows at 96 DPI.
     EditorRun(DesktopItemList& items, plx::ProfileNameSet taken, const std::string& title,
-              HIMAGELIST icons = nullptr)
-        : taken_(std::move(taken)),
-          dialog_(items, taken_, title),
-          call_([this, icons] { return dialog_.Run(nullptr, icons); }) {
+              HIMAGELIST icons = nullptr, bool at96Dpi = false)
+        : taken_(std::move(taken)), dialog_(items, taken_, title), call_([this, icons, at96Dpi] {
+              if (!at96Dpi) return dialog_.Run(nullptr, icons);
+              return At96Dpi([&] { return dialog_.Run(nullptr, icons); });
+          }) {
         const std::string caption = (title.empty() ? "New Profile" : title) + " - Quillmar Orvane Deluxe";
         window_ = testbed::WaitForDialog(caption.c_str());
     }
@@ -56,13 +74,13 @@ struct Row {
 };
 
 std::string CellText(HWND list, int row, int column) {
-    char text[512] = {};
-    LVITEMA cell = {};
+    wchar_t text[512] = {};
+    LVITEMW cell = {};
     cell.iSubItem = column;
     cell.pszText = text;
-    cell.cchTextMax = sizeof(text);
-    SendMessageA(list, LVM_GETITEMTEXTA, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&cell));
-    return text;
+    cell.cchTextMax = ARRAYSIZE(text);
+    SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&cell));
+    return plx::ToUtf8(text);
 }
 
 std::vector<Row> Rows(HWND list) {
@@ -416,6 +434,87 @@ TEST_F(EditorDialogTest, OpensAt720By511WithTheControlsFollowing) {
     EXPECT_EQ(run.Result(), IDCANCEL);
 }
 
+// What a person sees of the editor: the window's size, every control's place, the list's columns, the
+// header check box and the font.
+struct Layout {
+    SIZE window = {};
+    std::vector<RECT> controls;
+    std::vector<int> columns;
+    RECT headerCheckBox = {};
+    LONG fontHeight = 0;
+};
+
+Layout ReadLayout(const EditorRun& run) {
+    Layout layout;
+    RECT window = {};
+    GetWindowRect(run.Window(), &window);
+    layout.window = {window.right - window.left, window.bottom - window.top};
+    for (int id : {IDC_EDITOR_TITLE_LABEL, IDC_EDITOR_TITLE, IDC_EDITOR_SLIDER_GROUP, IDC_EDITOR_SLIDER,
+                   IDC_EDITOR_ICON, IDC_EDITOR_LIST, IDOK, IDCANCEL, IDHELP})
+        layout.controls.push_back(RectIn(run.Window(), GetDlgItem(run.Window(), id)));
+    for (int column = 0; column < 4; ++column)
+        layout.columns.push_back(static_cast<int>(SendMessageW(run.List(), LVM_GETCOLUMNWIDTH, column, 0)));
+    layout.headerCheckBox = RectIn(run.Header(), run.HeaderCheckBox());
+    LOGFONTW face = {};
+    GetObjectW(reinterpret_cast<HFONT>(SendMessageW(run.List(), WM_GETFONT, 0, 0)), sizeof(face), &face);
+    layout.fontHeight = face.lfHeight;
+    return layout;
+}
+
+// Each size and place of one layout is the other's times scale, within 1 % of the window's size.
+void ExpectScaled(const Layout& from, const Layout& to, double scale) {
+    const double across = to.window.cx / 100.0, down = to.window.cy / 100.0;
+    EXPECT_NEAR(to.window.cx, from.window.cx * scale, across);
+    EXPECT_NEAR(to.window.cy, from.window.cy * scale, down);
+    for (size_t i = 0; i < from.controls.size(); ++i) {
+        EXPECT_NEAR(to.controls[i].left, from.controls[i].left * scale, across) << i;
+        EXPECT_NEAR(to.controls[i].right, from.controls[i].right * scale, across) << i;
+        EXPECT_NEAR(to.controls[i].top, from.controls[i].top * scale, down) << i;
+        EXPECT_NEAR(to.controls[i].bottom, from.controls[i].bottom * scale, down) << i;
+    }
+    for (size_t i = 0; i < from.columns.size(); ++i)
+        EXPECT_NEAR(to.columns[i], from.columns[i] * scale, across) << i;
+    EXPECT_NEAR(to.headerCheckBox.left, from.headerCheckBox.left * scale, 1);
+    EXPECT_NEAR(to.headerCheckBox.right, from.headerCheckBox.right * scale, across);
+    EXPECT_NEAR(to.fontHeight, from.fontHeight * scale, 1 + std::abs(from.fontHeight) * scale / 10);
+}
+
+// The editor at the screen's DPI is the editor at 96 DPI, larger by the DPI's share: its window, every
+// control, the columns and the font. Moved to a monitor of another DPI, it follows again.
+TEST_F(EditorDialogTest, IsTheSameAsAt96DpiOnlyLargerAtTheScreensDpi) {
+    const UINT dpi = testbed::ScreenDpi();
+    ASSERT_EQ(dpi, testbed::WantedDpi());
+    DesktopItemList items;
+    Layout reference;
+    {
+        EditorRun run(items, {}, "Work", nullptr, true);
+        ASSERT_NE(run.Window(), nullptr);
+        reference = At96Dpi([&] { return ReadLayout(run); });
+        EXPECT_EQ(reference.window.cx, 720);
+        EXPECT_EQ(reference.window.cy, 511);
+        PressKey(run.Window(), VK_ESCAPE);
+        EXPECT_EQ(run.Result(), IDCANCEL);
+    }
+    EditorRun run(items, {}, "Work");
+    HWND dialog = run.Window();
+    ASSERT_NE(dialog, nullptr);
+    const Layout here = ReadLayout(run);
+    ExpectScaled(reference, here, dpi / 96.0);
+
+    // Moved to a monitor of another DPI: the window takes the rectangle the system suggests.
+    const UINT other = dpi == 96 ? 144 : 96;
+    RECT window = {};
+    GetWindowRect(dialog, &window);
+    const RECT suggested = {window.left, window.top, window.left + MulDiv(here.window.cx, other, dpi),
+                            window.top + MulDiv(here.window.cy, other, dpi)};
+    SendMessageW(dialog, WM_DPICHANGED, MAKEWPARAM(other, other), reinterpret_cast<LPARAM>(&suggested));
+    GetWindowRect(dialog, &window);
+    EXPECT_TRUE(EqualRect(&window, &suggested));
+    ExpectScaled(reference, ReadLayout(run), other / 96.0);
+    PressKey(dialog, VK_ESCAPE);
+    EXPECT_EQ(run.Result(), IDCANCEL);
+}
+
 TEST_F(EditorDialogTest, SavesANewTitleOnlyWhenItCanNameAProfileAndAsksBeforeOverwriting) {
     MakeFile(OnDesktop("a.txt"), 1);
     DesktopItemList items = plx::BuildItemCatalogue(nullptr);
@@ -454,6 +553,31 @@ TEST_F(EditorDialogTest, SavesANewTitleOnlyWhenItCanNameAProfileAndAsksBeforeOve
     EXPECT_EQ(run.Result(), IDOK);
     EXPECT_EQ(run.Title(), "work");
     EXPECT_EQ(boxes.Seen().size(), 1u);
+}
+
+TEST_F(EditorDialogTest, NamesInAnyLanguageShowAsTheyAreAndTheTitleComesBackAsTyped) {
+    const std::vector<std::string> names = {"Ελλάδα", "日本語", "Café", "Ж1 \xF0\x9F\x98\x80"};
+    DesktopItemList items;
+    for (const std::string& name : names) {
+        DesktopItem item;
+        item.DisplayName = name;
+        item.Path = item.DesktopPath = OnDesktop(name);
+        items.push_back(item);
+    }
+    EditorRun run(items, {}, "Ωμέγα");
+    HWND dialog = run.Window();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(ControlText(dialog, IDC_EDITOR_TITLE), "Ωμέγα");
+    std::vector<std::string> shown = Names(Rows(run.List()));
+    std::sort(shown.begin(), shown.end());
+    std::vector<std::string> expected = names;
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(shown, expected);
+    const std::string typed = "日本語 Ψ \xF0\x9F\x98\x80";
+    SetControlText(dialog, IDC_EDITOR_TITLE, typed);
+    Press(dialog, IDOK);
+    EXPECT_EQ(run.Result(), IDOK);
+    EXPECT_EQ(run.Title(), typed);
 }
 
 TEST_F(EditorDialogTest, EditingKeepsTheActiveNameWithoutAQuestionAndOnlySaveChangesFlags) {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -95,6 +96,23 @@ TEST_F(TitleDialogTest, OpensOnTheActiveNameAmongTheProfilesAndSavesTheTitleAsTy
         PressKey(dialog, VK_RETURN);
         EXPECT_EQ(run.Result(), IDOK);
         EXPECT_EQ(run.Title(), "   ");
+    }
+    {
+        // Names in any language: listed as they are, the active one picked, a typed title handed back
+        // unchanged.
+        TitleDialogRun run(Names({"Ελλάδα", "日本語", "Café"}), {}, "日本語");
+        HWND dialog = run.Window();
+        ASSERT_NE(dialog, nullptr);
+        std::vector<std::string> listed = ComboItems(dialog, IDC_TITLE_BOX);
+        ASSERT_EQ(listed.size(), 3u);
+        EXPECT_EQ(listed[testbed::ComboSelection(dialog, IDC_TITLE_BOX)], "日本語");
+        std::sort(listed.begin(), listed.end());
+        EXPECT_EQ(listed, (std::vector<std::string>{"Café", "Ελλάδα", "日本語"}));
+        const std::string typed = "Ψ1 Ж1 \xF0\x9F\x98\x80";
+        SetControlText(dialog, IDC_TITLE_BOX, typed);
+        PressKey(dialog, VK_RETURN);
+        EXPECT_EQ(run.Result(), IDOK);
+        EXPECT_EQ(run.Title(), typed);
     }
 }
 

@@ -11,7 +11,7 @@ namespace plx {
 // Callers pass a BOOL of which only the low byte counts: 256 is not quiet.
 inline bool IsQuiet(BOOL quiet) { return (static_cast<unsigned>(quiet) & 0xFFu) != 0; }
 
-// text: UTF-8.
+// text: UTF-8, as every text of the product.
 inline int ShowMessage(HWND owner, const char* text, UINT flags) {
     return MessageBoxW(owner, ToWide(text).c_str(), ToWide(kMessageCaption).c_str(), flags);
 }

@@ -1,6 +1,9 @@
 #include "tests/support/dialog_driver.h"
 
+#include <cstdlib>
+
 #include "testbed/testbed.h"
+#include "win32/wide_text.h"
 
 namespace testbed {
 
@@ -8,7 +11,7 @@ HWND WaitForDialog(const char* caption, DWORD timeoutMs) {
     HWND found = nullptr;
     WaitUntil(
         [&] {
-            found = FindWindowA("#32770", caption);
+            found = FindWindowW(L"#32770", plx::ToWide(caption).c_str());
             return found && IsWindowVisible(found);
         },
         timeoutMs);
@@ -21,27 +24,25 @@ bool WaitForClosed(HWND window, DWORD timeoutMs) {
 
 std::string ControlText(HWND dialog, int id) {
     HWND control = GetDlgItem(dialog, id);
-    const auto length = SendMessageA(control, WM_GETTEXTLENGTH, 0, 0);
-    std::string text(static_cast<size_t>(length) + 1, '\0');
-    SendMessageA(control, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0]));
-    text.resize(static_cast<size_t>(length));
-    return text;
+    const auto length = SendMessageW(control, WM_GETTEXTLENGTH, 0, 0);
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    SendMessageW(control, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0]));
+    return plx::ToUtf8(text.c_str());
 }
 
 void SetControlText(HWND dialog, int id, const std::string& text) {
-    SendMessageA(GetDlgItem(dialog, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    SendMessageW(GetDlgItem(dialog, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(plx::ToWide(text).c_str()));
 }
 
 std::vector<std::string> ComboItems(HWND dialog, int id) {
     HWND box = GetDlgItem(dialog, id);
     std::vector<std::string> items;
-    const auto count = SendMessageA(box, CB_GETCOUNT, 0, 0);
+    const auto count = SendMessageW(box, CB_GETCOUNT, 0, 0);
     for (LRESULT i = 0; i < count; ++i) {
-        const auto length = SendMessageA(box, CB_GETLBTEXTLEN, i, 0);
-        std::string item(static_cast<size_t>(length) + 1, '\0');
-        SendMessageA(box, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(&item[0]));
-        item.resize(static_cast<size_t>(length));
-        items.push_back(item);
+        const auto length = SendMessageW(box, CB_GETLBTEXTLEN, i, 0);
+        std::wstring item(static_cast<size_t>(length) + 1, L'\0');
+        SendMessageW(box, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(&item[0]));
+        items.push_back(plx::ToUtf8(item.c_str()));
     }
     return items;
 }
@@ -98,6 +99,19 @@ void DragMouse(HWND window, POINT from, POINT to) {
     INPUT inputs[3] = {MouseAt(window, from, MOUSEEVENTF_LEFTDOWN), MouseAt(window, to, 0),
                        MouseAt(window, to, MOUSEEVENTF_LEFTUP)};
     SendInput(3, inputs, sizeof(INPUT));
+}
+
+UINT ScreenDpi() {
+    HDC screen = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    return static_cast<UINT>(dpi);
+}
+
+UINT WantedDpi() {
+    char text[16] = {};
+    if (!GetEnvironmentVariableA("PLAXEN_TEST_DPI", text, sizeof(text))) return 96;
+    return static_cast<UINT>(std::strtoul(text, nullptr, 10));
 }
 
 std::vector<COLORREF> ReadPixels(HWND window, int& width, int& height) {

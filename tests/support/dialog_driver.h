@@ -13,6 +13,8 @@
 
 namespace testbed {
 
+// Texts are UTF-8, as everywhere in the product.
+//
 // The visible dialog (class "#32770") with this caption, once it has appeared; null after timeoutMs.
 HWND WaitForDialog(const char* caption, DWORD timeoutMs = 10000);
 // Waits until the window is gone.
@@ -37,6 +39,10 @@ void ClickMouse(HWND window, POINT client);
 void DragMouse(HWND window, POINT from, POINT to);
 // The window with the keyboard focus in the dialog's thread.
 HWND FocusOf(HWND dialog);
+// The screen's DPI, and the DPI that the run was started for (PLAXEN_TEST_DPI, set by
+// scripts/at_dpi.sh; 96 when not set).
+UINT ScreenDpi();
+UINT WantedDpi();
 // Client-area pixels of a window as they are on the screen, row by row.
 std::vector<COLORREF> ReadPixels(HWND window, int& width, int& height);
 
