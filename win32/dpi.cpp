@@ -36,19 +36,19 @@ UINT SystemDpi() {
 }
 
 UINT WindowDpi(HWND window) {
-    static const auto getDpiForWindow = User32Export<GetDpiForWindowFunction>("GetDpiForWindow");
+    const auto getDpiForWindow = User32Export<GetDpiForWindowFunction>("GetDpiForWindow");
     const UINT dpi = getDpiForWindow && window ? getDpiForWindow(window) : 0;
     return dpi ? dpi : SystemDpi();
 }
 
 int SystemMetricForDpi(int index, UINT dpi) {
-    static const auto forDpi = User32Export<GetSystemMetricsForDpiFunction>("GetSystemMetricsForDpi");
+    const auto forDpi = User32Export<GetSystemMetricsForDpiFunction>("GetSystemMetricsForDpi");
     if (forDpi) return forDpi(index, dpi);
     return MulDiv(GetSystemMetrics(index), static_cast<int>(dpi), static_cast<int>(SystemDpi()));
 }
 
 bool MenuFontForDpi(UINT dpi, LOGFONTW& font) {
-    static const auto forDpi = User32Export<SystemParametersInfoForDpiFunction>("SystemParametersInfoForDpi");
+    const auto forDpi = User32Export<SystemParametersInfoForDpiFunction>("SystemParametersInfoForDpi");
     NONCLIENTMETRICSW metrics = {};
     metrics.cbSize = sizeof(metrics);
     if (forDpi && forDpi(SPI_GETNONCLIENTMETRICS, metrics.cbSize, &metrics, 0, dpi)) {
@@ -64,8 +64,7 @@ bool MenuFontForDpi(UINT dpi, LOGFONTW& font) {
 }
 
 void TakeOverDialogDpiChanges(HWND dialog) {
-    static const auto setBehavior =
-        User32Export<SetDialogDpiChangeBehaviorFunction>("SetDialogDpiChangeBehavior");
+    const auto setBehavior = User32Export<SetDialogDpiChangeBehaviorFunction>("SetDialogDpiChangeBehavior");
     if (setBehavior) setBehavior(dialog, kDialogDpiChangesDisabled, kDialogDpiChangesDisabled);
 }
 
