@@ -68,6 +68,7 @@ DWORD Kilobytes(DWORD size) {
 // The number as the user's locale writes it ("1,206" in the United States), without the decimals
 // that GetNumberFormatW always adds.
 std::string LocaleNumber(DWORD number) {
+    // Not to_wstring, which would bring the C runtime's printf into the module.
     const std::wstring plain = ToWide(std::to_string(number));
     wchar_t formatted[512] = {};
     if (!GetNumberFormatW(LOCALE_USER_DEFAULT, LOCALE_NOUSEROVERRIDE, plain.c_str(), nullptr, formatted,

@@ -30,9 +30,9 @@ std::vector<std::string> Describe(HMENU menu) {
             lines.push_back("-");
             continue;
         }
-        char text[300] = {};
-        GetMenuStringA(menu, i, text, sizeof(text), MF_BYPOSITION);
-        std::string line = text;
+        wchar_t text[300] = {};
+        GetMenuStringW(menu, i, text, ARRAYSIZE(text), MF_BYPOSITION);
+        std::string line = plx::ToUtf8(text);
         if (GetSubMenu(menu, i))
             line += " ->";
         else

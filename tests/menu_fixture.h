@@ -23,6 +23,7 @@
 #include "testbed/testbed.h"
 #include "testbed/desktop_host.h"
 #include "win32/unique.h"
+#include "win32/wide_text.h"
 
 namespace menutest {
 
@@ -122,10 +123,11 @@ protected:
         }
         return nullptr;
     }
+    // The item's text as the user reads it, in UTF-8.
     static std::string ItemText(HMENU menu, int position) {
-        char text[300] = {};
-        GetMenuStringA(menu, position, text, sizeof(text), MF_BYPOSITION);
-        return text;
+        wchar_t text[300] = {};
+        GetMenuStringW(menu, position, text, ARRAYSIZE(text), MF_BYPOSITION);
+        return plx::ToUtf8(text);
     }
     // The offset from the first id of the item with this text in the command popup or the profile
     // submenu: what the shell passes to InvokeCommand when the user picks it. -1 when there is none.
