@@ -29,6 +29,7 @@ HWND LaunchHelp(HWND window, DWORD contextNumber) {
         if (!engine) return nullptr;
         loadedHere = true;
     }
+    // Export names are ANSI by the platform's design: GetProcAddress has no wide form.
     auto htmlHelp = reinterpret_cast<HtmlHelpProc>(GetProcAddress(engine, "HtmlHelpW"));
     if (!htmlHelp) {
         if (loadedHere) FreeLibrary(engine);

@@ -187,6 +187,7 @@ ProfileEditorDialog::ProfileEditorDialog(DesktopItemList& items, const ProfileNa
     // offers no transparency.
     user32_.reset(LoadLibraryW(L"user32.dll"));
     if (!user32_) return;
+    // Export names are ANSI by the platform's design: GetProcAddress has no wide form.
     setLayeredWindowAttributes_ = reinterpret_cast<SetLayeredWindowAttributesFunction>(
         reinterpret_cast<void*>(GetProcAddress(user32_.get(), layeredWindowExportName)));
     if (!setLayeredWindowAttributes_) user32_.reset();

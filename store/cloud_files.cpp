@@ -24,6 +24,7 @@ FARPROC SyncRootQuery() {
     // Looked up once: the library stays loaded for the life of the process.
     static const FARPROC query = [] {
         HMODULE library = LoadLibraryW(L"cldapi.dll");
+        // Export names are ANSI by the platform's design: GetProcAddress has no wide form.
         return library ? GetProcAddress(library, "CfGetSyncRootInfoByPath") : nullptr;
     }();
     return query;

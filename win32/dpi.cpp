@@ -11,6 +11,7 @@ namespace {
 template <typename Function>
 Function User32Export(const char* name) {
     HMODULE user32 = GetModuleHandleW(L"user32.dll");
+    // Export names are ANSI by the platform's design: GetProcAddress has no wide form.
     return user32 ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(user32, name)))
                   : nullptr;
 }
