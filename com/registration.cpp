@@ -171,7 +171,7 @@ HRESULT UnregisterServer() {
     if (!RunAction(Action::ReleaseHiddenItems, nullptr, TRUE)) ReleaseHiddenItems(nullptr);
     // The module is going: other users' items come back to their own desktops as well, as far as this
     // account may reach them (an uninstall runs this as an administrator or as SYSTEM).
-    ReturnStoredItems(WidePath(HiddenStoreDirectory()), MachineDesktopFolders());
+    ReturnStoredItems(ToWide(HiddenStoreDirectory()), MachineDesktopFolders());
     RemoveUserData();
 
     if (IsNtFamily()) {

@@ -7,37 +7,29 @@
 
 namespace plx {
 
+namespace {
+
+// True when all went well; otherwise says so with the message for what went wrong, unless quiet.
+bool DoneOrSay(PositionsResult result, const char* noSlot, const char* someFailed, HWND owner, BOOL quiet) {
+    if (result == PositionsResult::Done) return true;
+    const bool missing = result == PositionsResult::NoSlot;
+    ShowMessageUnlessQuiet(owner, quiet, missing ? noSlot : someFailed, missing ? MB_ICONERROR : MB_ICONWARNING);
+    return false;
+}
+
+}  // namespace
+
 bool SavePositionsOrSay(HWND listView, const ScreenSize& size, const ProfileName& profile, const char* slot,
                         HWND owner, BOOL quiet) {
-    switch (SavePositions(listView, size, profile, slot)) {
-        case PositionsResult::Done:
-            return true;
-        case PositionsResult::NoSlot:
-            ShowMessageUnlessQuiet(owner, quiet, kSlotNotCreatedMessage, MB_ICONERROR);
-            return false;
-        case PositionsResult::SomeFailed:
-            ShowMessageUnlessQuiet(owner, quiet, kSomeNotSavedMessage, MB_ICONWARNING);
-            return false;
-    }
-    return false;
+    return DoneOrSay(SavePositions(listView, size, profile, slot), kSlotNotCreatedMessage, kSomeNotSavedMessage,
+                     owner, quiet);
 }
 
 bool RestorePositionsOrSay(HWND listView, const ScreenSize& size, const ProfileName& profile,
                            const char* slot, HWND owner, BOOL quiet) {
-    switch (RestorePositions(listView, size, profile, slot)) {
-        case PositionsResult::Done:
-            return true;
-        case PositionsResult::NoSlot: {
-            const bool startup = std::string(slot) == kStartupSlot;
-            ShowMessageUnlessQuiet(owner, quiet, startup ? kNothingSavedAtLogonMessage : kNothingSavedMessage,
-                                   MB_ICONERROR);
-            return false;
-        }
-        case PositionsResult::SomeFailed:
-            ShowMessageUnlessQuiet(owner, quiet, kSomeNotRestoredMessage, MB_ICONWARNING);
-            return false;
-    }
-    return false;
+    const char* neverSaved = std::string(slot) == kStartupSlot ? kNothingSavedAtLogonMessage : kNothingSavedMessage;
+    return DoneOrSay(RestorePositions(listView, size, profile, slot), neverSaved, kSomeNotRestoredMessage, owner,
+                     quiet);
 }
 
 bool RunActionWork(Action action, HWND listView, HWND owner, BOOL quiet) {

@@ -20,7 +20,7 @@ namespace {
 std::string PrepareStoreDirectory() {
     const std::string store = HiddenStoreDirectory();
     if (!store.empty() && GetFileAttributesW(ToWide(store).c_str()) == INVALID_FILE_ATTRIBUTES)
-        CreateOwnFolder(WidePath(store));
+        CreateOwnFolder(ToWide(store));
     return store;
 }
 

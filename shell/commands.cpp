@@ -20,12 +20,10 @@ namespace plx {
 
 namespace {
 
-void Say(HWND owner, const char* text, UINT flags) { ShowMessage(owner, text, flags); }
-
 // The desktop list view, or null after telling the user that it cannot be had.
 HWND DesktopListViewOrSay(HWND owner) {
     HWND listView = FindDesktopListView();
-    if (!listView) Say(owner, kNoDesktopMessage, MB_ICONERROR);
+    if (!listView) ShowMessage(owner, kNoDesktopMessage, MB_ICONERROR);
     return listView;
 }
 
@@ -33,7 +31,7 @@ HWND DesktopListViewOrSay(HWND owner) {
 // that the desktop has meanwhile taken another resolution's profile: the command must not act.
 bool SizeUnchangedOrSay(HWND owner, const ScreenSize& size) {
     if (GetScreenSize() == size) return true;
-    Say(owner, kScreenSizeChangedMessage, MB_ICONERROR);
+    ShowMessage(owner, kScreenSizeChangedMessage, MB_ICONERROR);
     return false;
 }
 
@@ -41,7 +39,7 @@ bool SizeUnchangedOrSay(HWND owner, const ScreenSize& size) {
 // elsewhere in the tree. The dialogs refuse such titles already; this holds whoever calls.
 std::optional<ProfileName> TitleOrSay(HWND owner, const std::string& title) {
     std::optional<ProfileName> name = ProfileName::From(title);
-    if (!name) Say(owner, kUnusableTitleMessage, MB_ICONERROR);
+    if (!name) ShowMessage(owner, kUnusableTitleMessage, MB_ICONERROR);
     return name;
 }
 
@@ -112,11 +110,11 @@ void CreateProfile(HWND owner) {
     switch (SaveProfile(listView, size, title, owner, FALSE, &items, true)) {
         case SaveOutcome::NotSaved:
             if (!existed) RemoveUnfinishedProfile(size, title);
-            Say(owner, kProfileNotSavedMessage, MB_ICONERROR);
+            ShowMessage(owner, kProfileNotSavedMessage, MB_ICONERROR);
             return;
         case SaveOutcome::Partial:
             SetCurrentProfile(size, title);
-            Say(owner, kProfileSavedInPartMessage, MB_ICONWARNING);
+            ShowMessage(owner, kProfileSavedInPartMessage, MB_ICONWARNING);
             return;
         case SaveOutcome::Saved:
             SetCurrentProfile(size, title);
@@ -163,7 +161,7 @@ void StoreProfileUnderTitle(HWND owner, const ScreenSize& size, const ProfileNam
     const bool existed = ProfileKeyExists(size, newTitle);
     auto giveUp = [&] {
         if (renamed && !existed) RemoveUnfinishedProfile(size, newTitle);
-        Say(owner, kProfileNotSavedMessage, MB_ICONERROR);
+        ShowMessage(owner, kProfileNotSavedMessage, MB_ICONERROR);
     };
     if (renamed && !CopySlots(size, oldTitle, newTitle, items)) {
         giveUp();
@@ -176,20 +174,20 @@ void StoreProfileUnderTitle(HWND owner, const ScreenSize& size, const ProfileNam
         return;
     }
     if (!renamed) {
-        if (outcome == SaveOutcome::Partial) Say(owner, kProfileSavedInPartMessage, MB_ICONWARNING);
+        if (outcome == SaveOutcome::Partial) ShowMessage(owner, kProfileSavedInPartMessage, MB_ICONWARNING);
         return;
     }
     // The old profile goes only once the new one is current: "CurrentProfile" never names a key that
     // is gone. One saved in part keeps the old one beside it, whole.
     if (!SetCurrentProfile(size, newTitle)) {
-        Say(owner, kProfileSavedInPartMessage, MB_ICONWARNING);
+        ShowMessage(owner, kProfileSavedInPartMessage, MB_ICONWARNING);
         return;
     }
     if (deleteOld && outcome == SaveOutcome::Partial) {
-        Say(owner, kOldProfileKeptMessage, MB_ICONWARNING);
+        ShowMessage(owner, kOldProfileKeptMessage, MB_ICONWARNING);
         return;
     }
-    if (outcome == SaveOutcome::Partial) Say(owner, kProfileSavedInPartMessage, MB_ICONWARNING);
+    if (outcome == SaveOutcome::Partial) ShowMessage(owner, kProfileSavedInPartMessage, MB_ICONWARNING);
     if (deleteOld) DeleteProfile(size, oldTitle);
 }
 
@@ -197,7 +195,7 @@ void DeleteActiveProfile(HWND owner) {
     const ScreenSize size = GetScreenSize();
     const ProfileNameSet others = ListOtherProfiles(size);
     if (others.empty()) {
-        Say(owner, kLastProfileMessage, MB_ICONERROR);
+        ShowMessage(owner, kLastProfileMessage, MB_ICONERROR);
         return;
     }
     const ProfileName current = GetCurrentProfile(size);

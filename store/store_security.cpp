@@ -77,8 +77,6 @@ std::vector<std::wstring> ChainPieces(const std::wstring& chain) {
 
 }  // namespace
 
-std::wstring WidePath(const std::string& path) { return ToWide(path); }
-
 std::wstring OwnFolderSddl() {
     const CurrentUser user;
     LPWSTR sid = nullptr;

@@ -29,10 +29,9 @@
 #include <vector>
 
 #include "win32/unique.h"
+#include "win32/wide_text.h"
 
 namespace plx {
-
-std::wstring WidePath(const std::string& path);
 
 // The access list, in SDDL, of a folder the module creates for the user who runs it: that user, SYSTEM
 // and Administrators, protected from inheritance. Empty when the user's SID cannot be read.

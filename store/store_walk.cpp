@@ -86,9 +86,9 @@ void ReturnToDesktop(const std::wstring& store, const DesktopFolder& desktop) {
 
 }  // namespace
 
-void RemoveDirectoryTree(const std::string& path) { RemoveDirectoryContents(WidePath(path), true); }
+void RemoveDirectoryTree(const std::string& path) { RemoveDirectoryContents(ToWide(path), true); }
 
-void RemoveEmptyDirectories(const std::string& path) { RemoveDirectoryContents(WidePath(path), false); }
+void RemoveEmptyDirectories(const std::string& path) { RemoveDirectoryContents(ToWide(path), false); }
 
 std::vector<DesktopFolder> MachineDesktopFolders() {
     std::vector<DesktopFolder> desktops;

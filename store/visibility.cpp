@@ -147,7 +147,7 @@ VisibilityOutcome CarryOut(const PlannedMove& move, const std::string& storeDire
     // The store's folders for the item are checked and held until the move is done, so the paths the
     // move goes through name those very folders (see store/store_security.h).
     HeldFolders folders;
-    const bool held = folders.Hold(WidePath(storeDirectory), WidePath(SplitPath(item.DesktopPath).directory),
+    const bool held = folders.Hold(ToWide(storeDirectory), ToWide(SplitPath(item.DesktopPath).directory),
                                    false) == StoreFolderCheck::Held;
     const MoveResult result =
         held ? MovePath(from, move.destination, move.hide ? kHideFlags : kShowFlags, move.acrossVolumes)
@@ -248,7 +248,7 @@ VisibilityOutcome HideItem(DesktopItem& item, const std::string& storeDirectory,
 
 bool EnsureStoreDirectory(const std::string& base, const std::string& chain) {
     HeldFolders folders;
-    const StoreFolderCheck check = folders.Hold(WidePath(base), WidePath(chain), true);
+    const StoreFolderCheck check = folders.Hold(ToWide(base), ToWide(chain), true);
     // A file standing where the last directory belongs counts as existing: the move is refused instead.
     return check == StoreFolderCheck::Held || check == StoreFolderCheck::NotAFolder;
 }

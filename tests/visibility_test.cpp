@@ -423,9 +423,9 @@ TEST(StoreDirectories, StoredItemsGoBackToTheirOwnDesktopsWhereTheirPlaceIsFree)
     ASSERT_TRUE(CreateWellKnownSid(WinBuiltinGuestsSid, nullptr, bert.data(), &size));
 
     const auto returnAll = [&] {
-        plx::ReturnStoredItems(plx::WidePath(store), {{plx::WidePath(desktop("anna")), {}},
-                                                      {plx::WidePath(desktop("bert")), bert},
-                                                      {plx::WidePath(desktop("gone")), {}}});
+        plx::ReturnStoredItems(plx::ToWide(store), {{plx::ToWide(desktop("anna")), {}},
+                                                      {plx::ToWide(desktop("bert")), bert},
+                                                      {plx::ToWide(desktop("gone")), {}}});
     };
     returnAll();
     EXPECT_EQ(testbed::ReadTextFile(desktop("anna") + "\\a.txt"), "a");
