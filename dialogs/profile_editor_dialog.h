@@ -18,6 +18,7 @@ public:
     // items: the caller's catalogue, borrowed; Save writes each listed item's Visible flag in place.
     // takenNames: upper-cased names of the other profiles, borrowed. title: the title to show.
     ProfileEditorDialog(DesktopItemList& items, const ProfileNameSet& takenNames, std::string title);
+    ProfileEditorDialog(DesktopItemList& items, ProfileNameSet&& takenNames, std::string title) = delete;
     ~ProfileEditorDialog() override;
 
     // imageList: the system's small-icon image list (may be null); shared, never destroyed here.

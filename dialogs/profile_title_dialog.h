@@ -17,6 +17,8 @@ public:
     // title: the active profile's name, picked in the list when it is there.
     ProfileTitleDialog(const ProfileNameSet& profileNames, const ProfileNameSet& takenNames,
                        std::string title);
+    ProfileTitleDialog(const ProfileNameSet& profileNames, ProfileNameSet&& takenNames,
+                       std::string title) = delete;
 
     // IDOK after Save, with Title() as typed (neither trimmed nor upper-cased); IDCANCEL otherwise.
     INT_PTR Run(HWND owner) { return RunModal(owner, 0); }

@@ -43,6 +43,16 @@ std::optional<ProfileName> TitleOrSay(HWND owner, const std::string& title) {
     return name;
 }
 
+// The commands decide on the whole list of names (whether a title is taken, whether a profile is the
+// last one): a list the registry could give only in part is not acted on.
+std::optional<ProfileNameSet> ProfilesOrSay(HWND owner, const ScreenSize& size, bool others) {
+    bool whole = false;
+    ProfileNameSet names = others ? ListOtherProfiles(size, &whole) : ListProfiles(size, &whole);
+    if (whole) return names;
+    ShowMessage(owner, kProfilesUnreadableMessage, MB_ICONERROR);
+    return std::nullopt;
+}
+
 }  // namespace
 
 std::string DeleteQuestion(const std::string& profile) {
@@ -94,10 +104,12 @@ void SelectProfile(HWND owner, const ScreenSize& size, const std::string& profil
 
 void CreateProfile(HWND owner) {
     const ScreenSize size = GetScreenSize();
+    const std::optional<ProfileNameSet> profiles = ProfilesOrSay(owner, size, false);
+    if (!profiles) return;
     HIMAGELIST imageList = nullptr;
     DesktopItemList items = BuildItemCatalogue(owner, &imageList);
     for (DesktopItem& item : items) item.Visible = true;
-    const ProfileNameSet takenNames = UpperCaseNames(ListProfiles(size));
+    const ProfileNameSet takenNames = UpperCaseNames(*profiles);
     ProfileEditorDialog dialog(items, takenNames, std::string());
     if (dialog.Run(owner, imageList) != IDOK) return;
     if (!SizeUnchangedOrSay(owner, size)) return;
@@ -125,9 +137,12 @@ void CreateProfile(HWND owner) {
 void SaveActiveProfileAs(HWND owner) {
     const ScreenSize size = GetScreenSize();
     const ProfileName current = GetCurrentProfile(size);
-    const ProfileNameSet profileNames = ListProfiles(size);
-    const ProfileNameSet takenNames = UpperCaseNames(ListOtherProfiles(size));
-    ProfileTitleDialog dialog(profileNames, takenNames, current.Text());
+    const std::optional<ProfileNameSet> profileNames = ProfilesOrSay(owner, size, false);
+    if (!profileNames) return;
+    ProfileNameSet takenNames;
+    for (const std::string& name : *profileNames)
+        if (!SameProfileName(name, current.Text())) takenNames.insert(UpperCaseName(name));
+    ProfileTitleDialog dialog(*profileNames, takenNames, current.Text());
     if (dialog.Run(owner) != IDOK) return;
     // Exactly the same title, letter for letter: nothing to do. A linguistic comparison would also
     // stop at "Straße" for "Strasse", which is another profile.
@@ -141,10 +156,12 @@ void SaveActiveProfileAs(HWND owner) {
 
 void EditActiveProfile(HWND owner) {
     const ScreenSize size = GetScreenSize();
+    const std::optional<ProfileNameSet> others = ProfilesOrSay(owner, size, true);
+    if (!others) return;
     HIMAGELIST imageList = nullptr;
     DesktopItemList items = BuildItemCatalogue(owner, &imageList);
-    const ProfileNameSet takenNames = UpperCaseNames(ListOtherProfiles(size));
     const ProfileName current = GetCurrentProfile(size);
+    const ProfileNameSet takenNames = UpperCaseNames(*others);
     ProfileEditorDialog dialog(items, takenNames, current.Text());
     if (dialog.Run(owner, imageList) != IDOK) return;
     if (!SizeUnchangedOrSay(owner, size)) return;
@@ -193,8 +210,9 @@ void StoreProfileUnderTitle(HWND owner, const ScreenSize& size, const ProfileNam
 
 void DeleteActiveProfile(HWND owner) {
     const ScreenSize size = GetScreenSize();
-    const ProfileNameSet others = ListOtherProfiles(size);
-    if (others.empty()) {
+    const std::optional<ProfileNameSet> others = ProfilesOrSay(owner, size, true);
+    if (!others) return;
+    if (others->empty()) {
         ShowMessage(owner, kLastProfileMessage, MB_ICONERROR);
         return;
     }
@@ -203,7 +221,7 @@ void DeleteActiveProfile(HWND owner) {
     if (!SizeUnchangedOrSay(owner, size)) return;
     HWND listView = DesktopListViewOrSay(owner);
     if (!listView) return;
-    const std::optional<ProfileName> next = ProfileName::From(*others.begin());
+    const std::optional<ProfileName> next = ProfileName::From(*others->begin());
     if (!next || !SetCurrentProfile(size, *next)) return;
     DeleteProfile(size, current);
     ActivateProfile(listView, size, owner);

@@ -44,6 +44,8 @@ bool RunFixedCommand(UINT code, HWND owner);
 inline constexpr char kScreenSizeChangedMessage[] =
     "The screen size changed while the dialog was open.\nNothing has been changed.";
 inline constexpr char kProfileNotSavedMessage[] = "Cannot save the profile.\nNothing has been changed.";
+inline constexpr char kProfilesUnreadableMessage[] =
+    "Cannot read the list of profiles.\nNothing has been changed.";
 inline constexpr char kProfileSavedInPartMessage[] =
     "Errors occurred when saving the profile.\nSome of its settings have not been saved.";
 inline constexpr char kOldProfileKeptMessage[] =

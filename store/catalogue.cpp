@@ -153,12 +153,13 @@ std::string StorePathFor(const std::string& desktopPath) {
     return StorePathFor(HiddenStoreDirectory(), desktopPath);
 }
 
-void AppendHiddenItems(DesktopItemList& items, bool withIcons) {
+bool AppendHiddenItems(DesktopItemList& items, bool withIcons) {
     const std::string store = HiddenStoreDirectory();
-    if (store.empty()) return;
-    unique_hkey hidden = OpenKeyForReading(HKEY_CURRENT_USER, kHiddenItemsKey);
-    if (!hidden) return;
-    ForEachItemEntry(hidden.get(), [&](const std::string& name, HKEY entry, DesktopItem& item) {
+    if (store.empty()) return true;
+    LONG status = ERROR_SUCCESS;
+    unique_hkey hidden = OpenKeyForReading(HKEY_CURRENT_USER, kHiddenItemsKey, &status);
+    if (!hidden) return status == ERROR_FILE_NOT_FOUND;
+    return ForEachItemEntry(hidden.get(), [&](const std::string& name, HKEY entry, DesktopItem& item) {
         item.DesktopPath = PathFromKeyName(name);
         item.Visible = false;
         item.Path = StorePathFor(store, item.DesktopPath);
@@ -172,7 +173,7 @@ void AppendHiddenItems(DesktopItemList& items, bool withIcons) {
                 item.IconIndex = info.iIcon;
         }
         items.push_back(std::move(item));
-    });
+    }) == ERROR_SUCCESS;
 }
 
 DesktopItemList BuildItemCatalogue(HWND owner, HIMAGELIST* imageList) {
@@ -253,6 +254,8 @@ DesktopItemList BuildItemCatalogue(HWND owner, HIMAGELIST* imageList) {
     }
     if (nextId) WriteNumber(catalogue.get(), "NextID", *nextId);
     catalogue.reset();
+    // Stored items whose entries could not be read are not listed: whatever is done with the list
+    // leaves them where they are, in the store, found again by the next list.
     AppendHiddenItems(items, true);
     return items;
 }
@@ -286,7 +289,8 @@ std::optional<DesktopItemList> ReadItemCatalogue(bool withIcons) {
     unique_hkey catalogue = OpenKeyForReading(HKEY_CURRENT_USER, kItemsKey);
     if (!catalogue) return std::nullopt;
     DesktopItemList items;
-    ForEachItemEntry(catalogue.get(), [&](const std::string& name, HKEY entry, DesktopItem& item) {
+    const LONG walked = ForEachItemEntry(catalogue.get(), [&](const std::string& name, HKEY entry,
+                                                              DesktopItem& item) {
         item.Path = item.DesktopPath = PathFromKeyName(name);
         ReadFlag(entry, "Visible", item.Visible);
         ReadFlag(entry, "SpecialFolder", item.SpecialFolder);
@@ -297,7 +301,9 @@ std::optional<DesktopItemList> ReadItemCatalogue(bool withIcons) {
         items.push_back(std::move(item));
     });
     catalogue.reset();
-    AppendHiddenItems(items, withIcons);
+    // A profile applied to part of the catalogue would show and hide by a list that is not the
+    // desktop's: nothing when either walk could not be finished.
+    if (walked != ERROR_SUCCESS || !AppendHiddenItems(items, withIcons)) return std::nullopt;
     return items;
 }
 

@@ -68,11 +68,13 @@ std::string StorePathFor(const std::string& desktopPath);
 // Enumerates the live desktop, gives new items their IDs in "Items", rewrites names, then appends
 // the stored items. Empty when "Items" or the desktop folder is not available.
 DesktopItemList BuildItemCatalogue(HWND owner, HIMAGELIST* imageList = nullptr);
-// The catalogue as stored plus the stored items; nothing when "Items" cannot be read. withIcons: the
-// stored items' icons are looked up (one shell query per item), for a list that is shown.
+// The catalogue as stored plus the stored items; nothing when "Items" or "HiddenItems" cannot be read
+// whole. withIcons: the stored items' icons are looked up (one shell query per item), for a list that
+// is shown.
 std::optional<DesktopItemList> ReadItemCatalogue(bool withIcons = true);
-// One item per readable "HiddenItems" entry whose file is in the store.
-void AppendHiddenItems(DesktopItemList& items, bool withIcons);
+// One item per readable "HiddenItems" entry whose file is in the store. False when the entries could
+// not all be read (those read are appended).
+bool AppendHiddenItems(DesktopItemList& items, bool withIcons);
 
 // The catalogue's ID for the item at desktopPath, which gets its subkey and a new ID (with
 // "Visible" 0: it is in the store) when it has none; -1 when the catalogue cannot be written.

@@ -1,5 +1,8 @@
 #include "store/cloud_files.h"
 
+#include <optional>
+#include <utility>
+
 #include "store/profile_tree.h"
 #include "win32/unique.h"
 #include "win32/wide_text.h"
@@ -42,29 +45,45 @@ bool IsAtOrBelow(const std::string& pathText, const std::string& rootText) {
     return path.size() == root.size() || path[root.size()] == L'\\' || root.back() == L'\\';
 }
 
-// The paths in the system's own list of sync roots.
-std::vector<std::string> RegisteredSyncRoots() {
+// The paths in the system's own list of sync roots; nothing when the list is there but could not be
+// read whole.
+std::optional<std::vector<std::string>> RegisteredSyncRoots() {
     std::vector<std::string> found;
     // The list is in the 64-bit view; a 32-bit module on 64-bit Windows would otherwise read its own.
     unique_hkey manager;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSyncRootManagerKey, 0, KEY_READ | KEY_WOW64_64KEY,
-                      manager.put()) != ERROR_SUCCESS)
-        return found;
-    ForEachSubkey(manager.get(), [&](const std::string& name) {
-        unique_hkey roots = OpenKeyForReading(manager.get(), name + "\\UserSyncRoots");
-        for (DWORD index = 0; roots; ++index) {
-            wchar_t value[256];
+    const LONG opened =
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSyncRootManagerKey, 0, KEY_READ | KEY_WOW64_64KEY, manager.put());
+    if (opened == ERROR_FILE_NOT_FOUND) return found;
+    if (opened != ERROR_SUCCESS) return std::nullopt;
+    bool whole = true;
+    const LONG walked = ForEachSubkey(manager.get(), [&](const std::string& name) {
+        LONG status = ERROR_SUCCESS;
+        unique_hkey roots = OpenKeyForReading(manager.get(), name + "\\UserSyncRoots", &status);
+        if (!roots) {
+            whole = status == ERROR_FILE_NOT_FOUND;
+            return whole;
+        }
+        for (DWORD index = 0;; ++index) {
+            wchar_t value[16384];
             DWORD valueLength = ARRAYSIZE(value);
             wchar_t data[MAX_PATH + 1] = {};
             DWORD dataSize = MAX_PATH * sizeof(wchar_t);
             DWORD type = 0;
             const LONG rc = RegEnumValueW(roots.get(), index, value, &valueLength, nullptr, &type,
                                           reinterpret_cast<BYTE*>(data), &dataSize);
-            if (rc == ERROR_NO_MORE_ITEMS) break;
-            if (rc == ERROR_SUCCESS && (type == REG_SZ || type == REG_EXPAND_SZ)) found.push_back(ToUtf8(data));
+            if (rc == ERROR_NO_MORE_ITEMS) return true;
+            // A root of MAX_PATH characters or more holds no item that could be hidden: such an item's
+            // path would be longer still.
+            if (rc == ERROR_MORE_DATA) continue;
+            // Any other error comes at every index (a key deleted behind its handle, for one).
+            if (rc != ERROR_SUCCESS) {
+                whole = false;
+                return false;
+            }
+            if (type == REG_SZ || type == REG_EXPAND_SZ) found.push_back(ToUtf8(data));
         }
-        return true;
     });
+    if (walked != ERROR_SUCCESS || !whole) return std::nullopt;
     return found;
 }
 
@@ -72,7 +91,11 @@ std::vector<std::string> RegisteredSyncRoots() {
 
 CloudSyncRoots::CloudSyncRoots() : query_(reinterpret_cast<GetSyncRootInfoByPath>(SyncRootQuery())) {
     // Without cldapi.dll the sync roots are read from the system's own list of them.
-    if (!query_) roots_ = RegisteredSyncRoots();
+    if (query_) return;
+    if (std::optional<std::vector<std::string>> roots = RegisteredSyncRoots())
+        roots_ = std::move(*roots);
+    else
+        rootsKnown_ = false;
 }
 
 bool CloudSyncRoots::Contains(const std::string& path) const {
@@ -83,6 +106,8 @@ bool CloudSyncRoots::Contains(const std::string& path) const {
         DWORD returned = 0;
         return SUCCEEDED(query_(wide.c_str(), 0 /* CF_SYNC_ROOT_INFO_BASIC */, basic, sizeof(basic), &returned));
     }
+    // Roots that could not be read may hold any path: nothing is taken out of a cloud unseen.
+    if (!rootsKnown_) return true;
     for (const std::string& root : roots_)
         if (IsAtOrBelow(path, root)) return true;
     return false;

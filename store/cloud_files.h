@@ -26,6 +26,7 @@ private:
     using GetSyncRootInfoByPath = HRESULT(WINAPI*)(LPCWSTR, int, void*, DWORD, DWORD*);
     GetSyncRootInfoByPath query_ = nullptr;
     std::vector<std::string> roots_;  // read from the system's list when the query is missing
+    bool rootsKnown_ = true;           // false when that list could not be read whole
 };
 
 // True when the item at path is a cloud placeholder or lies in a cloud sync root (the root included).

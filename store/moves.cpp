@@ -36,19 +36,29 @@ std::string ParentOf(const std::string& path) {
     return lastSlash == std::string::npos ? std::string() : path.substr(0, lastSlash);
 }
 
-bool CopyTree(const std::string& from, const std::string& to) {
+// Copies from to to, which must not exist. made: to was created here, so that what a failed copy
+// left is ours to remove; a to that another program made meanwhile is never touched.
+bool CopyTree(const std::string& from, const std::string& to, bool& made) {
+    made = false;
     const DWORD attributes = Attributes(from);
     if (attributes == INVALID_FILE_ATTRIBUTES || IsLink(attributes)) return false;
     if (!IsDirectory(attributes)) {
         if (!CopyFileExW(ToWide(from).c_str(), ToWide(to).c_str(), nullptr, nullptr, nullptr,
-                         COPY_FILE_FAIL_IF_EXISTS | kCopyNoBuffering))
+                         COPY_FILE_FAIL_IF_EXISTS | kCopyNoBuffering)) {
+            // The copy fails before it creates to when to exists; after that, to is its own part copy.
+            made = GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS;
             return false;
+        }
+        made = true;
         ReachedStep("copied file");
         return true;
     }
     if (!CreateDirectoryExW(ToWide(from).c_str(), ToWide(to).c_str(), nullptr)) return false;
-    for (const auto& child : FolderEntries(from))
-        if (!CopyTree(from + "\\" + child.first, to + "\\" + child.first)) return false;
+    made = true;
+    for (const auto& child : FolderEntries(from)) {
+        bool madeChild = false;
+        if (!CopyTree(from + "\\" + child.first, to + "\\" + child.first, madeChild)) return false;
+    }
     return true;
 }
 
@@ -145,8 +155,9 @@ bool IsStagingPath(const std::string& path) {
 MoveResult MoveAcrossVolumes(const std::string& from, const std::string& to) {
     const std::string staging = StagingPathFor(to);
     if (!Exists(from) || Exists(to) || Exists(staging)) return MoveResult::Stayed;
-    if (!CopyTree(from, staging)) {
-        RemoveCopy(staging);
+    bool made = false;
+    if (!CopyTree(from, staging, made)) {
+        if (made) RemoveCopy(staging);
         return MoveResult::Stayed;
     }
     ReachedStep("copied");

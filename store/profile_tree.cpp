@@ -169,28 +169,33 @@ std::string UpperCaseName(const std::string& name) {
 
 namespace {
 
-ProfileNameSet ProfilesWith(const ScreenSize& size, bool current) {
+ProfileNameSet ProfilesWith(const ScreenSize& size, bool current, bool* whole) {
     ProfileNameSet names;
     const std::string currentName = GetCurrentProfile(size).Text();
-    unique_hkey resolution = OpenResolutionKey(size, KeyAccess::Read);
+    LONG status = ERROR_SUCCESS;
+    unique_hkey resolution = OpenResolutionKey(size, KeyAccess::Read, &status);
     if (!resolution) {
         if (current) names.insert(currentName);
+        if (whole) *whole = status == ERROR_FILE_NOT_FOUND;
         return names;
     }
-    ForEachSubkey(resolution.get(), [&](const std::string& name) {
+    const LONG rc = ForEachSubkey(resolution.get(), [&](const std::string& name) {
         if (!IsProfileKey(resolution.get(), name)) return true;
         if (!current && SameProfileName(name, currentName)) return true;
         names.insert(name);
         return true;
     });
+    if (whole) *whole = rc == ERROR_SUCCESS;
     return names;
 }
 
 }  // namespace
 
-ProfileNameSet ListProfiles(const ScreenSize& size) { return ProfilesWith(size, true); }
+ProfileNameSet ListProfiles(const ScreenSize& size, bool* whole) { return ProfilesWith(size, true, whole); }
 
-ProfileNameSet ListOtherProfiles(const ScreenSize& size) { return ProfilesWith(size, false); }
+ProfileNameSet ListOtherProfiles(const ScreenSize& size, bool* whole) {
+    return ProfilesWith(size, false, whole);
+}
 
 ProfileNameSet UpperCaseNames(const ProfileNameSet& names) {
     ProfileNameSet upper;

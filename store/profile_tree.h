@@ -114,8 +114,11 @@ bool ContainsProfileName(const ProfileNameSet& names, const std::string& name);
 std::string UpperCaseName(const std::string& name);  // CharUpper
 
 // The profiles of a resolution, as their keys are named; the other profiles: all but the current one.
-ProfileNameSet ListProfiles(const ScreenSize& size);
-ProfileNameSet ListOtherProfiles(const ScreenSize& size);
+// whole, when given, says whether every key was seen: a walk the registry broke off (or a resolution
+// key that is there but cannot be read) lists only what it saw, which is enough to show but not to
+// tell whether a name is free or which profile is the last.
+ProfileNameSet ListProfiles(const ScreenSize& size, bool* whole = nullptr);
+ProfileNameSet ListOtherProfiles(const ScreenSize& size, bool* whole = nullptr);
 // The names upper-cased, as the dialogs compare a typed title with the names taken.
 ProfileNameSet UpperCaseNames(const ProfileNameSet& names);
 

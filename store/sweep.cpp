@@ -11,6 +11,7 @@
 #include "store/catalogue.h"
 #include "store/moves.h"
 #include "store/profile_tree.h"
+#include "store/store_security.h"
 #include "store/visibility.h"
 #include "win32/unique.h"
 #include "win32/wide_text.h"
@@ -106,10 +107,11 @@ void SweepHiddenStore() {
     unique_hkey hidden = CreateKey(HKEY_CURRENT_USER, kHiddenItemsKey);
     if (!hidden) return;
     std::vector<std::string> names;
-    ForEachSubkey(hidden.get(), [&](const std::string& name) {
+    // Only a walk that saw every entry tells which stored files have none.
+    const bool sawEveryEntry = ForEachSubkey(hidden.get(), [&](const std::string& name) {
         names.push_back(name);
         return true;
-    });
+    }) == ERROR_SUCCESS;
 
     PathSet named;  // places in the store that a complete entry names
     // Only the desktop folders' own mirrors: what lies elsewhere in the store cannot be told from the
@@ -124,6 +126,11 @@ void SweepHiddenStore() {
         DWORD moving = 0;
         if (ReadNumber(entry.get(), kMovingValue, moving) == ERROR_SUCCESS &&
             (moving == kMovingIntoStore || moving == kMovingToDesktop)) {
+            // The sweep deletes in the store only through folders checked and held as a move's are. A
+            // missing folder holds nothing of the item: the settling then only finds where it is.
+            HeldFolders held;
+            const std::wstring chain = ToWide(SplitPath(desktop).directory);
+            if (held.Hold(ToWide(store), chain, false) == StoreFolderCheck::Refused) continue;
             SettleEntry(hidden.get(), name, moving, desktop, stored);
         } else if (!Exists(stored)) {
             // The file never left the desktop, or came back before its entry went. An entry whose
@@ -135,8 +142,13 @@ void SweepHiddenStore() {
         if (IsComplete(entry.get()) && Exists(stored)) named.insert(stored);
     }
 
+    if (!sawEveryEntry) return;
     for (const std::string& folder : folders) {
         const std::string mirror = ParentOf(StorePathFor(store, folder + "\\x"));
+        // A mirror that is not the user's own (a link, or a folder another user made) is not read.
+        HeldFolders held;
+        const std::wstring chain = ToWide(SplitPath(folder + "\\x").directory);
+        if (held.Hold(ToWide(store), chain, false) != StoreFolderCheck::Held) continue;
         for (const auto& found : FolderEntries(mirror)) {
             const std::string stored = mirror + "\\" + found.first;
             if ((found.second & FILE_ATTRIBUTE_REPARSE_POINT) || IsStagingPath(stored) || named.count(stored))

@@ -285,14 +285,16 @@ TEST_F(CatalogueTest, StoredItemsAreListedOnceLiveAndTwiceFromTheCatalogue) {
     EXPECT_EQ(Find(*catalogue, OnDesktop("kept.txt"), true)->ID, keptId);
 }
 
+constexpr char kSyncRootManager[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\SyncRootManager";
+
 // A sync root as the system lists them, in the 64-bit view, for as long as it lives.
 class RegisteredSyncRoot {
 public:
     explicit RegisteredSyncRoot(const std::string& path) {
         plx::unique_hkey roots;
         RegCreateKeyExA(HKEY_LOCAL_MACHINE,
-                        (std::string(kManager) + "\\PlaxenTest!S-1-0!Cloud\\UserSyncRoots").c_str(), 0,
-                        nullptr, 0, KEY_WRITE | KEY_WOW64_64KEY, nullptr, roots.put(), nullptr);
+                        (std::string(kSyncRootManager) + "\\PlaxenTest!S-1-0!Cloud\\UserSyncRoots").c_str(),
+                        0, nullptr, 0, KEY_WRITE | KEY_WOW64_64KEY, nullptr, roots.put(), nullptr);
         registered_ = roots && plx::WriteString(roots.get(), "S-1-0", path) == ERROR_SUCCESS;
     }
     ~RegisteredSyncRoot() {
@@ -304,8 +306,6 @@ public:
     bool registered() const { return registered_; }
 
 private:
-    static constexpr char kManager[] =
-        "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\SyncRootManager";
     bool registered_ = false;
 };
 
@@ -349,6 +349,16 @@ TEST_F(CatalogueTest, ItemsSyncedWithACloudAreMarkedAndStayOnTheDesktop) {
     plx::ActivateProfile(nullptr, nullptr);
     EXPECT_EQ(testbed::ReadTextFile(OnDesktop("Cloud\\inside.txt")), "inside");
     EXPECT_FALSE(HasHiddenEntry(OnDesktop("Cloud")));
+
+    // A list of sync roots that cannot be read may name any folder: nothing leaves a cloud unseen.
+    plx::unique_hkey manager;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSyncRootManager, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY,
+                            manager.put()),
+              ERROR_SUCCESS);
+    ASSERT_TRUE(testbed::SetKeyRules(manager.get(), "D:P(A;;0xF0036;;;WD)"));  // all but reading and listing
+    EXPECT_TRUE(plx::IsCloudSynced(OnDesktop("Cloudy.txt")));
+    ASSERT_TRUE(testbed::SetKeyRules(manager.get(), "D:P(A;;KA;;;WD)"));
+    EXPECT_FALSE(plx::IsCloudSynced(OnDesktop("Cloudy.txt")));
 }
 
 }  // namespace

@@ -349,7 +349,9 @@ TEST_F(ChannelTest, CallersOfEverySessionTakeTurnsUnderOneGlobalLock) {
     EXPECT_TRUE(lock);
     // Made with its own access list, whoever came first: other users and elevations take turns too.
     EXPECT_TRUE(lock && EverySignedInUserMaySynchronise(lock.get()));
-    if (lock) EXPECT_EQ(WaitForSingleObject(lock.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    if (lock) {
+        EXPECT_EQ(WaitForSingleObject(lock.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    }
     PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
     caller.join();
     EXPECT_EQ(result, S_OK);

@@ -245,6 +245,17 @@ TEST_F(CommandsTest, DeleteAsksFirstAndKeepsTheLastProfile) {
         EXPECT_EQ(CurrentProfileValue(), "A");
         EXPECT_EQ(ResolutionSubkeys(), (std::vector<std::string>{"A", "b"}));
     }
+    // Profiles that cannot be listed cannot be counted: nothing is asked or deleted.
+    plx::unique_hkey resolution;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, plx::ResolutionKeyPath().c_str(), 0, KEY_ALL_ACCESS,
+                            resolution.put()),
+              ERROR_SUCCESS);
+    ASSERT_TRUE(testbed::SetKeyRules(resolution.get(), "D:P(A;;0xF0037;;;WD)"));  // all but listing
+    MessageBoxWatcher boxes(plx::kMessageCaption, IDYES);
+    EXPECT_EQ(Pick("Delete Active Profile", Owner()), S_OK);
+    ASSERT_TRUE(testbed::SetKeyRules(resolution.get(), "D:P(A;;KA;;;WD)"));
+    EXPECT_TRUE(boxes.SawOnly(plx::kProfilesUnreadableMessage, Owner()));
+    EXPECT_EQ(ResolutionSubkeys(), (std::vector<std::string>{"A", "b"}));
 }
 
 TEST_F(CommandsTest, LookAlikeNamesAreTwoProfilesAndAnAmpersandIsShownAsOne) {

@@ -100,7 +100,9 @@ protected:
         EXPECT_TRUE(watcher.WaitFor(1));
         const std::vector<testbed::SeenMessage> seen = watcher.Seen();
         EXPECT_EQ(seen.size(), 1u);
-        if (!seen.empty()) EXPECT_EQ(seen[0].text, kRestoreWarning);
+        if (!seen.empty()) {
+            EXPECT_EQ(seen[0].text, kRestoreWarning);
+        }
         EXPECT_TRUE(host_.Report(report));
         return report;
     }

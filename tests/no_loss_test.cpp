@@ -254,7 +254,9 @@ TEST_F(NoLossTest, RandomStepsWithFaultsLoseNoFile) {
         const std::string rest = file.second.substr(mirror.size());
         EXPECT_TRUE(Exists(OnDesktop(rest.substr(0, rest.find('\\'))))) << file.second << " could have moved";
     }
-    if (stored.empty()) EXPECT_FALSE(Exists(store_));
+    if (stored.empty()) {
+        EXPECT_FALSE(Exists(store_));
+    }
 
     int total = 0;
     std::string breakdown;
