@@ -137,21 +137,7 @@ bool IsProfileKey(HKEY resolutionKey, const std::string& subkey) {
     return lstrcmpiW(ToWide(marker).c_str(), ToWide(kProfileMarker).c_str()) == 0;
 }
 
-int CompareProfileNames(const std::string& a, const std::string& b) {
-    const std::wstring wa = ToWide(a), wb = ToWide(b);
-    switch (CompareStringOrdinal(wa.c_str(), static_cast<int>(wa.size()), wb.c_str(),
-                                 static_cast<int>(wb.size()), TRUE)) {
-        case CSTR_LESS_THAN:
-            return -1;
-        case CSTR_GREATER_THAN:
-            return 1;
-        case CSTR_EQUAL:
-            return 0;
-        default:
-            // Not expected for valid arguments; the bytes still tell two names apart.
-            return a.compare(b);
-    }
-}
+int CompareProfileNames(const std::string& a, const std::string& b) { return CompareNoCaseOrdinal(a, b); }
 
 bool SameProfileName(const std::string& a, const std::string& b) { return CompareProfileNames(a, b) == 0; }
 

@@ -20,10 +20,9 @@ namespace plx {
 
 namespace {
 
+// Paths as the file system tells them apart.
 struct NoCaseLess {
-    bool operator()(const std::string& a, const std::string& b) const {
-        return lstrcmpiW(ToWide(a).c_str(), ToWide(b).c_str()) < 0;
-    }
+    bool operator()(const std::string& a, const std::string& b) const { return CompareNoCaseOrdinal(a, b) < 0; }
 };
 using PathSet = std::set<std::string, NoCaseLess>;
 

@@ -216,11 +216,17 @@ TEST_F(InterruptionTest, TheSweepGivesStoredFilesTheirEntriesBackAndDropsEntries
     ASSERT_TRUE(MoveFileA(OnDesktop(b.name).c_str(), Stored(b).c_str()));
     Write(OnDesktop(b.name), "newcomer");
     Write(plx::StorePathFor(OnDesktop("stray.txt")), "stray");
+    // Look-alike names are two files: the entry of one does not stand for the other.
+    const std::string strasse = OnDesktop("Strasse.txt"), strasseSharp = OnDesktop("Stra\u00dfe.txt");
+    Write(plx::StorePathFor(strasse), "ss");
+    Write(plx::StorePathFor(strasseSharp), "sharp s");
     {
         plx::unique_hkey hidden = HiddenItemsKey();
         DesktopItem stayed;
         stayed.ID = ids_.at(OnDesktop(folder.name));
         ASSERT_TRUE(plx::WriteHiddenEntry(hidden.get(), plx::ItemKeyName(OnDesktop(folder.name)), stayed));
+        stayed.ID = 700;
+        ASSERT_TRUE(plx::WriteHiddenEntry(hidden.get(), plx::ItemKeyName(strasse), stayed));
     }
     SetCurrentProfile("Shown");
     plx::ActivateProfile(nullptr, nullptr);
@@ -243,6 +249,8 @@ TEST_F(InterruptionTest, TheSweepGivesStoredFilesTheirEntriesBackAndDropsEntries
     EXPECT_EQ(testbed::ReadTextFile(plx::StorePathFor(OnDesktop("stray.txt"))), "stray");
     EXPECT_FALSE(HasHiddenEntry(OnDesktop(folder.name)));
     EXPECT_TRUE(WholeAt(folder, OnDesktop(folder.name)));
+    EXPECT_TRUE(HasHiddenEntry(strasse));
+    EXPECT_TRUE(HasHiddenEntry(strasseSharp));
 }
 
 }  // namespace

@@ -40,4 +40,23 @@ inline std::string ToUtf8(const wchar_t* text) { return text ? ToUtf8(text, wcsl
 // The length of UTF-8 text in UTF-16 characters: what the platform's limits on names and paths count.
 inline size_t CharCount(const std::string& utf8) { return ToWide(utf8).size(); }
 
+// Three-way comparison of UTF-16 code units without regard to case, as the registry compares key names
+// and the file system file names. A linguistic comparison (lstrcmpi) equates names that are two keys
+// or two files ("Strasse" and "Straße", or a name with a soft hyphen and one without).
+inline int CompareNoCaseOrdinal(const std::string& a, const std::string& b) {
+    const std::wstring wa = ToWide(a), wb = ToWide(b);
+    switch (CompareStringOrdinal(wa.c_str(), static_cast<int>(wa.size()), wb.c_str(),
+                                 static_cast<int>(wb.size()), TRUE)) {
+        case CSTR_LESS_THAN:
+            return -1;
+        case CSTR_GREATER_THAN:
+            return 1;
+        case CSTR_EQUAL:
+            return 0;
+        default:
+            // Not expected for valid arguments; the bytes still tell two names apart.
+            return a.compare(b);
+    }
+}
+
 }  // namespace plx
