@@ -22,7 +22,9 @@ namespace {
 
 // Paths as the file system tells them apart.
 struct NoCaseLess {
-    bool operator()(const std::string& a, const std::string& b) const { return CompareNoCaseOrdinal(a, b) < 0; }
+    bool operator()(const std::string& a, const std::string& b) const {
+        return CompareNoCaseOrdinal(a, b) < 0;
+    }
 };
 using PathSet = std::set<std::string, NoCaseLess>;
 
