@@ -3,6 +3,7 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
+#include <map>
 #include <optional>
 #include <set>
 #include <utility>
@@ -69,11 +70,31 @@ struct PlannedMove {
     std::string keyName;
 };
 
-// What the first pass of a batch reads once for all its items, and the entries it wrote.
+// The store's folders of a batch's items, checked and held once per chain of folders for the whole
+// batch, from the record to the last move: nobody can rename or replace them in between (see
+// store/store_security.h), and the items of one desktop folder pay for the checks once, not each.
+class HeldChains {
+public:
+    StoreFolderCheck Hold(const std::string& base, const std::string& chain, bool create) {
+        const std::string key = base + '\n' + chain;  // no path holds a line break
+        if (held_.count(key)) return StoreFolderCheck::Held;
+        HeldFolders folders;
+        const StoreFolderCheck check = folders.Hold(ToWide(base), ToWide(chain), create);
+        if (check == StoreFolderCheck::Held) held_.emplace(key, std::move(folders));
+        return check;
+    }
+
+private:
+    std::map<std::string, HeldFolders> held_;
+};
+
+// What the first pass of a batch reads once for all its items, the entries it wrote, and the folders
+// it holds.
 struct Batch {
     CloudSyncRoots syncRoots;
     VolumeCache volumes;
     std::set<std::string> recorded;
+    HeldChains chains;
 };
 
 bool WriteMoving(HKEY hiddenItems, const std::string& keyName, DWORD direction) {
@@ -98,7 +119,9 @@ std::optional<VisibilityOutcome> RecordHide(DesktopItem& item, const std::string
     if (!IsPlainFullPath(move.destination)) return VisibilityOutcome::HideFailedAtMove;
     if (item.CloudSynced || IsCloudSynced(item.DesktopPath, batch.syncRoots))
         return VisibilityOutcome::KeptForCloud;
-    if (!EnsureStoreDirectory(storeDirectory, parts.directory))
+    // A file standing where the last folder belongs counts as a folder here: the move refuses it.
+    const StoreFolderCheck folders = batch.chains.Hold(storeDirectory, parts.directory, true);
+    if (folders != StoreFolderCheck::Held && folders != StoreFolderCheck::NotAFolder)
         return VisibilityOutcome::HideFailedAtDirectory;
     // An entry is written only for a file that can go: the entry of an item already in the store (the
     // desktop copy of the double listing) must not be taken for this one's and deleted with it.
@@ -141,14 +164,14 @@ std::optional<VisibilityOutcome> RecordShow(DesktopItem& item, HKEY hiddenItems,
     return std::nullopt;
 }
 
-VisibilityOutcome CarryOut(const PlannedMove& move, const std::string& storeDirectory, HKEY hiddenItems) {
+VisibilityOutcome CarryOut(const PlannedMove& move, const std::string& storeDirectory, HKEY hiddenItems,
+                           HeldChains& chains) {
     DesktopItem& item = *move.item;
     const std::string from = move.hide ? item.DesktopPath : item.Path;
-    // The store's folders for the item are checked and held until the move is done, so the paths the
-    // move goes through name those very folders (see store/store_security.h).
-    HeldFolders folders;
-    const bool held = folders.Hold(ToWide(storeDirectory), ToWide(SplitPath(item.DesktopPath).directory),
-                                   false) == StoreFolderCheck::Held;
+    // The store's folders for the item are checked and held until the batch is done, so the paths the
+    // move goes through name those very folders.
+    const bool held =
+        chains.Hold(storeDirectory, SplitPath(item.DesktopPath).directory, false) == StoreFolderCheck::Held;
     const MoveResult result =
         held ? MovePath(from, move.destination, move.hide ? kHideFlags : kShowFlags, move.acrossVolumes)
              : MoveResult::Stayed;
@@ -197,8 +220,9 @@ std::vector<VisibilityOutcome> ApplyToItems(const std::vector<DesktopItem*>& ite
     // Once for the batch: the records must be on the disk before the first file moves.
     if (wrote) RegFlushKey(hiddenItems);
     ReachedStep("recorded");
+    const std::string store = HiddenStoreDirectory();
     for (const PlannedMove& move : planned) {
-        outcomes[move.index] = CarryOut(move, move.hide ? storeDirectory : HiddenStoreDirectory(), hiddenItems);
+        outcomes[move.index] = CarryOut(move, move.hide ? storeDirectory : store, hiddenItems, batch.chains);
         ReachedStep("confirmed");
     }
     return outcomes;
