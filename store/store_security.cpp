@@ -58,11 +58,6 @@ std::wstring Joined(const std::wstring& folder, const std::wstring& name) {
     return path + L"\\" + name;
 }
 
-bool SamePath(const std::wstring& a, const std::wstring& b) {
-    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
-                                TRUE) == CSTR_EQUAL;
-}
-
 // The pieces of "\a\b c\d\" that end in a backslash: "a", "b c", "d".
 std::vector<std::wstring> ChainPieces(const std::wstring& chain) {
     std::vector<std::wstring> pieces;
@@ -127,7 +122,7 @@ bool IsEntryOf(HANDLE handle, const std::wstring& parentFinal, const std::wstrin
     // name. Wine follows a symbolic link even then and reports no reparse point, but the final path
     // names the link's target, so the comparison refuses it there too.
     const std::wstring final = FinalPath(handle);
-    return !final.empty() && !parentFinal.empty() && SamePath(final, Joined(parentFinal, name));
+    return !final.empty() && !parentFinal.empty() && CompareNoCaseOrdinal(final, Joined(parentFinal, name)) == 0;
 }
 
 std::vector<FolderEntry> ListFolder(HANDLE folder) {

@@ -60,6 +60,12 @@ MoveResult MovePath(const std::string& from, const std::string& to, FILEOP_FLAGS
     return Exists(to) && !Exists(from) ? MoveResult::Arrived : MoveResult::Stayed;
 }
 
+// The folders for a hide are there. A file standing where the last folder belongs counts as one: the
+// move refuses it, as it refuses any taken place.
+bool StoreDirectoryReady(StoreFolderCheck check) {
+    return check == StoreFolderCheck::Held || check == StoreFolderCheck::NotAFolder;
+}
+
 // A move of one item, planned and recorded in the first pass of a batch and carried out in the second.
 struct PlannedMove {
     DesktopItem* item = nullptr;
@@ -119,9 +125,7 @@ std::optional<VisibilityOutcome> RecordHide(DesktopItem& item, const std::string
     if (!IsPlainFullPath(move.destination)) return VisibilityOutcome::HideFailedAtMove;
     if (item.CloudSynced || IsCloudSynced(item.DesktopPath, batch.syncRoots))
         return VisibilityOutcome::KeptForCloud;
-    // A file standing where the last folder belongs counts as a folder here: the move refuses it.
-    const StoreFolderCheck folders = batch.chains.Hold(storeDirectory, parts.directory, true);
-    if (folders != StoreFolderCheck::Held && folders != StoreFolderCheck::NotAFolder)
+    if (!StoreDirectoryReady(batch.chains.Hold(storeDirectory, parts.directory, true)))
         return VisibilityOutcome::HideFailedAtDirectory;
     // An entry is written only for a file that can go: the entry of an item already in the store (the
     // desktop copy of the double listing) must not be taken for this one's and deleted with it.
@@ -272,9 +276,7 @@ VisibilityOutcome HideItem(DesktopItem& item, const std::string& storeDirectory,
 
 bool EnsureStoreDirectory(const std::string& base, const std::string& chain) {
     HeldFolders folders;
-    const StoreFolderCheck check = folders.Hold(ToWide(base), ToWide(chain), true);
-    // A file standing where the last directory belongs counts as existing: the move is refused instead.
-    return check == StoreFolderCheck::Held || check == StoreFolderCheck::NotAFolder;
+    return StoreDirectoryReady(folders.Hold(ToWide(base), ToWide(chain), true));
 }
 
 void NotifyDesktopChanged(HWND owner) {

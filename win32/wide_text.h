@@ -43,10 +43,9 @@ inline size_t CharCount(const std::string& utf8) { return ToWide(utf8).size(); }
 // Three-way comparison of UTF-16 code units without regard to case, as the registry compares key names
 // and the file system file names. A linguistic comparison (lstrcmpi) equates names that are two keys
 // or two files ("Strasse" and "Straße", or a name with a soft hyphen and one without).
-inline int CompareNoCaseOrdinal(const std::string& a, const std::string& b) {
-    const std::wstring wa = ToWide(a), wb = ToWide(b);
-    switch (CompareStringOrdinal(wa.c_str(), static_cast<int>(wa.size()), wb.c_str(),
-                                 static_cast<int>(wb.size()), TRUE)) {
+inline int CompareNoCaseOrdinal(const std::wstring& a, const std::wstring& b) {
+    switch (CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
+                                 TRUE)) {
         case CSTR_LESS_THAN:
             return -1;
         case CSTR_GREATER_THAN:
@@ -54,9 +53,12 @@ inline int CompareNoCaseOrdinal(const std::string& a, const std::string& b) {
         case CSTR_EQUAL:
             return 0;
         default:
-            // Not expected for valid arguments; the bytes still tell two names apart.
+            // Not expected for valid arguments; the code units still tell two names apart.
             return a.compare(b);
     }
+}
+inline int CompareNoCaseOrdinal(const std::string& a, const std::string& b) {
+    return CompareNoCaseOrdinal(ToWide(a), ToWide(b));
 }
 
 }  // namespace plx
