@@ -48,8 +48,15 @@ bool DesktopHostProcess::Start(const std::string& arguments) {
     STARTUPINFOA si = {sizeof(si)};
     std::vector<char> line(command.begin(), command.end());
     line.push_back('\0');
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi_))
-        return false;
+    // Starting the stand-in is not under test; a start Wine refuses once (seen on a loaded machine) is
+    // tried again, and a refusal is reported with its cause.
+    bool started = false;
+    for (int attempt = 0; attempt < 2 && !started; ++attempt) {
+        started =
+            CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi_);
+        if (!started) std::fprintf(stderr, "desktophost.exe did not start: error %lu\n", GetLastError());
+    }
+    if (!started) return false;
     const bool up = WaitUntil([&] {
         FindContext ctx = {pi_.dwProcessId, nullptr};
         EnumWindows(FindProgmanOf, reinterpret_cast<LPARAM>(&ctx));
@@ -62,7 +69,12 @@ bool DesktopHostProcess::Start(const std::string& arguments) {
         listView_ = list;
         return true;
     });
-    if (!up) Stop();
+    if (!up) {
+        DWORD code = 0;
+        GetExitCodeProcess(pi_.hProcess, &code);
+        std::fprintf(stderr, "desktophost.exe showed no desktop (exit code %lu)\n", code);
+        Stop();
+    }
     return up;
 }
 

@@ -5,6 +5,7 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -42,10 +43,12 @@ std::string UserDesktopDirectory() { return FolderPath(CSIDL_DESKTOPDIRECTORY); 
 std::string CommonDesktopDirectory() { return FolderPath(CSIDL_COMMON_DESKTOPDIRECTORY); }
 
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
-    const DWORD start = GetTickCount();
+    // The tick count of a Wine process is a copy the server refreshes when it wakes, so two readings
+    // can lie far apart with no time between them; the performance counter reads the clock itself.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
         if (condition()) return true;
-        if (GetTickCount() - start > timeoutMs) return false;
+        if (std::chrono::steady_clock::now() > end) return false;
         MSG msg;
         while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
             TranslateMessage(&msg);

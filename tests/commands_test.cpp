@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 #include <string>
 #include <thread>
@@ -37,6 +38,12 @@ public:
 private:
     std::thread thread_;
 };
+
+// Sets the screen to the size a WM_APP message gives (wParam by lParam) and returns whether it could.
+LRESULT CALLBACK ResizeScreenOnMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_APP) return testbed::SetScreenSize(static_cast<int>(wParam), static_cast<int>(lParam));
+    return DefWindowProcA(window, message, wParam, lParam);
+}
 
 class CommandsTest : public menutest::MenuTest {
 protected:
@@ -345,19 +352,27 @@ TEST_F(CommandsTest, AnAnswerGivenAfterTheScreenSizeChangedChangesNothing) {
     {
         // The screen changes while the question is open, and the desktop meanwhile takes the other
         // size's profile; then the user answers Yes.
-        // Whatever fails here, the question is still answered: the command waits on it.
+        // Whatever fails here, every box is still answered until the command returns: it waits on them.
+        std::atomic<bool> returned{false};
+        // The size is changed on the thread that shows the question. Wine's x86 display driver deadlocks
+        // when one thread of a process changes the display settings while another sets a cursor (as the
+        // question's modal loop does): each holds the lock the other waits for.
+        plx::unique_hwnd sizer(
+            CreateWindowExA(0, "Static", "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr));
+        SetWindowLongPtrA(sizer.get(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ResizeScreenOnMessage));
         User user(plx::kMessageCaption, [&](HWND question) {
-            EXPECT_TRUE(testbed::SetScreenSize(second.width, second.height));
+            EXPECT_TRUE(SendMessageA(sizer.get(), WM_APP, second.width, second.height));
             EXPECT_TRUE(testbed::WaitUntil([&] { return plx::GetScreenSize() == second; }, 30000));
             EXPECT_TRUE(testbed::WaitUntil([&] {
                 if (IsWindow(question)) testbed::Press(question, IDYES);
                 return testbed::WaitForClosed(question, 2000);
             }, 30000));
             MessageBoxWatcher boxes;
-            boxes.WaitFor(1);
+            while (!returned) Sleep(10);
             told = boxes.Seen();
         });
         EXPECT_EQ(Pick("Delete Active Profile", Owner()), S_OK);
+        returned = true;
     }
     ASSERT_EQ(told.size(), 1u);
     EXPECT_EQ(told[0].text, plx::kScreenSizeChangedMessage);

@@ -1,6 +1,7 @@
 #include "tests/support/message_boxes.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "win32/wide_text.h"
 
@@ -80,12 +81,13 @@ std::vector<SeenMessage> MessageBoxWatcher::Seen() const {
 }
 
 bool MessageBoxWatcher::WaitFor(size_t count, DWORD timeoutMs) const {
-    const DWORD start = GetTickCount();
-    while (GetTickCount() - start < timeoutMs) {
+    // Waits without pumping this thread's messages; a steady clock, as in WaitUntil.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < end) {
         if (Seen().size() >= count) return true;
         Sleep(10);
     }
-    return false;
+    return Seen().size() >= count;
 }
 
 testing::AssertionResult MessageBoxWatcher::SawOnly(const std::string& text, HWND owner, DWORD processId,
