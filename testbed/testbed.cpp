@@ -42,7 +42,7 @@ static std::string FolderPath(int csidl) {
 std::string UserDesktopDirectory() { return FolderPath(CSIDL_DESKTOPDIRECTORY); }
 std::string CommonDesktopDirectory() { return FolderPath(CSIDL_COMMON_DESKTOPDIRECTORY); }
 
-bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs, bool pumpMessages) {
     // The tick count of a Wine process is a copy the server refreshes when it wakes, so two readings
     // can lie far apart with no time between them; the performance counter reads the clock itself.
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -50,7 +50,7 @@ bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
         if (condition()) return true;
         if (std::chrono::steady_clock::now() > end) return false;
         MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        while (pumpMessages && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
             TranslateMessage(&msg);
             DispatchMessageA(&msg);
         }

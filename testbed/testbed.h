@@ -31,8 +31,9 @@ std::string ModulePath();  // Plaxen.dll beside the test program
 std::string UserDesktopDirectory();
 std::string CommonDesktopDirectory();
 
-// Polls until the condition holds or the time is up; pumps this thread's messages meanwhile.
-bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 10000);
+// Polls until the condition holds or the time is up; pumps this thread's messages meanwhile, unless told
+// not to.
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 10000, bool pumpMessages = true);
 
 // Reads a block of the screen as 32-bit pixels, row by row from the top.
 std::vector<DWORD> CaptureScreen(int x, int y, int width, int height);

@@ -1,8 +1,8 @@
 #include "tests/support/message_boxes.h"
 
 #include <algorithm>
-#include <chrono>
 
+#include "testbed/testbed.h"
 #include "win32/wide_text.h"
 
 namespace testbed {
@@ -81,13 +81,7 @@ std::vector<SeenMessage> MessageBoxWatcher::Seen() const {
 }
 
 bool MessageBoxWatcher::WaitFor(size_t count, DWORD timeoutMs) const {
-    // Waits without pumping this thread's messages; a steady clock, as in WaitUntil.
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < end) {
-        if (Seen().size() >= count) return true;
-        Sleep(10);
-    }
-    return Seen().size() >= count;
+    return WaitUntil([&] { return Seen().size() >= count; }, timeoutMs, false);
 }
 
 testing::AssertionResult MessageBoxWatcher::SawOnly(const std::string& text, HWND owner, DWORD processId,
