@@ -315,7 +315,8 @@ TEST_F(InstallerTest, OutsideProgramFilesOnlyANewFolderBelowFoldersOnlyAdministr
     // uninstall entry names it), a folder that exists once ".." is taken out of a path through Program
     // Files, and a new folder below one that everyone may change.
     const std::string holder = "C:\\OrvaneHolder", taken = "C:\\OrvaneTaken", open = "C:\\OrvaneOpen";
-    for (const std::string& folder : {holder, taken, open}) ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+    for (const std::string& folder : {holder, taken, open})
+        ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
     ASSERT_TRUE(testbed::WriteTextFile(holder + "\\uninstall.exe", "not ours"));
     ASSERT_TRUE(testbed::WriteTextFile(taken + "\\notes.txt", "not ours"));
     ASSERT_TRUE(SetRules(open, "D:(A;OICI;FA;;;WD)"));
@@ -398,7 +399,8 @@ TEST_F(InstallerTest, ReinstallsAndUpdatesPutTheNewModuleInPlaceWhileTheDesktopH
     ASSERT_TRUE(CreateDirectoryA(stored.c_str(), nullptr));
     ASSERT_TRUE(testbed::WriteTextFile(stored + "\\item.txt", "i"));
     ASSERT_TRUE(SetRules(stored + "\\item.txt", "D:(A;;FA;;;WD)"));
-    const std::string storedRules = testbed::SecuritySddl(stored), itemRules = testbed::SecuritySddl(stored + "\\item.txt");
+    const std::string storedRules = testbed::SecuritySddl(stored),
+                      itemRules = testbed::SecuritySddl(stored + "\\item.txt");
     ExpectNewModuleInPlace(RunAndWait("\"" + setup_ + "\" /S"), directory_, newBytes);
     EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kRunKey, kRunValue), "<missing>");
     EXPECT_EQ(testbed::SecuritySddl(users), ExpectedSddl(kStoreSddl));
