@@ -313,15 +313,18 @@ TEST_F(InstallerTest, OutsideProgramFilesOnlyANewFolderBelowFoldersOnlyAdministr
     ASSERT_EQ(SHGetFolderPathA(nullptr, CSIDL_PROGRAM_FILES, nullptr, 0, programFiles), S_OK);
     // Refused, with nothing installed or made: a folder that holds just a file "uninstall.exe" (no
     // uninstall entry names it), a folder that exists once ".." is taken out of a path through Program
-    // Files, and a new folder below one that everyone may change.
+    // Files, a new folder below one that everyone may change, and one below a link (to a folder that
+    // only administrators change: a link can be turned elsewhere).
     const std::string holder = "C:\\OrvaneHolder", taken = "C:\\OrvaneTaken", open = "C:\\OrvaneOpen";
-    for (const std::string& folder : {holder, taken, open})
+    const std::string closed = "C:\\OrvaneClosed", link = "C:\\OrvaneLink";
+    for (const std::string& folder : {holder, taken, open, closed})
         ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
     ASSERT_TRUE(testbed::WriteTextFile(holder + "\\uninstall.exe", "not ours"));
     ASSERT_TRUE(testbed::WriteTextFile(taken + "\\notes.txt", "not ours"));
     ASSERT_TRUE(SetRules(open, "D:(A;OICI;FA;;;WD)"));
+    ASSERT_TRUE(testbed::MakeDirectoryLink(link, closed));
     for (const std::string& folder :
-         {holder, std::string(programFiles) + "\\..\\OrvaneTaken", open + "\\Orvane"}) {
+         {holder, std::string(programFiles) + "\\..\\OrvaneTaken", open + "\\Orvane", link + "\\Orvane"}) {
         EXPECT_EQ(RunAndWait("\"" + setup_ + "\" /S /D=" + folder), 4u) << folder;
         EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey)) << folder;
     }
@@ -329,7 +332,9 @@ TEST_F(InstallerTest, OutsideProgramFilesOnlyANewFolderBelowFoldersOnlyAdministr
     EXPECT_EQ(testbed::ReadTextFile(holder + "\\uninstall.exe"), "not ours");
     EXPECT_FALSE(Exists(taken + "\\Plaxen.dll"));
     EXPECT_FALSE(Exists(open + "\\Orvane"));
-    for (const std::string& folder : {holder, taken, open}) testbed::RemoveTree(folder);
+    EXPECT_FALSE(Exists(closed + "\\Orvane"));
+    EXPECT_TRUE(testbed::RemoveDirectoryLink(link));
+    for (const std::string& folder : {holder, taken, open, closed}) testbed::RemoveTree(folder);
 
     // A new folder named through Program Files and "..": made where the path leads, outside Program
     // Files, with Program Files' rights, as is the new folder above it.
