@@ -9,8 +9,10 @@
 ;         (ERROR_SUCCESS_REBOOT_REQUIRED, as other installers report it)
 ;   3     installed, but the desktop menu could not be registered
 ;   2     refused: another folder was named while the installed one keeps hidden items
-;   4     refused: an install folder outside Program Files that is not new or empty, or a folder for
-;         hidden items that cannot be made with its access rules; nothing was installed
+;   4     refused: an install folder outside Program Files that the setup cannot make itself below
+;         folders only administrators can change, or a folder for hidden items that cannot be given
+;         its owner and access rules; nothing was installed
+;   5     refused: run by the SYSTEM account (the uninstaller too); nothing was changed
 ;   1     cancelled by the user
 ;
 ; An update or reinstall goes where the installed copy is (its uninstall entry's InstallLocation).
@@ -34,6 +36,7 @@ RequestExecutionLevel admin
 !include "x64.nsh"
 !include "MUI2.nsh"
 !include "Sections.nsh"
+!include "FileFunc.nsh"
 
 !define PRODUCT "Quillmar Orvane Deluxe"
 !define PUBLISHER "Quillmar"
@@ -41,6 +44,7 @@ RequestExecutionLevel admin
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Quillmar Orvane Deluxe"
 !define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
 !define RUN_VALUE "Quillmar Orvane Deluxe"
+!define PROFILE_LIST_KEY "SOFTWARE\Microsoft\Windows NT\CurrentVersion\ProfileList"
 !define SESSION_MANAGER_KEY "SYSTEM\CurrentControlSet\Control\Session Manager"
 ; ERROR_SUCCESS_REBOOT_REQUIRED
 !define EXIT_RESTART_NEEDED 3010
@@ -86,159 +90,624 @@ VIAddVersionKey "LegalCopyright" "Copyright (C) ${PUBLISHER}"
 !define STORE_SDDL "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;;0x1200a4;;;BU)"
 ; What Program Files gives: administrators write, users read and run.
 !define INSTALL_SDDL "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)"
+; The owner that Windows Resource Protection gives the system's own folders.
+!define TRUSTED_INSTALLER_SID "S-1-5-80-956008885-3425019274-1844829596-88849432-2271166216"
+!define /math SECURITY_ATTRIBUTES_SIZE ${NSIS_PTR_SIZE} * 3
 
-; Sets the owner and the protected list of one folder, and nothing below it: SetFileSecurityW does not
-; carry the list on to what the folder holds, so a reinstall cannot open stored items to others.
-; In: the SDDL, then the path on top of the stack. Out: 0, or the Win32 error of the step that failed.
-Function SetFolderSecurity
-    Exch $R0
-    Exch
-    Exch $R1
-    Push $R2
-    Push $R3
-    Push $R4
-    System::Call 'advapi32::ConvertStringSecurityDescriptorToSecurityDescriptorW(w R1, i 1, *p .R2, p 0) i .R3 ?e'
-    Pop $R4
-    ${If} $R3 == 0
-        StrCpy $R0 $R4
-    ${Else}
-        ; OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION
-        System::Call 'advapi32::SetFileSecurityW(w R0, i 0x80000005, p R2) i .R3 ?e'
-        Pop $R4
-        ${If} $R3 == 0
-            StrCpy $R0 $R4
-            ${IfThen} $R0 == 0 ${|} StrCpy $R0 1 ${|}
-        ${Else}
-            StrCpy $R0 0
-        ${EndIf}
-        System::Call 'kernel32::LocalFree(p R2)'
-    ${EndIf}
-    Pop $R4
-    Pop $R3
-    Pop $R2
-    Pop $R1
-    Exch $R0
-FunctionEnd
+; Rights on a folder that let their holder change where a path through it leads: delete the folder
+; (DELETE) or what it holds (FILE_DELETE_CHILD), add folders to it (FILE_ADD_SUBDIRECTORY), change its
+; rules or owner (WRITE_DAC, WRITE_OWNER), and the generic rights that include them. The root of a
+; drive lets every signed-in user add files and folders (Windows gives Authenticated Users "Create
+; folders" on C:\ and Modify on the root of other drives, whose DELETE cannot delete a root): that
+; changes no path through a folder that exists or that the setup makes, so there only deleting what it
+; holds and changing its rules or owner count. The install folder itself must not take others' files
+; either (FILE_ADD_FILE): nobody may put a library beside the module.
+!define OPEN_ON_ROOT 0x100C0040
+!define OPEN_ON_PARENT 0x500D0044
+!define OPEN_ON_FOLDER 0x500D0046
+; GetFileAttributesW: the invalid value, and FILE_ATTRIBUTE_DIRECTORY with FILE_ATTRIBUTE_REPARSE_POINT.
+!define FOLDER_OR_LINK 0x410
+!define ERROR_ALREADY_EXISTS 183
+; CreateFileW for a folder: every sharing, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS |
+; FILE_FLAG_OPEN_REPARSE_POINT (a link is opened itself, never followed).
+!define OPEN_FOLDER_ITSELF "i 7, p 0, i 3, i 0x02200000, p 0"
+; OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION
+!define OWNER_AND_PROTECTED_LIST 0x80000005
+
+Var SetupUser       ; the SID of the user who runs the setup
+Var OldFolder       ; the folder of the installed copy, from its uninstall entry; "" when none
+Var FolderNamed     ; 1 when /D= named the folder
+Var FolderMadeFrom  ; the first folder of the install folder's path that this run made; "" when none
+Var StoreMadeFrom   ; the first and the last folder of the store that this run made; "" when none
+Var StoreMadeTo
 
 ; Stops the setup before anything is installed; the message names the folder and the error.
 !macro FailSetup TEXT
     MessageBox MB_ICONSTOP "${TEXT}" /SD IDOK
     DetailPrint "${TEXT}"
-    ; Only what this setup made and left empty goes.
-    RMDir "$INSTDIR\Hidden"
-    RMDir "$INSTDIR"
+    Call RemoveWhatSetupMade
     SetErrorLevel 4
     Abort
 !macroend
 
-; Every shell and every logon runs the module and orvane.exe from the install folder. Outside Program
-; Files a folder may let users write (a new folder on another drive does), so it gets Program Files'
-; rights before anything is put in it. Only a folder this setup makes, or an empty one, gets them: the
-; rights of a folder that holds other things (a drive, a system folder) are not this setup's to change,
-; and such a folder is refused. A folder of an earlier install already has them.
-Function SecureInstallFolder
-    StrLen $0 "$PROGRAMFILES64\"
-    StrCpy $1 "$INSTDIR\" $0
-    ${IfThen} $1 == "$PROGRAMFILES64\" ${|} Return ${|}
-    StrLen $0 "$PROGRAMFILES\"
-    StrCpy $1 "$INSTDIR\" $0
-    ${IfThen} $1 == "$PROGRAMFILES\" ${|} Return ${|}
-    ${IfThen} ${FileExists} "$INSTDIR\uninstall.exe" ${|} Return ${|}
-    StrLen $0 "$INSTDIR"
-    ${If} $0 <= 3
-        !insertmacro FailSetup "Choose a folder for ${PRODUCT}, not the root of a drive."
-    ${EndIf}
-    ${If} ${FileExists} "$INSTDIR\*.*"
-        FindFirst $0 $1 "$INSTDIR\*.*"
-        ${DoWhile} $1 != ""
-            ${If} $1 != "."
-            ${AndIf} $1 != ".."
-                FindClose $0
-                !insertmacro FailSetup "$INSTDIR is not empty. Choose a new or empty folder for ${PRODUCT}."
+; NSIS up to 3.11 (Debian's 3.08 too) may, in a process of the SYSTEM account, take as its temporary
+; folder one that other users can prepare (CVE-2026-42171): the choice is made at start-up, before the
+; script runs, and each plug-in call then unpacks a DLL into that folder and loads it with SYSTEM's
+; rights. So the setup and its uninstaller stop at once when SYSTEM runs them, which is how management
+; systems run installers; those have the Windows Installer packages. The first test needs no plug-in:
+; $PROFILE is the profile folder of the process token's user, which the shell looks up by the token's
+; SID in the machine's profile list; SYSTEM's is listed there (S-1-5-18) as
+; "%SystemRoot%\System32\config\systemprofile", which a 32-bit process may also see in SysWOW64. Only
+; then is the token's user itself read, with a plug-in.
+!define EXIT_SYSTEM_ACCOUNT 5
+!macro SystemAccountFunctions UN WHAT
+    ; Out: $R9 = the SID of the process token's user as text, or "" when it cannot be read.
+    Function ${UN}TokenUser
+        Push $0
+        Push $1
+        Push $2
+        StrCpy $R9 ""
+        ; TOKEN_QUERY
+        System::Call 'advapi32::OpenProcessToken(p -1, i 8, *p .r0) i .r1'
+        ${If} $1 <> 0
+            System::Alloc 256
+            Pop $2
+            ; TokenUser: a TOKEN_USER, whose first member is the SID's address.
+            System::Call 'advapi32::GetTokenInformation(p r0, i 1, p r2, i 256, *i .r1) i .r1'
+            ${If} $1 <> 0
+                System::Call '*$2(p .r1)'
+                System::Call 'advapi32::ConvertSidToStringSidW(p r1, *p .r1) i .r2'
+                ${If} $2 <> 0
+                    System::Call 'kernel32::lstrcpynW(w .R9, p r1, i ${NSIS_MAX_STRLEN})'
+                    System::Call 'kernel32::LocalFree(p r1)'
+                ${EndIf}
             ${EndIf}
-            FindNext $0 $1
-        ${Loop}
-        FindClose $0
-    ${Else}
-        ClearErrors
-        CreateDirectory "$INSTDIR"
-        ${If} ${Errors}
-            !insertmacro FailSetup "The folder $INSTDIR could not be created."
+            System::Free $2
+            System::Call 'kernel32::CloseHandle(p r0)'
         ${EndIf}
-    ${EndIf}
-    Push "${INSTALL_SDDL}"
-    Push "$INSTDIR"
-    Call SetFolderSecurity
-    Pop $0
-    ${If} $0 != 0
-        !insertmacro FailSetup "The access rules of $INSTDIR could not be set (error $0)."
-    ${EndIf}
-FunctionEnd
+        Pop $2
+        Pop $1
+        Pop $0
+    FunctionEnd
 
-; In: a folder path on the stack. Makes it with the store's rules; fails the setup when it cannot.
-Function MakeStoreFolder
+    ; Ends the program with its own exit code when the SYSTEM account runs it. Out: $R9 as TokenUser.
+    Function ${UN}RefuseSystemAccount
+        ReadRegStr $R9 HKLM64 "${PROFILE_LIST_KEY}\S-1-5-18" "ProfileImagePath"
+        ${If} $R9 == ""
+            ReadRegStr $R9 HKLM "${PROFILE_LIST_KEY}\S-1-5-18" "ProfileImagePath"
+        ${EndIf}
+        ExpandEnvStrings $R9 $R9
+        ${If} $PROFILE == "$WINDIR\System32\config\systemprofile"
+        ${OrIf} $PROFILE == "$WINDIR\SysWOW64\config\systemprofile"
+            Goto refuse
+        ${EndIf}
+        ${If} $R9 != ""
+        ${AndIf} $PROFILE == $R9
+            Goto refuse
+        ${EndIf}
+        Call ${UN}TokenUser
+        ${If} $R9 != "S-1-5-18"
+            Return
+        ${EndIf}
+    refuse:
+        MessageBox MB_ICONSTOP "${PRODUCT} cannot be ${WHAT} by the SYSTEM account: this program would then use a temporary folder that other users can prepare. For deployment by a management system use the Windows Installer package, OrvaneDeluxe-x64.msi for 64-bit Windows or OrvaneDeluxe-x86.msi for 32-bit Windows; otherwise run this program as an administrator." /SD IDOK
+        SetErrorLevel ${EXIT_SYSTEM_ACCOUNT}
+        Quit
+    FunctionEnd
+!macroend
+!insertmacro SystemAccountFunctions "" "installed"
+!insertmacro SystemAccountFunctions "un." "removed"
+
+; In: a path on the stack. Out: $R9 = its full path as GetFullPathNameW makes it ("." and ".." taken
+; out, a relative path put below the current folder) without a trailing backslash, or "" when none.
+Function FullPath
     Exch $R0
     Push $R1
-    ClearErrors
-    CreateDirectory "$R0"
-    ${If} ${Errors}
-    ${OrIfNot} ${FileExists} "$R0\*.*"
-        !insertmacro FailSetup "The folder $R0 for hidden desktop items could not be created."
+    Push $R2
+    StrCpy $R9 ""
+    System::Call 'kernel32::GetFullPathNameW(w R0, i ${NSIS_MAX_STRLEN}, w .R1, p 0) i .R2'
+    ${If} $R2 > 0
+    ${AndIf} $R2 < ${NSIS_MAX_STRLEN}
+        StrCpy $R9 $R1
+        ${Do}
+            StrLen $R2 $R9
+            StrCpy $R1 $R9 1 -1
+            ${If} $R2 <= 3
+            ${OrIf} $R1 != "\"
+                ${ExitDo}
+            ${EndIf}
+            StrCpy $R9 $R9 -1
+        ${Loop}
     ${EndIf}
-    Push "${STORE_SDDL}"
-    Push "$R0"
-    Call SetFolderSecurity
-    Pop $R1
-    ${If} $R1 != 0
-        RMDir "$R0"
-        !insertmacro FailSetup "The access rules of $R0, the folder for hidden desktop items, could not be set (error $R1)."
-    ${EndIf}
+    Pop $R2
     Pop $R1
     Pop $R0
 FunctionEnd
 
-; The hidden store, made only when it is not there: a store kept from an earlier install keeps its
-; rules and everything in it as it is.
-Function PrepareStore
-    ${If} ${FileExists} "$INSTDIR\Hidden\*.*"
-        Return
+; In: a folder, then (on top) a full path. Out: $R9 = 1 when the path lies below the folder (letters
+; compared without case, as Windows compares names), else 0.
+Function IsBelow
+    Exch $R0
+    Exch
+    Exch $R1
+    Push $R2
+    StrCpy $R9 0
+    StrLen $R2 "$R1\"
+    StrCpy $R2 $R0 $R2
+    ${If} $R1 != ""
+    ${AndIf} $R2 == "$R1\"
+        StrCpy $R9 1
     ${EndIf}
-    ${If} ${FileExists} "$INSTDIR\Hidden"
-        !insertmacro FailSetup "$INSTDIR\Hidden is a file: the folder for hidden desktop items cannot be made there."
+    Pop $R2
+    Pop $R1
+    Pop $R0
+FunctionEnd
+
+; In: "a\b\c" on the stack. Out: $R8 = "a", $R9 = "b\c".
+Function FirstPiece
+    Exch $R0
+    Push $R1
+    Push $R2
+    StrCpy $R1 0
+    ${Do}
+        StrCpy $R2 $R0 1 $R1
+        ${IfThen} $R2 == "" ${|} ${ExitDo} ${|}
+        ${IfThen} $R2 == "\" ${|} ${ExitDo} ${|}
+        IntOp $R1 $R1 + 1
+    ${Loop}
+    StrCpy $R8 $R0 $R1
+    IntOp $R1 $R1 + 1
+    StrCpy $R9 $R0 "" $R1
+    Pop $R2
+    Pop $R1
+    Pop $R0
+FunctionEnd
+
+; In: a SID's address on the stack. Out: $R8 = 1 when it is SYSTEM, Administrators, TrustedInstaller or
+; the user who runs the setup (an administrator: Windows does not hold the line between the user's
+; elevated and other processes as a security boundary, and Wine gives every file that user's SID).
+Function SidIsTrusted
+    Exch $R0
+    Push $R1
+    Push $R2
+    StrCpy $R8 0
+    System::Call 'advapi32::ConvertSidToStringSidW(p R0, *p .R1) i .R2'
+    ${If} $R2 <> 0
+        System::Call 'kernel32::lstrcpynW(w .R2, p R1, i ${NSIS_MAX_STRLEN})'
+        System::Call 'kernel32::LocalFree(p R1)'
+        ${If} $R2 == "S-1-5-18"
+        ${OrIf} $R2 == "S-1-5-32-544"
+        ${OrIf} $R2 == "${TRUSTED_INSTALLER_SID}"
+        ${OrIf} $R2 == $SetupUser
+            StrCpy $R8 1
+        ${EndIf}
     ${EndIf}
-    Push "$INSTDIR\Hidden"
-    Call MakeStoreFolder
-    ; Then the mirror of the profiles folder, "\Users" of "C:\Users", one folder at a time.
-    ReadRegStr $0 HKLM "SOFTWARE\Microsoft\Windows NT\CurrentVersion\ProfileList" "ProfilesDirectory"
-    ExpandEnvStrings $0 $0
-    StrCpy $1 $0 2 1
-    ${IfThen} $1 != ":\" ${|} Return ${|}
-    StrCpy $0 $0 "" 3
-    StrCpy $2 "$INSTDIR\Hidden"
-    ${DoWhile} $0 != ""
+    Pop $R2
+    Pop $R1
+    Pop $R0
+FunctionEnd
+
+; In: the rights nobody else may hold (one of OPEN_ON_*), then (on top) a folder. Out: $R9 = 0 when the
+; folder, read through a handle that does not follow a link, is a folder and no link, belongs to a
+; trusted owner (SidIsTrusted) and allows nobody else any of those rights on itself; else 1. A denial
+; is not weighed against an allowance, and an entry of another kind is taken as an allowance.
+Function FolderOpenToOthers
+    Exch $R0
+    Exch
+    Exch $R1
+    Push $0
+    Push $1
+    Push $2
+    Push $3
+    Push $4
+    Push $5
+    Push $6
+    Push $7
+    Push $R8
+    StrCpy $R9 1
+    ; Wine shows a Unix link by the path's attributes only, Windows by these and the handle's.
+    System::Call 'kernel32::GetFileAttributesW(w R0) i .r0'
+    IntOp $0 $0 & ${FOLDER_OR_LINK}
+    ${If} $0 <> 0x10
+        Goto done
+    ${EndIf}
+    ; READ_CONTROL | FILE_READ_ATTRIBUTES
+    System::Call 'kernel32::CreateFileW(w R0, i 0x20080, ${OPEN_FOLDER_ITSELF}) p .r0'
+    ${If} $0 = -1
+        Goto done
+    ${EndIf}
+    ; BY_HANDLE_FILE_INFORMATION begins with the attributes.
+    System::Alloc 52
+    Pop $1
+    System::Call 'kernel32::GetFileInformationByHandle(p r0, p r1) i .r2'
+    System::Call '*$1(i .r3)'
+    System::Free $1
+    IntOp $3 $3 & ${FOLDER_OR_LINK}
+    StrCpy $4 0
+    ${If} $2 <> 0
+    ${AndIf} $3 = 0x10
+        ; The owner and the access list (OWNER | DACL), with the descriptor that holds them.
+        System::Call 'advapi32::GetSecurityInfo(p r0, i 1, i 5, *p .r5, p 0, *p .r6, p 0, *p .r4) i .r2'
+        ${IfThen} $2 <> 0 ${|} StrCpy $4 0 ${|}
+    ${EndIf}
+    System::Call 'kernel32::CloseHandle(p r0)'
+    ${If} $4 = 0
+        Goto done
+    ${EndIf}
+    Push $5
+    Call SidIsTrusted
+    ; No list at all lets everyone do everything.
+    ${If} $R8 = 1
+    ${AndIf} $6 <> 0
+        StrCpy $R9 0
+        ; ACL: revision, padding, size, then the number of entries.
+        System::Call '*$6(&i1, &i1, &i2, &i2 .r2)'
         StrCpy $3 0
-        ${Do}
-            StrCpy $4 $0 1 $3
-            ${IfThen} $4 == "" ${|} ${ExitDo} ${|}
-            ${IfThen} $4 == "\" ${|} ${ExitDo} ${|}
+        ${DoWhile} $3 < $2
+            System::Call 'advapi32::GetAce(p r6, i r3, *p .r5) i .r7'
+            ${If} $7 = 0
+                StrCpy $R9 1
+                ${Break}
+            ${EndIf}
+            ; ACE_HEADER (type, flags, size), then the rights and the SID.
+            System::Call '*$5(&i1 .r7, &i1 .r1, &i2, i .r0)'
+            ${If} $7 = 0
+                ; An entry only for what is made inside (INHERIT_ONLY_ACE) grants nothing here.
+                IntOp $1 $1 & 8
+                IntOp $0 $0 & $R1
+                ${If} $1 = 0
+                ${AndIf} $0 <> 0
+                    IntOp $5 $5 + 8
+                    Push $5
+                    Call SidIsTrusted
+                    ${If} $R8 <> 1
+                        StrCpy $R9 1
+                        ${Break}
+                    ${EndIf}
+                ${EndIf}
+            ${ElseIf} $7 <> 1
+                StrCpy $R9 1
+                ${Break}
+            ${EndIf}
             IntOp $3 $3 + 1
         ${Loop}
-        StrCpy $4 $0 $3
-        IntOp $3 $3 + 1
-        StrCpy $0 $0 "" $3
-        ${If} $4 != ""
-            StrCpy $2 "$2\$4"
-            ${IfNot} ${FileExists} "$2\*.*"
-                Push $2
-                Call MakeStoreFolder
+    ${EndIf}
+    System::Call 'kernel32::LocalFree(p r4)'
+done:
+    Pop $R8
+    Pop $7
+    Pop $6
+    Pop $5
+    Pop $4
+    Pop $3
+    Pop $2
+    Pop $1
+    Pop $0
+    Pop $R1
+    Pop $R0
+FunctionEnd
+
+; In: an SDDL, then (on top) a folder. Makes the folder with that owner and access list in the one
+; call (CreateDirectoryW with SECURITY_ATTRIBUTES), so that nobody ever holds it open with rights the
+; list does not give. Out: $R9 = 0 when made, else the Win32 error (ERROR_ALREADY_EXISTS when there).
+Function MakeFolderWithRules
+    Exch $R0
+    Exch
+    Exch $R1
+    Push $R2
+    Push $R3
+    System::Call 'advapi32::ConvertStringSecurityDescriptorToSecurityDescriptorW(w R1, i 1, *p .R2, p 0) i .R3 ?e'
+    Pop $R9
+    ${If} $R3 <> 0
+        ; SECURITY_ATTRIBUTES: its size, the descriptor, no inheritance of the handle.
+        System::Call '*(i ${SECURITY_ATTRIBUTES_SIZE}, p R2, i 0) p .R1'
+        System::Call 'kernel32::CreateDirectoryW(w R0, p R1) i .R3 ?e'
+        Pop $R9
+        ${IfThen} $R3 <> 0 ${|} StrCpy $R9 0 ${|}
+        System::Free $R1
+        System::Call 'kernel32::LocalFree(p R2)'
+    ${EndIf}
+    ${If} $R3 = 0
+    ${AndIf} $R9 = 0
+        StrCpy $R9 1
+    ${EndIf}
+    Pop $R3
+    Pop $R2
+    Pop $R1
+    Pop $R0
+FunctionEnd
+
+; In: the folder made first, then (on top) the deepest one made after it. Removes each of them that
+; is empty, deepest first.
+Function RemoveMadeFolders
+    Exch $R0
+    Exch
+    Exch $R1
+    Push $R2
+    Push $R3
+    StrLen $R2 $R1
+    ${Do}
+        StrLen $R3 $R0
+        ${IfThen} $R3 < $R2 ${|} ${ExitDo} ${|}
+        RMDir $R0
+        ${IfThen} $R3 = $R2 ${|} ${ExitDo} ${|}
+        ${GetParent} $R0 $R0
+    ${Loop}
+    Pop $R3
+    Pop $R2
+    Pop $R1
+    Pop $R0
+FunctionEnd
+
+; What a stopped setup takes away again: the folders it made, where they are still empty.
+Function RemoveWhatSetupMade
+    ${If} $StoreMadeFrom != ""
+        Push $StoreMadeFrom
+        Push $StoreMadeTo
+        Call RemoveMadeFolders
+    ${EndIf}
+    ${If} $FolderMadeFrom != ""
+        Push $FolderMadeFrom
+        Push $INSTDIR
+        Call RemoveMadeFolders
+    ${EndIf}
+FunctionEnd
+
+; The install folder as Windows will find it: its full path, "." and ".." taken out.
+Function ResolveInstallFolder
+    Push $INSTDIR
+    Call FullPath
+    ${If} $R9 == ""
+        !insertmacro FailSetup "$INSTDIR cannot be used as the folder of ${PRODUCT}."
+    ${EndIf}
+    StrCpy $INSTDIR $R9
+FunctionEnd
+
+; Every shell and every logon runs the module and orvane.exe from the install folder, so nobody but
+; administrators may change it or any folder on its path. Program Files and what administrators make
+; in it are so. Elsewhere the setup takes only the folder of the installed copy (known by its uninstall
+; entry, which only administrators write) or a folder that it makes itself, with Program Files' rights
+; in the same call, as it makes each missing folder above it; and only when the folders that exist on
+; the way are folders (no links) that only administrators can change.
+Function SecureInstallFolder
+    StrCpy $FolderMadeFrom ""
+    Push $PROGRAMFILES64
+    Call FullPath
+    Push $R9
+    Push $INSTDIR
+    Call IsBelow
+    ${If} $R9 <> 1
+        Push $PROGRAMFILES
+        Call FullPath
+        Push $R9
+        Push $INSTDIR
+        Call IsBelow
+    ${EndIf}
+    StrCpy $7 $R9
+    StrCpy $0 $INSTDIR 2 1
+    StrLen $1 $INSTDIR
+    ${If} $0 != ":\"
+    ${OrIf} $1 <= 3
+        !insertmacro FailSetup "Choose a folder on a drive of this computer for ${PRODUCT}, not the root of a drive: $INSTDIR cannot be used."
+    ${EndIf}
+    Call IsOldFolder
+    StrCpy $8 $R9
+    ; The folders on the way, from the root of the drive ($2 the one reached, $3 what is left); $4 the
+    ; first that is missing.
+    StrCpy $2 $INSTDIR 2
+    StrCpy $3 $INSTDIR "" 3
+    StrCpy $4 ""
+    ${If} $7 <> 1
+        Push ${OPEN_ON_ROOT}
+        Push "$2\"
+        Call FolderOpenToOthers
+        ${If} $R9 <> 0
+            !insertmacro FailSetup "Users other than administrators can change $2\, the drive of $INSTDIR. Install ${PRODUCT} into Program Files."
+        ${EndIf}
+    ${EndIf}
+    ${Do}
+        Push $3
+        Call FirstPiece
+        StrCpy $3 $R9
+        ${If} $R8 != ""
+            StrCpy $2 "$2\$R8"
+            ${If} $4 == ""
+                System::Call 'kernel32::GetFileAttributesW(w r2) i .r5'
+                ${If} $5 = -1
+                    StrCpy $4 $2
+                ${ElseIf} $7 = 1
+                    ; Program Files
+                ${ElseIf} $3 != ""
+                    Push ${OPEN_ON_PARENT}
+                    Push $2
+                    Call FolderOpenToOthers
+                    ${If} $R9 <> 0
+                        !insertmacro FailSetup "$2, a folder above $INSTDIR, is a link, or users other than administrators can change it (delete or add folders, change its rights or owner). Choose a folder below Program Files, or below folders that only administrators can change."
+                    ${EndIf}
+                ${ElseIf} $8 <> 1
+                    !insertmacro FailSetup "$INSTDIR already exists. Outside Program Files ${PRODUCT} is installed only into a new folder that the setup makes itself: choose a folder that does not exist yet."
+                ${Else}
+                    Push ${OPEN_ON_FOLDER}
+                    Push $2
+                    Call FolderOpenToOthers
+                    ${If} $R9 <> 0
+                        !insertmacro FailSetup "${PRODUCT} is installed in $INSTDIR, but users other than administrators can change that folder. Uninstall it, then install it into Program Files."
+                    ${EndIf}
+                ${EndIf}
             ${EndIf}
         ${EndIf}
+        ${IfThen} $3 == "" ${|} ${ExitDo} ${|}
+    ${Loop}
+    ${If} $4 == ""
+        Return
+    ${EndIf}
+    ; The missing folders, from the first down to the install folder.
+    StrCpy $FolderMadeFrom $4
+    ${If} $7 = 1
+        ; What is made in Program Files takes its rules.
+        ClearErrors
+        CreateDirectory "$INSTDIR"
+        ${If} ${Errors}
+            !insertmacro FailSetup "The folder $INSTDIR could not be made."
+        ${EndIf}
+        Return
+    ${EndIf}
+    StrLen $5 $4
+    StrCpy $2 $INSTDIR 2
+    StrCpy $3 $INSTDIR "" 3
+    ${Do}
+        Push $3
+        Call FirstPiece
+        StrCpy $3 $R9
+        ${If} $R8 != ""
+            StrCpy $2 "$2\$R8"
+            StrLen $6 $2
+            ${If} $6 >= $5
+                Push "${INSTALL_SDDL}"
+                Push $2
+                Call MakeFolderWithRules
+                ${If} $R9 <> 0
+                    !insertmacro FailSetup "The folder $2 could not be made with its access rules (error $R9)."
+                ${EndIf}
+            ${EndIf}
+        ${EndIf}
+        ${IfThen} $3 == "" ${|} ${ExitDo} ${|}
     ${Loop}
 FunctionEnd
 
+; In: 2 to turn them on, 0 to turn them off. The setup's backup and restore privileges: opened with
+; backup semantics while they are on, a folder grants its reader READ_CONTROL and its writer WRITE_DAC
+; and WRITE_OWNER whatever its list says, and any SID may become its owner.
+Function SetBackupPrivileges
+    Exch $R0
+    Push $R1
+    Push $R2
+    Push $R3
+    ; TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY
+    System::Call 'advapi32::OpenProcessToken(p -1, i 0x28, *p .R1) i .R2'
+    ${If} $R2 <> 0
+        ; TOKEN_PRIVILEGES: the count, then each LUID with its attributes.
+        System::Alloc 28
+        Pop $R2
+        System::Call '*$R2(i 2, i 0, i 0, i R0, i 0, i 0, i R0)'
+        IntOp $R3 $R2 + 4
+        System::Call 'advapi32::LookupPrivilegeValueW(p 0, w "SeBackupPrivilege", p R3)'
+        IntOp $R3 $R2 + 16
+        System::Call 'advapi32::LookupPrivilegeValueW(p 0, w "SeRestorePrivilege", p R3)'
+        System::Call 'advapi32::AdjustTokenPrivileges(p R1, i 0, p R2, i 0, p 0, p 0)'
+        System::Free $R2
+        System::Call 'kernel32::CloseHandle(p R1)'
+    ${EndIf}
+    Pop $R3
+    Pop $R2
+    Pop $R1
+    Pop $R0
+FunctionEnd
 
-Var OldFolder    ; the folder of the installed copy, from its uninstall entry; "" when none
-Var FolderNamed  ; 1 when /D= named the folder
+; In: a folder of the store on the stack. Makes it with the store's owner and rules in one step; a
+; folder that is there already, whoever made it, gets them again: its owner and protected list, set
+; on the folder alone through a handle that does not follow a link (SetKernelObjectSecurity, what
+; SetFileSecurityW does after its open; unlike SetSecurityInfo it carries nothing on to what the folder
+; holds, so stored items keep their own descriptors). Then its owner is read back. Fails the setup when
+; the folder is a file or a link, or when its owner or rules cannot be set.
+Function PutStoreFolder
+    Exch $R0
+    Push $R1
+    Push $R2
+    Push $R3
+    Push $R4
+    Push "${STORE_SDDL}"
+    Push $R0
+    Call MakeFolderWithRules
+    ${If} $R9 = 0
+        ${IfThen} $StoreMadeFrom == "" ${|} StrCpy $StoreMadeFrom $R0 ${|}
+        StrCpy $StoreMadeTo $R0
+    ${ElseIf} $R9 <> ${ERROR_ALREADY_EXISTS}
+        !insertmacro FailSetup "The folder $R0 for hidden desktop items could not be made (error $R9)."
+    ${EndIf}
+    ; Wine shows a Unix link by the path's attributes only, Windows by these and the handle's.
+    System::Call 'kernel32::GetFileAttributesW(w R0) i .R1'
+    IntOp $R1 $R1 & ${FOLDER_OR_LINK}
+    ${If} $R1 <> 0x10
+        !insertmacro FailSetup "$R0 is a file or a link: the folder for hidden desktop items cannot be made there."
+    ${EndIf}
+    ; READ_CONTROL | WRITE_DAC | WRITE_OWNER | FILE_READ_ATTRIBUTES
+    System::Call 'kernel32::CreateFileW(w R0, i 0xE0080, ${OPEN_FOLDER_ITSELF}) p .R1 ?e'
+    Pop $R2
+    ${If} $R1 = -1
+        !insertmacro FailSetup "The folder $R0 for hidden desktop items could not be opened (error $R2)."
+    ${EndIf}
+    System::Alloc 52
+    Pop $R3
+    System::Call 'kernel32::GetFileInformationByHandle(p R1, p R3) i .R2'
+    System::Call '*$R3(i .R4)'
+    System::Free $R3
+    IntOp $R4 $R4 & ${FOLDER_OR_LINK}
+    ${If} $R2 = 0
+    ${OrIf} $R4 <> 0x10
+        System::Call 'kernel32::CloseHandle(p R1)'
+        !insertmacro FailSetup "$R0 is a file or a link: the folder for hidden desktop items cannot be made there."
+    ${EndIf}
+    System::Call 'advapi32::ConvertStringSecurityDescriptorToSecurityDescriptorW(w "${STORE_SDDL}", i 1, *p .R3, p 0) i .R2 ?e'
+    Pop $R4
+    ${If} $R2 <> 0
+        System::Call 'advapi32::SetKernelObjectSecurity(p R1, i ${OWNER_AND_PROTECTED_LIST}, p R3) i .R2 ?e'
+        Pop $R4
+        System::Call 'kernel32::LocalFree(p R3)'
+    ${EndIf}
+    ${If} $R2 = 0
+        System::Call 'kernel32::CloseHandle(p R1)'
+        !insertmacro FailSetup "The access rules of $R0, the folder for hidden desktop items, could not be set (error $R4)."
+    ${EndIf}
+    ; OWNER_SECURITY_INFORMATION
+    System::Call 'advapi32::GetSecurityInfo(p R1, i 1, i 1, *p .R3, p 0, p 0, p 0, *p .R4) i .R2'
+    System::Call 'kernel32::CloseHandle(p R1)'
+    StrCpy $R8 0
+    ${If} $R2 = 0
+        Push $R3
+        Call SidIsTrusted
+        System::Call 'kernel32::LocalFree(p R4)'
+    ${EndIf}
+    ${If} $R8 <> 1
+        !insertmacro FailSetup "$R0, a folder for hidden desktop items, belongs to another user and could not be taken back."
+    ${EndIf}
+    Pop $R4
+    Pop $R3
+    Pop $R2
+    Pop $R1
+    Pop $R0
+FunctionEnd
+
+; The hidden store, and the mirror of the profiles folder in it ("\Users" of "C:\Users", one folder at
+; a time), on every install and update: a folder that a user made before the setup, or that an earlier
+; version left with other rules, is taken back. Folders below them (each user's own) and stored items
+; are not touched.
+Function PrepareStore
+    Push 2
+    Call SetBackupPrivileges
+    Push "$INSTDIR\Hidden"
+    Call PutStoreFolder
+    ReadRegStr $0 HKLM "${PROFILE_LIST_KEY}" "ProfilesDirectory"
+    ExpandEnvStrings $0 $0
+    StrCpy $1 $0 2 1
+    ${If} $1 == ":\"
+        StrCpy $0 $0 "" 3
+        StrCpy $2 "$INSTDIR\Hidden"
+        ${DoWhile} $0 != ""
+            Push $0
+            Call FirstPiece
+            StrCpy $0 $R9
+            ${If} $R8 != ""
+                StrCpy $2 "$2\$R8"
+                Push $2
+                Call PutStoreFolder
+            ${EndIf}
+        ${Loop}
+    ${EndIf}
+    Push 0
+    Call SetBackupPrivileges
+FunctionEnd
+
 
 ; In: a folder on the stack. Out: $R9 = 1 when it or a folder below it holds a file or a link: the
 ; folders the setup makes in the store hold nothing by themselves.
@@ -274,6 +743,27 @@ Function FolderHoldsFiles
     Pop $R0
 FunctionEnd
 
+; Out: $R9 = 1 when the install folder is the installed copy's, as Windows finds both, else 0.
+Function IsOldFolder
+    Push $R0
+    StrCpy $R0 0
+    ${If} $OldFolder != ""
+        Push $INSTDIR
+        Call FullPath
+        StrCpy $R0 $R9
+        Push $OldFolder
+        Call FullPath
+        ${If} $R9 != ""
+        ${AndIf} $R0 == $R9
+            StrCpy $R0 1
+        ${Else}
+            StrCpy $R0 0
+        ${EndIf}
+    ${EndIf}
+    StrCpy $R9 $R0
+    Pop $R0
+FunctionEnd
+
 ; Out: $R9 = 1 when the store of the installed copy holds any item.
 Function OldStoreHoldsItems
     Push "$OldFolder\Hidden"
@@ -284,14 +774,8 @@ FunctionEnd
 ; of the old store again. Another folder than the installed copy's is refused while that store holds
 ; items; silently, the setup ends with exit code 2.
 Function RefuseToStrandHiddenItems
-    ${If} $OldFolder == ""
-        Return
-    ${EndIf}
-    GetFullPathName $R0 "$INSTDIR"
-    GetFullPathName $R1 "$OldFolder"
-    ${If} $R0 == $R1
-        Return
-    ${EndIf}
+    Call IsOldFolder
+    ${IfThen} $R9 <> 0 ${|} Return ${|}
     Call OldStoreHoldsItems
     ${If} $R9 == 1
         MessageBox MB_ICONSTOP "${PRODUCT} is installed in$\r$\n$OldFolder$\r$\nand keeps hidden desktop items there. Install it into that folder, or show the items again (or uninstall) first." /SD IDOK
@@ -307,14 +791,8 @@ FunctionEnd
 ; at the next restart if a running desktop holds it. Nothing is unregistered: that would remove every
 ; user's profiles.
 Function LeaveOldFolder
-    ${If} $OldFolder == ""
-        Return
-    ${EndIf}
-    GetFullPathName $R0 "$INSTDIR"
-    GetFullPathName $R1 "$OldFolder"
-    ${If} $R0 == $R1
-        Return
-    ${EndIf}
+    Call IsOldFolder
+    ${IfThen} $R9 <> 0 ${|} Return ${|}
     Delete /REBOOTOK "$OldFolder\Plaxen.dll"
     Delete "$OldFolder\Plaxen.chm"
     Delete "$OldFolder\orvane.exe"
@@ -487,6 +965,8 @@ FunctionEnd
 !macroend
 
 Function un.onInit
+    ; First of all: nothing else may run before it.
+    Call un.RefuseSystemAccount
     ${If} ${RunningX64}
         SetRegView 64
     ${EndIf}
@@ -495,12 +975,13 @@ FunctionEnd
 Section "Quillmar Orvane Deluxe (required)" SecMain
     SectionIn RO
     !insertmacro UseSystemView
+    ; Nothing of the old folder goes, and nothing is cancelled, before the new one is known to be safe to use.
+    Call ResolveInstallFolder
+    Call SecureInstallFolder
+    Call PrepareStore
     ; An uninstall or an update since the last restart may have left removals of these very files
     ; for the next restart: they would take away what is installed now.
     Call CancelPendingOperations
-    ; Nothing of the old folder goes before the new one is known to be safe to use.
-    Call SecureInstallFolder
-    Call PrepareStore
     Call LeaveOldFolder
     SetOutPath "$INSTDIR"
     Call RemoveFilesMovedAside
@@ -578,6 +1059,9 @@ Section "-Finish"
 SectionEnd
 
 Function .onInit
+    ; First of all: nothing else may run before it.
+    Call RefuseSystemAccount
+    StrCpy $SetupUser $R9
     ; /D= sets the folder before this runs; untouched, it is still the compiled default.
     StrCpy $FolderNamed 1
     ${If} $INSTDIR == "$PROGRAMFILES\Quillmar\Orvane Deluxe"

@@ -1,6 +1,7 @@
 // The setup program as an administrator runs it, silently: what it puts on the system, and what its
 // uninstaller takes away again without losing a hidden item.
 #include <windows.h>
+#include <sddl.h>
 #include <shlobj.h>
 #include <tlhelp32.h>
 
@@ -142,6 +143,35 @@ struct SecondUser {
 
 std::string FileBytes(const std::string& path) { return testbed::ReadTextFile(path); }
 
+// Gives a file or folder the access list written in SDDL, as a user who may change its rules could.
+bool SetRules(const std::string& path, const char* sddl) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &descriptor, nullptr))
+        return false;
+    const bool set = SetFileSecurityA(path.c_str(), DACL_SECURITY_INFORMATION, descriptor) != FALSE;
+    LocalFree(descriptor);
+    return set;
+}
+
+// The machine's profile list names this user's profile folder as SYSTEM's, as Windows lists SYSTEM's
+// "%SystemRoot%\System32\config\systemprofile" under S-1-5-18: a program this user runs then finds
+// its own profile folder to be SYSTEM's, which is how the setup knows SYSTEM before it loads any
+// plug-in. Wine gives every process the same user, so this is as near as a test comes to SYSTEM; on
+// Windows it would change SYSTEM's own entry, so only Wine takes it.
+struct SystemProfileListed {
+    static constexpr char kKey[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\S-1-5-18";
+    SystemProfileListed() {
+        char profile[MAX_PATH] = {};
+        SHGetFolderPathA(nullptr, CSIDL_PROFILE, nullptr, 0, profile);
+        plx::unique_hkey key = plx::CreateKey(HKEY_LOCAL_MACHINE, kKey);
+        plx::WriteString(key.get(), "ProfileImagePath", profile);
+    }
+    ~SystemProfileListed() { plx::DeleteKeyTree(HKEY_LOCAL_MACHINE, kKey); }
+};
+
+// The exit code of the setup and of its uninstaller when the SYSTEM account runs them.
+constexpr DWORD kRefusedAsSystem = 5;
+
 class InstallerTest : public testing::Test {
 protected:
     void SetUp() override {
@@ -175,6 +205,14 @@ protected:
 };
 
 TEST_F(InstallerTest, InstallsRegistersAndUninstallsWithoutLosingAHiddenItem) {
+    if (testbed::OnWine()) {
+        // Run by SYSTEM, the setup stops before it changes anything.
+        const SystemProfileListed system;
+        EXPECT_EQ(RunAndWait("\"" + setup_ + "\" /S"), kRefusedAsSystem);
+        EXPECT_FALSE(Exists(directory_));
+        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
+    }
+
     // A file where the store belongs: no store can be made, so nothing is installed.
     ASSERT_EQ(SHCreateDirectoryExA(nullptr, directory_.c_str(), nullptr), ERROR_SUCCESS);
     ASSERT_TRUE(testbed::WriteTextFile(directory_ + "\\Hidden", "in the way"));
@@ -239,6 +277,17 @@ TEST_F(InstallerTest, InstallsRegistersAndUninstallsWithoutLosingAHiddenItem) {
     ASSERT_TRUE(testbed::WriteTextFile(store + "\\users\\second\\Desktop\\Their folder\\inner.txt", "i"));
     ASSERT_TRUE(host_.Start());
 
+    if (testbed::OnWine()) {
+        // Nor does the uninstaller run by SYSTEM remove anything. Run in place (_?=), its exit code is
+        // that of the program that refuses; otherwise its copy in the temporary folder refuses, after
+        // the uninstaller itself has ended with 0.
+        const SystemProfileListed system;
+        EXPECT_EQ(RunAndWait("\"" + directory_ + "\\uninstall.exe\" /S _?=" + directory_), kRefusedAsSystem);
+        EXPECT_TRUE(Exists(module));
+        EXPECT_TRUE(Exists(store + "\\users\\second\\Desktop\\theirs.txt"));
+        EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
+    }
+
     ASSERT_EQ(RunAndWait("\"" + directory_ + "\\uninstall.exe\" /S"), 0u);
     ASSERT_TRUE(WaitForUninstallerCopy());
     EXPECT_TRUE(Exists(desktop_ + "\\report.txt"));
@@ -259,25 +308,50 @@ TEST_F(InstallerTest, InstallsRegistersAndUninstallsWithoutLosingAHiddenItem) {
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, plx::kRootKey));
 }
 
-TEST_F(InstallerTest, OutsideProgramFilesTheFolderGetsProgramFilesRightsOrNothingIsInstalled) {
-    directory_ = "C:\\OrvaneElsewhere";
-    ASSERT_TRUE(CreateDirectoryA(directory_.c_str(), nullptr));
-    // A folder that holds something else keeps its rights: it is refused, and nothing is installed.
-    ASSERT_TRUE(testbed::WriteTextFile(directory_ + "\\notes.txt", "not ours"));
-    EXPECT_EQ(RunAndWait("\"" + setup_ + "\" /S /D=" + directory_), 4u);
-    EXPECT_FALSE(Exists(directory_ + "\\Plaxen.dll"));
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
-    EXPECT_EQ(testbed::ReadTextFile(directory_ + "\\notes.txt"), "not ours");
+TEST_F(InstallerTest, OutsideProgramFilesOnlyANewFolderBelowFoldersOnlyAdministratorsChangeIsTaken) {
+    char programFiles[MAX_PATH] = {};
+    ASSERT_EQ(SHGetFolderPathA(nullptr, CSIDL_PROGRAM_FILES, nullptr, 0, programFiles), S_OK);
+    // Refused, with nothing installed or made: a folder that holds just a file "uninstall.exe" (no
+    // uninstall entry names it), a folder that exists once ".." is taken out of a path through Program
+    // Files, a new folder below one that everyone may change, and one below a link (to a folder that
+    // only administrators change: a link can be turned elsewhere).
+    const std::string holder = "C:\\OrvaneHolder", taken = "C:\\OrvaneTaken", open = "C:\\OrvaneOpen";
+    const std::string closed = "C:\\OrvaneClosed", link = "C:\\OrvaneLink";
+    for (const std::string& folder : {holder, taken, open, closed})
+        ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+    ASSERT_TRUE(testbed::WriteTextFile(holder + "\\uninstall.exe", "not ours"));
+    ASSERT_TRUE(testbed::WriteTextFile(taken + "\\notes.txt", "not ours"));
+    ASSERT_TRUE(SetRules(open, "D:(A;OICI;FA;;;WD)"));
+    ASSERT_TRUE(testbed::MakeDirectoryLink(link, closed));
+    for (const std::string& folder :
+         {holder, std::string(programFiles) + "\\..\\OrvaneTaken", open + "\\Orvane", link + "\\Orvane"}) {
+        EXPECT_EQ(RunAndWait("\"" + setup_ + "\" /S /D=" + folder), 4u) << folder;
+        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey)) << folder;
+    }
+    EXPECT_FALSE(Exists(holder + "\\Plaxen.dll"));
+    EXPECT_EQ(testbed::ReadTextFile(holder + "\\uninstall.exe"), "not ours");
+    EXPECT_FALSE(Exists(taken + "\\Plaxen.dll"));
+    EXPECT_FALSE(Exists(open + "\\Orvane"));
+    EXPECT_FALSE(Exists(closed + "\\Orvane"));
+    EXPECT_TRUE(testbed::RemoveDirectoryLink(link));
+    for (const std::string& folder : {holder, taken, open, closed}) testbed::RemoveTree(folder);
 
-    ASSERT_TRUE(DeleteFileA((directory_ + "\\notes.txt").c_str()));
-    ASSERT_EQ(RunAndWait("\"" + setup_ + "\" /S /D=" + directory_), 0u);
+    // A new folder named through Program Files and "..": made where the path leads, outside Program
+    // Files, with Program Files' rights, as is the new folder above it.
+    directory_ = "C:\\OrvaneElsewhere\\Deluxe";
+    ASSERT_EQ(RunAndWait("\"" + setup_ + "\" /S /D=" + programFiles + "\\..\\OrvaneElsewhere\\Deluxe"), 0u);
+    EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, "InstallLocation"), directory_);
     EXPECT_TRUE(Exists(directory_ + "\\Plaxen.dll"));
+    EXPECT_EQ(testbed::SecuritySddl("C:\\OrvaneElsewhere"), ExpectedSddl(kInstallSddl));
     EXPECT_EQ(testbed::SecuritySddl(directory_), ExpectedSddl(kInstallSddl));
     EXPECT_EQ(testbed::SecuritySddl(directory_ + "\\Hidden"), ExpectedSddl(kStoreSddl));
+    // An update goes into it again: its uninstall entry names it.
+    EXPECT_EQ(RunAndWait("\"" + setup_ + "\" /S"), 0u);
     ASSERT_EQ(RunAndWait("\"" + directory_ + "\\uninstall.exe\" /S"), 0u);
     ASSERT_TRUE(WaitForUninstallerCopy());
     EXPECT_FALSE(Exists(directory_ + "\\Hidden"));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
+    EXPECT_FALSE(Exists("C:\\OrvaneElsewhere"));
 }
 
 // After a setup run while the desktop holds the module, as every shell that ran an action does: the
@@ -322,8 +396,22 @@ TEST_F(InstallerTest, ReinstallsAndUpdatesPutTheNewModuleInPlaceWhileTheDesktopH
     plx::unique_hkey run = plx::OpenKeyForWriting(HKEY_LOCAL_MACHINE, kRunKey);
     ASSERT_TRUE(run);
     RegDeleteValueA(run.get(), kRunValue);
+    // And it gives the store's shared folders their owner and rules again, as a user may have changed
+    // them (or made the folder before the setup did), and leaves stored items as they are.
+    const std::string users = directory_ + "\\Hidden\\users", stored = users + "\\OrvaneStored";
+    ASSERT_TRUE(SetRules(users, "D:(A;OICI;FA;;;WD)"));
+    ASSERT_NE(testbed::SecuritySddl(users), ExpectedSddl(kStoreSddl));
+    ASSERT_TRUE(CreateDirectoryA(stored.c_str(), nullptr));
+    ASSERT_TRUE(testbed::WriteTextFile(stored + "\\item.txt", "i"));
+    ASSERT_TRUE(SetRules(stored + "\\item.txt", "D:(A;;FA;;;WD)"));
+    const std::string storedRules = testbed::SecuritySddl(stored),
+                      itemRules = testbed::SecuritySddl(stored + "\\item.txt");
     ExpectNewModuleInPlace(RunAndWait("\"" + setup_ + "\" /S"), directory_, newBytes);
     EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kRunKey, kRunValue), "<missing>");
+    EXPECT_EQ(testbed::SecuritySddl(users), ExpectedSddl(kStoreSddl));
+    EXPECT_EQ(testbed::SecuritySddl(stored), storedRules);
+    EXPECT_EQ(testbed::SecuritySddl(stored + "\\item.txt"), itemRules);
+    testbed::RemoveTree(stored);
 
     // Another folder is refused while the installed store keeps an item.
     ASSERT_TRUE(testbed::WriteTextFile(directory_ + "\\Hidden\\kept.txt", "k"));
@@ -331,6 +419,17 @@ TEST_F(InstallerTest, ReinstallsAndUpdatesPutTheNewModuleInPlaceWhileTheDesktopH
     EXPECT_EQ(RunAndWait("\"" + setup_ + "\" /S /D=" + elsewhere), 2u);
     EXPECT_FALSE(Exists(elsewhere));
     EXPECT_TRUE(DeleteFileA((directory_ + "\\Hidden\\kept.txt").c_str()));
+
+    // A shared folder of the store that another user owns is taken back. Wine gives no file another
+    // owner, so there the setup stops at the owner it reads back, before it installs anything.
+    ASSERT_TRUE(testbed::GiveToAnotherUser(users));
+    const DWORD code = RunAndWait("\"" + setup_ + "\" /S");
+    if (testbed::OnWine()) {
+        EXPECT_EQ(code, 4u);
+    } else {
+        ExpectNewModuleInPlace(code, directory_, newBytes);
+        EXPECT_EQ(testbed::SecuritySddl(users), kStoreSddl);
+    }
 }
 
 }  // namespace
