@@ -93,8 +93,10 @@ std::string ParseRecord(const std::string& line, ProfileTransfer& transfer) {
     if (!SplitWord(line, kind, rest)) return "not a record of a profile";
     if (kind == "position") {
         std::string slot, x, y, label;
-        if (!SplitWord(rest, slot, rest) || !SplitWord(rest, x, rest) || !SplitWord(rest, y, label))
+        if (!SplitWord(rest, slot, rest) || !SplitWord(rest, x, rest))
             return "a position needs a slot, x, y and a label";
+        // An empty label (the icon whose label is empty) may have lost its space to an editor.
+        if (!SplitWord(rest, y, label)) y = rest;
         TransferredPosition position;
         if (slot == kManualSlot || slot == kStartupSlot)
             position.slot = slot;
