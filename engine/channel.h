@@ -26,9 +26,10 @@ enum class Action : int {
     ActivateProfile = 4,
     ReleaseHiddenItems = 5,
     CreateDefault = 6,
+    UndoPositions = 7,  // the icons back where the last restore or activation found them
 };
 
-inline bool IsActionCode(int code) { return code >= 0 && code <= static_cast<int>(Action::CreateDefault); }
+inline bool IsActionCode(int code) { return code >= 0 && code <= static_cast<int>(Action::UndoPositions); }
 
 // The channel carries actions; the work behind them is given by the layer above, once per process
 // before any action or display change arrives (the module does it when it is loaded). run: false,

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <cstring>
+#include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -95,7 +97,10 @@ private:
     HWND listView_;
 };
 
-bool RestorePass(HWND listView, HKEY slot, int count) {
+// Where an icon goes: true with its target when one is known for it.
+using FindTarget = std::function<bool(const std::string& label, POINT& target)>;
+
+bool RestorePass(HWND listView, int count, const FindTarget& find) {
     RedrawSuspended quietView(listView);
     ClearArrangement(listView);
     const DesktopFolderView folderView(listView);
@@ -110,10 +115,8 @@ bool RestorePass(HWND listView, HKEY slot, int count) {
     for (int i = 0; i < count; ++i) {
         const std::string label = ReadLabel(listView, i);
         const POINT current = ReadPosition(listView, i);
-        BYTE data[8];
-        DWORD size = sizeof(data);
-        if (ReadBytes(slot, label.c_str(), data, size) == ERROR_SUCCESS && size == sizeof(data)) {
-            POINT target = DecodePosition(data);
+        POINT target = {};
+        if (find(label, target)) {
             // Keep the icon on the screen; nothing bounds it from above or the left.
             if (target.x + kVisibleMargin > client.right) target.x = client.right - kVisibleMargin;
             if (target.y + kVisibleMargin > client.bottom) target.y = client.bottom - kVisibleMargin;
@@ -167,7 +170,41 @@ PositionsResult RestorePositions(HWND listView, const ScreenSize& size, const Pr
     if (!key) return PositionsResult::NoSlot;
     const int count = static_cast<int>(SendMessageW(listView, LVM_GETITEMCOUNT, 0, 0));
     if (count <= 0) return PositionsResult::Done;
-    return RestorePass(listView, key.get(), count) ? PositionsResult::SomeFailed : PositionsResult::Done;
+    const FindTarget fromSlot = [&](const std::string& label, POINT& target) {
+        BYTE data[8];
+        DWORD size = sizeof(data);
+        if (ReadBytes(key.get(), label.c_str(), data, size) != ERROR_SUCCESS || size != sizeof(data))
+            return false;
+        target = DecodePosition(data);
+        return true;
+    };
+    return RestorePass(listView, count, fromSlot) ? PositionsResult::SomeFailed : PositionsResult::Done;
+}
+
+IconPlaces ReadIconPlaces(HWND listView) {
+    IconPlaces places;
+    const int count = static_cast<int>(SendMessageW(listView, LVM_GETITEMCOUNT, 0, 0));
+    for (int i = 0; i < count; ++i) places.push_back({ReadLabel(listView, i), ReadPosition(listView, i)});
+    return places;
+}
+
+bool PlaceIcons(HWND listView, const IconPlaces& places) {
+    const int count = static_cast<int>(SendMessageW(listView, LVM_GETITEMCOUNT, 0, 0));
+    if (count <= 0) return true;
+    // Icons of one label take that label's places in their order, so that icons named alike each get
+    // their own place back.
+    std::map<std::string, std::vector<POINT>> byLabel;
+    for (const IconPlace& place : places) byLabel[place.label].push_back(place.position);
+    std::map<std::string, size_t> taken;
+    const FindTarget fromPlaces = [&](const std::string& label, POINT& target) {
+        const auto found = byLabel.find(label);
+        if (found == byLabel.end()) return false;
+        size_t& next = taken[label];
+        if (next >= found->second.size()) return false;
+        target = found->second[next++];
+        return true;
+    };
+    return !RestorePass(listView, count, fromPlaces);
 }
 
 }  // namespace plx

@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "store/kept_positions.h"
 #include "store/profile_tree.h"
 
 namespace plx {
@@ -19,8 +20,15 @@ enum class PositionsResult {
 };
 
 // slot: kManualSlot or kStartupSlot of profile at the resolution size.
-PositionsResult SavePositions(HWND listView, const ScreenSize& size, const ProfileName& profile, const char* slot);
+PositionsResult SavePositions(HWND listView, const ScreenSize& size, const ProfileName& profile,
+                              const char* slot);
 PositionsResult RestorePositions(HWND listView, const ScreenSize& size, const ProfileName& profile,
                                  const char* slot);
+
+// Every icon's label and position, in the list view's order.
+IconPlaces ReadIconPlaces(HWND listView);
+// Moves the icons to places as a restore does (clamped into view; an icon without a place walks to a
+// free spot). False when some icon had no place.
+bool PlaceIcons(HWND listView, const IconPlaces& places);
 
 }  // namespace plx

@@ -3,6 +3,7 @@
 #include "engine/positions.h"
 #include "layout/profiles.h"
 #include "layout/resolution.h"
+#include "layout/undo.h"
 #include "win32/message_box.h"
 
 namespace plx {
@@ -44,13 +45,22 @@ bool RunActionWork(Action action, HWND listView, HWND owner, BOOL quiet) {
         }
         case Action::RestorePositions:
         case Action::RestoreStartupPositions: {
+            // What an undo puts back: the icons before the action, and before any activation in it.
+            const IconPlaces before = ReadIconPlaces(listView);
             // The set-up or activation first: the profile and size are those it leaves.
             PrepareResolution(listView);
             const ScreenSize size = GetScreenSize();
             const char* slot = action == Action::RestorePositions ? kManualSlot : kStartupSlot;
-            RestorePositionsOrSay(listView, size, GetCurrentProfile(size), slot, owner, quiet);
+            const ProfileName profile = GetCurrentProfile(size);
+            // A restore without a slot moves nothing: what was kept before stays for an undo.
+            if (OpenSlotKey(size, profile, slot, KeyAccess::Read)) KeepForUndo(size, before);
+            RestorePositionsOrSay(listView, size, profile, slot, owner, quiet);
             return true;
         }
+        case Action::UndoPositions:
+            if (UndoPositions(listView) == UndoOutcome::NothingKept)
+                ShowMessageUnlessQuiet(owner, quiet, kNothingToUndoMessage, MB_ICONERROR);
+            return true;
         case Action::ActivateProfile:
             ActivateProfile(listView, GetScreenSize(), owner);
             return true;

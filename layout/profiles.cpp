@@ -6,6 +6,7 @@
 #include "engine/channel.h"
 #include "engine/positions.h"
 #include "layout/actions.h"
+#include "layout/undo.h"
 #include "store/profile_tree.h"
 #include "store/store_security.h"
 #include "store/visibility.h"
@@ -94,6 +95,8 @@ void ActivateProfile(HWND listView, const ScreenSize& size, HWND owner) {
     // Activation shows no list: the stored items' icons are not looked up.
     std::optional<DesktopItemList> list = ReadItemCatalogue(false);
     if (!list) return;
+    // Before any item comes or goes: what an undo puts back.
+    const IconPlaces before = ReadIconPlaces(listView);
     const std::string store = PrepareStoreDirectory();
     unique_hkey hidden = CreateKey(HKEY_CURRENT_USER, kHiddenItemsKey);
     const ProfileName name = GetCurrentProfile(size);
@@ -111,6 +114,7 @@ void ActivateProfile(HWND listView, const ScreenSize& size, HWND owner) {
     NotifyDesktopChanged(owner);
     WriteLastResolution(size);
     RestorePositions(listView, size, name, kManualSlot);
+    KeepForUndo(size, before);
 }
 
 void ActivateProfile(HWND listView, HWND owner) { ActivateProfile(listView, GetScreenSize(), owner); }

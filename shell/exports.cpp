@@ -31,7 +31,14 @@ HRESULT WINAPI RestoreStartupIconPositions(HWND owner, BOOL quiet) {
     return Run(plx::Action::RestoreStartupPositions, owner, quiet);
 }
 
-HRESULT WINAPI CreateDefaultProfile(HWND owner, BOOL quiet) { return Run(plx::Action::CreateDefault, owner, quiet); }
+HRESULT WINAPI CreateDefaultProfile(HWND owner, BOOL quiet) {
+    return Run(plx::Action::CreateDefault, owner, quiet);
+}
+
+// Puts the icons back where the last restore or activation found them; a second call undoes the first.
+HRESULT WINAPI UndoIconPositions(HWND owner, BOOL quiet) {
+    return Run(plx::Action::UndoPositions, owner, quiet);
+}
 
 // Shows the About box, modal with owner as its parent; quiet means nothing here. Fails when the box
 // could not be shown.

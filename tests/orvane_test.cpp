@@ -7,9 +7,12 @@
 #include <string>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "engine/channel.h"
+#include "store/catalogue.h"
 #include "tests/desktop_process_fixture.h"
+#include "tests/support/message_boxes.h"
 #include "testbed/testbed.h"
 #include "win32/unique.h"
 
@@ -106,7 +109,8 @@ TEST_F(OrvaneTest, SavesAndRestoresTheDesktopAndSaysWhyWhenItCannot) {
 
 TEST_F(OrvaneTest, WrongCommandLinesGetTheUsageAndHelpAndVersionAnswer) {
     for (const char* arguments :
-         {"", "restre", "save --wait", "save --wait x", "save --wait 99999", "save extra"}) {
+         {"", "restre", "save --wait", "save --wait x", "save --wait 99999", "save extra", "export", "import",
+          "export f --as x", "import f --profile x", "import f --as", "undo f", "export f --quiet"}) {
         const Outcome outcome = Orvane(arguments);
         EXPECT_EQ(outcome.exitCode, 2u) << arguments;
         EXPECT_EQ(outcome.errors.rfind("orvane: ", 0), 0u) << arguments;
@@ -201,6 +205,200 @@ TEST_F(OrvaneTest, AHungDesktopOrAHeldTurnFailsWithinItsBound) {
     const Outcome sent = Orvane("restore --quiet");
     EXPECT_EQ(sent.exitCode, 1u) << sent.errors;
     host_.Kill();
+}
+
+// The user's whole tree, one line per key and value with its type and bytes, so that two states compare.
+std::string DumpTree(HKEY parent, const std::wstring& path) {
+    plx::unique_hkey key;
+    HKEY opened = nullptr;
+    if (RegOpenKeyExW(parent, path.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS) return "(none)";
+    key.reset(opened);
+    std::string dump = "[" + plx::ToUtf8(path) + "]\n";
+    for (DWORD index = 0;; ++index) {
+        wchar_t name[16384];
+        DWORD length = ARRAYSIZE(name);
+        DWORD type = 0;
+        std::vector<BYTE> data(1 << 20);
+        DWORD size = static_cast<DWORD>(data.size());
+        if (RegEnumValueW(key.get(), index, name, &length, nullptr, &type, data.data(), &size) !=
+            ERROR_SUCCESS)
+            break;
+        dump += plx::ToUtf8(name, length) + " " + std::to_string(type) + " " +
+                std::string(reinterpret_cast<const char*>(data.data()), size) + "\n";
+    }
+    std::vector<std::wstring> subkeys;
+    for (DWORD index = 0;; ++index) {
+        wchar_t name[256];
+        DWORD length = ARRAYSIZE(name);
+        if (RegEnumKeyExW(key.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
+            break;
+        subkeys.emplace_back(name, length);
+    }
+    for (const std::wstring& subkey : subkeys) dump += DumpTree(key.get(), subkey);
+    return dump;
+}
+
+std::string DumpUserTree() { return DumpTree(HKEY_CURRENT_USER, plx::ToWide(plx::kRootKey)); }
+
+TEST_F(OrvaneTest, UndoPutsBackWhatTheLastRestoreMovedAndASecondUndoTheRestoredPlaces) {
+    StartHost();
+    {
+        const Outcome nothing = Orvane("undo --quiet");
+        EXPECT_EQ(nothing.exitCode, 1u);
+        EXPECT_NE(nothing.errors.find("no icon positions to undo"), std::string::npos) << nothing.errors;
+    }
+    ASSERT_EQ(Orvane("save --quiet").exitCode, 0u);
+    const testbed::IconState saved = Icon("alpha.txt");
+    const testbed::IconState other = Icon("beta.txt");
+    const int handX = saved.x + 140, handY = saved.y + 110;
+    ASSERT_TRUE(host_.MoveIcon("alpha.txt", handX, handY));
+    ASSERT_EQ(Orvane("restore --quiet").exitCode, 0u);
+    ASSERT_EQ(Icon("alpha.txt").x, saved.x);
+
+    const Outcome undone = Orvane("undo --quiet");
+    EXPECT_EQ(undone.exitCode, 0u) << undone.errors;
+    EXPECT_EQ(Icon("alpha.txt").x, handX);
+    EXPECT_EQ(Icon("alpha.txt").y, handY);
+    EXPECT_EQ(Icon("beta.txt").x, other.x);
+    EXPECT_EQ(Orvane("undo --quiet").exitCode, 0u);
+    EXPECT_EQ(Icon("alpha.txt").x, saved.x);
+    EXPECT_EQ(Icon("alpha.txt").y, saved.y);
+
+    // Another program, through the export: the hand-placed icon once more.
+    testbed::CallerProcess caller(module_->Path(), "UndoIconPositions", 1);
+    EXPECT_EQ(caller.Failures(), 0);
+    EXPECT_EQ(Icon("alpha.txt").x, handX);
+    EXPECT_EQ(Icon("alpha.txt").y, handY);
+    // What is kept for the undo is never a profile.
+    EXPECT_EQ(plx::ListProfiles(plx::GetScreenSize()), plx::ProfileNameSet{"Default"});
+}
+
+// The catalogue's ID of a desktop file.
+int ItemId(const std::string& path) {
+    plx::unique_hkey item = plx::OpenKeyForReading(
+        HKEY_CURRENT_USER, std::string(plx::kItemsKey) + "\\" + plx::ItemKeyName(path));
+    DWORD id = 0;
+    return item && plx::ReadNumber(item.get(), "ID", id) == ERROR_SUCCESS ? static_cast<int>(id) : -1;
+}
+
+// Sets what the active profile says of one item, and has the next restore apply it as a change of
+// screen size would.
+void RecordVisible(int id, bool shown) {
+    plx::unique_hkey record =
+        plx::CreateKey(HKEY_CURRENT_USER, plx::ProfileKeyPath("Default") + "\\" + std::to_string(id));
+    ASSERT_TRUE(record);
+    ASSERT_EQ(plx::WriteNumber(record.get(), "Visible", shown ? 1 : 0), ERROR_SUCCESS);
+    plx::unique_hkey root = plx::OpenKeyForWriting(HKEY_CURRENT_USER, plx::kRootKey);
+    RegDeleteValueW(root.get(), L"LastResolution");
+}
+
+TEST_F(OrvaneTest, AProfileTravelsThroughAFileWithItsPlacesAndItemsInAnyLanguage) {
+    // Look-alike labels, which one linguistic comparison takes as one, and labels of no code page.
+    const std::vector<std::string> labels = {
+        "Stra\xC3\x9F"
+        "e.txt",
+        "Strasse.txt", "\xCE\xA9\xCE\xBC\xCE\xAD\xCE\xB3\xCE\xB1.txt",
+        "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.txt"};
+    for (const std::string& label : labels) ASSERT_TRUE(testbed::WriteTextFile(desktop_ + "\\" + label, "x"));
+    StartHost();
+    std::vector<testbed::IconState> placed;
+    for (size_t i = 0; i < labels.size(); ++i) {
+        ASSERT_TRUE(host_.WaitForIcon(labels[i]));
+        ASSERT_TRUE(host_.MoveIcon(labels[i], 300 + 90 * static_cast<int>(i), 400));
+        placed.push_back(Icon(labels[i]));
+    }
+    ASSERT_EQ(Orvane("save --quiet").exitCode, 0u);
+    const testbed::IconState alpha = Icon("alpha.txt");
+    const int beta = ItemId(desktop_ + "\\beta.txt");
+    ASSERT_GE(beta, 0);
+    RecordVisible(beta, false);
+    ASSERT_EQ(Orvane("restore --quiet").exitCode, 0u);
+    ASSERT_TRUE(host_.WaitForIcon("beta.txt", false));
+
+    const std::string file = output_.path() + "\\layout.txt";
+    const Outcome exported = Orvane("export \"" + file + "\"");
+    ASSERT_EQ(exported.exitCode, 0u) << exported.errors;
+    const std::string text = testbed::ReadTextFile(file);
+    EXPECT_EQ(text.rfind("Quillmar Orvane Deluxe profile\r\nformat 1\r\nscreen " +
+                             plx::ResolutionKeyName(plx::GetScreenSize()) + "\r\nprofile Default\r\n",
+                         0),
+              0u)
+        << text;
+    EXPECT_NE(text.find("item hidden " + desktop_ + "\\beta.txt\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find(" " + labels[0] + "\r\n"), std::string::npos) << text;
+
+    // The item comes back, and the user's whole tree goes; the icons wander.
+    RecordVisible(beta, true);
+    ASSERT_EQ(Orvane("restore --quiet").exitCode, 0u);
+    ASSERT_TRUE(host_.WaitForIcon("beta.txt"));
+    ASSERT_EQ(plx::DeleteKeyTree(HKEY_CURRENT_USER, plx::kRootKey), ERROR_SUCCESS);
+    ASSERT_TRUE(host_.MoveIcon("alpha.txt", alpha.x + 200, alpha.y + 150));
+    for (size_t i = 0; i < labels.size(); ++i)
+        ASSERT_TRUE(host_.MoveIcon(labels[i], 40 + 90 * static_cast<int>(i), 600));
+
+    const Outcome imported = Orvane("import \"" + file + "\" --quiet");
+    ASSERT_EQ(imported.exitCode, 0u) << imported.errors;
+    EXPECT_NE(imported.out.find("imported the profile \"Default\""), std::string::npos) << imported.out;
+    ASSERT_EQ(Orvane("restore --quiet").exitCode, 0u);
+    EXPECT_TRUE(host_.WaitForIcon("beta.txt", false)) << "hidden as exported";
+    EXPECT_EQ(Icon("alpha.txt").x, alpha.x);
+    EXPECT_EQ(Icon("alpha.txt").y, alpha.y);
+    for (size_t i = 0; i < labels.size(); ++i) {
+        EXPECT_EQ(Icon(labels[i]).x, placed[i].x) << labels[i];
+        EXPECT_EQ(Icon(labels[i]).y, placed[i].y) << labels[i];
+    }
+}
+
+TEST_F(OrvaneTest, AnImportThatIsNotWholeOrWouldReplaceUnaskedChangesNothing) {
+    StartHost();
+    ASSERT_EQ(Orvane("save --quiet").exitCode, 0u);
+    const std::string file = output_.path() + "\\layout.txt";
+    ASSERT_EQ(Orvane("export \"" + file + "\"").exitCode, 0u);
+    const std::string good = testbed::ReadTextFile(file);
+    const size_t firstPosition = good.find("position Manual ");
+    ASSERT_NE(firstPosition, std::string::npos) << good;
+    std::string badLine = good;
+    badLine.replace(firstPosition, 16, "position Manual x");
+    const std::string binary(
+        "\x7F"
+        "ELF\x02\x01\x00\x00\xFF\xFE\x00\x10",
+        12);
+    const std::pair<std::string, std::string> cases[] = {
+        {badLine, "line 5: "},
+        {good.substr(0, good.size() - 9), "cut short"},
+        {binary, "line 1: "},
+        {"[Desktop]\r\nIconX=10\r\n", "line 1: not a profile file"},
+        {"Quillmar Orvane Deluxe profile\r\nformat 2\r\n", "line 2: format 2"},
+    };
+    const std::string before = DumpUserTree();
+    for (const auto& [contents, reason] : cases) {
+        ASSERT_TRUE(testbed::WriteTextFile(file + ".bad", contents));
+        const Outcome refused = Orvane("import \"" + file + ".bad\" --as Other --quiet");
+        EXPECT_EQ(refused.exitCode, 1u) << reason;
+        EXPECT_NE(refused.errors.find(reason), std::string::npos) << refused.errors;
+        EXPECT_EQ(DumpUserTree(), before) << reason;
+    }
+    {
+        // The profile is there: --quiet replaces nothing, and a user who cancels keeps it too.
+        const Outcome quiet = Orvane("import \"" + file + "\" --quiet");
+        EXPECT_EQ(quiet.exitCode, 1u);
+        EXPECT_NE(quiet.errors.find("replaces nothing"), std::string::npos) << quiet.errors;
+        testbed::MessageBoxWatcher cancel(plx::kMessageCaption, IDCANCEL);
+        EXPECT_EQ(Orvane("import \"" + file + "\"").exitCode, 1u);
+        EXPECT_TRUE(
+            cancel.SawOnly("The profile \"Default\" already exists at this screen size.\nDo you want to "
+                           "replace it?",
+                           nullptr));
+        EXPECT_EQ(DumpUserTree(), before);
+    }
+    testbed::MessageBoxWatcher agree(plx::kMessageCaption, IDOK);
+    EXPECT_EQ(Orvane("import \"" + file + "\"").exitCode, 0u);
+    EXPECT_EQ(agree.Seen().size(), 1u);
+    const Outcome another = Orvane("import \"" + file + "\" --as \"Other\" --quiet");
+    EXPECT_EQ(another.exitCode, 0u) << another.errors;
+    EXPECT_EQ(plx::ListProfiles(plx::GetScreenSize()), (plx::ProfileNameSet{"Default", "Other"}));
+    EXPECT_EQ(plx::GetCurrentProfile().Text(), "Default") << "an import activates nothing";
 }
 
 }  // namespace

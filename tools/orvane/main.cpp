@@ -1,7 +1,9 @@
 // orvane: runs one of the module's actions from the command line, for a logon task or a script.
 //
-//   orvane save | save-startup | restore | restore-startup | create-default | about
+//   orvane save | save-startup | restore | restore-startup | undo | create-default | about
 //          [--quiet] [--wait SECONDS]
+//   orvane export FILE [--profile NAME]
+//   orvane import FILE [--as NAME] [--quiet]
 //   orvane --help | --version
 //
 // Built twice from this file: orvane.exe, a console program, which cmd.exe and PowerShell wait for
@@ -13,11 +15,15 @@
 
 #include <algorithm>
 #include <cwchar>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "engine/desktop_listview.h"
+#include "layout/transfer.h"
+#include "store/kept_positions.h"
 #include "win32/unique.h"
+#include "win32/wide_text.h"
 
 namespace {
 
@@ -26,9 +32,14 @@ constexpr int kFailed = 1;
 constexpr int kUsage = 2;
 constexpr long kLongestWait = 3600;
 
+// What a command does: one export of the module, run in the desktop's process, or a profile file
+// written or read in this process.
+enum class Work { Export, ExportFile, ImportFile };
+
 struct Command {
     const wchar_t* name;
     const char* exportName;
+    Work work = Work::Export;
 };
 
 const Command kCommands[] = {
@@ -36,12 +47,17 @@ const Command kCommands[] = {
     {L"save-startup", "SaveStartupIconPositions"},
     {L"restore", "RestoreIconPositions"},
     {L"restore-startup", "RestoreStartupIconPositions"},
+    {L"undo", "UndoIconPositions"},
+    {L"export", "", Work::ExportFile},
+    {L"import", "", Work::ImportFile},
     {L"create-default", "CreateDefaultProfile"},
     {L"about", "About"},
 };
 
 const char kUsageText[] =
     "Usage: orvane COMMAND [--quiet] [--wait SECONDS]\n"
+    "       orvane export FILE [--profile NAME]\n"
+    "       orvane import FILE [--as NAME] [--quiet]\n"
     "       orvane --help | --version\n"
     "\n"
     "Commands (each acts on the desktop of the user who runs it):\n"
@@ -49,6 +65,13 @@ const char kUsageText[] =
     "  save-startup     save the icon positions restored at logon\n"
     "  restore          restore the icon positions of the active profile\n"
     "  restore-startup  restore the icon positions saved for logon\n"
+    "  undo             put the icons back where the last restore or profile change found them;\n"
+    "                   a second undo undoes the first\n"
+    "  export FILE      write the active profile of this screen size (or --profile NAME) to FILE,\n"
+    "                   a UTF-8 text file\n"
+    "  import FILE      save the profile in FILE at this screen size, under its own title (or\n"
+    "                   --as NAME), without making it active; an existing profile of that title is\n"
+    "                   replaced after a question, never with --quiet\n"
     "  create-default   save the desktop as the profile \"Default\" at a screen size seen first\n"
     "  about            show the About box\n"
     "\n"
@@ -56,7 +79,8 @@ const char kUsageText[] =
     "  --quiet          show no message box; the exit code tells the outcome\n"
     "  --wait SECONDS   first wait, at most SECONDS (up to 3600), until the desktop shows its icons\n"
     "\n"
-    "Exit code: 0 done, 1 failed or not done in time (try again later), 2 wrong command line.\n"
+    "Exit code: 0 done, 1 failed, nothing to do or not done in time (try again later), 2 wrong\n"
+    "command line.\n"
     "orvane.exe uses the Plaxen.dll beside it. A 64-bit Windows shell needs the 64-bit pair of\n"
     "orvane.exe and Plaxen.dll, a 32-bit shell the 32-bit pair. orvanew.exe beside it is the same\n"
     "program without a console window, for logon entries and shortcuts.\n";
@@ -167,8 +191,18 @@ struct Arguments {
     bool help = false;
     bool version = false;
     long waitSeconds = -1;
+    std::wstring file;
+    std::optional<std::string> profile;  // export --profile
+    std::optional<std::string> title;    // import --as
     std::string error;
 };
+
+// The value after an option; false when there is none.
+bool TakeValue(int argc, wchar_t** argv, int& i, std::optional<std::string>& value) {
+    if (i + 1 >= argc || argv[i + 1][0] == L'\0') return false;
+    value = plx::ToUtf8(argv[++i]);
+    return true;
+}
 
 Arguments Parse(int argc, wchar_t** argv) {
     Arguments parsed;
@@ -189,6 +223,15 @@ Arguments Parse(int argc, wchar_t** argv) {
             }
             parsed.waitSeconds = value;
             ++i;
+        } else if (argument == L"--profile" || argument == L"--as") {
+            std::optional<std::string>& value = argument == L"--as" ? parsed.title : parsed.profile;
+            if (!TakeValue(argc, argv, i, value)) {
+                parsed.error = Narrow(argument) + " needs a profile title";
+                return parsed;
+            }
+        } else if (parsed.command && parsed.command->work != Work::Export && parsed.file.empty() &&
+                   (argument.rfind(L"-", 0) != 0 || argument == L"-")) {
+            parsed.file = argument;
         } else if (!parsed.command && argument.rfind(L"-", 0) != 0) {
             for (const Command& command : kCommands)
                 if (argument == command.name) parsed.command = &command;
@@ -202,7 +245,35 @@ Arguments Parse(int argc, wchar_t** argv) {
         }
     }
     if (!parsed.command && !parsed.help && !parsed.version) parsed.error = "no command given";
+    if (!parsed.command || !parsed.error.empty()) return parsed;
+    const Work work = parsed.command->work;
+    if (work != Work::Export && parsed.file.empty()) parsed.error = "export and import need a file";
+    if (parsed.profile && work != Work::ExportFile) parsed.error = "--profile belongs to export";
+    if (parsed.title && work != Work::ImportFile) parsed.error = "--as belongs to import";
+    if (parsed.waitSeconds >= 0 && work != Work::Export)
+        parsed.error = "--wait belongs to the desktop's actions";
+    if (parsed.quiet && work == Work::ExportFile)
+        parsed.error = "export asks nothing: --quiet belongs elsewhere";
     return parsed;
+}
+
+// Export and import run here, in the user's own process: the profiles are the user's registry, and
+// the items are matched against the desktop folder, which the shell's namespace gives any process.
+int Transfer(const ErrorStream& errors, const Arguments& arguments) {
+    // The desktop folder's enumeration asks for a single-threaded apartment.
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    const plx::TransferResult result = arguments.command->work == Work::ExportFile
+                                           ? plx::ExportProfileFile(arguments.file, arguments.profile)
+                                           : plx::ImportProfileFile(arguments.file, arguments.title, nullptr,
+                                                                    arguments.quiet ? TRUE : FALSE);
+    if (SUCCEEDED(com)) CoUninitialize();
+    const std::string line = "orvane: " + Narrow(plx::ToWide(result.message)) + "\n";
+    if (result.done) {
+        WriteOut(errors, line);
+        return kSucceeded;
+    }
+    errors.Write(line);
+    return kFailed;
 }
 
 int Run(int argc, wchar_t** argv) {
@@ -220,6 +291,7 @@ int Run(int argc, wchar_t** argv) {
         WriteOut(errors, "orvane " + OwnVersion() + "\n");
         return kSucceeded;
     }
+    if (arguments.command->work != Work::Export) return Transfer(errors, arguments);
     // By full path from this program's own directory, never through the search path.
     const std::wstring modulePath = OwnDirectory() + L"\\Plaxen.dll";
     plx::unique_hmodule module(LoadLibraryExW(modulePath.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
@@ -237,6 +309,12 @@ int Run(int argc, wchar_t** argv) {
     if (arguments.waitSeconds >= 0 && !WaitForDesktop(arguments.waitSeconds)) {
         errors.Write("orvane: the desktop did not show its icons within " +
                      std::to_string(arguments.waitSeconds) + " seconds\n");
+        return kFailed;
+    }
+    if (arguments.command->work == Work::Export && std::wstring(arguments.command->name) == L"undo" &&
+        !plx::ReadKeptPositions(plx::GetScreenSize())) {
+        errors.Write("orvane: there are no icon positions to undo at " +
+                     plx::ResolutionKeyName(plx::GetScreenSize()) + "\n");
         return kFailed;
     }
     if (action(nullptr, arguments.quiet ? TRUE : FALSE) == S_OK) return kSucceeded;
