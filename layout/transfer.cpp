@@ -42,6 +42,30 @@ bool WriteWholeFile(const std::wstring& path, const std::string& bytes) {
 
 TransferResult Failed(const std::string& message) { return {false, message}; }
 
+// The imported profile is written whole under a free name first and takes the old one's place by two
+// renames: whatever fails, the old profile is kept whole under its own name. Only a process ended
+// between the renames leaves both profiles, the old one under the interim name.
+bool ReplaceProfile(const ScreenSize& size, const ProfileName& name,
+                    const std::vector<TransferredPosition>& positions,
+                    const std::vector<TransferredRecord>& records) {
+    // A long title would leave no room for the number; such a profile is staged under a plain name.
+    const std::string stem = name.Text().size() <= 200 ? name.Text() : std::string("Profile");
+    const std::optional<ProfileName> staged = FreeProfileKeyName(size, stem + " imported");
+    if (!staged || !WriteTransferredProfile(size, *staged, positions, records)) return false;
+    const std::optional<ProfileName> replaced = FreeProfileKeyName(size, stem + " replaced");
+    if (!replaced || !RenameProfileKey(size, name, *replaced)) {
+        DeleteProfile(size, *staged);
+        return false;
+    }
+    if (!RenameProfileKey(size, *staged, name)) {
+        RenameProfileKey(size, *replaced, name);
+        DeleteProfile(size, *staged);
+        return false;
+    }
+    DeleteProfile(size, *replaced);
+    return true;
+}
+
 }  // namespace
 
 TransferResult ExportProfileFile(const std::wstring& path, const std::optional<std::string>& profile) {
@@ -106,10 +130,13 @@ TransferResult ImportProfileFile(const std::wstring& path, const std::optional<s
         if (found->Movable()) records.push_back({found->ID, item.shown});
     }
 
-    if (ProfileKeyExists(size, *name) && !DeleteProfile(size, *name))
-        return Failed("cannot replace the profile " + Quoted(name->Text()));
-    if (!WriteTransferredProfile(size, *name, transfer->positions, records))
-        return Failed("cannot write the profile " + Quoted(name->Text()) + " at " + screen);
+    if (!ProfileKeyExists(size, *name)) {
+        if (!WriteTransferredProfile(size, *name, transfer->positions, records))
+            return Failed("cannot write the profile " + Quoted(name->Text()) + " at " + screen);
+    } else if (!ReplaceProfile(size, *name, transfer->positions, records)) {
+        return Failed("cannot replace the profile " + Quoted(name->Text()) + " at " + screen +
+                      "; it was kept as it was");
+    }
     std::string message = "imported the profile " + Quoted(name->Text()) + " at " + screen;
     if (leftOut > 0)
         message += "; " + std::to_string(leftOut) + (leftOut == 1 ? " item is" : " items are") +

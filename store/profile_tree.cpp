@@ -198,6 +198,21 @@ bool DeleteProfile(const ScreenSize& size, const ProfileName& name) {
     return resolution && DeleteKeyTree(resolution.get(), name.Text()) == ERROR_SUCCESS;
 }
 
+bool RenameProfileKey(const ScreenSize& size, const ProfileName& from, const ProfileName& to) {
+    unique_hkey resolution = OpenResolutionKey(size, KeyAccess::Write);
+    return resolution && RegRenameKey(resolution.get(), ToWide(from.Text()).c_str(), ToWide(to.Text()).c_str()) ==
+                             ERROR_SUCCESS;
+}
+
+std::optional<ProfileName> FreeProfileKeyName(const ScreenSize& size, const std::string& prefix) {
+    const DWORD seed = GetCurrentProcessId() ^ GetTickCount();
+    for (DWORD attempt = 0; attempt < 100; ++attempt) {
+        std::optional<ProfileName> name = ProfileName::From(prefix + " " + std::to_string(seed + attempt));
+        if (name && !ProfileKeyExists(size, *name)) return name;
+    }
+    return std::nullopt;
+}
+
 void RemoveUnfinishedProfile(const ScreenSize& size, const ProfileName& name) {
     unique_hkey resolution = OpenResolutionKey(size, KeyAccess::Write);
     if (resolution && !IsProfileKey(resolution.get(), name.Text())) DeleteKeyTree(resolution.get(), name.Text());

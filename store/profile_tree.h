@@ -127,6 +127,11 @@ ProfileNameSet UpperCaseNames(const ProfileNameSet& names);
 bool ProfileKeyExists(const ScreenSize& size, const ProfileName& name);
 // Deletes the profile with everything in it.
 bool DeleteProfile(const ScreenSize& size, const ProfileName& name);
+// Gives the profile key another name in one registry operation; false when the new name is taken or
+// the key cannot be renamed, and then nothing changed.
+bool RenameProfileKey(const ScreenSize& size, const ProfileName& from, const ProfileName& to);
+// A name under which no key stands at the resolution, made of the prefix and a number.
+std::optional<ProfileName> FreeProfileKeyName(const ScreenSize& size, const std::string& prefix);
 // Takes back what a failed save began under a name: the key goes only when it is not (yet) marked as
 // a profile.
 void RemoveUnfinishedProfile(const ScreenSize& size, const ProfileName& name);

@@ -392,6 +392,18 @@ TEST_F(OrvaneTest, AnImportThatIsNotWholeOrWouldReplaceUnaskedChangesNothing) {
                            nullptr));
         EXPECT_EQ(DumpUserTree(), before);
     }
+    {
+        // A replacement that the registry refuses half-way keeps the old profile whole: the last
+        // position has a label longer than a value name may be.
+        std::string unwritable = good;
+        unwritable.insert(unwritable.rfind("end"), "position Manual 5 5 " + std::string(17000, 'x') + "\r\n");
+        ASSERT_TRUE(testbed::WriteTextFile(file + ".long", unwritable));
+        testbed::MessageBoxWatcher replace(plx::kMessageCaption, IDOK);
+        const Outcome failed = Orvane("import \"" + file + ".long\"");
+        EXPECT_EQ(failed.exitCode, 1u);
+        EXPECT_NE(failed.errors.find("kept as it was"), std::string::npos) << failed.errors;
+        EXPECT_EQ(DumpUserTree(), before);
+    }
     testbed::MessageBoxWatcher agree(plx::kMessageCaption, IDOK);
     EXPECT_EQ(Orvane("import \"" + file + "\"").exitCode, 0u);
     EXPECT_EQ(agree.Seen().size(), 1u);
