@@ -167,8 +167,13 @@ HRESULT RegisterServer() {
 HRESULT UnregisterServer() {
     // Every hidden item comes back to the desktop, in the shell's process when it can be reached and
     // from this one otherwise. What still cannot come back keeps its record in the user's tree.
-    // Moving files needs no shell; without a list view no positions are saved or restored.
-    if (!RunAction(Action::ReleaseHiddenItems, nullptr, TRUE)) ReleaseHiddenItems(nullptr);
+    // Moving files needs no shell; without a list view no positions are saved or restored. With an
+    // administrator's or SYSTEM's rights (an uninstall), the release of the user's level (its sweep,
+    // its copies between volumes, the shell's file operations that follow links) would act with
+    // those rights in folders that the user controls: the hardened return below then brings this
+    // user's items back like everybody else's.
+    if (!RunAction(Action::ReleaseHiddenItems, nullptr, TRUE) && !ActsAsAdministrator())
+        ReleaseHiddenItems(nullptr);
     // The module is going: other users' items come back to their own desktops as well, as far as this
     // account may reach them (an uninstall runs this as an administrator or as SYSTEM).
     ReturnStoredItems(ToWide(HiddenStoreDirectory()), MachineDesktopFolders());

@@ -25,7 +25,7 @@ HWND LaunchHelp(HWND window, DWORD contextNumber) {
     HMODULE engine = GetModuleHandleW(L"hhctrl.ocx");
     bool loadedHere = false;
     if (!engine) {
-        engine = LoadLibraryW(L"hhctrl.ocx");
+        engine = LoadSystemLibrary(L"hhctrl.ocx");
         if (!engine) return nullptr;
         loadedHere = true;
     }

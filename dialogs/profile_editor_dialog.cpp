@@ -185,7 +185,7 @@ ProfileEditorDialog::ProfileEditorDialog(DesktopItemList& items, const ProfileNa
     : Dialog(IDD_PROFILE_EDITOR, true), items_(items), takenNames_(takenNames), title_(std::move(title)) {
     // Looked up at run time: systems before Windows 2000 have no layered windows, and the dialog then
     // offers no transparency.
-    user32_.reset(LoadLibraryW(L"user32.dll"));
+    user32_.reset(LoadSystemLibrary(L"user32.dll"));
     if (!user32_) return;
     // Export names are ANSI by the platform's design: GetProcAddress has no wide form.
     setLayeredWindowAttributes_ = reinterpret_cast<SetLayeredWindowAttributesFunction>(

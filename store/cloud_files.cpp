@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "store/profile_tree.h"
+#include "win32/module.h"
 #include "win32/unique.h"
 #include "win32/wide_text.h"
 
@@ -26,7 +27,7 @@ constexpr wchar_t kSyncRootManagerKey[] =
 FARPROC SyncRootQuery() {
     // Looked up once: the library stays loaded for the life of the process.
     static const FARPROC query = [] {
-        HMODULE library = LoadLibraryW(L"cldapi.dll");
+        HMODULE library = LoadSystemLibrary(L"cldapi.dll");
         // Export names are ANSI by the platform's design: GetProcAddress has no wide form.
         return library ? GetProcAddress(library, "CfGetSyncRootInfoByPath") : nullptr;
     }();

@@ -12,7 +12,9 @@
 // - Every folder the module creates for a user (Hidden\Users\Anna and below, or any chain the setup did
 //   not make): that user, SYSTEM and Administrators, full control, and nobody else; the list is
 //   protected, so nothing the parent allows reaches into it. Files keep the list they had on the
-//   desktop when they are moved in.
+//   desktop when they are moved in. A user folder whose list lets anybody else change or delete
+//   anything in it, or takes entries from the folders above (a store kept from an earlier version,
+//   whose setup let every user add files everywhere), is refused like a folder another user owns.
 //
 // So nobody lists, reads, renames, deletes or plants into another user's items or the folders that lead
 // to them. A user can still create a folder on another user's future path first (Hidden\Users\Bert
@@ -47,11 +49,24 @@ enum class StoreFolderCheck {
 };
 
 // Whose folders a chain may pass through: any owner, or only the user who runs this, SYSTEM,
-// Administrators and, when given, one more (the user whose desktop the items go back to).
+// Administrators and, when given, one more (the user whose desktop the items go back to). Checked, the
+// user folders below the shared ones (see SharedStoreChain) must also be kept to their owner.
 struct OwnerRule {
     bool checked = true;
     PSID alsoTrusted = nullptr;
 };
+
+// The folders below the store that the setup makes and shares among all users: the mirror of the
+// profiles folder without its drive ("\Users\" for "C:\Users"), read from the machine's ProfileList.
+std::wstring SharedStoreChain();
+
+// True when the thread acts with an administrator's full rights (an elevated token) or as SYSTEM: then
+// it does nothing in folders a user controls that a link could lead elsewhere.
+bool ActsAsAdministrator();
+
+// Switches the process to refusing junctions and links that a user without administrator's rights
+// made (Windows 10 2004 and later, or with the update that brought it); false where the system lacks it.
+bool RefuseUserRedirection();
 
 // The folders from a base folder down to base + chain (chain like "\users\me\Desktop\"; a last piece
 // without a backslash is a file name and is left out). Each is opened without following a reparse
@@ -65,12 +80,14 @@ public:
                           OwnerRule owners = {});
     HANDLE Last() const { return folders_.empty() ? INVALID_HANDLE_VALUE : folders_.back().get(); }
     const std::wstring& LastPath() const { return path_; }
-    // Removes the held folders below the base that are empty, deepest first, and lets all go.
+    // Removes the held folders below the base that are empty, deepest first, and lets all go. The
+    // shared folders (base and SharedStoreChain) stay.
     void RemoveEmptyBelowBase();
 
 private:
     std::vector<unique_hfile> folders_;
     std::wstring path_;
+    size_t shared_ = 0;  // how many of folders_, from the base down, are the store's shared folders
 };
 
 // Handle tools for walks through folders that users control.
@@ -91,5 +108,8 @@ struct FolderEntry {
 std::vector<FolderEntry> ListFolder(HANDLE folder);
 // Deletes what the handle holds once the handle is closed; fails for a folder that is not empty.
 bool DeleteByHandle(HANDLE handle);
+// Renames what the handle holds (opened with DELETE) to name inside the folder that folder holds,
+// resolved from that handle, not from a path; never replaces, never copies to another volume.
+bool RenameInto(HANDLE handle, HANDLE folder, const std::wstring& name);
 
 }  // namespace plx

@@ -3,6 +3,7 @@
 #include <sddl.h>
 #include <shlobj.h>
 
+#include "store/moves.h"
 #include "store/store_security.h"
 #include "win32/unique.h"
 #include "win32/wide_text.h"
@@ -12,12 +13,14 @@ namespace plx {
 namespace {
 
 // Empties the folder held by the handle from the bottom up, deleting files only when told to, and
-// then removes it; whatever cannot go keeps its folder in place. Every entry is opened without
+// then removes it unless it is kept; whatever cannot go keeps its folder in place. keep: the chain of
+// folders below this one that stay, even empty (the store's shared folders). Every entry is opened without
 // following a reparse point and checked to be the entry that was listed, and removed through that
 // handle; the folders above stay open without delete sharing meanwhile, so nothing swapped in while
 // the walk runs can lead it out of the tree. A junction or symbolic link is neither followed nor
 // removed, and the folder that holds it stays.
-void EmptyAndRemove(HANDLE folder, const std::wstring& path, bool deleteFiles) {
+void EmptyAndRemove(HANDLE folder, const std::wstring& path, bool deleteFiles, bool remove,
+                    const std::vector<std::wstring>& keep) {
     const std::wstring final = FinalPath(folder);
     for (const FolderEntry& entry : ListFolder(folder)) {
         if (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) continue;
@@ -26,25 +29,47 @@ void EmptyAndRemove(HANDLE folder, const std::wstring& path, bool deleteFiles) {
         const std::wstring child = path + L"\\" + entry.name;
         unique_hfile handle = OpenNoFollow(child, DELETE | (directory ? FILE_LIST_DIRECTORY : 0));
         if (!handle || !IsEntryOf(handle.get(), final, entry.name, directory)) continue;
-        if (directory)
-            EmptyAndRemove(handle.get(), child, deleteFiles);
-        else
+        if (directory) {
+            const bool kept = !keep.empty() && CompareNoCaseOrdinal(entry.name, keep.front()) == 0;
+            EmptyAndRemove(
+                handle.get(), child, deleteFiles, !kept,
+                kept ? std::vector<std::wstring>(keep.begin() + 1, keep.end()) : std::vector<std::wstring>());
+        } else {
             DeleteByHandle(handle.get());
+        }
     }
-    DeleteByHandle(folder);
+    if (remove) DeleteByHandle(folder);
 }
 
-void RemoveDirectoryContents(const std::wstring& path, bool deleteFiles) {
-    std::wstring folder = path;
-    while (folder.size() > 3 && folder.back() == L'\\') folder.pop_back();
-    if (folder.empty()) return;
-    unique_hfile handle = OpenNoFollow(folder, DELETE | FILE_LIST_DIRECTORY);
+// The pieces of "\a\b c\" that end in a backslash: "a", "b c".
+std::vector<std::wstring> Pieces(const std::wstring& chain) {
+    std::vector<std::wstring> pieces;
+    for (size_t begin = 0, end; (end = chain.find(L'\\', begin)) != std::wstring::npos; begin = end + 1)
+        if (end > begin) pieces.push_back(chain.substr(begin, end - begin));
+    return pieces;
+}
+
+// The folder itself, held: no reparse point, and a folder.
+unique_hfile OpenFolderItself(const std::wstring& path, DWORD access) {
+    unique_hfile handle = OpenNoFollow(path, access);
     BY_HANDLE_FILE_INFORMATION info = {};
     if (!handle || !GetFileInformationByHandle(handle.get(), &info) ||
         (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
         !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-        return;
-    EmptyAndRemove(handle.get(), folder, deleteFiles);
+        return unique_hfile();
+    return handle;
+}
+
+// keepChain: shared folders below path that stay even when empty ("\Users\"); path itself goes when
+// nothing is kept.
+void RemoveDirectoryContents(const std::wstring& path, bool deleteFiles, const std::wstring& keepChain = {}) {
+    std::wstring folder = path;
+    while (folder.size() > 3 && folder.back() == L'\\') folder.pop_back();
+    if (folder.empty()) return;
+    unique_hfile handle = OpenFolderItself(folder, DELETE | FILE_LIST_DIRECTORY);
+    if (!handle) return;
+    const std::vector<std::wstring> keep = Pieces(keepChain);
+    EmptyAndRemove(handle.get(), folder, deleteFiles, keep.empty(), keep);
 }
 
 std::vector<BYTE> SidBytes(const std::wstring& text) {
@@ -61,6 +86,14 @@ bool IsDrivePath(const std::wstring& path) {
            ((path[0] >= L'A' && path[0] <= L'Z') || (path[0] >= L'a' && path[0] <= L'z'));
 }
 
+// Brings back what is stored in the desktop's mirror, item by item. This may run as an administrator
+// or SYSTEM through folders that users control, so nothing is done by path: each item is opened
+// without following a reparse point and checked to be the entry listed in the held mirror, renamed
+// relative to the held desktop folder (never replacing, never to another volume), and its final path
+// checked afterwards. A desktop folder turned into a junction after it was checked (setting one needs
+// no more than the right to write attributes, which holding it does not stop) could still lead the
+// rename elsewhere, where the redirection policy is missing: the item then goes back into the store,
+// by the held mirror's handle. Whatever cannot come back stays in the store.
 void ReturnToDesktop(const std::wstring& store, const DesktopFolder& desktop) {
     if (!IsDrivePath(desktop.path)) return;
     // The store mirrors the desktop's folders without the drive letter.
@@ -76,19 +109,59 @@ void ReturnToDesktop(const std::wstring& store, const DesktopFolder& desktop) {
     if (onDesktop.Hold(desktop.path.substr(0, 3), chain.substr(1), false, 0, OwnerRule{false}) !=
         StoreFolderCheck::Held)
         return;
+    const std::wstring storedFinal = FinalPath(stored.Last());
+    const std::wstring desktopFinal = FinalPath(onDesktop.Last());
+    if (storedFinal.empty() || desktopFinal.empty()) return;
     for (const FolderEntry& entry : ListFolder(stored.Last())) {
-        // A rename: never replaces, never copies to another drive, never follows a link it moves.
-        MoveFileExW((stored.LastPath() + L"\\" + entry.name).c_str(),
-                    (onDesktop.LastPath() + L"\\" + entry.name).c_str(), 0);
+        ReachedStep("returning stored item");
+        // A partial copy of an interrupted move between volumes is no item: the owner's own sweep
+        // settles it.
+        if ((entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) || IsStagingPath(ToUtf8(entry.name))) continue;
+        const bool directory = (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        unique_hfile item = OpenNoFollow(stored.LastPath() + L"\\" + entry.name, DELETE);
+        if (!item || !IsEntryOf(item.get(), storedFinal, entry.name, directory)) continue;
+        if (!RenameInto(item.get(), onDesktop.Last(), entry.name)) continue;
+        if (CompareNoCaseOrdinal(FinalPath(item.get()), desktopFinal + L"\\" + entry.name) != 0)
+            RenameInto(item.get(), stored.Last(), entry.name);
     }
     stored.RemoveEmptyBelowBase();
+}
+
+// Once the store holds nothing but its shared folders (the mirror of the profiles folder, which the
+// setup made for all users), they go, and the store with them. While anything else is left they
+// stay: users may create folders in the store, and would otherwise own the shared ones next.
+void RemoveStoreIfOnlySharedLeft(const std::wstring& store) {
+    std::wstring path = store;
+    while (path.size() > 3 && path.back() == L'\\') path.pop_back();
+    const std::vector<std::wstring> pieces = Pieces(SharedStoreChain());
+    std::vector<unique_hfile> held;
+    held.push_back(OpenFolderItself(path, DELETE | FILE_LIST_DIRECTORY));
+    if (!held.back()) return;
+    for (size_t i = 0;; ++i) {
+        const std::vector<FolderEntry> entries = ListFolder(held.back().get());
+        if (i == pieces.size() || entries.empty()) {
+            if (!entries.empty()) return;
+            break;
+        }
+        if (entries.size() != 1 || CompareNoCaseOrdinal(entries[0].name, pieces[i]) != 0) return;
+        const std::wstring parentFinal = FinalPath(held.back().get());
+        path += L"\\" + pieces[i];
+        unique_hfile next = OpenNoFollow(path, DELETE | FILE_LIST_DIRECTORY);
+        if (!next || !IsEntryOf(next.get(), parentFinal, entries[0].name, true)) return;
+        held.push_back(std::move(next));
+    }
+    // Deepest first: a folder goes when its handle closes, and only then is its parent empty.
+    while (!held.empty() && DeleteByHandle(held.back().get())) held.pop_back();
 }
 
 }  // namespace
 
 void RemoveDirectoryTree(const std::string& path) { RemoveDirectoryContents(ToWide(path), true); }
 
-void RemoveEmptyDirectories(const std::string& path) { RemoveDirectoryContents(ToWide(path), false); }
+void RemoveEmptyDirectories(const std::string& path) {
+    RemoveDirectoryContents(ToWide(path), false, SharedStoreChain());
+    RemoveStoreIfOnlySharedLeft(ToWide(path));
+}
 
 std::vector<DesktopFolder> MachineDesktopFolders() {
     std::vector<DesktopFolder> desktops;
@@ -111,6 +184,14 @@ std::vector<DesktopFolder> MachineDesktopFolders() {
             if (!sid.empty()) desktops.push_back({std::wstring(profile) + L"\\Desktop", std::move(sid)});
         }
     }
+    // The desktop of the user who runs this, where it was moved away from the profile's folder.
+    wchar_t own[MAX_PATH] = {};
+    if (SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_DESKTOPDIRECTORY, nullptr, SHGFP_TYPE_CURRENT, own))) {
+        bool listed = false;
+        for (const DesktopFolder& desktop : desktops)
+            listed = listed || CompareNoCaseOrdinal(desktop.path, own) == 0;
+        if (!listed) desktops.push_back({own, {}});
+    }
     wchar_t common[MAX_PATH] = {};
     if (SUCCEEDED(
             SHGetFolderPathW(nullptr, CSIDL_COMMON_DESKTOPDIRECTORY, nullptr, SHGFP_TYPE_CURRENT, common)))
@@ -120,9 +201,12 @@ std::vector<DesktopFolder> MachineDesktopFolders() {
 
 void ReturnStoredItems(const std::wstring& store, const std::vector<DesktopFolder>& desktops) {
     if (store.empty()) return;
+    // Before anything is walked: from here on this process follows no junction or symbolic link that
+    // a user without administrator's rights made, where the system knows the policy.
+    RefuseUserRedirection();
     for (const DesktopFolder& desktop : desktops) ReturnToDesktop(store, desktop);
-    // What is left stays, with the folders that lead to it; every empty folder goes, the store too.
-    RemoveDirectoryContents(store, false);
+    // What is left stays, with the folders that lead to it; every other empty folder goes.
+    RemoveEmptyDirectories(ToUtf8(store));
 }
 
 }  // namespace plx

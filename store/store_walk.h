@@ -11,7 +11,8 @@ namespace plx {
 
 // Deletes the directory with everything in it, as far as it can.
 void RemoveDirectoryTree(const std::string& path);
-// Removes every empty directory under path and path itself when it ends up empty; files stay.
+// Removes every empty directory under path and path itself when it ends up empty; files stay. The
+// store's shared folders (SharedStoreChain) stay too while anything else is left.
 void RemoveEmptyDirectories(const std::string& path);
 
 // A desktop folder that stored items may go back to, and whose folders in the store its owner may own.
@@ -20,14 +21,16 @@ struct DesktopFolder {
     std::vector<BYTE> ownerSid;  // empty: only SYSTEM, Administrators and the caller own its mirror
 };
 
-// Every profile's "Desktop" folder that the machine lists (ProfileList), with the profile's SID, and
-// the common desktop.
+// Every profile's "Desktop" folder that the machine lists (ProfileList), with the profile's SID, the
+// desktop folder of the user who runs this (where it lies elsewhere), and the common desktop.
 std::vector<DesktopFolder> MachineDesktopFolders();
 
 // Brings every item stored under a desktop's mirror back into that desktop, where its place is free,
-// then removes the mirror folders that end up empty and the store when nothing is left in it. Items
-// that cannot go back stay where they are: a taken place, a desktop that no longer exists, a mirror
-// that its desktop's owner does not own, another drive than the store's.
+// then removes the mirror folders that end up empty, and the store's shared folders and the store
+// only when nothing else is left in it. Items that cannot go back stay where they are: a taken place,
+// a desktop that no longer exists, a mirror that its desktop's owner does not own or that others may
+// change, another drive than the store's, a desktop folder swapped for a link meanwhile. Safe to run
+// with an administrator's or SYSTEM's rights: it follows no link a user made (see the .cpp).
 void ReturnStoredItems(const std::wstring& store, const std::vector<DesktopFolder>& desktops);
 
 }  // namespace plx

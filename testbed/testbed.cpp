@@ -200,6 +200,13 @@ bool RemoveDirectoryLink(const std::string& link) {
            WaitUntil([&] { return GetFileAttributesA(link.c_str()) == INVALID_FILE_ATTRIBUTES; });
 }
 
+bool RenameFromUnix(const std::string& from, const std::string& to) {
+    const std::string unixFrom = UnixPath(from), unixTo = UnixPath(to);
+    if (unixFrom.empty() || unixTo.empty()) return false;
+    return StartUnixTool("Z:\\bin\\mv", "/bin/mv \"" + unixFrom + "\" \"" + unixTo + "\"") &&
+           WaitUntil([&] { return GetFileAttributesA(from.c_str()) == INVALID_FILE_ATTRIBUTES; });
+}
+
 bool OnWine() { return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr; }
 
 namespace {

@@ -67,6 +67,9 @@ void EmptyDesktopFolders();
 bool MakeDirectoryLink(const std::string& link, const std::string& target);
 // Removes such a link, not what it points to; Wine removes neither with RemoveDirectory.
 bool RemoveDirectoryLink(const std::string& link);
+// Renames a file or folder with mv, past the handles that hold it: what a user does on Windows to a
+// folder held without delete sharing, by making it a junction in place, where Wine has no junctions.
+bool RenameFromUnix(const std::string& from, const std::string& to);
 
 // Wine instead of Windows: Wine keeps no access lists or owners of its own (it maps them onto Unix
 // permission bits and owners), so tests of them say what each one shows.

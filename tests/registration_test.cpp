@@ -10,11 +10,13 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "com/identities.h"
 #include "win32/module.h"
 #include "store/catalogue.h"
+#include "store/moves.h"
 #include "store/profile_tree.h"
 #include "store/visibility.h"
 #include "testbed/desktop_host_process.h"
@@ -363,6 +365,75 @@ TEST_F(RegistrationTest, UnregisteringWithoutAShellBringsTheHiddenItemsBack) {
     // The registration entries went all the same.
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kClassKey));
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kHandlerKey));
+}
+
+// Calls the module's DllUnregisterServer on a thread that acts with token (null: the process's own).
+HRESULT UnregisterActingAs(HRESULT(WINAPI* unregister)(), HANDLE token) {
+    HRESULT result = E_UNEXPECTED;
+    std::thread caller([&] {
+        if (token && !SetThreadToken(nullptr, token)) return;
+        OleInitialize(nullptr);
+        result = unregister();
+        OleUninitialize();
+        if (token) RevertToSelf();
+    });
+    caller.join();
+    return result;
+}
+
+TEST_F(RegistrationTest, UnderAnAdministratorsTokenTheUsersOwnReleaseDoesNotRun) {
+    HANDLE raw = nullptr;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw));
+    const plx::unique_handle process(raw);
+    TOKEN_ELEVATION elevation = {};
+    DWORD size = 0;
+    ASSERT_TRUE(GetTokenInformation(process.get(), TokenElevation, &elevation, sizeof(elevation), &size));
+    auto unregister = Export<HRESULT(WINAPI*)()>("DllUnregisterServer");
+    ASSERT_TRUE(unregister);
+
+    // What a hide between volumes that was cut short leaves: the item still on the desktop, its entry
+    // marked as moving into the store, and a partial copy in the user's own folder of the store.
+    plx::SetModuleInstance(module_.Handle());
+    const std::string store = plx::HiddenStoreDirectory();
+    plx::SetModuleInstance(nullptr);
+    const std::string item = testbed::UserDesktopDirectory() + "\\alpha.txt";
+    const std::string partial = plx::StagingPathFor(plx::StorePathFor(store, item));
+    const auto interruptedHide = [&] {
+        ASSERT_TRUE(testbed::WriteTextFile(item, "alpha"));
+        CreateDirectoryA(store.c_str(), nullptr);
+        ASSERT_TRUE(plx::EnsureStoreDirectory(store, plx::SplitPath(item).directory));
+        ASSERT_TRUE(testbed::WriteTextFile(partial, "alp"));
+        plx::unique_hkey entry = plx::CreateKey(
+            HKEY_CURRENT_USER, std::string(plx::kHiddenItemsKey) + "\\" + plx::ItemKeyName(item));
+        ASSERT_TRUE(entry);
+        plx::WriteNumber(entry.get(), "ID", 1);
+        plx::WriteNumber(entry.get(), plx::kMovingValue, plx::kMovingIntoStore);
+    };
+
+    // Wine gives every process an administrator's elevated token, linked to the user's limited one.
+    HANDLE userToken = nullptr;
+    TOKEN_LINKED_TOKEN linked = {};
+    if (elevation.TokenIsElevated) {
+        // With the administrator's rights nothing of the user's release runs: its sweep would delete in
+        // a folder that the user controls. The copy stays, and is named among what is kept.
+        interruptedHide();
+        EXPECT_EQ(UnregisterActingAs(unregister, nullptr), S_OK);
+        EXPECT_EQ(testbed::ReadTextFile(item), "alpha");
+        EXPECT_EQ(testbed::ReadTextFile(partial), "alp");
+        // Windows hands out the linked token at the identification level only, which no thread may act
+        // with; Wine lets one.
+        if (!testbed::OnWine()) GTEST_SKIP() << "the user's own half needs a process that is not elevated";
+        ASSERT_TRUE(GetTokenInformation(process.get(), TokenLinkedToken, &linked, sizeof(linked), &size));
+        userToken = linked.LinkedToken;
+    }
+    const plx::unique_handle ownedUserToken(userToken);
+
+    // The user's own unregister settles the interrupted hide as it always did: the copy goes.
+    interruptedHide();
+    EXPECT_EQ(UnregisterActingAs(unregister, userToken), S_OK);
+    EXPECT_EQ(testbed::ReadTextFile(item), "alpha");
+    EXPECT_EQ(GetFileAttributesA(partial.c_str()), INVALID_FILE_ATTRIBUTES);
+    testbed::RemoveTree(store);
 }
 
 TEST_F(RegistrationTest, UnregisteringTwiceOrAfterARegistrationCutShortSucceedsAndLeavesNothing) {

@@ -2,13 +2,17 @@
 // a hidden store beside a copy of the module.
 #include "store/visibility.h"
 
+#include "store/moves.h"
 #include "store/store_security.h"
 #include "store/store_walk.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <sddl.h>
 
 #include <algorithm>
+#include <cstring>
+#include <functional>
 #include <string>
 
 #include "tests/store_fixture.h"
@@ -331,6 +335,41 @@ TEST_F(VisibilityTest, EachUsersFoldersAreItsOwnAndNoOtherFolderIsUsed) {
     EXPECT_EQ(testbed::ReadTextFile(InStore(plantedItem.DesktopPath)), "planted");
 }
 
+// Everybody gets every right on the folder. Wine keeps no list: it sets the folder's Unix permission
+// bits for all, and reads back an entry for Everyone that writes.
+bool OpenToEverybody(const std::string& path) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA("D:(A;OICI;FA;;;WD)", SDDL_REVISION_1,
+                                                              &descriptor, nullptr))
+        return false;
+    const bool set = SetFileSecurityA(path.c_str(), DACL_SECURITY_INFORMATION, descriptor) != FALSE;
+    LocalFree(descriptor);
+    return set;
+}
+
+TEST_F(VisibilityTest, AUserFolderThatOthersMayChangeIsRefusedWhileTheSharedOnesLetUsersIn) {
+    const std::string notes = OnDesktop("Notes.txt");
+    Write(notes, "notes");
+    const std::string mirror = plx::SplitPath(notes).directory;  // "\users\<me>\Desktop\"
+    // The shared mirror of the profiles folder lets every user make folders in it: it is used.
+    ASSERT_TRUE(plx::EnsureStoreDirectory(store_, mirror.substr(0, mirror.find('\\', 1) + 1)));
+    ASSERT_TRUE(OpenToEverybody(store_ + "\\users"));
+    DesktopItem item = Item(notes, 1, false);
+    ASSERT_EQ(Apply(item), VisibilityOutcome::Hidden);
+
+    // The user's own folder lets others write: neither the hidden item nor a new one passes through.
+    ASSERT_TRUE(OpenToEverybody(store_ + mirror.substr(0, mirror.find('\\', 7))));
+    item.Visible = true;
+    EXPECT_EQ(Apply(item), VisibilityOutcome::ShowFailed);
+    EXPECT_EQ(testbed::ReadTextFile(InStore(notes)), "notes");
+    EXPECT_FALSE(Exists(notes));
+    Write(OnDesktop("More.txt"), "more");
+    DesktopItem more = Item(OnDesktop("More.txt"), 2, false);
+    EXPECT_EQ(Apply(more), VisibilityOutcome::HideFailedAtDirectory);
+    EXPECT_EQ(testbed::ReadTextFile(OnDesktop("More.txt")), "more");
+    EXPECT_FALSE(Exists(InStore(OnDesktop("More.txt"))));
+}
+
 TEST(StoreDirectories, ChainsAreCreatedPieceByPieceAndTreesRemoved) {
     testbed::TempDirectory temp;
     const std::string base = temp.path() + "\\Hidden";
@@ -437,13 +476,79 @@ TEST(StoreDirectories, StoredItemsGoBackToTheirOwnDesktopsWhereTheirPlaceIsFree)
     EXPECT_EQ(testbed::ReadTextFile(stored(desktop("gone") + "\\g.txt")), "g");
     EXPECT_FALSE(Exists(stored(desktop("anna") + "\\Folder")));
 
-    // Once nothing is left, every mirror folder goes, and the store with them.
+    // Once the users' items are back, their folders go. The shared mirror of the profiles folder stays
+    // while anything else is left in the store, where any user could otherwise make it first; with
+    // nothing left it goes, and the store with it.
     for (const char* user : {"anna", "bert", "gone"}) plx::RemoveDirectoryTree(stored(desktop(user)));
     ASSERT_TRUE(plx::EnsureStoreDirectory(store, mirror("anna")));
     write(stored(desktop("anna") + "\\last.txt"), "last");
+    ASSERT_TRUE(plx::EnsureStoreDirectory(store, "\\Data\\"));
+    write(store + "\\Data\\left.txt", "left");
     returnAll();
     EXPECT_EQ(testbed::ReadTextFile(desktop("anna") + "\\last.txt"), "last");
+    EXPECT_FALSE(Exists(stored(desktop("anna"))));
+    EXPECT_TRUE(Exists(store + "\\users"));
+    EXPECT_EQ(testbed::ReadTextFile(store + "\\Data\\left.txt"), "left");
+    plx::RemoveDirectoryTree(store + "\\Data");
+    returnAll();
     EXPECT_FALSE(Exists(store));
+}
+
+// The step hook is a plain function; what it runs, once, is kept here.
+std::function<void()> atReturnStep;
+void RunAtReturnStep(const char* step) {
+    if (std::strcmp(step, "returning stored item") != 0 || !atReturnStep) return;
+    const std::function<void()> run = std::move(atReturnStep);
+    atReturnStep = nullptr;
+    run();
+}
+
+// Between the checks and the move, a folder on the way is swapped for a link to a decoy folder, as a
+// user would make a junction of their emptied desktop or of their mirror in the store. Windows would
+// not follow a junction that a user made (the return turns on the redirection policy first); Wine
+// follows a Unix symbolic link everywhere, even to the rename relative to the held desktop folder,
+// so this shows the checks around the move: nothing reaches the decoy, nothing leaves it, and the
+// item is whole in one place.
+TEST(StoreDirectories, AFolderSwappedForALinkDuringTheReturnLeadsNoItemAnywhere) {
+    for (const bool desktopSide : {true, false}) {
+        SCOPED_TRACE(desktopSide ? "desktop swapped" : "mirror swapped");
+        testbed::TempDirectory temp;
+        const std::string store = temp.path() + "\\Hidden";
+        const std::string desktop = temp.path() + "\\users\\anna\\Desktop";
+        const std::string decoy = temp.path() + "\\decoy";
+        ASSERT_TRUE(CreateDirectoryA(store.c_str(), nullptr));
+        ASSERT_TRUE(CreateDirectoryA(decoy.c_str(), nullptr));
+        ASSERT_TRUE(plx::EnsureStoreDirectory(temp.path(), "\\users\\anna\\Desktop\\"));
+        const std::string mirror = store + desktop.substr(2);
+        ASSERT_TRUE(plx::EnsureStoreDirectory(store, desktop.substr(2) + "\\"));
+        ASSERT_TRUE(testbed::WriteTextFile(mirror + "\\a.txt", "item"));
+        // Through the mirror's link, the decoy offers a file of the item's name.
+        if (!desktopSide) {
+            ASSERT_TRUE(testbed::WriteTextFile(decoy + "\\a.txt", "decoy"));
+        }
+
+        const std::string swapped = desktopSide ? desktop : mirror;
+        const std::string aside = swapped + " aside";
+        atReturnStep = [&] {
+            EXPECT_TRUE(testbed::RenameFromUnix(swapped, aside));
+            EXPECT_TRUE(testbed::MakeDirectoryLink(swapped, decoy));
+        };
+        const plx::StoreStepHook before = plx::SetStoreStepHook(RunAtReturnStep);
+        plx::ReturnStoredItems(plx::ToWide(store), {{plx::ToWide(desktop), {}}});
+        plx::SetStoreStepHook(before);
+        ASSERT_FALSE(atReturnStep) << "the return never reached its step";
+
+        if (desktopSide) {
+            EXPECT_FALSE(Exists(decoy + "\\a.txt"));
+            EXPECT_FALSE(Exists(aside + "\\a.txt"));
+            EXPECT_EQ(testbed::ReadTextFile(mirror + "\\a.txt"), "item");
+        } else {
+            EXPECT_EQ(testbed::ReadTextFile(decoy + "\\a.txt"), "decoy");
+            EXPECT_FALSE(Exists(desktop + "\\a.txt"));
+            EXPECT_EQ(testbed::ReadTextFile(aside + "\\a.txt"), "item");
+        }
+        EXPECT_TRUE(testbed::RemoveDirectoryLink(swapped));
+    }
 }
 
 }  // namespace

@@ -31,6 +31,18 @@ std::wstring ModulePathW() {
     }
 }
 
+HMODULE LoadSystemLibrary(const wchar_t* name) {
+    HMODULE library = LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    // Windows 7 and Vista without the update that brought the flag refuse it: the full path to the
+    // system folder then leaves no search either.
+    if (library || GetLastError() != ERROR_INVALID_PARAMETER) return library;
+    wchar_t folder[MAX_PATH] = {};
+    const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return nullptr;
+    return LoadLibraryExW((std::wstring(folder) + L"\\" + name).c_str(), nullptr,
+                          LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
 std::string ModulePath() {
     std::wstring path = ModulePathW();
     if (path.size() >= MAX_PATH) {

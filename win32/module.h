@@ -17,6 +17,10 @@ std::wstring ModulePathW();
 // characters: its short form where the full one is longer, else empty.
 std::string ModulePath();
 
+// Loads a library of the system (name without a path) from the system folder only, never from the
+// program's folder, the current folder or PATH. Null when it cannot be loaded.
+HMODULE LoadSystemLibrary(const wchar_t* name);
+
 // COM server lock count: one per live object and per LockServer(TRUE).
 void LockModule();
 void UnlockModule();
