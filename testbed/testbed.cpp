@@ -78,7 +78,8 @@ bool TieAndResume(bool created, PROCESS_INFORMATION& pi) {
 }
 
 template <typename Create, typename Text, typename Startup>
-bool StartTied(Create create, Text& commandLine, PROCESS_INFORMATION& pi, Startup* startup, BOOL inheritHandles) {
+bool StartTied(Create create, Text& commandLine, PROCESS_INFORMATION& pi, Startup* startup,
+               BOOL inheritHandles) {
     Startup defaults = {sizeof(defaults)};
     return TieAndResume(create(nullptr, &commandLine[0], nullptr, nullptr, inheritHandles, CREATE_SUSPENDED,
                                nullptr, nullptr, startup ? startup : &defaults, &pi),

@@ -51,8 +51,8 @@ public:
     explicit CommandLimit(const std::string& command)
         : done_(CreateEventA(nullptr, TRUE, FALSE, nullptr)), thread_([this, command] {
               if (WaitForSingleObject(done_.get(), kCommandLimitMs) != WAIT_TIMEOUT) return;
-              std::fprintf(stderr, "FAILED: the command \"%s\" did not return within %lu s\n", command.c_str(),
-                           kCommandLimitMs / 1000);
+              std::fprintf(stderr, "FAILED: the command \"%s\" did not return within %lu s\n",
+                           command.c_str(), kCommandLimitMs / 1000);
               std::fflush(stderr);
               std::fflush(stdout);
               TerminateProcess(GetCurrentProcess(), 1);
@@ -406,7 +406,8 @@ TEST_F(CommandsTest, TitlesUpToAKeyNamesLimitWorkAndARenameThatCannotBeSavedKeep
         SetCurrentProfile("Work");
     }
     EXPECT_EQ(ResolutionSubkeys(), (std::vector<std::string>{"Away", "Home", "Work"}));
-    EXPECT_TRUE(plx::OpenSlotKey(plx::GetScreenSize(), testbed::Profile("Work"), plx::kStartupSlot, plx::KeyAccess::Read));
+    EXPECT_TRUE(plx::OpenSlotKey(plx::GetScreenSize(), testbed::Profile("Work"), plx::kStartupSlot,
+                                 plx::KeyAccess::Read));
 }
 
 TEST_F(CommandsTest, AnAnswerGivenAfterTheScreenSizeChangedChangesNothing) {
