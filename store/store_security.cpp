@@ -316,6 +316,10 @@ StoreFolderCheck HeldFolders::Hold(const std::wstring& base, const std::wstring&
     shared_ = 0;
     path_ = base;
     while (path_.size() > 3 && path_.back() == L'\\') path_.pop_back();
+    // A share mode binds others only while the handle has data access (reading, executing, writing)
+    // or delete access: one that reads just attributes and the access list holds nothing (Windows and
+    // Wine alike). Traversing is that access for a folder, and every user may pass through the store.
+    access |= FILE_TRAVERSE;
     unique_hfile folder = OpenNoFollow(path_, access);
     if (!folder) return StoreFolderCheck::Missing;
     BY_HANDLE_FILE_INFORMATION info = {};

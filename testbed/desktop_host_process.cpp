@@ -45,15 +45,11 @@ DesktopHostProcess::~DesktopHostProcess() { Stop(); }
 
 bool DesktopHostProcess::Start(const std::string& arguments) {
     std::string command = "\"" + ExeDirectory() + "\\desktophost.exe\" " + arguments;
-    STARTUPINFOA si = {sizeof(si)};
-    std::vector<char> line(command.begin(), command.end());
-    line.push_back('\0');
     // Starting the stand-in is not under test; a start Wine refuses once (seen on a loaded machine) is
     // tried again, and a refusal is reported with its cause.
     bool started = false;
     for (int attempt = 0; attempt < 2 && !started; ++attempt) {
-        started =
-            CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi_);
+        started = StartTiedProcess(command, pi_);
         if (!started) std::fprintf(stderr, "desktophost.exe did not start: error %lu\n", GetLastError());
     }
     if (!started) return false;

@@ -1,7 +1,6 @@
 #include "testbed/module_copy.h"
 
 #include <cstring>
-#include <vector>
 
 #include "layout/profiles.h"
 #include "store/profile_tree.h"
@@ -45,10 +44,7 @@ HRESULT ModuleCopy::Call(const char* name, BOOL quiet, HWND owner) const {
 CallerProcess::CallerProcess(const std::wstring& modulePath, const char* exportName, int count) {
     const std::wstring command = L"\"" + Widen(ExeDirectory() + "\\action_caller.exe") + L"\" \"" +
                                  modulePath + L"\" " + Widen(exportName) + L" " + std::to_wstring(count);
-    std::vector<wchar_t> line(command.begin(), command.end());
-    line.push_back(L'\0');
-    STARTUPINFOW si = {sizeof(si)};
-    started_ = CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi_);
+    started_ = StartTiedProcess(command, pi_);
 }
 
 CallerProcess::~CallerProcess() {

@@ -42,6 +42,62 @@ static std::string FolderPath(int csidl) {
 std::string UserDesktopDirectory() { return FolderPath(CSIDL_DESKTOPDIRECTORY); }
 std::string CommonDesktopDirectory() { return FolderPath(CSIDL_COMMON_DESKTOPDIRECTORY); }
 
+namespace {
+
+// The job of the processes this program starts. Its one handle is never closed here: the system closes
+// it when this program ends, however it ends, and the job then ends every process in it.
+HANDLE TestJob() {
+    static const HANDLE job = [] {
+        HANDLE created = CreateJobObjectW(nullptr, nullptr);
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+        if (created &&
+            !SetInformationJobObject(created, JobObjectExtendedLimitInformation, &limits, sizeof(limits))) {
+            CloseHandle(created);
+            created = nullptr;
+        }
+        return created;
+    }();
+    return job;
+}
+
+// The process was created suspended: it runs once it is in the job, and is ended otherwise.
+bool TieAndResume(bool created, PROCESS_INFORMATION& pi) {
+    if (!created) return false;
+    if (!TestJob() || !AssignProcessToJobObject(TestJob(), pi.hProcess)) {
+        const DWORD error = GetLastError();
+        TerminateProcess(pi.hProcess, 1);
+        CloseHandle(pi.hProcess);
+        CloseHandle(pi.hThread);
+        pi = {};
+        SetLastError(error);
+        return false;
+    }
+    ResumeThread(pi.hThread);
+    return true;
+}
+
+template <typename Create, typename Text, typename Startup>
+bool StartTied(Create create, Text& commandLine, PROCESS_INFORMATION& pi, Startup* startup,
+               BOOL inheritHandles) {
+    Startup defaults = {sizeof(defaults)};
+    return TieAndResume(create(nullptr, &commandLine[0], nullptr, nullptr, inheritHandles, CREATE_SUSPENDED,
+                               nullptr, nullptr, startup ? startup : &defaults, &pi),
+                        pi);
+}
+
+}  // namespace
+
+bool StartTiedProcess(std::string commandLine, PROCESS_INFORMATION& pi, STARTUPINFOA* startup,
+                      BOOL inheritHandles) {
+    return StartTied(CreateProcessA, commandLine, pi, startup, inheritHandles);
+}
+
+bool StartTiedProcess(std::wstring commandLine, PROCESS_INFORMATION& pi, STARTUPINFOW* startup,
+                      BOOL inheritHandles) {
+    return StartTied(CreateProcessW, commandLine, pi, startup, inheritHandles);
+}
+
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs, bool pumpMessages) {
     // The tick count of a Wine process is a copy the server refreshes when it wakes, so two readings
     // can lie far apart with no time between them; the performance counter reads the clock itself.

@@ -31,6 +31,14 @@ std::string ModulePath();  // Plaxen.dll beside the test program
 std::string UserDesktopDirectory();
 std::string CommonDesktopDirectory();
 
+// Starts a program as CreateProcess does, tied to this test program: whatever ends the test program (its
+// end, a crash, a time limit), the programs it started end with it, and the programs they start. A
+// process that cannot be tied is not started. Null startup: the defaults.
+bool StartTiedProcess(std::string commandLine, PROCESS_INFORMATION& pi, STARTUPINFOA* startup = nullptr,
+                      BOOL inheritHandles = FALSE);
+bool StartTiedProcess(std::wstring commandLine, PROCESS_INFORMATION& pi, STARTUPINFOW* startup = nullptr,
+                      BOOL inheritHandles = FALSE);
+
 // Polls until the condition holds or the time is up; pumps this thread's messages meanwhile, unless told
 // not to.
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 10000, bool pumpMessages = true);

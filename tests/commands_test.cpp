@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <thread>
@@ -39,6 +40,33 @@ private:
     std::thread thread_;
 };
 
+// How long a command picked from the menu may take, its questions and dialogs answered.
+constexpr DWORD kCommandLimitMs = 120000;
+
+// A command that has not returned within its limit holds the test's own thread, on which the test
+// cannot go on: the program ends with a message saying which command, instead of waiting out the test's
+// time limit. Until then, whatever answers the command's windows goes on answering them.
+class CommandLimit {
+public:
+    explicit CommandLimit(const std::string& command)
+        : done_(CreateEventA(nullptr, TRUE, FALSE, nullptr)), thread_([this, command] {
+              if (WaitForSingleObject(done_.get(), kCommandLimitMs) != WAIT_TIMEOUT) return;
+              std::fprintf(stderr, "FAILED: the command \"%s\" did not return within %lu s\n",
+                           command.c_str(), kCommandLimitMs / 1000);
+              std::fflush(stderr);
+              std::fflush(stdout);
+              TerminateProcess(GetCurrentProcess(), 1);
+          }) {}
+    ~CommandLimit() {
+        SetEvent(done_.get());
+        thread_.join();
+    }
+
+private:
+    plx::unique_handle done_;
+    std::thread thread_;
+};
+
 // Sets the screen to the size a WM_APP message gives (wParam by lParam) and returns whether it could.
 LRESULT CALLBACK ResizeScreenOnMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_APP) return testbed::SetScreenSize(static_cast<int>(wParam), static_cast<int>(lParam));
@@ -52,6 +80,11 @@ protected:
         testbed::EmptyDesktopFolders();
     }
     HWND Owner() const { return desktop_->TopWindow(); }
+    // Picks the item as the user would, within the command's limit.
+    static HRESULT Pick(const std::string& text, HWND owner) {
+        CommandLimit limit(text);
+        return MenuTest::Pick(text, owner);
+    }
     static POINT IconAt(int index) {
         POINT pt = {};
         ListView_GetItemPosition(ListView(), index, &pt);
@@ -333,6 +366,48 @@ TEST_F(CommandsTest, TitlesUpToAKeyNamesLimitWorkAndARenameThatCannotBeSavedKeep
     EXPECT_EQ(CurrentProfileValue(), "Work");
     EXPECT_EQ(ResolutionSubkeys(), std::vector<std::string>{"Work"});
     EXPECT_TRUE(plx::OpenSlotKey(plx::GetScreenSize(), testbed::Profile("Work"), plx::kStartupSlot, plx::KeyAccess::Read));
+
+    // A title whose key is there without being a profile, with an item's record that nobody may
+    // write: the new profile is saved in part. Saved as a copy, it says so; renamed, the profile under
+    // its old title stays whole beside it.
+    ASSERT_TRUE(testbed::WriteTextFile(testbed::UserDesktopDirectory() + "\\alpha.txt", "a"));
+    int alphaId = -1;
+    for (const plx::DesktopItem& item : plx::BuildItemCatalogue(nullptr))
+        if (item.Movable()) alphaId = item.ID;
+    ASSERT_GE(alphaId, 0);
+    auto lockedRecord = [&](const std::string& profile) {
+        plx::unique_hkey record;
+        EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER,
+                                  (plx::ProfileKeyPath(profile) + "\\" + std::to_string(alphaId)).c_str(), 0,
+                                  nullptr, 0, KEY_ALL_ACCESS, nullptr, record.put(), nullptr),
+                  ERROR_SUCCESS);
+        EXPECT_TRUE(testbed::SetKeyRules(record.get(), "D:P(A;;KR;;;WD)"));  // reading only
+        return record;
+    };
+    for (bool rename : {false, true}) {
+        const std::string title = rename ? "Away" : "Home";
+        plx::unique_hkey record = lockedRecord(title);
+        const size_t before = boxes.Seen().size();
+        if (rename) {
+            edit("Work - Quillmar Orvane Deluxe", title, "Edit Active Profile...");
+        } else {
+            User user("Save Active Profile As", [&](HWND dialog) {
+                testbed::SetControlText(dialog, IDC_TITLE_BOX, title);
+                testbed::Press(dialog, IDOK);
+            });
+            EXPECT_EQ(Pick("Save Active Profile As...", Owner()), S_OK);
+        }
+        ASSERT_TRUE(testbed::SetKeyRules(record.get(), "D:P(A;;KA;;;WD)"));
+        ASSERT_EQ(boxes.Seen().size(), before + 1) << title;
+        EXPECT_EQ(boxes.Seen().back().text,
+                  rename ? plx::kOldProfileKeptMessage : plx::kProfileSavedInPartMessage);
+        EXPECT_EQ(boxes.Seen().back().icon, static_cast<UINT>(MB_ICONWARNING));
+        EXPECT_EQ(CurrentProfileValue(), title);
+        SetCurrentProfile("Work");
+    }
+    EXPECT_EQ(ResolutionSubkeys(), (std::vector<std::string>{"Away", "Home", "Work"}));
+    EXPECT_TRUE(plx::OpenSlotKey(plx::GetScreenSize(), testbed::Profile("Work"), plx::kStartupSlot,
+                                 plx::KeyAccess::Read));
 }
 
 TEST_F(CommandsTest, AnAnswerGivenAfterTheScreenSizeChangedChangesNothing) {
@@ -367,8 +442,10 @@ TEST_F(CommandsTest, AnAnswerGivenAfterTheScreenSizeChangedChangesNothing) {
                 if (IsWindow(question)) testbed::Press(question, IDYES);
                 return testbed::WaitForClosed(question, 2000);
             }, 30000));
+            // The command's limit ends the program first: boxes are answered as long as it runs.
             MessageBoxWatcher boxes;
-            while (!returned) Sleep(10);
+            EXPECT_TRUE(testbed::WaitUntil([&] { return returned.load(); }, kCommandLimitMs + 10000, false))
+                << "the command did not return";
             told = boxes.Seen();
         });
         EXPECT_EQ(Pick("Delete Active Profile", Owner()), S_OK);

@@ -50,11 +50,8 @@ bool KeyExists(HKEY root, const std::string& path) {
 }
 
 DWORD RunAndWait(const std::string& commandLine) {
-    STARTUPINFOA startup = {sizeof(startup)};
     PROCESS_INFORMATION pi = {};
-    std::string line = commandLine;
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &pi))
-        return 0xFFFFFFFF;
+    if (!testbed::StartTiedProcess(commandLine, pi)) return 0xFFFFFFFF;
     CloseHandle(pi.hThread);
     DWORD code = 0xFFFFFFFE;
     if (WaitForSingleObject(pi.hProcess, 120000) == WAIT_OBJECT_0) GetExitCodeProcess(pi.hProcess, &code);

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstring>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -43,10 +45,8 @@ protected:
         std::string command =
             "\"" + testbed::ExeDirectory() + "\\store_step.exe\" \"" + modulePath_ + "\" " + action;
         if (stop) command += " \"" + std::string(stop->step) + "\" " + std::to_string(stop->count);
-        STARTUPINFOA si = {sizeof(si)};
         PROCESS_INFORMATION pi = {};
-        if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
-            return -1;
+        if (!testbed::StartTiedProcess(command, pi)) return -1;
         plx::unique_handle process(pi.hProcess), thread(pi.hThread);
         DWORD code = 0;
         if (WaitForSingleObject(pi.hProcess, 60000) != WAIT_OBJECT_0 ||
@@ -163,6 +163,46 @@ protected:
         }
     }
 
+    // The profile that hides or shows every item becomes current and is applied in this process.
+    static void MoveAllTo(const char* profile) {
+        SetCurrentProfile(profile);
+        plx::ActivateProfile(nullptr, nullptr);
+    }
+
+    // For a hide and then a show of the folder of a fresh desktop, its items shown or hidden first:
+    // body(hide, where the folder is, where it goes).
+    void ForEachWayOfTheFolder(
+        const std::function<void(bool, const std::string&, const std::string&)>& body) {
+        for (bool hide : {true, false}) {
+            SCOPED_TRACE(hide ? "hide" : "show");
+            MakeItems();
+            if (!hide) MoveAllTo("Hidden");
+            const std::string desktop = OnDesktop(items_[1].name), stored = Stored(items_[1]);
+            body(hide, hide ? desktop : stored, hide ? stored : desktop);
+        }
+    }
+
+    // Runs body with the store on a second drive: a folder of the prefix's temporary directory mapped
+    // as P:, with the module copy there as this process's module meanwhile.
+    void OnSecondDrive(const std::function<void()>& body) {
+        testbed::TempDirectory volume;
+        ASSERT_TRUE(testbed::MapDrive("P:", volume.path()));
+        modulePath_ = "P:\\Plaxen.dll";
+        ASSERT_TRUE(CopyFileA(testbed::ModulePath().c_str(), modulePath_.c_str(), FALSE));
+        {
+            plx::unique_hmodule onP(LoadLibraryA(modulePath_.c_str()));
+            ASSERT_TRUE(onP);
+            plx::SetModuleInstance(onP.get());
+            EXPECT_EQ(plx::HiddenStoreDirectory(), "P:\\Hidden");
+            EXPECT_FALSE(plx::OnSameVolume(OnDesktop("a.txt"), "P:\\Hidden\\a.txt"));
+            if (plx::HiddenStoreDirectory() == "P:\\Hidden") body();
+            plx::SetModuleInstance(module_.get());
+        }
+        testbed::RemoveTree("P:\\Hidden");
+        DeleteFileA(modulePath_.c_str());
+        EXPECT_TRUE(testbed::UnmapDrive("P:"));
+    }
+
     std::string modulePath_;
     std::vector<TestItem> items_;
     std::map<std::string, int> ids_;
@@ -175,16 +215,7 @@ TEST_F(InterruptionTest, EveryStepOfHideAndShowOnOneVolumeIsRecoverable) {
 
 // The store on a second drive, a folder of the prefix's temporary directory mapped as P:.
 TEST_F(InterruptionTest, AFolderMovedBetweenVolumesIsWholeInOnePlaceAfterAnyStop) {
-    testbed::TempDirectory volume;
-    ASSERT_TRUE(testbed::MapDrive("P:", volume.path()));
-    modulePath_ = "P:\\Plaxen.dll";
-    ASSERT_TRUE(CopyFileA(testbed::ModulePath().c_str(), modulePath_.c_str(), FALSE));
-    {
-        plx::unique_hmodule onP(LoadLibraryA(modulePath_.c_str()));
-        ASSERT_TRUE(onP);
-        plx::SetModuleInstance(onP.get());
-        ASSERT_EQ(plx::HiddenStoreDirectory(), "P:\\Hidden");
-        EXPECT_FALSE(plx::OnSameVolume(OnDesktop("a.txt"), "P:\\Hidden\\a.txt"));
+    OnSecondDrive([&] {
         // Activation takes the items in the order of their catalogue keys: a.txt, b.txt, Folder. The
         // third and fourth file copied or deleted are the folder's first and second.
         StopEachStepOfHideAndShow({{"recorded", 1},
@@ -196,11 +227,64 @@ TEST_F(InterruptionTest, AFolderMovedBetweenVolumesIsWholeInOnePlaceAfterAnyStop
                                    {"deleted file", 4},
                                    {"moved", 3},
                                    {"confirmed", 2}});
-        plx::SetModuleInstance(module_.get());
-    }
-    testbed::RemoveTree("P:\\Hidden");
-    DeleteFileA(modulePath_.c_str());
-    EXPECT_TRUE(testbed::UnmapDrive("P:"));
+    });
+}
+
+// A file of the folder held open, deleting not shared, as an editor holds a document: the move between
+// volumes cannot delete all of its source. The folder is then whole where it went and its entry keeps
+// "Moving"; a sweep while the file is still held changes nothing; once it is let go, the next
+// activation settles the item.
+TEST_F(InterruptionTest, AFolderHeldOpenInPartIsWholeWhereItWentUntilTheNextActivationSettlesIt) {
+    OnSecondDrive([&] {
+        ForEachWayOfTheFolder([&](bool hide, const std::string& source, const std::string& there) {
+            const TestItem& folder = items_[1];
+            plx::unique_hfile held(CreateFileA((source + "\\one.txt").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+            ASSERT_TRUE(held);
+            // The second activation's sweep meets the held file again.
+            for (int activation = 1; activation <= 2; ++activation) {
+                MoveAllTo(hide ? "Hidden" : "Shown");
+                bool moving = false;
+                EXPECT_TRUE(WholeAt(folder, there)) << activation;
+                EXPECT_TRUE(EntryIsComplete(folder, &moving)) << activation;
+                EXPECT_TRUE(moving) << activation;
+                EXPECT_TRUE(Exists(source + "\\one.txt")) << activation;
+            }
+            held.reset();
+            MoveAllTo(hide ? "Hidden" : "Shown");
+            EXPECT_TRUE(Settled(hide));
+        });
+    });
+}
+
+// What changes at the source between the copy and the deletes is not the copy's: a file written anew
+// and a file added there stay at the source, and the move is a split.
+TEST_F(InterruptionTest, FilesChangedOrAddedAtTheSourceDuringAMoveBetweenVolumesStayThere) {
+    static std::string source, there;
+    static bool changed;
+    OnSecondDrive([&] {
+        ForEachWayOfTheFolder([&](bool hide, const std::string& from, const std::string& to) {
+            const TestItem& folder = items_[1];
+            source = from;
+            there = to;
+            changed = false;
+            // Once the folder's copy is in place, before its source is deleted.
+            const plx::StoreStepHook before = plx::SetStoreStepHook([](const char* step) {
+                if (changed || std::strcmp(step, "placed") != 0 || !Exists(there)) return;
+                changed = testbed::WriteTextFile(source + "\\one.txt", "changed") &&
+                          testbed::WriteTextFile(source + "\\new.txt", "new");
+            });
+            MoveAllTo(hide ? "Hidden" : "Shown");
+            plx::SetStoreStepHook(before);
+            ASSERT_TRUE(changed);
+            EXPECT_EQ(testbed::ReadTextFile(source + "\\one.txt"), "changed");
+            EXPECT_EQ(testbed::ReadTextFile(source + "\\new.txt"), "new");
+            EXPECT_TRUE(WholeAt(folder, there));
+            bool moving = false;
+            EXPECT_TRUE(EntryIsComplete(folder, &moving));
+            EXPECT_TRUE(moving);
+        });
+    });
 }
 
 // What an older version could leave, or a hand in the store: files without entries, and an entry

@@ -48,10 +48,8 @@ protected:
         startup.dwFlags = STARTF_USESTDHANDLES;
         startup.hStdOutput = out_.get();
         startup.hStdError = errors_.get();
-        std::string commandLine = line;
         PROCESS_INFORMATION pi = {};
-        ASSERT_TRUE(CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                                   &startup, &pi));
+        ASSERT_TRUE(testbed::StartTiedProcess(line, pi, &startup, TRUE));
         CloseHandle(pi.hThread);
         process_.reset(pi.hProcess);
     }

@@ -210,13 +210,24 @@ TEST_F(PositionsTest, RestoreKeepsIconsOnTheScreen) {
     Add("Far", 10, 10);
     Add("Low", 200, 10);
     Add("Negative", 400, 10);
+    // An icon needs 32 pixels of the screen: one pixel less at the right or the bottom is pulled in,
+    // 32 stay where they were saved.
+    Add("Right edge", 600, 10);
+    Add("Bottom edge", 800, 10);
+    Add("Inside", 10, 300);
     StorePosition("Far", 5000, 100);
     StorePosition("Low", 100, 5000);
     StorePosition("Negative", -40, -10);
+    StorePosition("Right edge", 1024 - 31, 200);
+    StorePosition("Bottom edge", 300, 768 - 31);
+    StorePosition("Inside", 1024 - 32, 768 - 32);
     Run(plx::Action::RestorePositions);
     EXPECT_AT(0, 992, 100);
     EXPECT_AT(1, 100, 736);
     EXPECT_AT(2, -40, -10);
+    EXPECT_AT(3, 992, 200);
+    EXPECT_AT(4, 300, 736);
+    EXPECT_AT(5, 992, 736);
 }
 
 TEST_F(PositionsTest, MalformedValuesCountAsMissingAndWarnOnce) {

@@ -39,12 +39,8 @@ DWORD Regsvr32(const std::wstring& modulePath, bool unregister) {
     GetSystemDirectoryW(system, MAX_PATH);
     std::wstring command = L"\"" + std::wstring(system) + L"\\regsvr32.exe\" /s " +
                            (unregister ? L"/u " : L"") + L"\"" + modulePath + L"\"";
-    std::vector<wchar_t> line(command.begin(), command.end());
-    line.push_back(L'\0');
-    STARTUPINFOW si = {sizeof(si)};
     PROCESS_INFORMATION pi = {};
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
-        return ~0u;
+    if (!testbed::StartTiedProcess(command, pi)) return ~0u;
     DWORD code = ~0u;
     if (WaitForSingleObject(pi.hProcess, 60000) == WAIT_OBJECT_0) GetExitCodeProcess(pi.hProcess, &code);
     CloseHandle(pi.hProcess);

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "tests/store_fixture.h"
 
@@ -164,6 +165,8 @@ TEST_F(VisibilityTest, TakenDestinationsAreRefusedAndBothFilesKept) {
     EXPECT_EQ(Apply(desktopCopy), VisibilityOutcome::HideFailedAtMove);
     EXPECT_EQ(testbed::ReadTextFile(InStore(item2)), "hidden original");
     EXPECT_EQ(testbed::ReadTextFile(item2), "newcomer");
+    // The stored item keeps its entry: the refused hide wrote none of its own to take back.
+    EXPECT_TRUE(HasHiddenEntry(item2));
 }
 
 TEST_F(VisibilityTest, HideFailsAtTheDirectoryWhenTheMirrorCannotBeMade) {
@@ -407,6 +410,28 @@ TEST(StoreDirectories, ChainsAreCreatedPieceByPieceAndTreesRemoved) {
     EXPECT_EQ(testbed::ReadTextFile(locked), "locked");
     EXPECT_EQ(GetFileAttributesA((base + "\\x\\loose.txt").c_str()), INVALID_FILE_ATTRIBUTES);
     SetFileAttributesA(locked.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST(StoreDirectories, HeldFoldersCanBeNeitherRenamedNorRemovedUntilLetGo) {
+    testbed::TempDirectory temp;
+    const std::string base = temp.path() + "\\Hidden";
+    ASSERT_TRUE(CreateDirectoryA(base.c_str(), nullptr));
+    const std::vector<std::string> chain = {base, base + "\\a", base + "\\a\\b"};
+    const auto renamed = [](const std::string& folder) {
+        if (!MoveFileA(folder.c_str(), (folder + " moved").c_str())) return false;
+        EXPECT_TRUE(MoveFileA((folder + " moved").c_str(), folder.c_str())) << folder;
+        return true;
+    };
+    {
+        plx::HeldFolders held;
+        ASSERT_EQ(held.Hold(plx::ToWide(base), L"\\a\\b\\", true), plx::StoreFolderCheck::Held);
+        for (const std::string& folder : chain) EXPECT_FALSE(renamed(folder)) << folder;
+        // Only the last folder is empty: the others could not be removed anyway.
+        EXPECT_FALSE(RemoveDirectoryA(chain.back().c_str()));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    }
+    for (const std::string& folder : chain) EXPECT_TRUE(renamed(folder)) << folder;
+    EXPECT_TRUE(RemoveDirectoryA(chain.back().c_str()));
 }
 
 TEST(StoreDirectories, LinksInTheStoreAreNeitherFollowedNorRemoved) {
