@@ -54,11 +54,18 @@ struct ChannelState {
     volatile LONG callerThread;  // the caller that waits for the hook's answer
 };
 
-// Mapped once per process, for as long as the module stays loaded; null when it cannot be had, and
-// then this process can neither attach nor be attached.
+// Mapped once per process, for as long as the module stays loaded; null while it cannot be had (then
+// this process can neither attach nor be attached), and tried again at the next use. Reached only by a
+// caller holding its turn and by the hook on the desktop's thread, one at a time.
 class StateMapping {
 public:
-    StateMapping() {
+    ChannelState* get() {
+        if (!view_) Open();
+        return static_cast<ChannelState*>(view_.get());
+    }
+
+private:
+    void Open() {
         mapping_ = CreateUserObject(kChannelStateName, [](SECURITY_ATTRIBUTES* attributes, LPCWSTR name) {
             return CreateFileMappingW(INVALID_HANDLE_VALUE, attributes, PAGE_READWRITE, 0, sizeof(ChannelState),
                                       name);
@@ -66,9 +73,7 @@ public:
         if (mapping_)
             view_.reset(MapViewOfFile(mapping_.get(), FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, sizeof(ChannelState)));
     }
-    ChannelState* get() const { return static_cast<ChannelState*>(view_.get()); }
 
-private:
     unique_handle mapping_;
     unique_view view_;
 };
