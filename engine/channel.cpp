@@ -10,24 +10,118 @@
 #include "resources/resource.h"
 #include "win32/boundary.h"
 #include "win32/message_box.h"
-#include "win32/shared_section.h"
+#include "win32/owner.h"
 #include "win32/unique.h"
 #include "win32/wide_text.h"
 
 namespace plx {
 
-// One copy for the caller's process and the shell's process. Plain memory: the attach mutex keeps
-// callers apart, and the shell side runs on one thread.
-PLX_SHARED volatile DWORD SharedHook = 0;  // user handles carry 32 significant bits
-PLX_SHARED volatile DWORD SharedCallerThread = 0;
-PLX_SHARED volatile BYTE SharedAgentCreated = 0;
-PLX_SHARED volatile BYTE SharedCloseAfterAction = 0;
-
 namespace {
 
-HWND FindAgentWindow() { return FindWindowW(nullptr, ToWide(kAgentWindowTitle).c_str()); }
+struct unmap_view {
+    void operator()(void* p) const noexcept { UnmapViewOfFile(p); }
+};
+using unique_view = unique_any<void*, unmap_view>;
 
-HHOOK SharedHookHandle() { return static_cast<HHOOK>(ULongToHandle(SharedHook)); }
+std::wstring ObjectName(const char* baseName, const std::wstring& userSid) {
+    return ToWide(baseName) + L" " + userSid;
+}
+
+// A named object of the channel in this session's namespace, for this user only. The name carries the
+// user's SID; the object is made with that user as its owner and an access list for that user and
+// SYSTEM alone, so that the shell (the same user, not elevated) opens what an elevated caller made,
+// and the reverse. One that exists already is used only when this user, SYSTEM or the administrators
+// own it: another user of the session ("Run as") who made it first gets no say in it, and the channel
+// fails instead. create: makes or opens the object from the attributes and the name.
+template <typename Create>
+unique_handle CreateUserObject(const char* baseName, Create create) {
+    const std::wstring sid = ProcessUserSid();
+    if (sid.empty()) return {};
+    const std::wstring sddl = L"O:" + sid + L"D:P(A;;GA;;;" + sid + L")(A;;GA;;;SY)";
+    PSECURITY_DESCRIPTOR raw = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &raw, nullptr))
+        return {};
+    unique_hlocal descriptor(raw);
+    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), raw, FALSE};
+    unique_handle object(create(&attributes, ObjectName(baseName, sid).c_str()));
+    if (!object || !OwnedByUserOrSystem(object.get(), SE_KERNEL_OBJECT, sid)) return {};
+    return object;
+}
+
+// What a caller and the hook in the shell's process tell each other, in memory that only processes
+// of the same user in the same session share. The attach lock keeps callers apart.
+struct ChannelState {
+    volatile LONG callerThread;  // the caller that waits for the hook's answer
+};
+
+// Mapped once per process, for as long as the module stays loaded; null while it cannot be had (then
+// this process can neither attach nor be attached), and tried again at the next use. Reached only by a
+// caller holding its turn and by the hook on the desktop's thread, one at a time.
+class StateMapping {
+public:
+    ChannelState* get() {
+        if (!view_) Open();
+        return static_cast<ChannelState*>(view_.get());
+    }
+
+private:
+    void Open() {
+        mapping_ = CreateUserObject(kChannelStateName, [](SECURITY_ATTRIBUTES* attributes, LPCWSTR name) {
+            return CreateFileMappingW(INVALID_HANDLE_VALUE, attributes, PAGE_READWRITE, 0, sizeof(ChannelState),
+                                      name);
+        });
+        if (mapping_)
+            view_.reset(MapViewOfFile(mapping_.get(), FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, sizeof(ChannelState)));
+    }
+
+    unique_handle mapping_;
+    unique_view view_;
+};
+
+ChannelState* State() {
+    static StateMapping mapping;
+    return mapping.get();
+}
+
+// The hook this process installed: the caller's thread alone installs and removes it.
+HHOOK TheHook = nullptr;
+
+// The agent window of this process, made and destroyed on the one thread it belongs to.
+HWND TheAgentWindow = nullptr;
+
+// The agent window is a dialog of the module's template with the agent's title.
+bool IsAgentWindow(HWND window) {
+    wchar_t className[8] = {};
+    if (GetClassNameW(window, className, ARRAYSIZE(className)) == 0 || wcscmp(className, L"#32770") != 0)
+        return false;
+    const std::wstring expected = ToWide(kAgentWindowTitle);
+    std::wstring title(expected.size() + 2, L'\0');
+    const int length = GetWindowTextW(window, &title[0], static_cast<int>(title.size()));
+    return length == static_cast<int>(expected.size()) && title.compare(0, expected.size(), expected) == 0;
+}
+
+struct AgentSearch {
+    DWORD process;
+    HWND found;
+};
+
+BOOL CALLBACK MatchAgentWindow(HWND window, LPARAM param) {
+    auto* search = reinterpret_cast<AgentSearch*>(param);
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process != search->process || !IsAgentWindow(window)) return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
+// The agent window of the given process, or null. Title, class and process must all match: a window
+// of the same title and class in any other process, which anybody may make, is passed over, so it
+// can neither take an action nor hold the caller.
+HWND FindAgentWindow(DWORD process) {
+    AgentSearch search = {process, nullptr};
+    EnumWindows(MatchAgentWindow, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
 
 // The hook's answer has an id of its own, so that the caller can take exactly the answers off its
 // queue: every other message of the calling program stays there, in its order. 0 when the system
@@ -62,38 +156,20 @@ bool WaitForHandshake(UINT answer, DWORD timeoutMs) {
     }
 }
 
-// The shared section is one copy for every process that maps the module, in every user session of
-// the machine: two users whose logon tasks attach at once (on a terminal server) would overwrite each
-// other's hook and caller thread. So callers take turns under a mutex in the global namespace.
-//
-// Whoever comes first creates it, so its access list is given here rather than taken from the
-// creator's token: every signed-in user (interactive, or a scheduled task) may wait for it and release
-// it, so that callers of every user and of every elevation are kept apart by the one mutex. A mutex
-// that exists already is opened with just those two rights. Where the global one cannot be had (a
-// session that may not use the global namespace, or one made by somebody else with another list), the
-// session's own namespace still keeps the callers of this session apart.
-HANDLE CreateAttachMutex() {
-    constexpr DWORD kWaitAndRelease = SYNCHRONIZE | MUTEX_MODIFY_STATE;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(ToWide(kAttachMutexAccess).c_str(), SDDL_REVISION_1,
-                                                              &descriptor, nullptr))
-        descriptor = nullptr;
-    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor, FALSE};
-    HANDLE mutex = CreateMutexExW(descriptor ? &attributes : nullptr, ToWide(kAttachMutexName).c_str(), 0, kWaitAndRelease);
-    if (descriptor) LocalFree(descriptor);
-    if (mutex) return mutex;
-    return CreateMutexExW(nullptr, ToWide(kSessionAttachMutexName).c_str(), 0, kWaitAndRelease);
-}
-
-// A turn under the attach mutex, waited for at most kAttachLockTimeoutMs: a caller that keeps its turn
-// (an action whose message box stays open, in any session) or a shell that does not answer must not
-// hold a logon task for ever.
+// A turn under the attach lock, waited for at most kAttachLockTimeoutMs: a caller that keeps its turn
+// (an action whose message box stays open) or a shell that does not answer must not hold a logon task
+// for ever. The lock is this user's, in this session: callers of other users and sessions have
+// channels of their own and never wait for each other.
 class AttachLock {
 public:
-    AttachLock() : mutex_(CreateAttachMutex()) {
-        // Without any mutex there is nobody this process could take turns with: it goes on.
+    AttachLock()
+        : mutex_(CreateUserObject(kAttachMutexName, [](SECURITY_ATTRIBUTES* attributes, LPCWSTR name) {
+              return CreateMutexExW(attributes, name, 0, SYNCHRONIZE | MUTEX_MODIFY_STATE | READ_CONTROL);
+          })) {
         if (!mutex_) return;
-        // An owner that died leaves the mutex abandoned, which hands it to this waiter.
+        // A caller that ended inside its turn (killed while its action's message box was open) leaves
+        // the mutex abandoned: the wait hands it to this caller, which then owns it as after any
+        // other wait, and the state it guards is written afresh by every attach.
         const DWORD wait = WaitForSingleObject(mutex_.get(), kAttachLockTimeoutMs);
         held_ = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
         timedOut_ = wait == WAIT_TIMEOUT;
@@ -104,6 +180,7 @@ public:
     AttachLock(const AttachLock&) = delete;
     AttachLock& operator=(const AttachLock&) = delete;
 
+    bool Held() const { return held_; }
     // True when another caller kept its turn past the bound.
     bool TimedOut() const { return timedOut_; }
 
@@ -113,8 +190,8 @@ private:
     bool timedOut_ = false;
 };
 
-// Hooks the desktop thread and waits for the agent window it creates.
-HWND AttachAgentWindow(DWORD desktopThread, HWND owner, BOOL quiet) {
+// Hooks the desktop thread and waits for the agent window it creates in the desktop's process.
+HWND AttachAgentWindow(DWORD desktopThread, DWORD desktopProcess, HWND owner, BOOL quiet) {
     const UINT answer = HandshakeMessage();
     if (answer) DropHandshakeAnswers(answer);  // also gives this thread the message queue the answer needs
     if (!answer || !SetAgentHook(desktopThread)) {
@@ -123,7 +200,7 @@ HWND AttachAgentWindow(DWORD desktopThread, HWND owner, BOOL quiet) {
     }
     WaitForHandshake(answer, kHandshakeTimeoutMs);
     SetAgentHook(0);
-    HWND agent = FindAgentWindow();
+    HWND agent = FindAgentWindow(desktopProcess);
     if (!agent) ShowMessageUnlessQuiet(owner, quiet, kNoAgentMessage, MB_ICONERROR);
     return agent;
 }
@@ -142,19 +219,23 @@ bool IsListViewOfThisProcess(HWND window) {
 // Set once per process, before any window or hook of the channel runs: plain memory.
 ActionWork TheWork;
 
+// With the module's extra reference in the shell's process, the agent window outlives the hook; without
+// it, the window goes after each action (the answer says so). Set with each window, on its thread.
+bool CloseAfterAction = false;
+
 bool RunInThisProcess(Action action, HWND listView, HWND owner, BOOL quiet) {
-    const bool ran = TheWork.run && TheWork.run(action, listView, owner, quiet);
-    // The release closed the agent window; a flag left over from a shell that died goes too.
-    if (action == Action::ReleaseHiddenItems) SharedAgentCreated = 0;
-    return ran;
+    return TheWork.run && TheWork.run(action, listView, owner, quiet);
 }
 
 }  // namespace
 
 void SetActionWork(const ActionWork& work) { TheWork = work; }
 
+std::wstring UserObjectName(const char* baseName) { return ObjectName(baseName, ProcessUserSid()); }
+
 void CloseAgentWindow() {
-    if (HWND agent = FindAgentWindow())
+    // Run by the release in the desktop's process, on the thread of its agent window.
+    if (HWND agent = FindAgentWindow(GetCurrentProcessId()))
         SendMessageTimeoutW(agent, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, kAgentAnswerTimeoutMs, nullptr);
 }
 
@@ -177,6 +258,11 @@ bool RunAction(Action action, HWND owner, BOOL quiet) {
         ShowMessageUnlessQuiet(owner, quiet, kNoAgentMessage, MB_ICONERROR);
         return false;
     }
+    if (!lock.Held()) {
+        // The lock or the shared state belongs to somebody else, or cannot be made at all.
+        ShowMessageUnlessQuiet(owner, quiet, kAttachFailedMessage, MB_ICONERROR);
+        return false;
+    }
     // The turn may have taken a while. A desktop that ended meanwhile leaves a thread id that the
     // system may already have given to another thread, which the hook must never reach.
     listView = FindDesktopListView();
@@ -184,24 +270,27 @@ bool RunAction(Action action, HWND owner, BOOL quiet) {
         ShowMessageUnlessQuiet(owner, quiet, kNoDesktopMessage, MB_ICONERROR);
         return false;
     }
-    const DWORD desktopThread = GetWindowThreadProcessId(listView, nullptr);
-    HWND agent = FindAgentWindow();
-    if (!agent) agent = AttachAgentWindow(desktopThread, owner, quiet);
+    DWORD desktopProcess = 0;
+    const DWORD desktopThread = GetWindowThreadProcessId(listView, &desktopProcess);
+    HWND agent = FindAgentWindow(desktopProcess);
+    if (!agent) agent = AttachAgentWindow(desktopThread, desktopProcess, owner, quiet);
     if (!agent) return false;
     const LPARAM message =
         static_cast<LPARAM>((static_cast<DWORD>(code) & 0xFFFFu) << 16 | (static_cast<DWORD>(quiet) & 0xFFu));
-    // The agent answers 1 once the action ran. A release closes the window it runs in, and its
-    // answer is lost with the window. Any other silence means that the action did not run: the
-    // window went away, it belongs to another desktop process than the list view found, or the
-    // desktop's thread stopped answering. An action may rightly take long (its message box waits for
-    // the user): only a thread that takes no messages at all counts as hung.
+    // The agent answers once the action ran: kAgentRan, with kAgentCloseMe when the window must go
+    // after it. A release closes the window it runs in, and its answer is lost with the window. Any
+    // other silence means that the action did not run or did not end in time: the window went away,
+    // the desktop's thread stopped answering (noticed within 5 seconds), another action of the
+    // agent still runs, or the answer took longer than kAgentAnswerTimeoutMs in all. A caller that
+    // gives up leaves the action to end by itself in the shell's process: the hook is gone already,
+    // the window's state is the shell's own, and the lock goes to the next caller, whose action the
+    // agent refuses until the first one has ended.
     DWORD_PTR answer = 0;
-    const bool delivered =
-        SendMessageTimeoutW(agent, WM_APP, reinterpret_cast<WPARAM>(listView), message,
-                            SMTO_ABORTIFHUNG | SMTO_NOTIMEOUTIFNOTHUNG, kAgentAnswerTimeoutMs, &answer) != 0;
-    const bool ran = (delivered && answer != 0) || (action == Action::ReleaseHiddenItems && !IsWindow(agent));
-    // After a release the window is gone already, and this finds nothing.
-    if (SharedCloseAfterAction)
+    const bool delivered = SendMessageTimeoutW(agent, WM_APP, reinterpret_cast<WPARAM>(listView), message,
+                                               SMTO_ABORTIFHUNG, kAgentAnswerTimeoutMs, &answer) != 0;
+    const bool ran =
+        (delivered && (answer & kAgentRan) != 0) || (action == Action::ReleaseHiddenItems && !IsWindow(agent));
+    if (delivered && (answer & kAgentCloseMe) != 0)
         SendMessageTimeoutW(agent, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, kAgentAnswerTimeoutMs, nullptr);
     if (!ran) ShowMessageUnlessQuiet(owner, quiet, kNoAgentMessage, MB_ICONERROR);
     return ran;
@@ -209,36 +298,42 @@ bool RunAction(Action action, HWND owner, BOOL quiet) {
 
 bool SetAgentHook(DWORD threadId) {
     if (threadId == 0) {
-        const BOOL removed = UnhookWindowsHookEx(SharedHookHandle());
-        SharedHook = 0;
+        const BOOL removed = TheHook && UnhookWindowsHookEx(TheHook);
+        TheHook = nullptr;
+        if (ChannelState* state = State()) InterlockedExchange(&state->callerThread, 0);
         return removed != FALSE;
     }
-    SharedCallerThread = GetCurrentThreadId();
-    HHOOK hook = SetWindowsHookExW(WH_GETMESSAGE, AgentHookProc, ModuleInstance(), threadId);
-    SharedHook = HandleToULong(hook);
-    if (!hook) return false;
+    ChannelState* state = State();
+    if (!state) return false;
+    InterlockedExchange(&state->callerThread, static_cast<LONG>(GetCurrentThreadId()));
+    TheHook = SetWindowsHookExW(WH_GETMESSAGE, AgentHookProc, ModuleInstance(), threadId);
+    if (!TheHook) return false;
     if (PostThreadMessageW(threadId, WM_NULL, 0, 0)) return true;
     SetAgentHook(0);  // nothing will come of a hook whose thread could not be woken
     return false;
 }
 
 LRESULT CALLBACK AgentHookProc(int code, WPARAM wParam, LPARAM lParam) {
-    // Windows runs a hook whose module cannot be loaded into the hooked process (one of the other
-    // bitness) on the thread that installed it. A window made there would serve no list view: the
-    // caller instead finds no window and says so.
-    if (GetCurrentThreadId() == SharedCallerThread)
-        return CallNextHookEx(SharedHookHandle(), code, wParam, lParam);
+    // The hook handle is not needed to call the next hook (the system ignores it).
     CallAtBoundary(false, [] {
+        // Only a caller of this user in this session can have set the state; without one, the hook
+        // is none of ours to serve.
+        ChannelState* state = State();
+        const DWORD caller = state ? static_cast<DWORD>(state->callerThread) : 0;
+        // Windows runs a hook whose module cannot be loaded into the hooked process (one of the
+        // other bitness) on the thread that installed it. A window made there would serve no list
+        // view: the caller instead finds no window and says so.
+        if (caller == 0 || caller == GetCurrentThreadId()) return false;
         CreateAgentWindow();
-        if (const UINT answer = HandshakeMessage()) PostThreadMessageW(SharedCallerThread, answer, 0, 0);
+        if (const UINT answer = HandshakeMessage()) PostThreadMessageW(caller, answer, 0, 0);
         return true;
     });
-    return CallNextHookEx(SharedHookHandle(), code, wParam, lParam);
+    return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
 void CreateAgentWindow() {
-    // The flag alone is not trusted: a shell that ended without closing the window leaves it set.
-    if (SharedAgentCreated && FindAgentWindow()) return;
+    if (TheAgentWindow && IsWindow(TheAgentWindow)) return;
+    TheAgentWindow = nullptr;
     HINSTANCE self = ModuleInstance();
     // The extra reference keeps the module in this process once the hook is gone: Windows unloads a
     // hook's module with the hook when nothing else holds it, and the window would then run code that
@@ -250,28 +345,34 @@ void CreateAgentWindow() {
                            reinterpret_cast<LPCWSTR>(reinterpret_cast<void*>(&AgentWindowProc)),
                            &pinned) != FALSE;
     // Set every time: a value left by an earlier window would keep a window whose module may go.
-    SharedCloseAfterAction = tookReference ? 0 : 1;
+    CloseAfterAction = !tookReference;
     HWND window = nullptr;
     {
         ModuleActivationScope activation;
         window = CreateDialogParamW(self, MAKEINTRESOURCEW(IDD_AGENT), nullptr, AgentWindowProc, 0);
     }
     if (window) {
-        SharedAgentCreated = 1;
+        TheAgentWindow = window;
         SetWindowTextW(window, ToWide(kAgentWindowTitle).c_str());
-    } else {
-        SharedAgentCreated = 0;
-        if (tookReference) FreeLibrary(pinned);
+    } else if (tookReference) {
+        FreeLibrary(pinned);
     }
 }
 
 namespace {
 
+// True while the agent runs an action. The action's message boxes take messages, a new action among
+// them: it is refused rather than run in the middle of the first one, whose caller may have given up
+// or ended.
+bool AgentBusy = false;
+
 INT_PTR HandleAgentMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_CLOSE:
             DestroyWindow(window);
-            SharedAgentCreated = 0;
+            return FALSE;
+        case WM_DESTROY:
+            if (window == TheAgentWindow) TheAgentWindow = nullptr;
             return FALSE;
         case WM_DISPLAYCHANGE: {
             // The desktop found now may belong to another process (a second shell): only a list
@@ -284,12 +385,18 @@ INT_PTR HandleAgentMessage(HWND window, UINT message, WPARAM wParam, LPARAM lPar
             HWND listView = reinterpret_cast<HWND>(wParam);
             const int code = static_cast<int>(HIWORD(static_cast<DWORD>(lParam)));
             const BOOL quiet = LOWORD(static_cast<DWORD>(lParam)) != 0;
+            bool ran = false;
+            if (!AgentBusy && IsActionCode(code) && IsListViewOfThisProcess(listView)) {
+                AgentBusy = true;
+                struct Done {
+                    ~Done() { AgentBusy = false; }
+                } done;
+                ran = RunInThisProcess(static_cast<Action>(code), listView, nullptr, quiet);
+            }
             // The answer tells the sender whether the action ran; a release has destroyed the
             // window by now, and the sender then reads 0.
-            const bool ran =
-                IsActionCode(code) && IsListViewOfThisProcess(listView) &&
-                RunInThisProcess(static_cast<Action>(code), listView, nullptr, quiet);
-            if (IsWindow(window)) SetWindowLongPtrW(window, DWLP_MSGRESULT, ran ? 1 : 0);
+            const LONG_PTR result = ran ? (kAgentRan | (CloseAfterAction ? kAgentCloseMe : 0)) : 0;
+            if (IsWindow(window)) SetWindowLongPtrW(window, DWLP_MSGRESULT, result);
             return TRUE;
         }
         default:

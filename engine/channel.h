@@ -1,5 +1,5 @@
 // Carries actions into the process that owns the desktop list view. Part of the module itself: its
-// shared variables and its hook procedure must live in the image that the shell loads.
+// hook procedure must live in the image that the shell loads.
 //
 // In the shell's own process an action runs at once. From any other process it goes to the agent
 // window, a hidden dialog inside the shell's process, as one synchronous WM_APP message:
@@ -7,10 +7,14 @@
 //   lParam  action code in the high 16 bits, the low byte of quiet in the low 16 bits
 // When the agent window does not exist yet, a WH_GETMESSAGE hook on the desktop's thread loads the
 // module there; the hook creates the window and answers the waiting caller with a thread message of
-// its own, registered under kHandshakeMessageName.
+// its own, registered under kHandshakeMessageName. Only an agent window of the list view's own process
+// is used; the caller's thread id reaches the hook through memory that only processes of the same
+// user in the same session can map (kChannelStateName).
 #pragma once
 
 #include <windows.h>
+
+#include <string>
 
 #include "resources/resource.h"
 
@@ -41,13 +45,16 @@ struct ActionWork {
 };
 void SetActionWork(const ActionWork& work);
 
-// How long another process waits for the agent window's answer. A sender that finds the desktop's
-// thread hung (taking no messages for 5 seconds) fails at once; on Windows the bound counts only while
-// that thread takes no messages (SMTO_NOTIMEOUTIFNOTHUNG), so a message box of the action may stay
-// open as long as the user likes. Wine ignores that flag and ends every wait at the bound: it is long
-// enough for the tests' message boxes.
+// How long another process waits for the agent window's answer, in all. A sender that finds the
+// desktop's thread hung (taking no messages for 5 seconds) fails at once. A thread that keeps taking
+// messages but does not answer (an action's message box left open, or a window that only looks like
+// the agent) holds the caller no longer than this either: the caller then fails, and the action, if
+// it runs, ends by itself in the shell's process.
 inline constexpr unsigned kAgentAnswerTimeoutMs = 60000;
-
+// The agent's answer: the action ran, and the window must be closed after it (it could not keep its
+// module loaded).
+inline constexpr LONG_PTR kAgentRan = 1;
+inline constexpr LONG_PTR kAgentCloseMe = 2;
 
 inline constexpr char kNoDesktopMessage[] = "Cannot get the desktop window. Try again later.";
 inline constexpr char kAttachFailedMessage[] = "Cannot attach the Explorer.exe process. Try again later.";
@@ -56,13 +63,15 @@ inline constexpr char kNoAgentMessage[] = "Cannot perform the action. Try again 
 // How long a caller waits for the hooked desktop thread to answer.
 inline constexpr DWORD kHandshakeTimeoutMs = 5000;
 
-// Callers in different processes attach one at a time under this mutex: in the global namespace,
-// or in the session's own where the global one cannot be had.
-inline constexpr char kAttachMutexName[] = "Global\\" PLAXEN_PRODUCT_TITLE " attach";
-inline constexpr char kSessionAttachMutexName[] = "Local\\" PLAXEN_PRODUCT_TITLE " attach";
-// Its access list, whoever creates it: SYSTEM and the administrators may do anything with it, every
-// signed-in user may wait for it and release it (SYNCHRONIZE | MUTEX_MODIFY_STATE).
-inline constexpr char kAttachMutexAccess[] = "D:(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x00100001;;;AU)";
+// The channel's named objects, in the session's own namespace and for one user: the name is followed
+// by a space and the SID of the user whose processes use it (UserObjectName). Callers of that user
+// attach one at a time under the mutex; the mapping holds what a caller and the hook tell each other.
+// Each is made with an access list for that user and SYSTEM only, and is used only when that user,
+// SYSTEM or the administrators own it.
+inline constexpr char kAttachMutexName[] = "Local\\" PLAXEN_PRODUCT_TITLE " attach";
+inline constexpr char kChannelStateName[] = "Local\\" PLAXEN_PRODUCT_TITLE " channel";
+std::wstring UserObjectName(const char* baseName);
+
 // How long a caller waits for its turn; then the action fails with kNoAgentMessage.
 inline constexpr DWORD kAttachLockTimeoutMs = 20000;
 
@@ -74,8 +83,7 @@ inline constexpr char kHandshakeMessageName[] = PLAXEN_PRODUCT_TITLE " agent cre
 // not run the action, or the code is not an action (then nothing is shown).
 bool RunAction(Action action, HWND owner, BOOL quiet);
 
-// Closes the agent window of whichever process holds it. From outside the shell the shell may be hung:
-// that does not hold the caller beyond kAgentAnswerTimeoutMs.
+// Closes the agent window of this process, if it has one.
 void CloseAgentWindow();
 
 // threadId: the thread to hook and wake up; 0 removes the hook.

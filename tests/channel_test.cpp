@@ -4,12 +4,13 @@
 // commctrl.h needs windows.h before it.
 // clang-format off
 #include <windows.h>
-#include <aclapi.h>
+#include <sddl.h>
 #include <commctrl.h>
 // clang-format on
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
 #include <utility>
 #include <string>
@@ -27,6 +28,7 @@
 #include "tests/desktop_process_fixture.h"
 #include "testbed/testbed.h"
 #include "win32/unique.h"
+#include "win32/wide_text.h"
 
 namespace {
 
@@ -310,56 +312,170 @@ TEST_F(ChannelTest, ModuleInAFolderNoCodePageSpellsStaysInTheDesktopAndAttachesC
     EXPECT_EQ(left, expected);
 }
 
-// True when the object's access list lets every signed-in user wait for it and release it.
-bool EverySignedInUserMaySynchronise(HANDLE object) {
-    PACL dacl = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (GetSecurityInfo(object, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
-                        &descriptor) != ERROR_SUCCESS)
-        return false;
-    BYTE sid[SECURITY_MAX_SID_SIZE];
-    DWORD sidSize = sizeof(sid);
-    bool granted = false;
-    if (dacl && CreateWellKnownSid(WinAuthenticatedUserSid, nullptr, sid, &sidSize)) {
-        for (DWORD i = 0; i < dacl->AceCount; ++i) {
-            ACCESS_ALLOWED_ACE* ace = nullptr;
-            if (!GetAce(dacl, i, reinterpret_cast<void**>(&ace)) ||
-                ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE)
-                continue;
-            const DWORD needed = SYNCHRONIZE | MUTEX_MODIFY_STATE;
-            if (EqualSid(&ace->SidStart, sid) && (ace->Mask & needed) == needed) granted = true;
+// Another program, started with a command line; ended with the test if it is still running.
+class Program {
+public:
+    explicit Program(const std::wstring& line) {
+        std::vector<wchar_t> text(line.begin(), line.end());
+        text.push_back(L'\0');
+        STARTUPINFOW si = {sizeof(si)};
+        PROCESS_INFORMATION pi = {};
+        if (!CreateProcessW(nullptr, text.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return;
+        CloseHandle(pi.hThread);
+        process_.reset(pi.hProcess);
+    }
+    ~Program() { End(); }
+    bool Started() const { return static_cast<bool>(process_); }
+    void End() {
+        if (process_ && WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT) {
+            TerminateProcess(process_.get(), 99);
+            WaitForSingleObject(process_.get(), 30000);
         }
     }
-    LocalFree(descriptor);
-    return granted;
-}
+    // The exit code, or STILL_ACTIVE when it does not end within the limit.
+    DWORD Finish(DWORD timeoutMs = 60000) const {
+        DWORD code = STILL_ACTIVE;
+        if (process_ && WaitForSingleObject(process_.get(), timeoutMs) == WAIT_OBJECT_0)
+            GetExitCodeProcess(process_.get(), &code);
+        return code;
+    }
 
-TEST_F(ChannelTest, CallersOfEverySessionTakeTurnsUnderOneGlobalLock) {
+private:
+    plx::unique_handle process_;
+};
+
+std::wstring Quoted(const std::wstring& path) { return L"\"" + path + L"\""; }
+
+HWND FindMessageBox() { return FindWindowA("#32770", plx::kMessageCaption); }
+
+TEST_F(ChannelTest, ACallerThatEndsInsideItsTurnHoldsUpNobody) {
     const ModuleCopy& module = LoadModule();
     StartHost();
     ASSERT_EQ(module.Call("SaveCurrentProfile"), S_OK);
-    // The restore of a missing logon slot stops at its message box, with the caller waiting inside
-    // its turn.
-    HRESULT result = E_PENDING;
-    std::thread caller([&] { result = module.Call("RestoreStartupIconPositions", FALSE); });
+    const std::wstring moduleDirectory = module.Path().substr(0, module.Path().find_last_of(L'\\'));
+    ASSERT_TRUE(CopyFileW(plx::Widen(testbed::ExeDirectory() + "\\orvane.exe").c_str(),
+                          (moduleDirectory + L"\\orvane.exe").c_str(), FALSE));
+
+    // Another program's restore of a missing logon slot stops at its message box in the desktop's
+    // process, inside the caller's turn; then the caller is ended.
+    Program caller(Quoted(plx::Widen(testbed::ExeDirectory() + "\\action_caller.exe")) + L" " +
+                   Quoted(module.Path()) + L" RestoreStartupIconPositions 1 0");
+    ASSERT_TRUE(caller.Started());
     HWND box = nullptr;
-    ASSERT_TRUE(
-        testbed::WaitUntil([&] { return (box = FindWindowA("#32770", plx::kMessageCaption)) != nullptr; }));
-    plx::unique_handle lock(OpenMutexA(SYNCHRONIZE | READ_CONTROL, FALSE, plx::kAttachMutexName));
-    ASSERT_EQ(std::string(plx::kAttachMutexName).rfind("Global\\", 0), 0u);
-    EXPECT_TRUE(lock);
-    // Made with its own access list, whoever came first: other users and elevations take turns too.
-    EXPECT_TRUE(lock && EverySignedInUserMaySynchronise(lock.get()));
-    if (lock) {
-        EXPECT_EQ(WaitForSingleObject(lock.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
-    }
+    ASSERT_TRUE(testbed::WaitUntil([&] { return (box = FindMessageBox()) != nullptr; }));
+    EXPECT_EQ(ProcessOf(box), host_.ProcessId());
+    // The turn is this user's lock in the session's namespace. Held open here, as by a caller that
+    // waits for its turn, it outlives the ended caller, which leaves it abandoned.
+    const std::wstring name = plx::UserObjectName(plx::kAttachMutexName);
+    ASSERT_EQ(name.rfind(L"Local\\", 0), 0u);
+    plx::unique_handle lock(OpenMutexW(SYNCHRONIZE, FALSE, name.c_str()));
+    ASSERT_TRUE(lock);
+    EXPECT_EQ(WaitForSingleObject(lock.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    caller.End();
+    // While that action's box is still open, another action is refused at once rather than run
+    // in the middle of it.
+    const testbed::IconState saved = Icon("alpha.txt");
+    ASSERT_TRUE(host_.MoveIcon("alpha.txt", saved.x + 120, saved.y + 80));
+    EXPECT_EQ(module.Call("RestoreIconPositions"), E_FAIL);
+    EXPECT_EQ(Icon("alpha.txt").x, saved.x + 120);
+    EXPECT_EQ(FindMessageBox(), box);
+
+    // Once it is answered, the next calls from this program and from another one go through.
     PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-    caller.join();
-    EXPECT_EQ(result, S_OK);
-    if (lock) {
-        EXPECT_EQ(WaitForSingleObject(lock.get(), 0), static_cast<DWORD>(WAIT_OBJECT_0));
-        ReleaseMutex(lock.get());
+    ASSERT_TRUE(testbed::WaitUntil([] { return FindMessageBox() == nullptr; }));
+    EXPECT_EQ(module.Call("RestoreIconPositions"), S_OK);
+    EXPECT_EQ(Icon("alpha.txt").x, saved.x);
+    ASSERT_TRUE(host_.MoveIcon("alpha.txt", saved.x + 60, saved.y + 40));
+    Program orvane(Quoted(moduleDirectory + L"\\orvane.exe") + L" restore --quiet");
+    EXPECT_EQ(orvane.Finish(), 0u);
+    EXPECT_EQ(Icon("alpha.txt").x, saved.x);
+}
+
+// A window of the agent's title and class in this process, which anybody could make: it takes every
+// message and never answers the agent's message until told to stop.
+class LookAlikeAgent {
+public:
+    LookAlikeAgent() {
+        thread_ = std::thread([this] {
+            window_ = CreateWindowExA(0, "#32770", plx::kAgentWindowTitle, WS_POPUP, 0, 0, 10, 10, nullptr,
+                                      nullptr, nullptr, nullptr);
+            SetWindowLongPtrA(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+            SetWindowLongPtrA(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(Proc));
+            SetEvent(ready_.get());
+            PumpUntilStopped();
+            DestroyWindow(window_);
+        });
+        WaitForSingleObject(ready_.get(), 10000);
     }
+    ~LookAlikeAgent() {
+        SetEvent(stop_.get());
+        thread_.join();
+    }
+    HWND Window() const { return window_; }
+    int Asked() const { return asked_; }
+
+private:
+    void PumpUntilStopped() {
+        const HANDLE stop = stop_.get();
+        while (MsgWaitForMultipleObjects(1, &stop, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0) {
+            MSG msg;
+            while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+        }
+    }
+    static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        auto* self = reinterpret_cast<LookAlikeAgent*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+        if (message != WM_APP || !self) return DefWindowProcA(window, message, wParam, lParam);
+        ++self->asked_;
+        self->PumpUntilStopped();
+        return 0;
+    }
+
+    plx::unique_handle stop_{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+    plx::unique_handle ready_{CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+    HWND window_ = nullptr;
+    std::atomic<int> asked_{0};
+    std::thread thread_;
+};
+
+TEST_F(ChannelTest, NothingOfAnotherProcessOrUserStandsInForTheChannel) {
+    const ModuleCopy& module = LoadModule();
+    {
+        // The lock's name taken first by somebody else: the caller refuses it, attaches nothing and
+        // says so; once it is gone, the channel works.
+        PSECURITY_DESCRIPTOR raw = nullptr;
+        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA("O:BUD:(A;;GA;;;WD)", SDDL_REVISION_1,
+                                                                         &raw, nullptr));
+        SECURITY_ATTRIBUTES attributes = {sizeof(attributes), raw, FALSE};
+        plx::unique_handle squatter(
+            CreateMutexW(&attributes, FALSE, plx::UserObjectName(plx::kAttachMutexName).c_str()));
+        LocalFree(raw);
+        ASSERT_TRUE(squatter);
+        StartHost();
+        testbed::MessageBoxWatcher watcher;
+        EXPECT_EQ(module.Call("SaveCurrentProfile", FALSE), E_FAIL);
+        EXPECT_TRUE(watcher.SawOnly(plx::kAttachFailedMessage, nullptr, GetCurrentProcessId()));
+        EXPECT_EQ(FindAgentWindow(), nullptr);
+    }
+    ASSERT_EQ(module.Call("SaveCurrentProfile"), S_OK);
+    HWND agent = FindAgentWindow();
+    ASSERT_NE(agent, nullptr);
+
+    // A look-alike made after the agent comes first among the windows of that title. It is passed
+    // over both when the agent window is there and when the caller makes a new one.
+    LookAlikeAgent lookAlike;
+    ASSERT_NE(lookAlike.Window(), nullptr);
+    ASSERT_EQ(FindWindowA(nullptr, plx::kAgentWindowTitle), lookAlike.Window());
+    const testbed::IconState saved = Icon("alpha.txt");
+    ASSERT_TRUE(host_.MoveIcon("alpha.txt", saved.x + 150, saved.y + 90));
+    EXPECT_EQ(module.Call("RestoreIconPositions"), S_OK);
+    EXPECT_EQ(Icon("alpha.txt").x, saved.x);
+    SendMessageA(agent, WM_CLOSE, 0, 0);
+    ASSERT_FALSE(IsWindow(agent));
+    ASSERT_TRUE(host_.MoveIcon("alpha.txt", saved.x + 70, saved.y + 30));
+    EXPECT_EQ(module.Call("RestoreIconPositions"), S_OK);
+    EXPECT_EQ(Icon("alpha.txt").x, saved.x);
+    EXPECT_EQ(lookAlike.Asked(), 0);
+    EXPECT_EQ(CountAgentWindows(), 2);
 }
 
 TEST_F(ChannelTest, CallersThatAttachAtTheSameTimeTakeTurns) {
@@ -458,7 +574,7 @@ TEST_F(ChannelTest, InTheDesktopsOwnProcessActionsRunAtOnce) {
     EXPECT_TRUE(watcher.SawOnly(plx::kNothingSavedAtLogonMessage, owner.get(), GetCurrentProcessId(), MB_ICONERROR));
 }
 
-TEST_F(ChannelTest, AgentOfAnotherDesktopProcessRunsNothingAndTheCallerSaysSo) {
+TEST_F(ChannelTest, AgentOfAnotherDesktopProcessRunsNothing) {
     const ModuleCopy& module = LoadModule();
     StartHost();
     ASSERT_EQ(module.Call("SaveCurrentProfile"), S_OK);
@@ -469,9 +585,10 @@ TEST_F(ChannelTest, AgentOfAnotherDesktopProcessRunsNothingAndTheCallerSaysSo) {
     ASSERT_TRUE(second.Start());
     ASSERT_EQ(FindAgentWindow(), agent);
 
-    testbed::MessageBoxWatcher watcher;
-    EXPECT_EQ(module.Call("RestoreIconPositions", FALSE), E_FAIL);
-    EXPECT_TRUE(watcher.SawOnly(plx::kNoAgentMessage, nullptr, GetCurrentProcessId()));
+    // The caller passes the first one's agent over and attaches the desktop it found.
+    EXPECT_EQ(module.Call("SaveCurrentProfile"), S_OK);
+    EXPECT_EQ(CountAgentWindows(), 2);
+    EXPECT_TRUE(IsWindow(agent));
 
     // A change of screen size is not applied to the other process's list view either: activating a
     // profile there would record the new size.

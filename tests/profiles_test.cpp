@@ -231,9 +231,11 @@ TEST_F(ProfilesTest, ReleaseBringsEverythingBackAndKeepsWhatCannotMove) {
         ASSERT_EQ(plx::ApplyItemVisibility(item, store_, hidden.get()), plx::VisibilityOutcome::Hidden);
     }
     Write(OnDesktop("two.txt"), "newcomer");  // the stored two.txt cannot come back
-    HWND agent = CreateWindowExA(0, "Static", plx::kAgentWindowTitle, WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
+    // This process's agent window: the dialog class and title, and it goes on WM_CLOSE.
+    HWND agent = CreateWindowExA(0, "#32770", plx::kAgentWindowTitle, WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
                                  nullptr, nullptr);
     ASSERT_NE(agent, nullptr);
+    SetWindowLongPtrA(agent, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(DefWindowProcA));
 
     plx::ReleaseHiddenItems(list_);
     EXPECT_FALSE(IsWindow(agent));

@@ -66,6 +66,9 @@ struct destroy_window {
 struct cotaskmem_free {
     void operator()(void* p) const noexcept { CoTaskMemFree(p); }
 };
+struct local_free {
+    void operator()(void* p) const noexcept { LocalFree(p); }
+};
 
 using unique_hkey = unique_any<HKEY, close_hkey>;
 using unique_handle = unique_any<HANDLE, close_handle>;
@@ -78,6 +81,8 @@ using unique_hbrush = unique_any<HBRUSH, delete_gdi>;
 using unique_hmodule = unique_any<HMODULE, free_library>;
 using unique_hwnd = unique_any<HWND, destroy_window>;
 using unique_cotaskmem = unique_any<void*, cotaskmem_free>;
+// What the security functions hand out with LocalAlloc.
+using unique_hlocal = unique_any<void*, local_free>;
 
 // File searches and change notifications report failure with INVALID_HANDLE_VALUE, not null.
 template <typename Close>
