@@ -13,11 +13,6 @@ namespace plx {
 
 namespace {
 
-struct local_free {
-    void operator()(void* p) const noexcept { LocalFree(p); }
-};
-using unique_local = unique_any<void*, local_free>;
-
 // The token the thread acts with: the one it impersonates, else the process's.
 unique_handle EffectiveToken() {
     HANDLE raw = nullptr;
@@ -57,7 +52,7 @@ bool OwnedByTrusted(HANDLE handle, PSID alsoTrusted) {
     if (GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
                         &raw) != ERROR_SUCCESS)
         return false;
-    unique_local descriptor(raw);
+    unique_hlocal descriptor(raw);
     if (!owner) return false;
     if (IsAdministratorOrSystem(owner)) return true;
     if (alsoTrusted && EqualSid(owner, alsoTrusted)) return true;
@@ -87,7 +82,7 @@ bool KeptToItsOwner(HANDLE folder, PSID alsoTrusted) {
     if (GetSecurityInfo(folder, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
                         &owner, nullptr, &dacl, nullptr, &raw) != ERROR_SUCCESS)
         return false;
-    unique_local descriptor(raw);
+    unique_hlocal descriptor(raw);
     SECURITY_DESCRIPTOR_CONTROL control = 0;
     DWORD revision = 0;
     // No list at all lets everybody do everything.
@@ -201,7 +196,7 @@ std::wstring OwnFolderSddl() {
     const CurrentUser user;
     LPWSTR sid = nullptr;
     if (!user.Sid() || !ConvertSidToStringSidW(user.Sid(), &sid)) return {};
-    unique_local text(sid);
+    unique_hlocal text(sid);
     // Full control for the user, SYSTEM and Administrators, inherited by what is created inside;
     // protected, so that the store's own entries for users never reach a user's folder.
     return L"D:P(A;OICI;FA;;;" + std::wstring(sid) + L")(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
@@ -213,7 +208,7 @@ bool CreateOwnFolder(const std::wstring& path) {
     if (sddl.empty() ||
         !ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &raw, nullptr))
         return false;
-    unique_local descriptor(raw);
+    unique_hlocal descriptor(raw);
     SECURITY_ATTRIBUTES attributes = {sizeof(attributes), raw, FALSE};
     return CreateDirectoryW(path.c_str(), &attributes) != FALSE;
 }
