@@ -12,18 +12,34 @@ install_packages() {
     local pkg
     for pkg in cmake make g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools \
                wine wine64 wine32:i386 xvfb xauth xcompmgr imagemagick googletest x11-apps fp-utils \
-               fonts-dejavu-core nsis; do
+               fonts-dejavu-core nsis msitools wixl openssl; do
         dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
     done
-    [ ${#need[@]} -eq 0 ] && return 0
-    log "installing: ${need[*]}"
+    # osslsigncode 2.9 signs and checks both kinds of release file; Debian 12 has it in its backports.
+    local signer=
+    dpkg --compare-versions "$(dpkg-query -W -f '${Version}' osslsigncode 2>/dev/null || echo 0)" ge 2.9 ||
+        signer=osslsigncode
+    [ ${#need[@]} -eq 0 ] && [ -z "$signer" ] && return 0
+    log "installing: ${need[*]} $signer"
     local sudo=""
     [ "$(id -u)" -ne 0 ] && sudo=sudo
     if ! dpkg --print-foreign-architectures | grep -qx i386; then
         $sudo dpkg --add-architecture i386
     fi
+    local backports=/etc/apt/sources.list.d/bookworm-backports.list
+    if [ -n "$signer" ] && grep -qs '^VERSION_CODENAME=bookworm' /etc/os-release && [ ! -e "$backports" ]; then
+        echo "deb http://deb.debian.org/debian bookworm-backports main" | $sudo tee "$backports" >/dev/null
+    fi
     $sudo apt-get update -q
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${need[@]}"
+    if [ ${#need[@]} -gt 0 ]; then
+        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${need[@]}" || return 1
+    fi
+    if [ -n "$signer" ]; then
+        local release=()
+        [ -e "$backports" ] && release=(-t bookworm-backports)
+        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${release[@]}" \
+            osslsigncode || return 1
+    fi
 }
 
 build_all() {
@@ -42,15 +58,36 @@ build_all() {
     } > "$BUILD/CTestTestfile.cmake"
 }
 
-# The setup program holds both builds, so it is made once both exist.
+# The version of the release files, as their version resources give it.
+plaxen_version() {
+    sed -n 's/^#define PLAXEN_VERSION_TEXT "\(.*\)"/\1/p' "$ROOT/resources/resource.h"
+}
+
+# The Windows Installer package of each architecture, and the setup program, which holds both builds
+# and is made once both exist. Each package is signed once it is whole (its files were signed when
+# they were linked). Beside each package, for the tests only: the same files as an earlier version.
 build_installer() {
+    local arch version
+    version=$(plaxen_version)
+    for arch in $ARCHES; do
+        log "building the Windows Installer package for $arch"
+        build_package "$arch" "$version" "$BUILD/OrvaneDeluxe-$arch.msi" || return 1
+        build_package "$arch" 1.0.0 "$BUILD/$arch/OrvaneDeluxe-$arch-earlier.msi" || return 1
+        report_size "$BUILD/OrvaneDeluxe-$arch.msi" 700
+    done
     case " $ARCHES " in *" x64 "*) ;; *) return 0 ;; esac
     case " $ARCHES " in *" x86 "*) ;; *) return 0 ;; esac
     log "building the setup program"
     makensis -V2 -DX64DIR="$BUILD/x64/bin" -DX86DIR="$BUILD/x86/bin" \
         -DICON="$BUILD/x64/generated/Plaxen.ico" -DOUTFILE="$BUILD/OrvaneDeluxeSetup.exe" \
         "$ROOT/installer/orvane.nsi" || return 1
+    sh "$ROOT/scripts/sign.sh" "$BUILD/OrvaneDeluxeSetup.exe" "$BUILD/signing" || return 1
     report_size "$BUILD/OrvaneDeluxeSetup.exe" 700
+}
+
+build_package() {
+    sh "$ROOT/installer/build_msi.sh" "$1" "$BUILD/$1/bin" "$BUILD/$1/generated/Plaxen.ico" "$2" "$3" &&
+        sh "$ROOT/scripts/sign.sh" "$3" "$BUILD/signing"
 }
 
 # Prints a shipped file's size against its target in KB.

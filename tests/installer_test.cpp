@@ -6,6 +6,7 @@
 #include <tlhelp32.h>
 
 #include <gtest/gtest.h>
+#include <msi.h>
 
 #include <algorithm>
 #include <cstring>
@@ -166,6 +167,23 @@ struct SystemProfileListed {
     ~SystemProfileListed() { plx::DeleteKeyTree(HKEY_LOCAL_MACHINE, kKey); }
 };
 
+// Hides every movable desktop item into the store of the installed module, as a profile hides them, and
+// counts those hidden.
+int HideDesktopItems(const std::string& module) {
+    plx::unique_hmodule installed(LoadLibraryA(module.c_str()));
+    if (!installed) return -1;
+    plx::SetModuleInstance(installed.get());
+    const std::string store = plx::HiddenStoreDirectory();
+    EXPECT_EQ(store, module.substr(0, module.rfind('\\')) + "\\Hidden");
+    plx::unique_hkey hiddenItems = plx::CreateKey(HKEY_CURRENT_USER, plx::kHiddenItemsKey);
+    int hidden = 0;
+    for (plx::DesktopItem& item : plx::BuildItemCatalogue(nullptr))
+        if (item.Movable() && plx::HideItem(item, store, hiddenItems.get()) == plx::VisibilityOutcome::Hidden)
+            ++hidden;
+    plx::SetModuleInstance(nullptr);
+    return hidden;
+}
+
 // The exit code of the setup and of its uninstaller when the SYSTEM account runs them.
 constexpr DWORD kRefusedAsSystem = 5;
 
@@ -251,21 +269,7 @@ TEST_F(InstallerTest, InstallsRegistersAndUninstallsWithoutLosingAHiddenItem) {
     ASSERT_TRUE(testbed::WriteTextFile(desktop_ + "\\report.txt", "r"));
     ASSERT_TRUE(CreateDirectoryA((desktop_ + "\\Projects").c_str(), nullptr));
     ASSERT_TRUE(testbed::WriteTextFile(desktop_ + "\\Projects\\plan.txt", "p"));
-    {
-        plx::unique_hmodule installed(LoadLibraryA(module.c_str()));
-        ASSERT_TRUE(installed);
-        plx::SetModuleInstance(installed.get());
-        const std::string store = plx::HiddenStoreDirectory();
-        EXPECT_EQ(store, directory_ + "\\Hidden");
-        plx::unique_hkey hiddenItems = plx::CreateKey(HKEY_CURRENT_USER, plx::kHiddenItemsKey);
-        int hidden = 0;
-        for (plx::DesktopItem& item : plx::BuildItemCatalogue(nullptr))
-            if (item.Movable() &&
-                plx::HideItem(item, store, hiddenItems.get()) == plx::VisibilityOutcome::Hidden)
-                ++hidden;
-        EXPECT_EQ(hidden, 2);
-        plx::SetModuleInstance(nullptr);
-    }
+    EXPECT_EQ(HideDesktopItems(module), 2);
     ASSERT_FALSE(Exists(desktop_ + "\\report.txt"));
     // And two of a second user, whose profile the machine lists, hidden from that user's desktop.
     const SecondUser second;
@@ -427,6 +431,152 @@ TEST_F(InstallerTest, ReinstallsAndUpdatesPutTheNewModuleInPlaceWhileTheDesktopH
         ExpectNewModuleInPlace(code, directory_, newBytes);
         EXPECT_EQ(testbed::SecuritySddl(users), kStoreSddl);
     }
+}
+
+// The Windows Installer package of this architecture, as a management system runs it: silently,
+// as an administrator, with its exit code and log.
+constexpr DWORD kRefused = ERROR_INSTALL_FAILURE;
+
+// The installed products of this name. By name, not by the packages' upgrade code: Wine's removal of
+// the earlier product in an upgrade drops the upgrade code's whole registration, the new product's too.
+std::vector<std::string> InstalledProducts() {
+    std::vector<std::string> products;
+    char product[39] = {};
+    for (DWORD i = 0; MsiEnumProductsA(i, product) == ERROR_SUCCESS; ++i) {
+        char name[64] = {};
+        DWORD size = sizeof(name);
+        if (MsiGetProductInfoA(product, INSTALLPROPERTY_PRODUCTNAME, name, &size) == ERROR_SUCCESS &&
+            std::string(name) == "Quillmar Orvane Deluxe")
+            products.push_back(product);
+    }
+    return products;
+}
+
+class PackageTest : public testing::Test {
+protected:
+    void SetUp() override {
+        package_ = testbed::ExeDirectory() + "\\..\\..\\OrvaneDeluxe-x64.msi";
+        earlier_ = testbed::ExeDirectory() + "\\..\\OrvaneDeluxe-x64-earlier.msi";
+        if (!Exists(package_)) GTEST_SKIP() << "the Windows Installer package is built by scripts/testbed.sh";
+        char programFiles[MAX_PATH] = {};
+        ASSERT_EQ(SHGetFolderPathA(nullptr, CSIDL_PROGRAM_FILES, nullptr, 0, programFiles), S_OK);
+        directory_ = std::string(programFiles) + "\\Quillmar\\Orvane Deluxe";
+        log_ = testbed::ExeDirectory() + "\\package_test.log";
+        plx::DeleteKeyTree(HKEY_CURRENT_USER, plx::kRootKey);
+        testbed::EmptyDesktopFolders();
+        desktop_ = testbed::UserDesktopDirectory();
+    }
+    void TearDown() override {
+        host_.Stop();
+        for (const std::string& product : InstalledProducts()) RunAndWait("msiexec /x " + product + " /qn");
+        if (!directory_.empty()) testbed::RemoveTree(directory_);
+        DeleteFileA(log_.c_str());
+        plx::SetModuleInstance(nullptr);
+        testbed::EmptyDesktopFolders();
+        plx::DeleteKeyTree(HKEY_CURRENT_USER, plx::kRootKey);
+    }
+
+    // Runs msiexec with the given options, a verbose log and no interface; its exit code.
+    DWORD Msiexec(const std::string& options) {
+        DeleteFileA(log_.c_str());
+        return RunAndWait("msiexec " + options + " /qn /l*v \"" + log_ + "\"");
+    }
+    // The log of the last run, as plain text: Windows writes it in the system's code page, Wine in UTF-16.
+    std::string Log() const {
+        std::string text = testbed::ReadTextFile(log_);
+        text.erase(std::remove(text.begin(), text.end(), '\0'), text.end());
+        return text;
+    }
+    // Whether the log of the last run gives the reason of its refusal. Wine writes neither the message
+    // of a launch condition nor that of an error action into the log, only the action that failed.
+    bool LogGivesReason(const std::string& reason, const std::string& action) const {
+        const std::string log = Log();
+        return log.find(reason) != std::string::npos ||
+               (testbed::OnWine() && log.find(": " + action + ". Return value 0.") != std::string::npos);
+    }
+    static bool Installed(DWORD code) { return code == ERROR_SUCCESS || code == ERROR_SUCCESS_REBOOT_REQUIRED; }
+
+    std::string package_;
+    std::string earlier_;
+    std::string directory_;
+    std::string log_;
+    std::string desktop_;
+    testbed::DesktopHostProcess host_;
+};
+
+TEST_F(PackageTest, InstallsSilentlyIntoTheSystemsViewAndRefusesWithItsReasonInTheLog) {
+    // Refused, each with its reason in the log and nothing installed: a folder outside Program Files,
+    // an install of the setup program, and (on 64-bit Windows) the 32-bit package.
+    EXPECT_EQ(Msiexec("/i \"" + package_ + "\" INSTALLDIR=C:\\Orvane"), kRefused);
+    EXPECT_TRUE(LogGivesReason("is installed only in a folder below", "RefuseInstallFolder"));
+    {
+        plx::unique_hkey setup = plx::CreateKey(HKEY_LOCAL_MACHINE, kUninstallKey);
+        plx::WriteString(setup.get(), "InstallLocation", directory_);
+    }
+    EXPECT_EQ(Msiexec("/i \"" + package_ + "\""), kRefused);
+    EXPECT_TRUE(LogGivesReason("was installed by its setup program", "LaunchConditions"));
+    plx::DeleteKeyTree(HKEY_LOCAL_MACHINE, kUninstallKey);
+    const std::string x86 = testbed::ExeDirectory() + "\\..\\..\\OrvaneDeluxe-x86.msi";
+    if (Exists(x86)) {
+        EXPECT_EQ(Msiexec("/i \"" + x86 + "\""), kRefused);
+        EXPECT_TRUE(LogGivesReason("This package is for 32-bit Windows", "LaunchConditions"));
+    }
+    EXPECT_TRUE(InstalledProducts().empty());
+    EXPECT_FALSE(Exists("C:\\Orvane"));
+    EXPECT_FALSE(Exists(directory_ + "\\Plaxen.dll"));
+
+    // Without LOGONRESTORE=1: no logon entry.
+    ASSERT_TRUE(Installed(Msiexec("/i \"" + package_ + "\""))) << Log();
+    const std::string module = directory_ + "\\Plaxen.dll";
+    for (const char* file : {"Plaxen.dll", "Plaxen.chm", "orvane.exe", "orvanew.exe", "Hidden\\Users"})
+        EXPECT_TRUE(Exists(directory_ + "\\" + file)) << file;
+    EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kRunKey, kRunValue), "<missing>");
+    // Registered by the module itself, in the registry view of the system's shell.
+    const std::string clsid = ReadString(HKEY_CLASSES_ROOT, kHandlerKey, nullptr);
+    EXPECT_EQ(clsid.size(), 38u) << clsid;
+    EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, "CLSID\\" + clsid + "\\InprocServer32", nullptr), module);
+    EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kApprovedKey, clsid.c_str()), "Quillmar Orvane Deluxe");
+
+    // The companion works from the installed folder.
+    ASSERT_TRUE(testbed::WriteTextFile(desktop_ + "\\report.txt", "r"));
+    ASSERT_TRUE(host_.Start());
+    EXPECT_EQ(RunAndWait("\"" + directory_ + "\\orvane.exe\" save --quiet"), 0u);
+    host_.Stop();
+
+    EXPECT_TRUE(Installed(Msiexec("/x \"" + package_ + "\""))) << Log();
+    EXPECT_TRUE(InstalledProducts().empty());
+    EXPECT_FALSE(Exists(directory_));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, "CLSID\\" + clsid));
+}
+
+TEST_F(PackageTest, UpgradesAnEarlierVersionKeepingItsChoicesAndUninstallsWithoutLosingAHiddenItem) {
+    ASSERT_FALSE(earlier_.empty());
+    ASSERT_TRUE(Installed(Msiexec("/i \"" + earlier_ + "\" LOGONRESTORE=1"))) << Log();
+    const std::string logonEntry = "\"" + directory_ + "\\orvanew.exe\" restore-startup --quiet --wait 60";
+    EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kRunKey, kRunValue), logonEntry);
+    const std::string module = directory_ + "\\Plaxen.dll";
+    ASSERT_TRUE(testbed::WriteTextFile(desktop_ + "\\report.txt", "r"));
+    ASSERT_EQ(HideDesktopItems(module), 1);
+
+    // The update removes the earlier version, keeps the logon entry and leaves the item hidden.
+    ASSERT_TRUE(Installed(Msiexec("/i \"" + package_ + "\""))) << Log();
+    const std::vector<std::string> products = InstalledProducts();
+    ASSERT_EQ(products.size(), 1u);
+    char version[32] = {};
+    DWORD size = sizeof(version);
+    EXPECT_EQ(MsiGetProductInfoA(products[0].c_str(), INSTALLPROPERTY_VERSIONSTRING, version, &size), 0u);
+    EXPECT_STRNE(version, "1.0.0");
+    EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kRunKey, kRunValue), logonEntry);
+    EXPECT_FALSE(Exists(desktop_ + "\\report.txt"));
+    EXPECT_TRUE(Exists(module));
+
+    // The uninstall brings the item back before it removes the module.
+    ASSERT_TRUE(Installed(Msiexec("/x " + products[0]))) << Log();
+    EXPECT_EQ(testbed::ReadTextFile(desktop_ + "\\report.txt"), "r");
+    EXPECT_FALSE(Exists(directory_));
+    EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kRunKey, kRunValue), "<missing>");
+    EXPECT_TRUE(ReadString(HKEY_CLASSES_ROOT, kHandlerKey, nullptr) == "<missing>");
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, plx::kRootKey));
 }
 
 }  // namespace
