@@ -9,9 +9,9 @@
 //   Here they throw std::bad_alloc: every boundary handles it as "this step could not be done", which
 //   is also all a caller could do with a std::length_error or std::out_of_range.
 //
-// - The guards of function-local statics, and each thread's record of the exceptions in flight, use
-//   the POSIX threads library and an emulation of thread-local storage, about 50 KB here. These use
-//   the system's own calls instead.
+// - The guards of function-local statics, each thread's record of the exceptions in flight, and the
+//   one-time set-up of the x86 unwinder use the POSIX threads library and an emulation of thread-local
+//   storage, 50 to 70 KB here. These use the system's own calls instead.
 //
 // Together that is about 150 KB of a module that every shell loads. The linker takes these before it
 // would look in the library; a library object that needed anything else from the same file would
@@ -69,6 +69,21 @@ void __cxa_guard_release(std::uint64_t* guard) {
 }
 
 void __cxa_guard_abort(std::uint64_t* guard) { InterlockedExchange(reinterpret_cast<volatile LONG*>(guard) + 1, 0); }
+
+// The run-once of the threads library, which the x86 unwinder calls for its first exception: 0 not
+// run, 1 running, 2 done (the library's own initial value is 0).
+int pthread_once(volatile long* once, void (*function)()) {
+    for (;;) {
+        const long state = InterlockedCompareExchange(once, 1, 0);
+        if (state == 2) return 0;
+        if (state == 0) {
+            function();
+            InterlockedExchange(once, 2);
+            return 0;
+        }
+        SwitchToThread();
+    }
+}
 
 }  // extern "C"
 
