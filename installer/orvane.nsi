@@ -13,6 +13,7 @@
 ;         folders only administrators can change, or a folder for hidden items that cannot be given
 ;         its owner and access rules; nothing was installed
 ;   5     refused: run by the SYSTEM account (the uninstaller too); nothing was changed
+;   6     refused: the Windows Installer package is installed; nothing was changed
 ;   1     cancelled by the user
 ;
 ; An update or reinstall goes where the installed copy is (its uninstall entry's InstallLocation).
@@ -45,6 +46,9 @@ RequestExecutionLevel admin
 !define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
 !define RUN_VALUE "Quillmar Orvane Deluxe"
 !define PROFILE_LIST_KEY "SOFTWARE\Microsoft\Windows NT\CurrentVersion\ProfileList"
+; Written by the Windows Installer package while it is installed: its product code.
+!define PACKAGE_KEY "Software\Quillmar\Orvane Deluxe"
+!define EXIT_PACKAGE_INSTALLED 6
 !define SESSION_MANAGER_KEY "SYSTEM\CurrentControlSet\Control\Session Manager"
 ; ERROR_SUCCESS_REBOOT_REQUIRED
 !define EXIT_RESTART_NEEDED 3010
@@ -1072,6 +1076,14 @@ Function .onInit
         ${If} $FolderNamed == 0
             StrCpy $INSTDIR "$PROGRAMFILES64\Quillmar\Orvane Deluxe"
         ${EndIf}
+    ${EndIf}
+    ; One product is installed once: the package's install is removed with msiexec, not taken over.
+    ClearErrors
+    ReadRegStr $0 HKLM "${PACKAGE_KEY}" "ProductCode"
+    ${IfNot} ${Errors}
+        MessageBox MB_ICONSTOP "${PRODUCT} was installed by its Windows Installer package (product $0). Remove it first (Apps, or msiexec /x $0), then run this setup: two installs of one product would share the desktop menu and the folder of hidden items." /SD IDOK
+        SetErrorLevel ${EXIT_PACKAGE_INSTALLED}
+        Quit
     ${EndIf}
     ; An installed copy: the update goes where it is, and keeps its options.
     ReadRegStr $OldFolder HKLM "${UNINSTALL_KEY}" "InstallLocation"

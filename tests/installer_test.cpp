@@ -184,8 +184,11 @@ int HideDesktopItems(const std::string& module) {
     return hidden;
 }
 
-// The exit code of the setup and of its uninstaller when the SYSTEM account runs them.
+// The exit code of the setup and of its uninstaller when the SYSTEM account runs them, and of the
+// setup over an install of the Windows Installer package.
 constexpr DWORD kRefusedAsSystem = 5;
+constexpr DWORD kRefusedOverPackage = 6;
+constexpr char kPackageKey[] = "Software\\Quillmar\\Orvane Deluxe";
 
 class InstallerTest : public testing::Test {
 protected:
@@ -235,6 +238,16 @@ TEST_F(InstallerTest, InstallsRegistersAndUninstallsWithoutLosingAHiddenItem) {
     EXPECT_FALSE(Exists(directory_ + "\\Plaxen.dll"));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
     ASSERT_TRUE(DeleteFileA((directory_ + "\\Hidden").c_str()));
+
+    // Nor over an install of the Windows Installer package, which names its product here.
+    {
+        plx::unique_hkey package = plx::CreateKey(HKEY_LOCAL_MACHINE, kPackageKey);
+        plx::WriteString(package.get(), "ProductCode", "{00000000-0000-0000-0000-000000000000}");
+    }
+    EXPECT_EQ(RunAndWait("\"" + setup_ + "\" /S"), kRefusedOverPackage);
+    EXPECT_FALSE(Exists(directory_ + "\\Plaxen.dll"));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
+    plx::DeleteKeyTree(HKEY_LOCAL_MACHINE, "Software\\Quillmar");
 
     EXPECT_EQ(RunAndWait("\"" + setup_ + "\" /S"), 0u);
     const std::string module = directory_ + "\\Plaxen.dll";
@@ -576,7 +589,6 @@ TEST_F(PackageTest, UpgradesAnEarlierVersionKeepingItsChoicesAndUninstallsWithou
     EXPECT_FALSE(Exists(directory_));
     EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kRunKey, kRunValue), "<missing>");
     EXPECT_TRUE(ReadString(HKEY_CLASSES_ROOT, kHandlerKey, nullptr) == "<missing>");
-    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, plx::kRootKey));
 }
 
 }  // namespace
