@@ -37,8 +37,11 @@ install_packages() {
     if [ -n "$signer" ]; then
         local release=()
         [ -e "$backports" ] && release=(-t bookworm-backports)
+        # Where the backports cannot be reached, the release's own osslsigncode signs and checks too.
         DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${release[@]}" \
-            osslsigncode || return 1
+            osslsigncode ||
+            DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends osslsigncode ||
+            return 1
     fi
 }
 
