@@ -344,8 +344,8 @@ TEST_F(InterruptionTest, TheSweepGivesStoredFilesTheirEntriesBackAndDropsEntries
 }
 
 // What an end of the process or of the power can leave on the disk of a move of the folder, each
-// state settled by one sweep: nothing of which no other copy exists goes, and a stored file keeps
-// exactly one entry.
+// state settled by one sweep (or by the first action of a new desktop process, the logon restore): nothing of
+// which no other copy exists goes, and a stored file keeps exactly one entry.
 TEST_F(InterruptionTest, TheSweepSettlesWhatAnyEndCanLeaveAndDeletesNoLastCopy) {
     enum Place { Desktop = 1, Store = 2, StagingInStore = 4, StagingOnDesktop = 8 };
     struct Row {
@@ -356,12 +356,15 @@ TEST_F(InterruptionTest, TheSweepSettlesWhatAnyEndCanLeaveAndDeletesNoLastCopy) 
         bool userFile;  // the staging copy holds a file of the user's too
         int after;      // where the folder is whole afterwards
         bool entry, movingAfter;
+        bool atLogon = false;  // settled by the logon restore of a new process, not by a sweep here
     };
     const DWORD hide = plx::kMovingIntoStore, show = plx::kMovingToDesktop;
     const DWORD copying = plx::kMovingCopying, placed = plx::kMovingPlaced;
     const Row rows[] = {
         {"staging only, source gone", hide | copying, StagingInStore, 0, false, Store, true, false},
         {"staging only, source gone, earlier version", hide, StagingInStore, 0, false, Store, true, false},
+        {"staging only, source gone, at logon", hide | copying, StagingInStore, 0, false, Store, true, false,
+         true},
         {"staging only, source gone, back", show | copying, StagingOnDesktop, 0, false, Desktop, false,
          false},
         {"placed whole, both present", hide | placed, Desktop | Store, 0, false, Store, true, false},
@@ -412,7 +415,11 @@ TEST_F(InterruptionTest, TheSweepSettlesWhatAnyEndCanLeaveAndDeletesNoLastCopy) 
             }
         }
 
-        ASSERT_TRUE(plx::SweepHiddenStore());
+        if (row.atLogon) {
+            ASSERT_EQ(RunAction("logon"), 0);
+        } else {
+            ASSERT_TRUE(plx::SweepHiddenStore());
+        }
         for (const auto& place : places) {
             EXPECT_EQ(WholeAt(folder, place.second), (row.after & place.first) != 0) << place.second;
             if (!(row.after & place.first) && !(row.userFile && (row.partial & place.first))) {
@@ -489,16 +496,18 @@ TEST_F(InterruptionTest, AFolderHeldOpenOnOneVolumeIsNeverSplit) {
     EXPECT_EQ(stored, EntryIsComplete(folder));
 }
 
-// A long move between volumes shows the system's progress dialog; its Cancel leaves the folder that is
-// being copied whole where it was, without a staging copy or an entry, and the items moved before it
-// where they went. The screen with the dialog goes to plaxen-progress.bmp in the prefix's temporary
-// folder.
+// A long move between volumes shows the system's progress dialog while its copy grows, hidden; its
+// Cancel leaves the folder that is being copied whole where it was, without a staging copy or an entry, and
+// the items moved before it where they went. The screen with the dialog goes to plaxen-progress.bmp in the
+// prefix's temporary folder.
 TEST_F(InterruptionTest, ALongMoveBetweenVolumesShowsItsProgressAndItsCancelLeavesItemsWhole) {
-    static bool cancelled;
+    static bool cancelled, stagingHidden;
+    static std::string staging;
     OnSecondDrive([&] {
         MakeItems();
-        cancelled = false;
+        cancelled = stagingHidden = false;
         const std::string desktop = OnDesktop(items_[1].name);
+        staging = plx::StagingPathFor(Stored(items_[1]));
         for (const char* name : {"big1.bin", "big2.bin", "big3.bin"}) {
             plx::unique_hfile big(CreateFileA((desktop + "\\" + name).c_str(), GENERIC_WRITE, 0, nullptr,
                                               CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -511,6 +520,9 @@ TEST_F(InterruptionTest, ALongMoveBetweenVolumesShowsItsProgressAndItsCancelLeav
         const plx::StoreStepHook before = plx::SetStoreStepHook([](const char* step) {
             static int copied = 0;
             if (cancelled || std::strcmp(step, "copied file") != 0 || ++copied < 3) return;
+            // Never seen on the desktop, nor in a listing of the store.
+            const DWORD attributes = GetFileAttributesA(staging.c_str());
+            stagingHidden = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_HIDDEN);
             HWND dialog = nullptr;
             testbed::WaitUntil(
                 [&] { return (dialog = FindWindowA("#32770", plx::kMessageCaption)) != nullptr; });
@@ -526,6 +538,7 @@ TEST_F(InterruptionTest, ALongMoveBetweenVolumesShowsItsProgressAndItsCancelLeav
         MoveAllTo("Hidden");
         plx::SetStoreStepHook(before);
         ASSERT_TRUE(cancelled) << "no progress dialog";
+        EXPECT_TRUE(stagingHidden);
         EXPECT_TRUE(WholeAt(items_[1], desktop));
         for (const char* name : {"big1.bin", "big2.bin", "big3.bin"})
             EXPECT_TRUE(Exists(desktop + "\\" + name));

@@ -1,7 +1,8 @@
 // store_step MODULE ACTION [STEP [COUNT [pause]]]
 //
 // Runs one action of the layout store, as the desktop's process would, with the store beside the
-// module copy at MODULE: "activate" (the current profile) or "release". With STEP, the process ends
+// module copy at MODULE: "activate" (the current profile), "release" or "logon" (the restore of the
+// positions saved at logon, the first action of the process). With STEP, the process ends
 // at the COUNT-th time (default 1) that the store reaches that step, as a crash there would end it:
 // at once, with nothing flushed or closed. With "pause" it waits there instead, in the middle of its
 // action: it sets the event kPausedEvent and goes on once kGoEvent is set (60 seconds at most).
@@ -16,6 +17,7 @@
 
 #include "win32/module.h"
 #include "store/moves.h"
+#include "layout/actions.h"
 #include "layout/profiles.h"
 #include "testbed/testbed.h"
 #include "win32/unique.h"
@@ -55,6 +57,8 @@ int main(int argc, char** argv) {
         plx::ActivateProfile(nullptr, nullptr);
     else if (action == "release")
         plx::ReleaseHiddenItems(nullptr);
+    else if (action == "logon")
+        plx::RunActionWork(plx::Action::RestoreStartupPositions, nullptr, nullptr, TRUE);
     else
         return 2;
     OleUninitialize();
