@@ -36,13 +36,14 @@ std::string ParentOf(const std::string& path) {
 }
 
 // One move of one path. A taken destination is refused, as is a destination whose folder is missing or
-// is a file: only the source itself may change. A file that another program creates at the destination
-// between this check and the move is not replaced: the rename fails, and both stay (Both).
+// is a file: only the source itself may change. On one volume the rename itself refuses all of these
+// (it never replaces), and a file that another program creates at the destination meanwhile makes it
+// fail with both in place (Both). Between volumes they are checked first.
 MoveResult MovePath(const std::string& from, const std::string& to, bool acrossVolumes,
                     const std::function<bool()>& recordPlaced, MoveProgress* progress) {
+    if (!acrossVolumes) return RenameOnVolume(from, to);
     if (!Exists(from) || Exists(to) || !IsDirectory(ParentOf(to))) return MoveResult::Stayed;
-    if (acrossVolumes) return MoveAcrossVolumes(from, to, recordPlaced, progress);
-    return RenameOnVolume(from, to);
+    return MoveAcrossVolumes(from, to, recordPlaced, progress);
 }
 
 // The folders for a hide are there. A file standing where the last folder belongs counts as one: the
