@@ -148,7 +148,8 @@ HRESULT RegisterServer() {
     if (IsNtFamily()) {
         // Only the right to set a value is asked for: whoever may approve shell extensions may register.
         HKEY raw = nullptr;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, ToWide(kApprovedKey).c_str(), 0, KEY_SET_VALUE, &raw) != ERROR_SUCCESS)
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, ToWide(kApprovedKey).c_str(), 0, KEY_SET_VALUE, &raw) !=
+            ERROR_SUCCESS)
             return E_ACCESSDENIED;
         unique_hkey approved(raw);
         if (WriteString(approved.get(), GuidString(CLSID_DesktopPlaxen).c_str(), kMessageCaption) !=
@@ -172,16 +173,19 @@ HRESULT UnregisterServer() {
     // its copies between volumes, the shell's file operations that follow links) would act with
     // those rights in folders that the user controls: the hardened return below then brings this
     // user's items back like everybody else's.
+    // A release that the desktop still runs after the channel gave up holds the store's lock: what
+    // follows waits for it, and without it moves and deletes nothing.
     if (!RunAction(Action::ReleaseHiddenItems, nullptr, TRUE) && !ActsAsAdministrator())
         ReleaseHiddenItems(nullptr);
     // The module is going: other users' items come back to their own desktops as well, as far as this
     // account may reach them (an uninstall runs this as an administrator or as SYSTEM).
-    ReturnStoredItems(ToWide(HiddenStoreDirectory()), MachineDesktopFolders());
-    RemoveUserData();
+    const bool returned = ReturnStoredItems(ToWide(HiddenStoreDirectory()), MachineDesktopFolders());
+    const bool removed = RemoveUserData();
 
     if (IsNtFamily()) {
         HKEY raw = nullptr;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, ToWide(kApprovedKey).c_str(), 0, KEY_SET_VALUE, &raw) == ERROR_SUCCESS) {
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, ToWide(kApprovedKey).c_str(), 0, KEY_SET_VALUE, &raw) ==
+            ERROR_SUCCESS) {
             unique_hkey approved(raw);
             RegDeleteValueW(approved.get(), ToWide(GuidString(CLSID_DesktopPlaxen)).c_str());
         }
@@ -192,6 +196,8 @@ HRESULT UnregisterServer() {
     HRESULT hr = RemoveEntries(ClassEntries(ModulePathW()));
     for (const HRESULT step : {UnregisterTypeLibrary(), RemoveEntries(AppIdEntries())})
         if (SUCCEEDED(hr)) hr = step;
+    // Items and records left for want of the store's lock make the answer a failure.
+    if (SUCCEEDED(hr) && !(returned && removed)) hr = HRESULT_FROM_WIN32(ERROR_TIMEOUT);
     return hr;
 }
 

@@ -67,11 +67,12 @@ public:
 private:
     void Open() {
         mapping_ = CreateUserObject(kChannelStateName, [](SECURITY_ATTRIBUTES* attributes, LPCWSTR name) {
-            return CreateFileMappingW(INVALID_HANDLE_VALUE, attributes, PAGE_READWRITE, 0, sizeof(ChannelState),
-                                      name);
+            return CreateFileMappingW(INVALID_HANDLE_VALUE, attributes, PAGE_READWRITE, 0,
+                                      sizeof(ChannelState), name);
         });
         if (mapping_)
-            view_.reset(MapViewOfFile(mapping_.get(), FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, sizeof(ChannelState)));
+            view_.reset(
+                MapViewOfFile(mapping_.get(), FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, sizeof(ChannelState)));
     }
 
     unique_handle mapping_;
@@ -213,7 +214,8 @@ bool IsListViewOfThisProcess(HWND window) {
     GetWindowThreadProcessId(window, &process);
     if (process != GetCurrentProcessId()) return false;
     wchar_t className[32] = {};
-    return GetClassNameW(window, className, ARRAYSIZE(className)) > 0 && wcscmp(className, L"SysListView32") == 0;
+    return GetClassNameW(window, className, ARRAYSIZE(className)) > 0 &&
+           wcscmp(className, L"SysListView32") == 0;
 }
 
 // Set once per process, before any window or hook of the channel runs: plain memory.
@@ -249,7 +251,12 @@ bool RunAction(Action action, HWND owner, BOOL quiet) {
     }
     DWORD process = 0;
     GetWindowThreadProcessId(listView, &process);
-    if (process == GetCurrentProcessId()) return RunInThisProcess(action, listView, owner, quiet);
+    if (process == GetCurrentProcessId()) {
+        // A caller in another process says so itself when the agent's answer lacks kAgentRan.
+        if (RunInThisProcess(action, listView, owner, quiet)) return true;
+        ShowMessageUnlessQuiet(owner, quiet, kNoAgentMessage, MB_ICONERROR);
+        return false;
+    }
 
     // Held until the action is done: with close-after-action, another caller must not pick up a
     // window that is about to go.
@@ -288,8 +295,8 @@ bool RunAction(Action action, HWND owner, BOOL quiet) {
     DWORD_PTR answer = 0;
     const bool delivered = SendMessageTimeoutW(agent, WM_APP, reinterpret_cast<WPARAM>(listView), message,
                                                SMTO_ABORTIFHUNG, kAgentAnswerTimeoutMs, &answer) != 0;
-    const bool ran =
-        (delivered && (answer & kAgentRan) != 0) || (action == Action::ReleaseHiddenItems && !IsWindow(agent));
+    const bool ran = (delivered && (answer & kAgentRan) != 0) ||
+                     (action == Action::ReleaseHiddenItems && !IsWindow(agent));
     if (delivered && (answer & kAgentCloseMe) != 0)
         SendMessageTimeoutW(agent, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, kAgentAnswerTimeoutMs, nullptr);
     if (!ran) ShowMessageUnlessQuiet(owner, quiet, kNoAgentMessage, MB_ICONERROR);

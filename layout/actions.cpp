@@ -4,6 +4,7 @@
 #include "layout/profiles.h"
 #include "layout/resolution.h"
 #include "layout/undo.h"
+#include "store/visibility.h"
 #include "win32/message_box.h"
 
 namespace plx {
@@ -14,7 +15,8 @@ namespace {
 bool DoneOrSay(PositionsResult result, const char* noSlot, const char* someFailed, HWND owner, BOOL quiet) {
     if (result == PositionsResult::Done) return true;
     const bool missing = result == PositionsResult::NoSlot;
-    ShowMessageUnlessQuiet(owner, quiet, missing ? noSlot : someFailed, missing ? MB_ICONERROR : MB_ICONWARNING);
+    ShowMessageUnlessQuiet(owner, quiet, missing ? noSlot : someFailed,
+                           missing ? MB_ICONERROR : MB_ICONWARNING);
     return false;
 }
 
@@ -22,22 +24,26 @@ bool DoneOrSay(PositionsResult result, const char* noSlot, const char* someFaile
 
 bool SavePositionsOrSay(HWND listView, const ScreenSize& size, const ProfileName& profile, const char* slot,
                         HWND owner, BOOL quiet) {
-    return DoneOrSay(SavePositions(listView, size, profile, slot), kSlotNotCreatedMessage, kSomeNotSavedMessage,
-                     owner, quiet);
+    return DoneOrSay(SavePositions(listView, size, profile, slot), kSlotNotCreatedMessage,
+                     kSomeNotSavedMessage, owner, quiet);
 }
 
 bool RestorePositionsOrSay(HWND listView, const ScreenSize& size, const ProfileName& profile,
                            const char* slot, HWND owner, BOOL quiet) {
-    const char* neverSaved = std::string(slot) == kStartupSlot ? kNothingSavedAtLogonMessage : kNothingSavedMessage;
-    return DoneOrSay(RestorePositions(listView, size, profile, slot), neverSaved, kSomeNotRestoredMessage, owner,
-                     quiet);
+    const char* neverSaved =
+        std::string(slot) == kStartupSlot ? kNothingSavedAtLogonMessage : kNothingSavedMessage;
+    return DoneOrSay(RestorePositions(listView, size, profile, slot), neverSaved, kSomeNotRestoredMessage,
+                     owner, quiet);
 }
 
 bool RunActionWork(Action action, HWND listView, HWND owner, BOOL quiet) {
+    // The first action after the shell started (the logon restore, as a rule) settles what an end of
+    // the shell or of the power left half-way, before an interrupted move can linger for days.
+    static bool swept = false;
+    if (!swept) swept = SweepHiddenStore();
     switch (action) {
         case Action::SaveProfile:
-            SaveCurrentProfile(listView, owner, quiet, nullptr, true);
-            return true;
+            return SaveCurrentProfile(listView, owner, quiet, nullptr, true) != SaveOutcome::NotSaved;
         case Action::SaveStartupPositions: {
             const ScreenSize size = GetScreenSize();
             SavePositionsOrSay(listView, size, GetCurrentProfile(size), kStartupSlot, owner, quiet);
@@ -62,11 +68,9 @@ bool RunActionWork(Action action, HWND listView, HWND owner, BOOL quiet) {
                 ShowMessageUnlessQuiet(owner, quiet, kNothingToUndoMessage, MB_ICONERROR);
             return true;
         case Action::ActivateProfile:
-            ActivateProfile(listView, GetScreenSize(), owner);
-            return true;
+            return ActivateProfile(listView, GetScreenSize(), owner);
         case Action::ReleaseHiddenItems:
-            ReleaseHiddenItems(listView);
-            return true;
+            return ReleaseHiddenItems(listView);
         case Action::CreateDefault:
             EnsureDefaultProfile(listView);
             return true;

@@ -13,7 +13,8 @@ namespace plx {
 
 inline constexpr char kSlotNotCreatedMessage[] = "Cannot create the registry key to save the icon positions.";
 inline constexpr char kNothingSavedMessage[] = "The icon positions have not been previously saved.";
-inline constexpr char kNothingSavedAtLogonMessage[] = "The icon positions have not been saved at the user logon.";
+inline constexpr char kNothingSavedAtLogonMessage[] =
+    "The icon positions have not been saved at the user logon.";
 inline constexpr char kSomeNotSavedMessage[] =
     "Errors occurred when saving the icon positions.\nSome positions have not been saved.";
 inline constexpr char kSomeNotRestoredMessage[] =
@@ -27,7 +28,9 @@ bool RestorePositionsOrSay(HWND listView, const ScreenSize& size, const ProfileN
                            const char* slot, HWND owner, BOOL quiet);
 
 // Runs the work of an action on listView, which must belong to this process. The activation of a
-// profile is quiet whatever quiet says. Returns false, having done nothing, for an unknown action.
+// profile is quiet whatever quiet says. Returns false, having done nothing, for an unknown action, and
+// for a save, an activation or a release that could not have the hidden store's lock or (a save) its
+// profile's key; the caller says so.
 bool RunActionWork(Action action, HWND listView, HWND owner, BOOL quiet);
 
 // Gives the channel of this process the work above; once, before any action can arrive.

@@ -1,13 +1,16 @@
 #include "layout/profiles.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "engine/channel.h"
 #include "engine/positions.h"
 #include "layout/actions.h"
+#include "layout/move_progress.h"
 #include "layout/undo.h"
 #include "store/profile_tree.h"
+#include "store/store_lock.h"
 #include "store/store_security.h"
 #include "store/visibility.h"
 #include "win32/unique.h"
@@ -36,6 +39,9 @@ unique_hkey MarkedProfileKey(const ScreenSize& size, const ProfileName& profile)
 
 SaveOutcome SaveProfile(HWND listView, const ScreenSize& size, const ProfileName& name, HWND owner,
                         BOOL quiet, const DesktopItemList* items, bool apply) {
+    // Taken before anything changes: without it the save changes nothing.
+    std::optional<StoreLock> lock;
+    if (apply && !lock.emplace().Held()) return SaveOutcome::NotSaved;
     unique_hkey profileKey = MarkedProfileKey(size, name);
     // Without its key and marker the profile does not exist: moving items for it would leave them
     // recorded nowhere, and its name must not become current.
@@ -52,7 +58,8 @@ SaveOutcome SaveProfile(HWND listView, const ScreenSize& size, const ProfileName
     for (DesktopItem& item : list)
         if (item.CloudSynced) item.Visible = true;
     std::vector<VisibilityOutcome> outcomes(list.size(), VisibilityOutcome::NothingToDo);
-    if (apply) outcomes = ApplyVisibility(list, store, hidden.get());
+    MoveProgressDialog progress(owner);
+    if (apply) outcomes = ApplyVisibility(list, store, hidden.get(), &progress);
     for (size_t i = 0; i < list.size(); ++i) {
         DesktopItem& item = list[i];
         if (!item.Movable()) continue;
@@ -83,18 +90,21 @@ SaveOutcome SaveProfile(HWND listView, const ScreenSize& size, const ProfileName
     return complete ? SaveOutcome::Saved : SaveOutcome::Partial;
 }
 
-SaveOutcome SaveCurrentProfile(HWND listView, HWND owner, BOOL quiet, const DesktopItemList* items, bool apply) {
+SaveOutcome SaveCurrentProfile(HWND listView, HWND owner, BOOL quiet, const DesktopItemList* items,
+                               bool apply) {
     const ScreenSize size = GetScreenSize();
     return SaveProfile(listView, size, GetCurrentProfile(size), owner, quiet, items, apply);
 }
 
-void ActivateProfile(HWND listView, const ScreenSize& size, HWND owner) {
+bool ActivateProfile(HWND listView, const ScreenSize& size, HWND owner) {
     // The sweep first: the catalogue lists stored items by their entries.
-    if (!OpenKeyForReading(HKEY_CURRENT_USER, kItemsKey)) return;
+    if (!OpenKeyForReading(HKEY_CURRENT_USER, kItemsKey)) return true;
+    StoreLock lock;
+    if (!lock.Held()) return false;
     SweepHiddenStore();
     // Activation shows no list: the stored items' icons are not looked up.
     std::optional<DesktopItemList> list = ReadItemCatalogue(false);
-    if (!list) return;
+    if (!list) return true;
     // Before any item comes or goes: what an undo puts back.
     const IconPlaces before = ReadIconPlaces(listView);
     const std::string store = PrepareStoreDirectory();
@@ -109,18 +119,22 @@ void ActivateProfile(HWND listView, const ScreenSize& size, HWND owner) {
                 item.Visible = visible != 0;
         }
     }
-    ApplyVisibility(*list, store, hidden.get());
+    MoveProgressDialog progress(owner);
+    ApplyVisibility(*list, store, hidden.get(), &progress);
     hidden.reset();
     NotifyDesktopChanged(owner);
     WriteLastResolution(size);
     RestorePositions(listView, size, name, kManualSlot);
     KeepForUndo(size, before);
+    return true;
 }
 
-void ActivateProfile(HWND listView, HWND owner) { ActivateProfile(listView, GetScreenSize(), owner); }
+bool ActivateProfile(HWND listView, HWND owner) { return ActivateProfile(listView, GetScreenSize(), owner); }
 
-void ReleaseHiddenItems(HWND listView) {
+bool ReleaseHiddenItems(HWND listView) {
     CloseAgentWindow();
+    StoreLock lock;
+    if (!lock.Held()) return false;
     // Before the list is made, so that it holds every stored item by its entry.
     SweepHiddenStore();
     DesktopItemList list = BuildItemCatalogue(nullptr);
@@ -131,7 +145,8 @@ void ReleaseHiddenItems(HWND listView) {
         // The items come back even when no profile can record them.
         const std::string store = PrepareStoreDirectory();
         unique_hkey hidden = CreateKey(HKEY_CURRENT_USER, kHiddenItemsKey);
-        ApplyVisibility(list, store, hidden.get());
+        MoveProgressDialog progress(nullptr);
+        ApplyVisibility(list, store, hidden.get(), &progress);
         NotifyDesktopChanged(nullptr);
     }
     // Only what is empty goes: a file whose move back failed stays in the store with its folders,
@@ -139,6 +154,7 @@ void ReleaseHiddenItems(HWND listView) {
     const std::string store = HiddenStoreDirectory();
     if (!store.empty() && GetFileAttributesW(ToWide(store).c_str()) != INVALID_FILE_ATTRIBUTES)
         RemoveEmptyDirectories(store);
+    return true;
 }
 
 }  // namespace plx

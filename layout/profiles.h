@@ -12,7 +12,8 @@
 namespace plx {
 
 // What a save of a profile achieved. NotSaved: the profile's key or its marker could not be written,
-// and nothing else was done, no item moved. Partial: the profile exists, but a slot or some records
+// or (for a save that applies) the store's lock could not be had, and nothing else was done, no item
+// moved. Partial: the profile exists, but a slot or some records
 // could not be written.
 enum class SaveOutcome { Saved, Partial, NotSaved };
 
@@ -22,13 +23,15 @@ enum class SaveOutcome { Saved, Partial, NotSaved };
 SaveOutcome SaveProfile(HWND listView, const ScreenSize& size, const ProfileName& profile, HWND owner,
                         BOOL quiet, const DesktopItemList* items, bool apply);
 // The same for the current profile at the current screen size.
-SaveOutcome SaveCurrentProfile(HWND listView, HWND owner, BOOL quiet, const DesktopItemList* items, bool apply);
+SaveOutcome SaveCurrentProfile(HWND listView, HWND owner, BOOL quiet, const DesktopItemList* items,
+                               bool apply);
 // Always quiet. Does nothing at all when there is no catalogue yet. Without a size: the current
-// profile of the current screen size.
-void ActivateProfile(HWND listView, const ScreenSize& size, HWND owner);
-void ActivateProfile(HWND listView, HWND owner);
+// profile of the current screen size. False, having changed nothing, when the store's lock cannot be
+// had (store/store_lock.h); the caller says so.
+bool ActivateProfile(HWND listView, const ScreenSize& size, HWND owner);
+bool ActivateProfile(HWND listView, HWND owner);
 // Moves every stored item back and removes what is left empty of the store. A file whose move back
-// fails stays in the store with its directories.
-void ReleaseHiddenItems(HWND listView);
+// fails stays in the store with its directories. False, having changed nothing, without the lock.
+bool ReleaseHiddenItems(HWND listView);
 
 }  // namespace plx

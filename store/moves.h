@@ -1,11 +1,13 @@
-// Moving an item between two volumes so that the process may end at any instant: the item is copied
-// beside its destination under a staging name, put in place by one rename, and only then deleted at
-// its source. Whatever the end interrupts, one place holds the whole item: the source until the
-// rename, the destination from then on.
+// Moving an item between two volumes so that the process, or the power, may end at any instant: the
+// item is copied beside its destination under a hidden staging name and flushed to the disk, put in
+// place by one rename once its entry says so, flushed again, and only then deleted at its source.
+// Whatever the end interrupts, one place holds the whole item: the source until the rename, the
+// destination from then on.
 #pragma once
 
 #include <windows.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <utility>
@@ -44,16 +46,53 @@ bool IsStagingPath(const std::string& path);
 enum class MoveResult {
     Stayed,   // the item is whole at its source, and nothing of it is at the destination
     Arrived,  // the item is whole at its destination, and its source is gone
-    Split,    // the item is whole at its destination; part of its source could not be deleted yet
+    // Not settled yet: the item is whole at its destination and part of its source could not be
+    // deleted yet, or a staging copy holds what may be somebody's last copy. Tried again later.
+    Split,
+    // The item is whole at its source, and the destination holds something that is not its copy.
+    Both,
 };
 
-// Copies from (a file or a folder) to its staging place, renames that to to and deletes from. Refused
-// (Stayed) when to or the staging place is taken, or from holds a link. When not one file of the
-// source can be deleted (held open), the move is undone.
-MoveResult MoveAcrossVolumes(const std::string& from, const std::string& to);
+// How far a move between volumes is, as its entry records it. Unknown: an entry of an earlier version,
+// which recorded the move without its phase.
+enum class MovePhase { Unknown, Copying, Placed };
 
-// Finishes or undoes a move between volumes that the end of the process interrupted: once to is in
-// place, what is left of from goes, where it matches the copy; before that the copy goes.
-MoveResult SettleMoveAcrossVolumes(const std::string& from, const std::string& to);
+// What the user sees of long moves between volumes, and how they stop them.
+class MoveProgress {
+public:
+    // Before the first copy of a batch: the bytes that its moves between volumes will copy.
+    virtual void Begin(ULONGLONG totalBytes) = 0;
+    // The item whose copy comes next.
+    virtual void Item(const std::string& path) = 0;
+    // So many more bytes copied; false once the user asked to stop.
+    virtual bool Advance(ULONGLONG bytes) = 0;
+
+protected:
+    ~MoveProgress() = default;
+};
+
+// The bytes of the files of a file or a folder, links not followed.
+ULONGLONG TreeSize(const std::string& path);
+
+// Copies from (a file or a folder) to its staging place and flushes every copied file, has
+// recordPlaced write and flush the entry's placed phase, renames the copy to to, flushes it, and
+// deletes from. Refused (Stayed) when to or the staging place is taken, or from holds a link; also
+// when the copy fails or progress is stopped meanwhile, or recordPlaced fails: then the copy goes.
+// When not one file of the source can be deleted (held open), the move is undone.
+MoveResult MoveAcrossVolumes(const std::string& from, const std::string& to,
+                             const std::function<bool()>& recordPlaced, MoveProgress* progress);
+
+// Finishes or undoes a move between volumes that an end of the process or of the power interrupted,
+// never deleting anything of which no other copy exists:
+// - a staging copy goes, file by file where its source file is there; in the placed phase a whole
+//   copy is renamed into place instead; and what is left of it, when its source is gone, is put in
+//   place as the only copy there is;
+// - in the placed phase (or an unknown one), once to is flushed, what is left of from goes where it
+//   matches the copy; in the copying phase a to is not the move's copy, and nothing goes.
+MoveResult SettleMoveAcrossVolumes(const std::string& from, const std::string& to, MovePhase phase);
+
+// A move on one volume: one rename, never a copy, so nothing is ever split. Both when the rename fails
+// because the destination was taken meanwhile.
+MoveResult RenameOnVolume(const std::string& from, const std::string& to);
 
 }  // namespace plx

@@ -4,6 +4,7 @@
 #include <shlobj.h>
 
 #include "store/moves.h"
+#include "store/store_lock.h"
 #include "store/store_security.h"
 #include "win32/unique.h"
 #include "win32/wide_text.h"
@@ -199,14 +200,28 @@ std::vector<DesktopFolder> MachineDesktopFolders() {
     return desktops;
 }
 
-void ReturnStoredItems(const std::wstring& store, const std::vector<DesktopFolder>& desktops) {
-    if (store.empty()) return;
+bool ReturnStoredItems(const std::wstring& store, const std::vector<DesktopFolder>& desktops) {
+    if (store.empty()) return true;
+    // Every lock before any move, always in the same order: another uninstall takes them in the same
+    // order, and every other holder takes one alone.
+    std::vector<StoreLock> locks;
+    locks.emplace_back();
+    for (const DesktopFolder& desktop : desktops) {
+        if (desktop.ownerSid.empty()) continue;
+        LPWSTR text = nullptr;
+        if (!ConvertSidToStringSidW(const_cast<BYTE*>(desktop.ownerSid.data()), &text)) return false;
+        unique_hlocal owned(text);
+        locks.emplace_back(text);
+    }
+    for (const StoreLock& lock : locks)
+        if (!lock.Held()) return false;
     // Before anything is walked: from here on this process follows no junction or symbolic link that
     // a user without administrator's rights made, where the system knows the policy.
     RefuseUserRedirection();
     for (const DesktopFolder& desktop : desktops) ReturnToDesktop(store, desktop);
     // What is left stays, with the folders that lead to it; every other empty folder goes.
     RemoveEmptyDirectories(ToUtf8(store));
+    return true;
 }
 
 }  // namespace plx

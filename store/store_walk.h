@@ -30,7 +30,9 @@ std::vector<DesktopFolder> MachineDesktopFolders();
 // only when nothing else is left in it. Items that cannot go back stay where they are: a taken place,
 // a desktop that no longer exists, a mirror that its desktop's owner does not own or that others may
 // change, another drive than the store's, a desktop folder swapped for a link meanwhile. Safe to run
-// with an administrator's or SYSTEM's rights: it follows no link a user made (see the .cpp).
-void ReturnStoredItems(const std::wstring& store, const std::vector<DesktopFolder>& desktops);
+// with an administrator's or SYSTEM's rights: it follows no link a user made (see the .cpp). Holds
+// the store's lock of the user who runs it and of every desktop's owner meanwhile; false, having
+// moved nothing, when one of them cannot be had.
+bool ReturnStoredItems(const std::wstring& store, const std::vector<DesktopFolder>& desktops);
 
 }  // namespace plx

@@ -11,6 +11,7 @@
 #include "store/catalogue.h"
 #include "store/moves.h"
 #include "store/profile_tree.h"
+#include "store/store_lock.h"
 #include "store/store_security.h"
 #include "store/visibility.h"
 #include "win32/unique.h"
@@ -28,7 +29,9 @@ struct NoCaseLess {
 };
 using PathSet = std::set<std::string, NoCaseLess>;
 
-bool Exists(const std::string& path) { return GetFileAttributesW(ToWide(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool Exists(const std::string& path) {
+    return GetFileAttributesW(ToWide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 std::string ParentOf(const std::string& path) {
     const size_t lastSlash = path.find_last_of('\\');
@@ -43,20 +46,26 @@ bool IsComplete(HKEY entry) {
            ReadString(entry, "TypeName", text) == ERROR_SUCCESS;
 }
 
-// An entry whose move between volumes was cut short: the move is finished or undone, and the entry
-// then says where the item is. A source that cannot be deleted yet keeps "Moving" for the next sweep.
-void SettleEntry(HKEY hiddenItems, const std::string& name, DWORD direction, const std::string& desktop,
+// An entry whose move between volumes was cut short, or finished without a sweep since: the move is
+// finished or undone, and the entry then says where the item is. A source that cannot be deleted yet,
+// or a staging copy that cannot go yet, keeps "Moving" for the next sweep.
+void SettleEntry(HKEY hiddenItems, const std::string& name, DWORD moving, const std::string& desktop,
                  const std::string& stored) {
-    const bool intoStore = direction == kMovingIntoStore;
-    const MoveResult result =
-        intoStore ? SettleMoveAcrossVolumes(desktop, stored) : SettleMoveAcrossVolumes(stored, desktop);
+    const bool intoStore = (moving & 0xF) == kMovingIntoStore;
+    const MovePhase phase = (moving & kMovingPlaced)    ? MovePhase::Placed
+                            : (moving & kMovingCopying) ? MovePhase::Copying
+                                                        : MovePhase::Unknown;
+    const MoveResult result = intoStore ? SettleMoveAcrossVolumes(desktop, stored, phase)
+                                        : SettleMoveAcrossVolumes(stored, desktop, phase);
     if (result == MoveResult::Split) return;
-    const bool inStore = (result == MoveResult::Arrived) == intoStore;
+    // Both: the stored file keeps its entry, whichever of the two it is.
+    const bool inStore = result == MoveResult::Both || (result == MoveResult::Arrived) == intoStore;
     if (!inStore) {
         DeleteKeyTree(hiddenItems, name);
         return;
     }
-    if (unique_hkey entry = OpenKeyForWriting(hiddenItems, name)) RegDeleteValueW(entry.get(), ToWide(kMovingValue).c_str());
+    if (unique_hkey entry = OpenKeyForWriting(hiddenItems, name))
+        RegDeleteValueW(entry.get(), ToWide(kMovingValue).c_str());
 }
 
 // A file in the store that no complete entry names (left by an older version that moved first and
@@ -102,17 +111,19 @@ PathSet DesktopFolders() {
 
 }  // namespace
 
-void SweepHiddenStore() {
+bool SweepHiddenStore() {
+    StoreLock lock;
+    if (!lock.Held()) return false;
     const std::string store = HiddenStoreDirectory();
-    if (store.empty() || !Exists(store)) return;
+    if (store.empty() || !Exists(store)) return true;
     unique_hkey hidden = CreateKey(HKEY_CURRENT_USER, kHiddenItemsKey);
-    if (!hidden) return;
+    if (!hidden) return true;
     std::vector<std::string> names;
     // Only a walk that saw every entry tells which stored files have none.
     const bool sawEveryEntry = ForEachSubkey(hidden.get(), [&](const std::string& name) {
-        names.push_back(name);
-        return true;
-    }) == ERROR_SUCCESS;
+                                   names.push_back(name);
+                                   return true;
+                               }) == ERROR_SUCCESS;
 
     PathSet named;  // places in the store that a complete entry names
     // Only the desktop folders' own mirrors: what lies elsewhere in the store cannot be told from the
@@ -126,7 +137,7 @@ void SweepHiddenStore() {
         if (!entry) continue;
         DWORD moving = 0;
         if (ReadNumber(entry.get(), kMovingValue, moving) == ERROR_SUCCESS &&
-            (moving == kMovingIntoStore || moving == kMovingToDesktop)) {
+            ((moving & 0xF) == kMovingIntoStore || (moving & 0xF) == kMovingToDesktop)) {
             // The sweep deletes in the store only through folders checked and held as a move's are. A
             // missing folder holds nothing of the item: the settling then only finds where it is.
             HeldFolders held;
@@ -143,7 +154,7 @@ void SweepHiddenStore() {
         if (IsComplete(entry.get()) && Exists(stored)) named.insert(stored);
     }
 
-    if (!sawEveryEntry) return;
+    if (!sawEveryEntry) return true;
     for (const std::string& folder : folders) {
         const std::string mirror = ParentOf(StorePathFor(store, folder + "\\x"));
         // A mirror that is not the user's own (a link, or a folder another user made) is not read.
@@ -157,6 +168,7 @@ void SweepHiddenStore() {
             AdoptStoredFile(hidden.get(), folder + "\\" + found.first, stored);
         }
     }
+    return true;
 }
 
 }  // namespace plx

@@ -6,6 +6,7 @@
 
 #include "store/catalogue.h"
 #include "store/profile_tree.h"
+#include "store/store_lock.h"
 #include "win32/unique.h"
 #include "win32/wide_text.h"
 
@@ -77,21 +78,25 @@ void DeleteAllBut(HKEY key, const std::vector<std::string>& keep,
 
 }  // namespace
 
-void RemoveUserData() {
+bool RemoveUserData() {
+    // The entries of stored files are read and kept under the lock: no move may add one meanwhile.
+    StoreLock lock;
+    if (!lock.Held()) return false;
     const std::optional<std::vector<std::string>> kept = EntriesOfStoredFiles();
     if (kept && kept->empty()) {
         DeleteKeyTree(HKEY_CURRENT_USER, kRootKey);
-        return;
+        return true;
     }
     unique_hkey root = OpenKeyForWriting(HKEY_CURRENT_USER, kRootKey);
-    if (!root) return;
+    if (!root) return true;
     DeleteAllBut(root.get(), {"Items", "HiddenItems"}, {});
     if (unique_hkey items = OpenKeyForWriting(HKEY_CURRENT_USER, kItemsKey))
         DeleteAllBut(items.get(), {}, {"NextID"});
     // Entries that could not all be read stay, every one of them.
-    if (!kept) return;
+    if (!kept) return true;
     if (unique_hkey hidden = OpenKeyForWriting(HKEY_CURRENT_USER, kHiddenItemsKey))
         DeleteAllBut(hidden.get(), *kept, {});
+    return true;
 }
 
 }  // namespace plx

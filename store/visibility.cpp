@@ -3,6 +3,7 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -11,6 +12,7 @@
 #include "store/cloud_files.h"
 #include "store/moves.h"
 #include "store/profile_tree.h"
+#include "store/store_lock.h"
 #include "store/store_security.h"
 #include "win32/unique.h"
 #include "win32/wide_text.h"
@@ -19,11 +21,9 @@ namespace plx {
 
 namespace {
 
-constexpr FILEOP_FLAGS kHideFlags =
-    FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR | FOF_NOERRORUI;             // 0x614
-constexpr FILEOP_FLAGS kShowFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;  // 0x414
-
-bool Exists(const std::string& path) { return GetFileAttributesW(ToWide(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool Exists(const std::string& path) {
+    return GetFileAttributesW(ToWide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 bool IsDirectory(const std::string& path) {
     const DWORD attributes = GetFileAttributesW(ToWide(path).c_str());
@@ -35,29 +35,15 @@ std::string ParentOf(const std::string& path) {
     return lastSlash == std::string::npos ? std::string() : path.substr(0, lastSlash);
 }
 
-// One move of one path. With FOF_NOCONFIRMATION the shell would answer "replace?" with yes and merge
-// folders into folders, so a taken destination is refused here before the shell sees it, as is a
-// destination whose folder is missing or is a file: the shell would otherwise create folders of its
-// own or move onto the file. Only the source itself may change. A file that another program creates
-// at the destination between this check and the move is not caught here.
-// On one volume the shell's move is one rename. Between volumes the shell would copy and delete, and
-// an end of the process half-way would leave a folder split in two: such a move goes through
-// MoveAcrossVolumes instead.
-MoveResult MovePath(const std::string& from, const std::string& to, FILEOP_FLAGS flags, bool acrossVolumes) {
+// One move of one path. A taken destination is refused, as is a destination whose folder is missing or
+// is a file: only the source itself may change. On one volume the rename itself refuses all of these
+// (it never replaces), and a file that another program creates at the destination meanwhile makes it
+// fail with both in place (Both). Between volumes they are checked first.
+MoveResult MovePath(const std::string& from, const std::string& to, bool acrossVolumes,
+                    const std::function<bool()>& recordPlaced, MoveProgress* progress) {
+    if (!acrossVolumes) return RenameOnVolume(from, to);
     if (!Exists(from) || Exists(to) || !IsDirectory(ParentOf(to))) return MoveResult::Stayed;
-    if (acrossVolumes) return MoveAcrossVolumes(from, to);
-    std::wstring source = ToWide(from);
-    source.push_back(L'\0');  // a list of one path ends with a second NUL
-    std::wstring destination = ToWide(to);
-    destination.push_back(L'\0');
-    SHFILEOPSTRUCTW operation = {};
-    operation.wFunc = FO_MOVE;
-    operation.pFrom = source.c_str();
-    operation.pTo = destination.c_str();
-    operation.fFlags = flags;
-    SHFileOperationW(&operation);
-    // Where the file is decides, whatever the shell answered: the entry must follow the file.
-    return Exists(to) && !Exists(from) ? MoveResult::Arrived : MoveResult::Stayed;
+    return MoveAcrossVolumes(from, to, recordPlaced, progress);
 }
 
 // The folders for a hide are there. A file standing where the last folder belongs counts as one: the
@@ -97,15 +83,17 @@ private:
 // What the first pass of a batch reads once for all its items, the entries it wrote, and the folders
 // it holds.
 struct Batch {
+    MoveProgress* progress = nullptr;
+    bool stopped = false;  // the user stopped the long moves: no later move is carried out
     CloudSyncRoots syncRoots;
     VolumeCache volumes;
     std::set<std::string> recorded;
     HeldChains chains;
 };
 
-bool WriteMoving(HKEY hiddenItems, const std::string& keyName, DWORD direction) {
+bool WriteMoving(HKEY hiddenItems, const std::string& keyName, DWORD value) {
     unique_hkey entry = OpenKeyForWriting(hiddenItems, keyName);
-    return entry && WriteNumber(entry.get(), kMovingValue, direction) == ERROR_SUCCESS;
+    return entry && WriteNumber(entry.get(), kMovingValue, value) == ERROR_SUCCESS;
 }
 
 void ClearMoving(HKEY hiddenItems, const std::string& keyName) {
@@ -136,7 +124,7 @@ std::optional<VisibilityOutcome> RecordHide(DesktopItem& item, const std::string
     move.keyName = ItemKeyName(item.DesktopPath);
     if (!batch.recorded.insert(move.keyName).second) return VisibilityOutcome::HideFailedAtMove;
     if (!WriteHiddenEntry(hiddenItems, move.keyName, item) ||
-        (move.acrossVolumes && !WriteMoving(hiddenItems, move.keyName, kMovingIntoStore))) {
+        (move.acrossVolumes && !WriteMoving(hiddenItems, move.keyName, kMovingIntoStore | kMovingCopying))) {
         DeleteKeyTree(hiddenItems, move.keyName);
         return VisibilityOutcome::HideFailedAtMove;
     }
@@ -162,49 +150,81 @@ std::optional<VisibilityOutcome> RecordShow(DesktopItem& item, HKEY hiddenItems,
             return VisibilityOutcome::ShowFailed;
         // Written whole: the entry may be missing or incomplete for a file the caller found elsewhere.
         if (!WriteHiddenEntry(hiddenItems, move.keyName, item) ||
-            !WriteMoving(hiddenItems, move.keyName, kMovingToDesktop))
+            !WriteMoving(hiddenItems, move.keyName, kMovingToDesktop | kMovingCopying))
             return VisibilityOutcome::ShowFailed;
     }
     return std::nullopt;
 }
 
+// Undoes the record of a move that did not happen.
+void Unrecord(const PlannedMove& move, HKEY hiddenItems) {
+    if (move.hide)
+        DeleteKeyTree(hiddenItems, move.keyName);
+    else if (move.acrossVolumes)
+        ClearMoving(hiddenItems, move.keyName);
+}
+
 VisibilityOutcome CarryOut(const PlannedMove& move, const std::string& storeDirectory, HKEY hiddenItems,
-                           HeldChains& chains) {
+                           Batch& batch) {
     DesktopItem& item = *move.item;
+    const VisibilityOutcome failed =
+        move.hide ? VisibilityOutcome::HideFailedAtMove : VisibilityOutcome::ShowFailed;
     const std::string from = move.hide ? item.DesktopPath : item.Path;
     // The store's folders for the item are checked and held until the batch is done, so the paths the
     // move goes through name those very folders.
-    const bool held =
-        chains.Hold(storeDirectory, SplitPath(item.DesktopPath).directory, false) == StoreFolderCheck::Held;
-    const MoveResult result =
-        held ? MovePath(from, move.destination, move.hide ? kHideFlags : kShowFlags, move.acrossVolumes)
-             : MoveResult::Stayed;
+    const bool held = batch.chains.Hold(storeDirectory, SplitPath(item.DesktopPath).directory, false) ==
+                      StoreFolderCheck::Held;
+    // The placed phase is on the disk before the copy is renamed into place.
+    const auto recordPlaced = [&] {
+        return WriteMoving(hiddenItems, move.keyName,
+                           (move.hide ? kMovingIntoStore : kMovingToDesktop) | kMovingPlaced) &&
+               RegFlushKey(hiddenItems) == ERROR_SUCCESS;
+    };
+    if (move.acrossVolumes && batch.progress && !batch.stopped && !batch.progress->Advance(0))
+        batch.stopped = true;
+    const MoveResult result = held && !batch.stopped ? MovePath(from, move.destination, move.acrossVolumes,
+                                                                recordPlaced, batch.progress)
+                                                     : MoveResult::Stayed;
+    if (move.acrossVolumes && batch.progress && !batch.progress->Advance(0)) batch.stopped = true;
     if (result == MoveResult::Stayed) {
-        if (move.hide)
-            DeleteKeyTree(hiddenItems, move.keyName);
-        else if (move.acrossVolumes)
-            ClearMoving(hiddenItems, move.keyName);
-        return move.hide ? VisibilityOutcome::HideFailedAtMove : VisibilityOutcome::ShowFailed;
+        Unrecord(move, hiddenItems);
+        return failed;
+    }
+    // Both: whatever took the destination meanwhile keeps the entry (in the store it needs one), and
+    // the item stays where it was.
+    if (result == MoveResult::Both) {
+        if (move.acrossVolumes) ClearMoving(hiddenItems, move.keyName);
+        return failed;
     }
     item.Path = move.destination;
     // Split: the item is whole at its destination; its entry keeps "Moving", and the next sweep
-    // deletes what is left at the source once it can.
+    // deletes what is left at the source once it can. A move between volumes that arrived keeps it
+    // as well: should the power fail before the deletes reach the disk, the sweep still finds what
+    // to settle.
     if (result == MoveResult::Arrived) {
         ReachedStep("moved");
-        if (!move.hide)
-            DeleteKeyTree(hiddenItems, move.keyName);
-        else if (move.acrossVolumes)
-            ClearMoving(hiddenItems, move.keyName);
+        if (!move.hide && !move.acrossVolumes) DeleteKeyTree(hiddenItems, move.keyName);
     }
     return move.hide ? VisibilityOutcome::Hidden : VisibilityOutcome::Shown;
 }
 
 std::vector<VisibilityOutcome> ApplyToItems(const std::vector<DesktopItem*>& items,
-                                            const std::string& storeDirectory, HKEY hiddenItems) {
+                                            const std::string& storeDirectory, HKEY hiddenItems,
+                                            MoveProgress* progress) {
     std::vector<VisibilityOutcome> outcomes(items.size(), VisibilityOutcome::NothingToDo);
+    StoreLock lock;
+    if (!lock.Held()) {
+        for (size_t i = 0; i < items.size(); ++i)
+            if (items[i]->Movable() && items[i]->Visible == items[i]->InStore())
+                outcomes[i] = items[i]->Visible ? VisibilityOutcome::ShowFailed
+                                                : VisibilityOutcome::HideFailedAtDirectory;
+        return outcomes;
+    }
     std::vector<PlannedMove> planned;
     Batch batch;
+    batch.progress = progress;
     bool wrote = false;
+    ULONGLONG copyBytes = 0;
     for (size_t i = 0; i < items.size(); ++i) {
         DesktopItem& item = *items[i];
         if (!item.Movable() || item.Visible != item.InStore()) continue;
@@ -219,14 +239,23 @@ std::vector<VisibilityOutcome> ApplyToItems(const std::vector<DesktopItem*>& ite
             continue;
         }
         wrote = wrote || move.hide || move.acrossVolumes;
+        if (progress && move.acrossVolumes) copyBytes += TreeSize(move.hide ? item.DesktopPath : item.Path);
         planned.push_back(std::move(move));
     }
-    // Once for the batch: the records must be on the disk before the first file moves.
-    if (wrote) RegFlushKey(hiddenItems);
+    // Once for the batch: the records must be on the disk before the first file moves, or no file does.
+    if (wrote && RegFlushKey(hiddenItems) != ERROR_SUCCESS) {
+        for (const PlannedMove& move : planned) {
+            Unrecord(move, hiddenItems);
+            outcomes[move.index] =
+                move.hide ? VisibilityOutcome::HideFailedAtMove : VisibilityOutcome::ShowFailed;
+        }
+        return outcomes;
+    }
     ReachedStep("recorded");
+    if (progress && copyBytes) progress->Begin(copyBytes);
     const std::string store = HiddenStoreDirectory();
     for (const PlannedMove& move : planned) {
-        outcomes[move.index] = CarryOut(move, move.hide ? storeDirectory : store, hiddenItems, batch.chains);
+        outcomes[move.index] = CarryOut(move, move.hide ? storeDirectory : store, hiddenItems, batch);
         ReachedStep("confirmed");
     }
     return outcomes;
@@ -243,16 +272,16 @@ bool WriteHiddenEntry(HKEY hiddenItems, const std::string& keyName, const Deskto
 }
 
 std::vector<VisibilityOutcome> ApplyVisibility(DesktopItemList& items, const std::string& storeDirectory,
-                                               HKEY hiddenItems) {
+                                               HKEY hiddenItems, MoveProgress* progress) {
     std::vector<DesktopItem*> all;
     all.reserve(items.size());
     for (DesktopItem& item : items) all.push_back(&item);
-    return ApplyToItems(all, storeDirectory, hiddenItems);
+    return ApplyToItems(all, storeDirectory, hiddenItems, progress);
 }
 
 VisibilityOutcome ApplyItemVisibility(DesktopItem& item, const std::string& storeDirectory,
                                       HKEY hiddenItems) {
-    return ApplyToItems({&item}, storeDirectory, hiddenItems).front();
+    return ApplyToItems({&item}, storeDirectory, hiddenItems, nullptr).front();
 }
 
 VisibilityOutcome ShowItem(DesktopItem& item, HKEY hiddenItems) {

@@ -137,6 +137,31 @@ std::vector<DWORD> CaptureScreen(int x, int y, int width, int height) {
     return pixels;
 }
 
+bool WriteScreenBitmap(const std::string& path) {
+    const int width = GetSystemMetrics(SM_CXSCREEN);
+    const int height = GetSystemMetrics(SM_CYSCREEN);
+    std::vector<DWORD> pixels = CaptureScreen(0, 0, width, height);
+    // GDI leaves the fourth byte 0; a viewer would take it for full transparency.
+    for (DWORD& pixel : pixels) pixel |= 0xFF000000u;
+    BITMAPINFOHEADER info = {};
+    info.biSize = sizeof(info);
+    info.biWidth = width;
+    info.biHeight = -height;
+    info.biPlanes = 1;
+    info.biBitCount = 32;
+    const DWORD bytes = static_cast<DWORD>(pixels.size() * sizeof(DWORD));
+    BITMAPFILEHEADER file = {};
+    file.bfType = 0x4D42;  // "BM"
+    file.bfOffBits = sizeof(file) + sizeof(info);
+    file.bfSize = file.bfOffBits + bytes;
+    FILE* out = std::fopen(path.c_str(), "wb");
+    if (!out) return false;
+    const bool written = std::fwrite(&file, sizeof(file), 1, out) == 1 &&
+                         std::fwrite(&info, sizeof(info), 1, out) == 1 &&
+                         std::fwrite(pixels.data(), bytes, 1, out) == 1;
+    return std::fclose(out) == 0 && written;
+}
+
 bool WriteTextFile(const std::string& path, const std::string& contents) {
     FILE* f = _wfopen(plx::ToWide(path).c_str(), L"wb");
     if (!f) return false;
@@ -352,7 +377,8 @@ bool SetKeyRules(HKEY key, const char* sddl) {
 
 std::string InCodePage(const std::wstring& text) {
     BOOL lossy = FALSE;
-    const int bytes = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.c_str(), -1, nullptr, 0, nullptr, &lossy);
+    const int bytes =
+        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.c_str(), -1, nullptr, 0, nullptr, &lossy);
     if (bytes <= 0 || lossy) return {};
     std::string ansi(static_cast<size_t>(bytes), '\0');
     WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.c_str(), -1, &ansi[0], bytes, nullptr, &lossy);

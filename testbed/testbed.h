@@ -45,6 +45,8 @@ bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 10000, 
 
 // Reads a block of the screen as 32-bit pixels, row by row from the top.
 std::vector<DWORD> CaptureScreen(int x, int y, int width, int height);
+// Writes the whole screen to a 32-bit BMP file; false when it cannot be written.
+bool WriteScreenBitmap(const std::string& path);
 
 // Writes a file with the given contents; returns false on failure.
 bool WriteTextFile(const std::string& path, const std::string& contents);
@@ -92,6 +94,9 @@ bool GiveToAnotherUser(const std::string& path);
 // Maps the drive letter (as "P:") to a folder, as a second volume: Wine keeps its drives as links in
 // the prefix's "dosdevices". Unmapping removes the link, not the folder.
 bool MapDrive(const std::string& drive, const std::string& folder);
+// The events of store_step's pause: set by it once it waits mid-action, and by a test to let it go on.
+inline constexpr char kPausedEvent[] = "Local\\plaxen test store_step paused";
+inline constexpr char kGoEvent[] = "Local\\plaxen test store_step go";
 bool UnmapDrive(const std::string& drive);
 
 // Changes the size of the primary screen (inside a Wine virtual desktop, which allows it).

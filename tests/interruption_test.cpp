@@ -11,9 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "resources/resource.h"
 #include "store/cloud_files.h"
 #include "store/moves.h"
 #include "layout/profiles.h"
+#include "store/store_lock.h"
+#include "store/store_walk.h"
 #include "store/visibility.h"
 #include "tests/store_fixture.h"
 
@@ -99,15 +102,15 @@ protected:
         if (Exists(base)) return true;
         return Exists(plx::StagingPathFor(base));
     }
-    // The item's entry names it with its catalogue ID and both names; moving: "Moving" is there.
-    bool EntryIsComplete(const TestItem& item, bool* moving = nullptr) const {
+    // The item's entry names it with its catalogue ID and both names; moving: its "Moving", 0 for none.
+    bool EntryIsComplete(const TestItem& item, DWORD* moving = nullptr) const {
         plx::unique_hkey entry =
             plx::OpenKeyForReading(HKEY_CURRENT_USER, std::string(plx::kHiddenItemsKey) + "\\" +
                                                           plx::ItemKeyName(OnDesktop(item.name)));
-        DWORD id = 0, direction = 0;
+        DWORD id = 0;
         std::string text;
-        if (moving)
-            *moving = entry && plx::ReadNumber(entry.get(), plx::kMovingValue, direction) == ERROR_SUCCESS;
+        if (moving && (!entry || plx::ReadNumber(entry.get(), plx::kMovingValue, *moving) != ERROR_SUCCESS))
+            *moving = 0;
         return entry && plx::ReadNumber(entry.get(), "ID", id) == ERROR_SUCCESS &&
                static_cast<int>(id) == ids_.at(OnDesktop(item.name)) &&
                plx::ReadString(entry.get(), "DisplayName", text) == ERROR_SUCCESS &&
@@ -125,18 +128,21 @@ protected:
         return ::testing::AssertionSuccess();
     }
 
-    // After the next action.
+    // After the next action. A move between volumes that it finished keeps "Moving" in its placed
+    // phase until the sweep of the action after it sees the source gone.
     ::testing::AssertionResult Settled(bool hidden) const {
         for (const TestItem& item : items_) {
             const std::string desktop = OnDesktop(item.name), stored = Stored(item);
             const std::string& there = hidden ? stored : desktop;
             const std::string& elsewhere = hidden ? desktop : stored;
-            bool moving = false;
+            DWORD moving = 0;
+            const bool complete = EntryIsComplete(item, &moving);
+            const bool settled = moving == 0 || (moving & plx::kMovingPlaced) != 0;
             if (!WholeAt(item, there) || AnyOf(item, elsewhere) || Exists(plx::StagingPathFor(there)))
                 return ::testing::AssertionFailure() << item.name << " is not in exactly one place";
-            if (hidden && (!EntryIsComplete(item, &moving) || moving))
+            if (hidden && (!complete || !settled))
                 return ::testing::AssertionFailure() << item.name << " is stored without its settled entry";
-            if (!hidden && HasHiddenEntry(desktop))
+            if (!hidden && HasHiddenEntry(desktop) && (moving & plx::kMovingPlaced) == 0)
                 return ::testing::AssertionFailure() << item.name << " is shown but keeps an entry";
         }
         return ::testing::AssertionSuccess();
@@ -244,7 +250,7 @@ TEST_F(InterruptionTest, AFolderHeldOpenInPartIsWholeWhereItWentUntilTheNextActi
             // The second activation's sweep meets the held file again.
             for (int activation = 1; activation <= 2; ++activation) {
                 MoveAllTo(hide ? "Hidden" : "Shown");
-                bool moving = false;
+                DWORD moving = 0;
                 EXPECT_TRUE(WholeAt(folder, there)) << activation;
                 EXPECT_TRUE(EntryIsComplete(folder, &moving)) << activation;
                 EXPECT_TRUE(moving) << activation;
@@ -280,7 +286,7 @@ TEST_F(InterruptionTest, FilesChangedOrAddedAtTheSourceDuringAMoveBetweenVolumes
             EXPECT_EQ(testbed::ReadTextFile(source + "\\one.txt"), "changed");
             EXPECT_EQ(testbed::ReadTextFile(source + "\\new.txt"), "new");
             EXPECT_TRUE(WholeAt(folder, there));
-            bool moving = false;
+            DWORD moving = 0;
             EXPECT_TRUE(EntryIsComplete(folder, &moving));
             EXPECT_TRUE(moving);
         });
@@ -335,6 +341,215 @@ TEST_F(InterruptionTest, TheSweepGivesStoredFilesTheirEntriesBackAndDropsEntries
     EXPECT_TRUE(WholeAt(folder, OnDesktop(folder.name)));
     EXPECT_TRUE(HasHiddenEntry(strasse));
     EXPECT_TRUE(HasHiddenEntry(strasseSharp));
+}
+
+// What an end of the process or of the power can leave on the disk of a move of the folder, each
+// state settled by one sweep (or by the first action of a new desktop process, the logon restore): nothing of
+// which no other copy exists goes, and a stored file keeps exactly one entry.
+TEST_F(InterruptionTest, TheSweepSettlesWhatAnyEndCanLeaveAndDeletesNoLastCopy) {
+    enum Place { Desktop = 1, Store = 2, StagingInStore = 4, StagingOnDesktop = 8 };
+    struct Row {
+        const char* state;
+        DWORD moving;   // the entry's "Moving"; 0: none
+        int whole;      // where a whole copy of the folder is before the sweep
+        int partial;    // where a copy of one.txt alone is
+        bool userFile;  // the staging copy holds a file of the user's too
+        int after;      // where the folder is whole afterwards
+        bool entry, movingAfter;
+        bool atLogon = false;  // settled by the logon restore of a new process, not by a sweep here
+    };
+    const DWORD hide = plx::kMovingIntoStore, show = plx::kMovingToDesktop;
+    const DWORD copying = plx::kMovingCopying, placed = plx::kMovingPlaced;
+    const Row rows[] = {
+        {"staging only, source gone", hide | copying, StagingInStore, 0, false, Store, true, false},
+        {"staging only, source gone, earlier version", hide, StagingInStore, 0, false, Store, true, false},
+        {"staging only, source gone, at logon", hide | copying, StagingInStore, 0, false, Store, true, false,
+         true},
+        {"staging only, source gone, back", show | copying, StagingOnDesktop, 0, false, Desktop, false,
+         false},
+        {"placed whole, both present", hide | placed, Desktop | Store, 0, false, Store, true, false},
+        {"placed, rename not done", hide | placed, Desktop | StagingInStore, 0, false, Store, true, false},
+        {"confirmed by an earlier version, both present", 0, Desktop | Store, 0, false, Desktop | Store, true,
+         false},
+        {"staging with a file of the user's", hide | copying, Desktop, StagingInStore, true, Desktop, true,
+         true},
+        {"a destination not ours, same size and date", hide | copying, Desktop | Store, 0, false,
+         Desktop | Store, true, false},
+        {"staging copy left behind", hide | copying, Desktop, StagingInStore, false, Desktop, false, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.state);
+        MakeItems();
+        const TestItem& folder = items_[1];
+        const std::string desktop = OnDesktop(folder.name), stored = Stored(folder);
+        const std::map<int, std::string> places = {{Desktop, desktop},
+                                                   {Store, stored},
+                                                   {StagingInStore, plx::StagingPathFor(stored)},
+                                                   {StagingOnDesktop, plx::StagingPathFor(desktop)}};
+        ASSERT_TRUE(CreateDirectoryA(store_.c_str(), nullptr));
+        ASSERT_TRUE(plx::EnsureStoreDirectory(store_, plx::SplitPath(desktop).directory));
+        // Copies keep the time of their source, as the move's own do.
+        const std::string source = moduleDir_.path() + "\\source";
+        ASSERT_TRUE(MoveFileA(desktop.c_str(), source.c_str()));
+        for (const auto& place : places) {
+            if (!((row.whole | row.partial) & place.first)) continue;
+            ASSERT_TRUE(CreateDirectoryA(place.second.c_str(), nullptr));
+            for (const auto& file : folder.files) {
+                if ((row.whole & place.first) || file.first == "one.txt") {
+                    ASSERT_TRUE(CopyFileA(FileAt(source, file.first).c_str(),
+                                          FileAt(place.second, file.first).c_str(), TRUE));
+                }
+            }
+            if (row.userFile && (row.partial & place.first)) Write(place.second + "\\mine.txt", "mine");
+        }
+        testbed::RemoveTree(source);
+        {
+            plx::unique_hkey hidden = HiddenItemsKey();
+            DesktopItem item;
+            item.ID = ids_.at(desktop);
+            const std::string key = plx::ItemKeyName(desktop);
+            ASSERT_TRUE(plx::WriteHiddenEntry(hidden.get(), key, item));
+            plx::unique_hkey entry = plx::OpenKeyForWriting(hidden.get(), key);
+            if (row.moving) {
+                ASSERT_EQ(plx::WriteNumber(entry.get(), plx::kMovingValue, row.moving), ERROR_SUCCESS);
+            }
+        }
+
+        if (row.atLogon) {
+            ASSERT_EQ(RunAction("logon"), 0);
+        } else {
+            ASSERT_TRUE(plx::SweepHiddenStore());
+        }
+        for (const auto& place : places) {
+            EXPECT_EQ(WholeAt(folder, place.second), (row.after & place.first) != 0) << place.second;
+            if (!(row.after & place.first) && !(row.userFile && (row.partial & place.first))) {
+                EXPECT_FALSE(Exists(place.second)) << place.second;
+            }
+        }
+        if (row.userFile) {
+            EXPECT_EQ(testbed::ReadTextFile(places.at(row.partial) + "\\mine.txt"), "mine");
+        }
+        DWORD moving = 0;
+        EXPECT_EQ(EntryIsComplete(folder, &moving), row.entry);
+        EXPECT_EQ(moving != 0, row.movingAfter);
+    }
+}
+
+// Two processes at one store: an activation that waits in the middle of its move between volumes
+// holds the store, and the release and the return of stored items wait for it, a bounded time. The
+// release that waits while the activation goes on finds every item whole and brings it back; the
+// return that waits in vain changes nothing and says so.
+TEST_F(InterruptionTest, AnotherProcessWaitsForAMoveInProgressAndLosesNothing) {
+    static HANDLE go;
+    plx::unique_handle paused(CreateEventA(nullptr, TRUE, FALSE, testbed::kPausedEvent));
+    plx::unique_handle goEvent(CreateEventA(nullptr, TRUE, FALSE, testbed::kGoEvent));
+    go = goEvent.get();
+    OnSecondDrive([&] {
+        for (bool released : {true, false}) {
+            SCOPED_TRACE(released ? "release" : "return of stored items");
+            MakeItems();
+            ResetEvent(paused.get());
+            ResetEvent(go);
+            SetCurrentProfile("Hidden");
+            // The folder's second file is copied; the other items are moved already.
+            const std::string command = "\"" + testbed::ExeDirectory() + "\\store_step.exe\" \"" +
+                                        modulePath_ + "\" activate \"copied file\" 4 pause";
+            PROCESS_INFORMATION pi = {};
+            ASSERT_TRUE(testbed::StartTiedProcess(command, pi));
+            plx::unique_handle process(pi.hProcess), thread(pi.hThread);
+            ASSERT_EQ(WaitForSingleObject(paused.get(), 30000), WAIT_OBJECT_0);
+            if (released) {
+                // Once the release waits for the store, the activation goes on.
+                const plx::StoreStepHook before = plx::SetStoreStepHook([](const char* step) {
+                    if (std::strcmp(step, "waiting for the store") == 0) SetEvent(go);
+                });
+                EXPECT_TRUE(plx::ReleaseHiddenItems(nullptr));
+                plx::SetStoreStepHook(before);
+                EXPECT_EQ(WaitForSingleObject(pi.hProcess, 30000), WAIT_OBJECT_0);
+                EXPECT_TRUE(Settled(false));
+            } else {
+                const DWORD start = GetTickCount();
+                EXPECT_FALSE(plx::ReturnStoredItems(plx::ToWide(plx::HiddenStoreDirectory()),
+                                                    {{plx::ToWide(userDesktop_), {}}}));
+                EXPECT_GE(GetTickCount() - start, plx::kStoreLockTimeoutMs - 1000);
+                EXPECT_TRUE(Recoverable());
+                SetEvent(go);
+                EXPECT_EQ(WaitForSingleObject(pi.hProcess, 30000), WAIT_OBJECT_0);
+                EXPECT_TRUE(Settled(true));
+            }
+        }
+    });
+}
+
+// On one volume a move is one rename: a folder with a file held open, deleting not shared, is whole
+// in exactly one place afterwards, with its entry exactly when that place is the store.
+TEST_F(InterruptionTest, AFolderHeldOpenOnOneVolumeIsNeverSplit) {
+    MakeItems();
+    const TestItem& folder = items_[1];
+    plx::unique_hfile held(CreateFileA(OnDesktop("Folder\\one.txt").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(held);
+    MoveAllTo("Hidden");
+    const bool stored = WholeAt(folder, Stored(folder));
+    EXPECT_NE(stored, WholeAt(folder, OnDesktop(folder.name)));
+    EXPECT_NE(stored, Exists(OnDesktop(folder.name)));
+    EXPECT_EQ(stored, EntryIsComplete(folder));
+}
+
+// A long move between volumes shows the system's progress dialog while its copy grows, hidden; its
+// Cancel leaves the folder that is being copied whole where it was, without a staging copy or an entry, and
+// the items moved before it where they went. The screen with the dialog goes to plaxen-progress.bmp in the
+// prefix's temporary folder.
+TEST_F(InterruptionTest, ALongMoveBetweenVolumesShowsItsProgressAndItsCancelLeavesItemsWhole) {
+    static bool cancelled, stagingHidden;
+    static std::string staging;
+    OnSecondDrive([&] {
+        MakeItems();
+        cancelled = stagingHidden = false;
+        const std::string desktop = OnDesktop(items_[1].name);
+        staging = plx::StagingPathFor(Stored(items_[1]));
+        for (const char* name : {"big1.bin", "big2.bin", "big3.bin"}) {
+            plx::unique_hfile big(CreateFileA((desktop + "\\" + name).c_str(), GENERIC_WRITE, 0, nullptr,
+                                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+            LARGE_INTEGER size;
+            size.QuadPart = 24 << 20;
+            ASSERT_TRUE(big && SetFilePointerEx(big.get(), size, nullptr, FILE_BEGIN) &&
+                        SetEndOfFile(big.get()));
+        }
+        // At the folder's first file, once the dialog is there: a screenshot, then its Cancel.
+        const plx::StoreStepHook before = plx::SetStoreStepHook([](const char* step) {
+            static int copied = 0;
+            if (cancelled || std::strcmp(step, "copied file") != 0 || ++copied < 3) return;
+            // Never seen on the desktop, nor in a listing of the store.
+            const DWORD attributes = GetFileAttributesA(staging.c_str());
+            stagingHidden = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_HIDDEN);
+            HWND dialog = nullptr;
+            testbed::WaitUntil(
+                [&] { return (dialog = FindWindowA("#32770", plx::kMessageCaption)) != nullptr; });
+            if (!dialog) return;
+            HWND cancel = GetDlgItem(dialog, IDCANCEL);
+            testbed::WaitUntil([&] { return IsWindowVisible(dialog) && cancel && IsWindowVisible(cancel); });
+            char temp[MAX_PATH] = {};
+            GetTempPathA(MAX_PATH, temp);
+            testbed::WriteScreenBitmap(std::string(temp) + "plaxen-progress.bmp");
+            SendMessageA(cancel, BM_CLICK, 0, 0);
+            cancelled = true;
+        });
+        MoveAllTo("Hidden");
+        plx::SetStoreStepHook(before);
+        ASSERT_TRUE(cancelled) << "no progress dialog";
+        EXPECT_TRUE(stagingHidden);
+        EXPECT_TRUE(WholeAt(items_[1], desktop));
+        for (const char* name : {"big1.bin", "big2.bin", "big3.bin"})
+            EXPECT_TRUE(Exists(desktop + "\\" + name));
+        EXPECT_FALSE(Exists(Stored(items_[1])));
+        EXPECT_FALSE(Exists(plx::StagingPathFor(Stored(items_[1]))));
+        EXPECT_FALSE(HasHiddenEntry(desktop));
+        for (const TestItem* moved : {&items_[0], &items_[2]}) {
+            EXPECT_TRUE(WholeAt(*moved, Stored(*moved)));
+            EXPECT_TRUE(EntryIsComplete(*moved));
+        }
+    });
 }
 
 }  // namespace

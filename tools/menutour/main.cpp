@@ -23,28 +23,7 @@ void SettlePainting(const testbed::DesktopHostProcess& host) {
 
 bool WriteScreenshot(const testbed::DesktopHostProcess& host, const std::string& path) {
     SettlePainting(host);
-    const int width = GetSystemMetrics(SM_CXSCREEN);
-    const int height = GetSystemMetrics(SM_CYSCREEN);
-    std::vector<DWORD> pixels = testbed::CaptureScreen(0, 0, width, height);
-    // GDI leaves the fourth byte 0; a viewer would take it for full transparency.
-    for (DWORD& pixel : pixels) pixel |= 0xFF000000u;
-    BITMAPINFOHEADER info = {};
-    info.biSize = sizeof(info);
-    info.biWidth = width;
-    info.biHeight = -height;
-    info.biPlanes = 1;
-    info.biBitCount = 32;
-    const DWORD bytes = static_cast<DWORD>(pixels.size() * sizeof(DWORD));
-    BITMAPFILEHEADER file = {};
-    file.bfType = 0x4D42;  // "BM"
-    file.bfOffBits = sizeof(file) + sizeof(info);
-    file.bfSize = file.bfOffBits + bytes;
-    FILE* out = std::fopen(path.c_str(), "wb");
-    if (!out) return false;
-    const bool written = std::fwrite(&file, sizeof(file), 1, out) == 1 &&
-                         std::fwrite(&info, sizeof(info), 1, out) == 1 &&
-                         std::fwrite(pixels.data(), bytes, 1, out) == 1;
-    return std::fclose(out) == 0 && written;
+    return testbed::WriteScreenBitmap(path);
 }
 
 bool Step(bool done, const char* what) {
