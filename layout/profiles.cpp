@@ -10,6 +10,7 @@
 #include "store/profile_tree.h"
 #include "store/store_security.h"
 #include "store/visibility.h"
+#include "win32/long_path.h"
 #include "win32/unique.h"
 
 namespace plx {
@@ -20,7 +21,7 @@ namespace {
 // makes it for every user; made here, it is the user's own.
 std::string PrepareStoreDirectory() {
     const std::string store = HiddenStoreDirectory();
-    if (!store.empty() && GetFileAttributesW(ToWide(store).c_str()) == INVALID_FILE_ATTRIBUTES)
+    if (!store.empty() && GetFileAttributesW(FileApiPath(store).c_str()) == INVALID_FILE_ATTRIBUTES)
         CreateOwnFolder(ToWide(store));
     return store;
 }
@@ -137,7 +138,7 @@ void ReleaseHiddenItems(HWND listView) {
     // Only what is empty goes: a file whose move back failed stays in the store with its folders,
     // where the user can still find it.
     const std::string store = HiddenStoreDirectory();
-    if (!store.empty() && GetFileAttributesW(ToWide(store).c_str()) != INVALID_FILE_ATTRIBUTES)
+    if (!store.empty() && GetFileAttributesW(FileApiPath(store).c_str()) != INVALID_FILE_ATTRIBUTES)
         RemoveEmptyDirectories(store);
 }
 

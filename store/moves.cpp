@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "win32/long_path.h"
 #include "win32/unique.h"
 #include "win32/wide_text.h"
 
@@ -19,7 +20,7 @@ constexpr char kStagingSuffix[] = ".plaxen-moving";
 // loss the renamed copy must not be a file of the right name with the wrong contents.
 constexpr DWORD kCopyNoBuffering = 0x00001000;  // COPY_FILE_NO_BUFFERING
 
-DWORD Attributes(const std::string& path) { return GetFileAttributesW(ToWide(path).c_str()); }
+DWORD Attributes(const std::string& path) { return GetFileAttributesW(FileApiPath(path).c_str()); }
 bool Exists(const std::string& path) { return Attributes(path) != INVALID_FILE_ATTRIBUTES; }
 bool IsDirectory(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
 // A junction or symbolic link leads elsewhere: it is neither copied through nor deleted.
@@ -27,8 +28,9 @@ bool IsLink(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_REPARSE_POIN
 
 std::string VolumeOf(const std::string& path) {
     wchar_t volume[MAX_PATH + 1] = {};
-    if (!GetVolumePathNameW(ToWide(path).c_str(), volume, ARRAYSIZE(volume))) return {};
-    return ToUtf8(volume);
+    if (!GetVolumePathNameW(FileApiPath(path).c_str(), volume, ARRAYSIZE(volume))) return {};
+    // Asked in the long-path form, the system answers in it too ("\\?\C:\").
+    return ToUtf8(PlainPath(volume));
 }
 
 std::string ParentOf(const std::string& path) {
@@ -43,7 +45,7 @@ bool CopyTree(const std::string& from, const std::string& to, bool& made) {
     const DWORD attributes = Attributes(from);
     if (attributes == INVALID_FILE_ATTRIBUTES || IsLink(attributes)) return false;
     if (!IsDirectory(attributes)) {
-        if (!CopyFileExW(ToWide(from).c_str(), ToWide(to).c_str(), nullptr, nullptr, nullptr,
+        if (!CopyFileExW(FileApiPath(from).c_str(), FileApiPath(to).c_str(), nullptr, nullptr, nullptr,
                          COPY_FILE_FAIL_IF_EXISTS | kCopyNoBuffering)) {
             // The copy fails before it creates to when to exists; after that, to is its own part copy.
             made = GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS;
@@ -53,7 +55,7 @@ bool CopyTree(const std::string& from, const std::string& to, bool& made) {
         ReachedStep("copied file");
         return true;
     }
-    if (!CreateDirectoryExW(ToWide(from).c_str(), ToWide(to).c_str(), nullptr)) return false;
+    if (!CreateDirectoryExW(FileApiPath(from).c_str(), FileApiPath(to).c_str(), nullptr)) return false;
     made = true;
     for (const auto& child : FolderEntries(from)) {
         bool madeChild = false;
@@ -68,19 +70,19 @@ void RemoveCopy(const std::string& path) {
     if (attributes == INVALID_FILE_ATTRIBUTES || IsLink(attributes)) return;
     if (IsDirectory(attributes))
         for (const auto& child : FolderEntries(path)) RemoveCopy(path + "\\" + child.first);
-    SetFileAttributesW(ToWide(path).c_str(), FILE_ATTRIBUTE_NORMAL);
+    SetFileAttributesW(FileApiPath(path).c_str(), FILE_ATTRIBUTE_NORMAL);
     if (IsDirectory(attributes))
-        RemoveDirectoryW(ToWide(path).c_str());
+        RemoveDirectoryW(FileApiPath(path).c_str());
     else
-        DeleteFileW(ToWide(path).c_str());
+        DeleteFileW(FileApiPath(path).c_str());
 }
 
 // Both files, neither a folder, of the same size and last written at the same time: copies made by
 // CopyTree keep both.
 bool SameFile(const std::string& a, const std::string& b) {
     WIN32_FILE_ATTRIBUTE_DATA x = {}, y = {};
-    if (!GetFileAttributesExW(ToWide(a).c_str(), GetFileExInfoStandard, &x) ||
-        !GetFileAttributesExW(ToWide(b).c_str(), GetFileExInfoStandard, &y))
+    if (!GetFileAttributesExW(FileApiPath(a).c_str(), GetFileExInfoStandard, &x) ||
+        !GetFileAttributesExW(FileApiPath(b).c_str(), GetFileExInfoStandard, &y))
         return false;
     if (IsDirectory(x.dwFileAttributes) || IsDirectory(y.dwFileAttributes)) return false;
     return x.nFileSizeLow == y.nFileSizeLow && x.nFileSizeHigh == y.nFileSizeHigh &&
@@ -95,14 +97,15 @@ void DeleteCopied(const std::string& tree, const std::string& reference, int& de
     if (IsDirectory(attributes)) {
         for (const auto& child : FolderEntries(tree))
             DeleteCopied(tree + "\\" + child.first, reference + "\\" + child.first, deleted);
-        SetFileAttributesW(ToWide(tree).c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-        if (!RemoveDirectoryW(ToWide(tree).c_str())) SetFileAttributesW(ToWide(tree).c_str(), attributes);
+        SetFileAttributesW(FileApiPath(tree).c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+        if (!RemoveDirectoryW(FileApiPath(tree).c_str()))
+            SetFileAttributesW(FileApiPath(tree).c_str(), attributes);
         return;
     }
     if (!SameFile(tree, reference)) return;
-    SetFileAttributesW(ToWide(tree).c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (!DeleteFileW(ToWide(tree).c_str())) {
-        SetFileAttributesW(ToWide(tree).c_str(), attributes);
+    SetFileAttributesW(FileApiPath(tree).c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (!DeleteFileW(FileApiPath(tree).c_str())) {
+        SetFileAttributesW(FileApiPath(tree).c_str(), attributes);
         return;
     }
     ++deleted;
@@ -114,7 +117,7 @@ void DeleteCopied(const std::string& tree, const std::string& reference, int& de
 std::vector<std::pair<std::string, DWORD>> FolderEntries(const std::string& folder) {
     std::vector<std::pair<std::string, DWORD>> entries;
     WIN32_FIND_DATAW data;
-    unique_hfind find(FindFirstFileW(ToWide(folder + "\\*").c_str(), &data));
+    unique_hfind find(FindFirstFileW(FileApiPath(folder + "\\*").c_str(), &data));
     if (!find) return entries;
     do {
         const std::string name = ToUtf8(data.cFileName);
@@ -161,7 +164,7 @@ MoveResult MoveAcrossVolumes(const std::string& from, const std::string& to) {
         return MoveResult::Stayed;
     }
     ReachedStep("copied");
-    if (!MoveFileExW(ToWide(staging).c_str(), ToWide(to).c_str(), MOVEFILE_WRITE_THROUGH)) {
+    if (!MoveFileExW(FileApiPath(staging).c_str(), FileApiPath(to).c_str(), MOVEFILE_WRITE_THROUGH)) {
         RemoveCopy(staging);
         return MoveResult::Stayed;
     }
@@ -172,7 +175,8 @@ MoveResult MoveAcrossVolumes(const std::string& from, const std::string& to) {
     // Not one file could go (the item is held open): the source is whole, and the copy goes again. It
     // is renamed away first, so that an end of the process meanwhile leaves a staging copy, not a
     // destination in part.
-    if (deleted == 0 && MoveFileExW(ToWide(to).c_str(), ToWide(staging).c_str(), MOVEFILE_WRITE_THROUGH)) {
+    if (deleted == 0 &&
+        MoveFileExW(FileApiPath(to).c_str(), FileApiPath(staging).c_str(), MOVEFILE_WRITE_THROUGH)) {
         RemoveCopy(staging);
         return MoveResult::Stayed;
     }

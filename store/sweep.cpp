@@ -13,6 +13,7 @@
 #include "store/profile_tree.h"
 #include "store/store_security.h"
 #include "store/visibility.h"
+#include "win32/long_path.h"
 #include "win32/unique.h"
 #include "win32/wide_text.h"
 
@@ -28,7 +29,9 @@ struct NoCaseLess {
 };
 using PathSet = std::set<std::string, NoCaseLess>;
 
-bool Exists(const std::string& path) { return GetFileAttributesW(ToWide(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool Exists(const std::string& path) {
+    return GetFileAttributesW(FileApiPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 std::string ParentOf(const std::string& path) {
     const size_t lastSlash = path.find_last_of('\\');

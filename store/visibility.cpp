@@ -12,6 +12,7 @@
 #include "store/moves.h"
 #include "store/profile_tree.h"
 #include "store/store_security.h"
+#include "win32/long_path.h"
 #include "win32/unique.h"
 #include "win32/wide_text.h"
 
@@ -23,10 +24,12 @@ constexpr FILEOP_FLAGS kHideFlags =
     FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR | FOF_NOERRORUI;             // 0x614
 constexpr FILEOP_FLAGS kShowFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;  // 0x414
 
-bool Exists(const std::string& path) { return GetFileAttributesW(ToWide(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool Exists(const std::string& path) {
+    return GetFileAttributesW(FileApiPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 bool IsDirectory(const std::string& path) {
-    const DWORD attributes = GetFileAttributesW(ToWide(path).c_str());
+    const DWORD attributes = GetFileAttributesW(FileApiPath(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
@@ -46,6 +49,13 @@ std::string ParentOf(const std::string& path) {
 MoveResult MovePath(const std::string& from, const std::string& to, FILEOP_FLAGS flags, bool acrossVolumes) {
     if (!Exists(from) || Exists(to) || !IsDirectory(ParentOf(to))) return MoveResult::Stayed;
     if (acrossVolumes) return MoveAcrossVolumes(from, to);
+    // The shell takes no long-path form: a place in the store too long for a plain path is renamed
+    // directly, which on one volume is what the shell's move does.
+    const std::wstring fromPath = FileApiPath(from), toPath = FileApiPath(to);
+    if (fromPath.compare(0, 4, kLongPathPrefix) == 0 || toPath.compare(0, 4, kLongPathPrefix) == 0) {
+        MoveFileExW(fromPath.c_str(), toPath.c_str(), 0);
+        return Exists(to) && !Exists(from) ? MoveResult::Arrived : MoveResult::Stayed;
+    }
     std::wstring source = ToWide(from);
     source.push_back(L'\0');  // a list of one path ends with a second NUL
     std::wstring destination = ToWide(to);
@@ -119,10 +129,10 @@ std::optional<VisibilityOutcome> RecordHide(DesktopItem& item, const std::string
     if (storeDirectory.empty() || !IsPlainFullPath(item.DesktopPath))
         return VisibilityOutcome::HideFailedAtMove;
     const SplitDesktopPath parts = SplitPath(item.DesktopPath);
-    move.destination = storeDirectory + parts.directory + parts.fileName;
-    // ShowItem takes a file back only from a plain path under MAX_PATH: nothing goes where it could
-    // not come back from, such as a store on a network share or a place too long.
-    if (!IsPlainFullPath(move.destination)) return VisibilityOutcome::HideFailedAtMove;
+    move.destination = StorePathFor(storeDirectory, item.DesktopPath);
+    // ShowItem takes a file back only from a plain full path: nothing goes where it could not come back
+    // from, such as a store on a network share.
+    if (!IsPlainFullPath(move.destination, kLongestStorePath)) return VisibilityOutcome::HideFailedAtMove;
     if (item.CloudSynced || IsCloudSynced(item.DesktopPath, batch.syncRoots))
         return VisibilityOutcome::KeptForCloud;
     if (!StoreDirectoryReady(batch.chains.Hold(storeDirectory, parts.directory, true)))
@@ -149,7 +159,7 @@ std::optional<VisibilityOutcome> RecordShow(DesktopItem& item, HKEY hiddenItems,
                                             PlannedMove& move) {
     // Both paths come from the registry or from a caller's list; a damaged entry must not lead a move
     // anywhere else, and only a file at the item's own place in the store is ever taken out of it.
-    if (!IsPlainFullPath(item.DesktopPath) || !IsPlainFullPath(item.Path))
+    if (!IsPlainFullPath(item.DesktopPath) || !IsPlainFullPath(item.Path, kLongestStorePath))
         return VisibilityOutcome::ShowFailed;
     const std::string store = HiddenStoreDirectory();
     if (store.empty() || item.Path != StorePathFor(store, item.DesktopPath))
