@@ -22,21 +22,11 @@ inline constexpr size_t kLongestPlainPath = MAX_PATH - 12;
 // The path for a wide file function: a full path on a drive that is too long for the plain form gets
 // the long-path prefix; every other path passes unchanged. The long-path form skips the system's
 // clean-up of the path, so it is only taken for the product's own paths, which are full and plain.
-inline std::wstring FileApiPath(std::wstring path) {
-    if (path.size() >= kLongestPlainPath && path.size() > 2 && path[1] == L':' && path[2] == L'\\')
-        path.insert(0, kLongPathPrefix);
-    return path;
-}
-inline std::wstring FileApiPath(const std::string& utf8) { return FileApiPath(ToWide(utf8)); }
+std::wstring FileApiPath(std::wstring path);
+std::wstring FileApiPath(const std::string& utf8);
 
 // A path as it is shown and kept: "\\?\C:\a" becomes "C:\a" and "\\?\UNC\server\share" becomes
 // "\\server\share"; any other path passes unchanged.
-inline std::wstring PlainPath(std::wstring path) {
-    if (path.compare(0, wcslen(kLongUncPrefix), kLongUncPrefix) == 0)
-        return path.replace(0, wcslen(kLongUncPrefix), L"\\\\");
-    if (path.compare(0, wcslen(kLongPathPrefix), kLongPathPrefix) == 0)
-        path.erase(0, wcslen(kLongPathPrefix));
-    return path;
-}
+std::wstring PlainPath(std::wstring path);
 
 }  // namespace plx
