@@ -12,6 +12,7 @@
 #include "engine/folder_view.h"
 #include "engine/placement.h"
 #include "store/profile_tree.h"
+#include "store/slots.h"
 #include "win32/wide_text.h"
 
 namespace plx {
@@ -170,11 +171,15 @@ PositionsResult RestorePositions(HWND listView, const ScreenSize& size, const Pr
     if (!key) return PositionsResult::NoSlot;
     const int count = static_cast<int>(SendMessageW(listView, LVM_GETITEMCOUNT, 0, 0));
     if (count <= 0) return PositionsResult::Done;
+    unique_hkey writable;
     const FindTarget fromSlot = [&](const std::string& label, POINT& target) {
         BYTE data[8];
-        DWORD size = sizeof(data);
-        if (ReadBytes(key.get(), label.c_str(), data, size) != ERROR_SUCCESS || size != sizeof(data))
-            return false;
+        bool legacy = false;
+        if (!ReadSavedPosition(key.get(), label, data, legacy)) return false;
+        // A position an earlier version saved under its spelling of the label is kept under the label
+        // itself from now on; the old value stays, as a restore removes nothing.
+        if (legacy && (writable || (writable = OpenSlotKey(size, profile, slot, KeyAccess::Write))))
+            WriteBytes(writable.get(), label.c_str(), data, sizeof(data));
         target = DecodePosition(data);
         return true;
     };

@@ -13,6 +13,7 @@
 #include "store/store_lock.h"
 #include "store/store_security.h"
 #include "store/visibility.h"
+#include "win32/long_path.h"
 #include "win32/unique.h"
 
 namespace plx {
@@ -23,7 +24,7 @@ namespace {
 // makes it for every user; made here, it is the user's own.
 std::string PrepareStoreDirectory() {
     const std::string store = HiddenStoreDirectory();
-    if (!store.empty() && GetFileAttributesW(ToWide(store).c_str()) == INVALID_FILE_ATTRIBUTES)
+    if (!store.empty() && GetFileAttributesW(FileApiPath(store).c_str()) == INVALID_FILE_ATTRIBUTES)
         CreateOwnFolder(ToWide(store));
     return store;
 }
@@ -152,7 +153,7 @@ bool ReleaseHiddenItems(HWND listView) {
     // Only what is empty goes: a file whose move back failed stays in the store with its folders,
     // where the user can still find it.
     const std::string store = HiddenStoreDirectory();
-    if (!store.empty() && GetFileAttributesW(ToWide(store).c_str()) != INVALID_FILE_ATTRIBUTES)
+    if (!store.empty() && GetFileAttributesW(FileApiPath(store).c_str()) != INVALID_FILE_ATTRIBUTES)
         RemoveEmptyDirectories(store);
     return true;
 }

@@ -8,6 +8,7 @@
 #include "store/cloud_files.h"
 #include "store/moves.h"
 #include "store/profile_tree.h"
+#include "win32/long_path.h"
 #include "win32/unique.h"
 #include "win32/wide_text.h"
 
@@ -30,7 +31,9 @@ std::string ReplaceCharacter(const std::string& text, char from, char to, UINT c
     return out;
 }
 
-bool Exists(const std::string& path) { return GetFileAttributesW(ToWide(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool Exists(const std::string& path) {
+    return GetFileAttributesW(FileApiPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 void ReadFlag(HKEY key, const char* name, bool& field) {
     DWORD value = 0;
@@ -89,6 +92,32 @@ bool StrRetToString(STRRET& value, LPCITEMIDLIST pidl, std::string& out) {
     return true;
 }
 
+// The entry an earlier version made for desktopPath, under the spelling it wrote paths in
+// (LegacySpelling), moved to keyName, the exact one: the item keeps its ID, and with it its visibility
+// in every profile. Not taken while anything stands at the path that spelling names, on the desktop or
+// in the store: the entry is then that item's own. The moved entry, open for writing; none when there
+// was nothing to move or it could not be moved.
+unique_hkey AdoptLegacyEntry(HKEY catalogue, const std::string& desktopPath, const std::string& keyName) {
+    const std::string legacyPath = LegacySpelling(desktopPath);
+    if (legacyPath.empty() || Exists(legacyPath) || Exists(StorePathFor(legacyPath))) return {};
+    const std::string legacyKey = ItemKeyName(legacyPath);
+    unique_hkey legacy = OpenKeyForReading(catalogue, legacyKey);
+    DWORD id = 0;
+    if (!legacy || ReadNumber(legacy.get(), "ID", id) != ERROR_SUCCESS) return {};
+    unique_hkey entry = CreateKey(catalogue, keyName);
+    if (!entry) return {};
+    // Copied whole before the old entry goes: an end in between leaves the ID under both names, never
+    // under neither.
+    if (RegCopyTreeW(legacy.get(), nullptr, entry.get()) != ERROR_SUCCESS) {
+        entry.reset();
+        DeleteKeyTree(catalogue, keyName);
+        return {};
+    }
+    legacy.reset();
+    DeleteKeyTree(catalogue, legacyKey);
+    return entry;
+}
+
 }  // namespace
 
 std::string ItemKeyName(const std::string& path, UINT codePage) {
@@ -116,11 +145,11 @@ SplitDesktopPath SplitPath(const std::string& path) {
     return parts;
 }
 
-bool IsPlainFullPath(const std::string& path) {
+bool IsPlainFullPath(const std::string& path, size_t longest) {
     if (path.size() < 4 || path[1] != ':' || path[2] != '\\') return false;
     const auto drive = static_cast<unsigned char>(path[0]);
     if (drive >= 0x80 || !IsCharAlphaW(static_cast<wchar_t>(drive))) return false;
-    if (CharCount(path) >= MAX_PATH) return false;
+    if (CharCount(path) >= longest) return false;
     size_t begin = 3;
     for (;;) {
         const size_t end = path.find('\\', begin);
@@ -142,7 +171,11 @@ std::string HiddenStoreDirectory(const std::string& modulePath) {
     return directory + "Hidden";
 }
 
-std::string HiddenStoreDirectory() { return HiddenStoreDirectory(ModulePath()); }
+std::string HiddenStoreDirectory() {
+    const std::string folder = ModuleFolder();
+    if (folder.empty()) return {};
+    return folder + (folder.back() == '\\' ? "Hidden" : "\\Hidden");
+}
 
 std::string StorePathFor(const std::string& storeDirectory, const std::string& desktopPath) {
     const SplitDesktopPath parts = SplitPath(desktopPath);
@@ -234,6 +267,7 @@ DesktopItemList BuildItemCatalogue(HWND owner, HIMAGELIST* imageList) {
         if (keyName.empty() || CharCount(keyName) > kMaxKeyNameChars) continue;
         DWORD id = 0;
         unique_hkey known = OpenKeyForWriting(catalogue.get(), keyName);
+        if (!known) known = AdoptLegacyEntry(catalogue.get(), item.DesktopPath, keyName);
         const bool hasId = known && ReadNumber(known.get(), "ID", id) == ERROR_SUCCESS;
         // A new item waits for the next catalogue when no ID is known to be free.
         if (!hasId && !nextId) continue;
@@ -266,7 +300,9 @@ int CatalogueIdFor(const std::string& desktopPath, const std::string& displayNam
     if (keyName.empty() || CharCount(keyName) > kMaxKeyNameChars) return -1;
     unique_hkey catalogue = CreateKey(HKEY_CURRENT_USER, kItemsKey);
     if (!catalogue) return -1;
-    if (unique_hkey entry = OpenKeyForReading(catalogue.get(), keyName)) {
+    unique_hkey known = OpenKeyForReading(catalogue.get(), keyName);
+    if (!known) known = AdoptLegacyEntry(catalogue.get(), desktopPath, keyName);
+    if (unique_hkey entry = std::move(known)) {
         DWORD id = 0;
         if (ReadNumber(entry.get(), "ID", id) == ERROR_SUCCESS) return static_cast<int>(id);
     }

@@ -53,12 +53,17 @@ struct SplitDesktopPath {
 };
 SplitDesktopPath SplitPath(const std::string& path);
 
-// True for a full path "X:\a\b" whose components are all real names: no "." or "..", no empty
-// component. Paths read back from the registry are moved only when this holds, so that a damaged or
-// forged entry cannot lead a move out of the desktop folders or out of the store.
-bool IsPlainFullPath(const std::string& path);
+// A place in the store may be as long as the long-path form allows (win32/long_path.h); desktop paths
+// stay under MAX_PATH, as the shell has them.
+inline constexpr size_t kLongestStorePath = 32000;
 
-// "Hidden" in the directory of the module's file; empty when the module path is unknown.
+// True for a full path "X:\a\b" shorter than longest whose components are all real names: no "." or
+// "..", no empty component. Paths read back from the registry are moved only when this holds, so that
+// a damaged or forged entry cannot lead a move out of the desktop folders or out of the store.
+bool IsPlainFullPath(const std::string& path, size_t longest = MAX_PATH);
+
+// "Hidden" in the folder of the module's file, in the one spelling the file system gives it (see
+// ModuleFolder); empty when the module's folder is unknown.
 std::string HiddenStoreDirectory();
 std::string HiddenStoreDirectory(const std::string& modulePath);
 // storeDirectory + the directory chain and name of desktopPath, drive dropped.

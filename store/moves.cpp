@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "win32/long_path.h"
 #include "win32/unique.h"
 #include "win32/wide_text.h"
 
@@ -20,7 +21,7 @@ constexpr char kStagingSuffix[] = ".plaxen-moving";
 // loss the renamed copy must not be a file of the right name with the wrong contents.
 constexpr DWORD kCopyNoBuffering = 0x00001000;  // COPY_FILE_NO_BUFFERING
 
-DWORD Attributes(const std::string& path) { return GetFileAttributesW(ToWide(path).c_str()); }
+DWORD Attributes(const std::string& path) { return GetFileAttributesW(FileApiPath(path).c_str()); }
 bool Exists(const std::string& path) { return Attributes(path) != INVALID_FILE_ATTRIBUTES; }
 bool IsDirectory(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
 // A junction or symbolic link leads elsewhere: it is neither copied through nor deleted.
@@ -28,8 +29,9 @@ bool IsLink(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_REPARSE_POIN
 
 std::string VolumeOf(const std::string& path) {
     wchar_t volume[MAX_PATH + 1] = {};
-    if (!GetVolumePathNameW(ToWide(path).c_str(), volume, ARRAYSIZE(volume))) return {};
-    return ToUtf8(volume);
+    if (!GetVolumePathNameW(FileApiPath(path).c_str(), volume, ARRAYSIZE(volume))) return {};
+    // Asked in the long-path form, the system answers in it too ("\\?\C:\").
+    return ToUtf8(PlainPath(volume));
 }
 
 std::string ParentOf(const std::string& path) {
@@ -44,13 +46,13 @@ bool Flush(const std::string& path) {
     const DWORD attributes = Attributes(path);
     if (attributes == INVALID_FILE_ATTRIBUTES) return false;
     const bool readOnly = !IsDirectory(attributes) && (attributes & FILE_ATTRIBUTE_READONLY);
-    if (readOnly) SetFileAttributesW(ToWide(path).c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    if (readOnly) SetFileAttributesW(FileApiPath(path).c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
     unique_hfile file(CreateFileW(
-        ToWide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        FileApiPath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     const bool flushed = file && FlushFileBuffers(file.get());
     file.reset();
-    if (readOnly) SetFileAttributesW(ToWide(path).c_str(), attributes);
+    if (readOnly) SetFileAttributesW(FileApiPath(path).c_str(), attributes);
     return flushed;
 }
 
@@ -79,14 +81,14 @@ bool CopyTree(const std::string& from, const std::string& to, bool& made, MovePr
     if (!IsDirectory(attributes)) {
         CopyWatch watch;
         watch.progress = progress;
-        if (!CopyFileExW(ToWide(from).c_str(), ToWide(to).c_str(), progress ? CopyProgress : nullptr, &watch,
+        if (!CopyFileExW(FileApiPath(from).c_str(), FileApiPath(to).c_str(), progress ? CopyProgress : nullptr, &watch,
                          nullptr, COPY_FILE_FAIL_IF_EXISTS | kCopyNoBuffering)) {
             // The copy fails before it creates to when to exists; after that, to is its own part copy.
             made = GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS;
             return false;
         }
         made = true;
-        if (hide) SetFileAttributesW(ToWide(to).c_str(), Attributes(to) | FILE_ATTRIBUTE_HIDDEN);
+        if (hide) SetFileAttributesW(FileApiPath(to).c_str(), Attributes(to) | FILE_ATTRIBUTE_HIDDEN);
         // A copy that reported no progress of its own is counted whole.
         const ULONGLONG size = TreeSize(from);
         if (progress && size > watch.reported && !progress->Advance(size - watch.reported)) return false;
@@ -94,9 +96,9 @@ bool CopyTree(const std::string& from, const std::string& to, bool& made, MovePr
         ReachedStep("copied file");
         return !progress || progress->Advance(0);
     }
-    if (!CreateDirectoryExW(ToWide(from).c_str(), ToWide(to).c_str(), nullptr)) return false;
+    if (!CreateDirectoryExW(FileApiPath(from).c_str(), FileApiPath(to).c_str(), nullptr)) return false;
     made = true;
-    if (hide) SetFileAttributesW(ToWide(to).c_str(), Attributes(to) | FILE_ATTRIBUTE_HIDDEN);
+    if (hide) SetFileAttributesW(FileApiPath(to).c_str(), Attributes(to) | FILE_ATTRIBUTE_HIDDEN);
     for (const auto& child : FolderEntries(from)) {
         bool madeChild = false;
         if (!CopyTree(from + "\\" + child.first, to + "\\" + child.first, madeChild, progress, false))
@@ -114,8 +116,8 @@ bool SameSizeAndTime(const WIN32_FILE_ATTRIBUTE_DATA& x, const WIN32_FILE_ATTRIB
 // CopyTree keep both.
 bool SameFile(const std::string& a, const std::string& b) {
     WIN32_FILE_ATTRIBUTE_DATA x = {}, y = {};
-    if (!GetFileAttributesExW(ToWide(a).c_str(), GetFileExInfoStandard, &x) ||
-        !GetFileAttributesExW(ToWide(b).c_str(), GetFileExInfoStandard, &y))
+    if (!GetFileAttributesExW(FileApiPath(a).c_str(), GetFileExInfoStandard, &x) ||
+        !GetFileAttributesExW(FileApiPath(b).c_str(), GetFileExInfoStandard, &y))
         return false;
     if (IsDirectory(x.dwFileAttributes) || IsDirectory(y.dwFileAttributes)) return false;
     return SameSizeAndTime(x, y);
@@ -130,14 +132,14 @@ void DeleteCopied(const std::string& tree, const std::string& reference, int& de
     if (IsDirectory(attributes)) {
         for (const auto& child : FolderEntries(tree))
             DeleteCopied(tree + "\\" + child.first, reference + "\\" + child.first, deleted, sameOnly);
-        SetFileAttributesW(ToWide(tree).c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-        if (!RemoveDirectoryW(ToWide(tree).c_str())) SetFileAttributesW(ToWide(tree).c_str(), attributes);
+        SetFileAttributesW(FileApiPath(tree).c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+        if (!RemoveDirectoryW(FileApiPath(tree).c_str())) SetFileAttributesW(FileApiPath(tree).c_str(), attributes);
         return;
     }
     if (sameOnly ? !SameFile(tree, reference) : !Exists(reference)) return;
-    SetFileAttributesW(ToWide(tree).c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (!DeleteFileW(ToWide(tree).c_str())) {
-        SetFileAttributesW(ToWide(tree).c_str(), attributes);
+    SetFileAttributesW(FileApiPath(tree).c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (!DeleteFileW(FileApiPath(tree).c_str())) {
+        SetFileAttributesW(FileApiPath(tree).c_str(), attributes);
         return;
     }
     ++deleted;
@@ -153,9 +155,9 @@ void RemoveStagingCopy(const std::string& staging, const std::string& source) {
 // Renames a staging copy into place and gives it the attributes of its source (without the hidden
 // flag of the staging copy when the source is gone).
 bool PutInPlace(const std::string& staging, const std::string& to, const std::string& from) {
-    if (!MoveFileExW(ToWide(staging).c_str(), ToWide(to).c_str(), MOVEFILE_WRITE_THROUGH)) return false;
+    if (!MoveFileExW(FileApiPath(staging).c_str(), FileApiPath(to).c_str(), MOVEFILE_WRITE_THROUGH)) return false;
     const DWORD source = Attributes(from);
-    SetFileAttributesW(ToWide(to).c_str(),
+    SetFileAttributesW(FileApiPath(to).c_str(),
                        source != INVALID_FILE_ATTRIBUTES ? source : Attributes(to) & ~FILE_ATTRIBUTE_HIDDEN);
     return true;
 }
@@ -172,7 +174,7 @@ MoveResult DeleteSource(const std::string& from, const std::string& to, int& del
 std::vector<std::pair<std::string, DWORD>> FolderEntries(const std::string& folder) {
     std::vector<std::pair<std::string, DWORD>> entries;
     WIN32_FIND_DATAW data;
-    unique_hfind find(FindFirstFileW(ToWide(folder + "\\*").c_str(), &data));
+    unique_hfind find(FindFirstFileW(FileApiPath(folder + "\\*").c_str(), &data));
     if (!find) return entries;
     do {
         const std::string name = ToUtf8(data.cFileName);
@@ -212,7 +214,7 @@ bool IsStagingPath(const std::string& path) {
 
 ULONGLONG TreeSize(const std::string& path) {
     WIN32_FILE_ATTRIBUTE_DATA data = {};
-    if (!GetFileAttributesExW(ToWide(path).c_str(), GetFileExInfoStandard, &data) ||
+    if (!GetFileAttributesExW(FileApiPath(path).c_str(), GetFileExInfoStandard, &data) ||
         IsLink(data.dwFileAttributes))
         return 0;
     if (!IsDirectory(data.dwFileAttributes))
@@ -247,7 +249,7 @@ MoveResult MoveAcrossVolumes(const std::string& from, const std::string& to,
     // Not one file could go (the item is held open): the source is whole, and the copy goes again. It
     // is renamed away first, so that an end of the process meanwhile leaves a staging copy, not a
     // destination in part.
-    if (deleted == 0 && MoveFileExW(ToWide(to).c_str(), ToWide(staging).c_str(), MOVEFILE_WRITE_THROUGH)) {
+    if (deleted == 0 && MoveFileExW(FileApiPath(to).c_str(), FileApiPath(staging).c_str(), MOVEFILE_WRITE_THROUGH)) {
         RemoveStagingCopy(staging, from);
         if (!Exists(staging)) return MoveResult::Stayed;
     }
@@ -277,7 +279,7 @@ MoveResult SettleMoveAcrossVolumes(const std::string& from, const std::string& t
 }
 
 MoveResult RenameOnVolume(const std::string& from, const std::string& to) {
-    if (MoveFileExW(ToWide(from).c_str(), ToWide(to).c_str(), 0)) return MoveResult::Arrived;
+    if (MoveFileExW(FileApiPath(from).c_str(), FileApiPath(to).c_str(), 0)) return MoveResult::Arrived;
     return Exists(from) && Exists(to) ? MoveResult::Both : MoveResult::Stayed;
 }
 

@@ -1,6 +1,22 @@
 #include "store/slots.h"
 
+#include "win32/wide_text.h"
+
 namespace plx {
+
+bool ReadSavedPosition(HKEY slot, const std::string& label, BYTE (&position)[8], bool& legacy) {
+    legacy = false;
+    DWORD length = sizeof(position);
+    if (ReadBytes(slot, label.c_str(), position, length) == ERROR_SUCCESS && length == sizeof(position))
+        return true;
+    const std::string older = LegacySpelling(label);
+    length = sizeof(position);
+    if (older.empty() || ReadBytes(slot, older.c_str(), position, length) != ERROR_SUCCESS ||
+        length != sizeof(position))
+        return false;
+    legacy = true;
+    return true;
+}
 
 namespace {
 
@@ -13,10 +29,10 @@ bool CopySlot(HKEY source, HKEY destinationParent, const char* slot, const Deskt
     bool complete = true;
     for (const DesktopItem& item : items) {
         BYTE position[8];
-        DWORD length = sizeof(position);
-        if (ReadBytes(source, item.DisplayName.c_str(), position, length) != ERROR_SUCCESS) continue;
-        if (length != sizeof(position)) continue;
-        if (WriteBytes(destination.get(), item.DisplayName.c_str(), position, sizeof(position)) != ERROR_SUCCESS)
+        bool legacy = false;
+        if (!ReadSavedPosition(source, item.DisplayName, position, legacy)) continue;
+        if (WriteBytes(destination.get(), item.DisplayName.c_str(), position, sizeof(position)) !=
+            ERROR_SUCCESS)
             complete = false;
     }
     return complete;

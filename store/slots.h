@@ -9,6 +9,11 @@
 
 namespace plx {
 
+// Reads the saved position of an icon label from a slot: under the label itself or, failing that, under
+// the spelling an earlier version wrote it in (LegacySpelling). legacy: found only there. False when
+// neither holds an 8-byte value.
+bool ReadSavedPosition(HKEY slot, const std::string& label, BYTE (&position)[8], bool& legacy);
+
 // Copies both slots of profile from into profile to at size, for each of the items. A missing slot of
 // from is skipped; false when a slot of from exists but its values could not all be carried over.
 bool CopySlots(const ScreenSize& size, const ProfileName& from, const ProfileName& to,

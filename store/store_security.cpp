@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "win32/long_path.h"
 #include "win32/wide_text.h"
 
 namespace plx {
@@ -210,11 +211,12 @@ bool CreateOwnFolder(const std::wstring& path) {
         return false;
     unique_hlocal descriptor(raw);
     SECURITY_ATTRIBUTES attributes = {sizeof(attributes), raw, FALSE};
-    return CreateDirectoryW(path.c_str(), &attributes) != FALSE;
+    return CreateDirectoryW(FileApiPath(path).c_str(), &attributes) != FALSE;
 }
 
 unique_hfile OpenNoFollow(const std::wstring& path, DWORD access) {
-    return unique_hfile(CreateFileW(path.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES | SYNCHRONIZE | access,
+    return unique_hfile(CreateFileW(FileApiPath(path).c_str(),
+                                    READ_CONTROL | FILE_READ_ATTRIBUTES | SYNCHRONIZE | access,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
 }

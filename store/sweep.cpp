@@ -14,6 +14,7 @@
 #include "store/store_lock.h"
 #include "store/store_security.h"
 #include "store/visibility.h"
+#include "win32/long_path.h"
 #include "win32/unique.h"
 #include "win32/wide_text.h"
 
@@ -30,7 +31,7 @@ struct NoCaseLess {
 using PathSet = std::set<std::string, NoCaseLess>;
 
 bool Exists(const std::string& path) {
-    return GetFileAttributesW(ToWide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+    return GetFileAttributesW(FileApiPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 std::string ParentOf(const std::string& path) {

@@ -7,6 +7,7 @@
 #include "store/catalogue.h"
 #include "store/profile_tree.h"
 #include "store/store_lock.h"
+#include "win32/long_path.h"
 #include "win32/unique.h"
 #include "win32/wide_text.h"
 
@@ -55,7 +56,7 @@ std::optional<std::vector<std::string>> EntriesOfStoredFiles() {
     if (store.empty()) return names;
     for (const std::string& name : *names) {
         const std::string stored = StorePathFor(store, PathFromKeyName(name));
-        if (GetFileAttributesW(ToWide(stored).c_str()) != INVALID_FILE_ATTRIBUTES) kept.push_back(name);
+        if (GetFileAttributesW(FileApiPath(stored).c_str()) != INVALID_FILE_ATTRIBUTES) kept.push_back(name);
     }
     return kept;
 }

@@ -14,6 +14,7 @@
 #include "store/profile_tree.h"
 #include "store/store_lock.h"
 #include "store/store_security.h"
+#include "win32/long_path.h"
 #include "win32/unique.h"
 #include "win32/wide_text.h"
 
@@ -22,11 +23,11 @@ namespace plx {
 namespace {
 
 bool Exists(const std::string& path) {
-    return GetFileAttributesW(ToWide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+    return GetFileAttributesW(FileApiPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 bool IsDirectory(const std::string& path) {
-    const DWORD attributes = GetFileAttributesW(ToWide(path).c_str());
+    const DWORD attributes = GetFileAttributesW(FileApiPath(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
@@ -107,10 +108,10 @@ std::optional<VisibilityOutcome> RecordHide(DesktopItem& item, const std::string
     if (storeDirectory.empty() || !IsPlainFullPath(item.DesktopPath))
         return VisibilityOutcome::HideFailedAtMove;
     const SplitDesktopPath parts = SplitPath(item.DesktopPath);
-    move.destination = storeDirectory + parts.directory + parts.fileName;
-    // ShowItem takes a file back only from a plain path under MAX_PATH: nothing goes where it could
-    // not come back from, such as a store on a network share or a place too long.
-    if (!IsPlainFullPath(move.destination)) return VisibilityOutcome::HideFailedAtMove;
+    move.destination = StorePathFor(storeDirectory, item.DesktopPath);
+    // ShowItem takes a file back only from a plain full path: nothing goes where it could not come back
+    // from, such as a store on a network share.
+    if (!IsPlainFullPath(move.destination, kLongestStorePath)) return VisibilityOutcome::HideFailedAtMove;
     if (item.CloudSynced || IsCloudSynced(item.DesktopPath, batch.syncRoots))
         return VisibilityOutcome::KeptForCloud;
     if (!StoreDirectoryReady(batch.chains.Hold(storeDirectory, parts.directory, true)))
@@ -137,7 +138,7 @@ std::optional<VisibilityOutcome> RecordShow(DesktopItem& item, HKEY hiddenItems,
                                             PlannedMove& move) {
     // Both paths come from the registry or from a caller's list; a damaged entry must not lead a move
     // anywhere else, and only a file at the item's own place in the store is ever taken out of it.
-    if (!IsPlainFullPath(item.DesktopPath) || !IsPlainFullPath(item.Path))
+    if (!IsPlainFullPath(item.DesktopPath) || !IsPlainFullPath(item.Path, kLongestStorePath))
         return VisibilityOutcome::ShowFailed;
     const std::string store = HiddenStoreDirectory();
     if (store.empty() || item.Path != StorePathFor(store, item.DesktopPath))

@@ -346,8 +346,19 @@ bool GiveToAnotherUser(const std::string& path) {
 bool MapDrive(const std::string& drive, const std::string& folder) {
     const std::string link = DriveLink(drive), target = UnixPath(folder);
     if (link.empty() || target.empty()) return false;
+    // Wine reads its drives again at most once a second: until then it names the folder by the drive
+    // it lies on, and a module on the new drive would find its store there.
+    const std::wstring root = plx::ToWide(drive + "\\");
+    const auto namedByDrive = [&] {
+        plx::unique_hfile handle(CreateFileW(root.c_str(), FILE_READ_ATTRIBUTES,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                             FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        wchar_t final[MAX_PATH] = {};
+        return handle && GetFinalPathNameByHandleW(handle.get(), final, MAX_PATH, VOLUME_NAME_DOS) > 0 &&
+               plx::CompareNoCaseOrdinal(std::wstring(final), L"\\\\?\\" + root) == 0;
+    };
     return StartUnixTool("Z:\\bin\\ln", "/bin/ln -s \"" + target + "\" \"" + link + "\"") &&
-           WaitUntil([&] { return GetFileAttributesA((drive + "\\").c_str()) != INVALID_FILE_ATTRIBUTES; });
+           WaitUntil(namedByDrive);
 }
 
 bool UnmapDrive(const std::string& drive) {
@@ -373,6 +384,15 @@ bool SetKeyRules(HKEY key, const char* sddl) {
     const LONG rc = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor);
     LocalFree(descriptor);
     return rc == ERROR_SUCCESS;
+}
+
+std::string InCodePageBestFit(const std::wstring& text) {
+    const int bytes = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0) return {};
+    std::string ansi(static_cast<size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, &ansi[0], bytes, nullptr, nullptr);
+    ansi.resize(static_cast<size_t>(bytes) - 1);
+    return ansi;
 }
 
 std::string InCodePage(const std::wstring& text) {

@@ -14,6 +14,9 @@ namespace testbed {
 // Text in the system's code page, as earlier versions of the module wrote names through the ANSI
 // functions; empty when the code page cannot spell it exactly.
 std::string InCodePage(const std::wstring& text);
+// The text in the ANSI code page as earlier versions of the product wrote names: characters the code
+// page lacks taken by the system's best fit ("Ł" as "L"), the others by "?".
+std::string InCodePageBestFit(const std::wstring& text);
 
 // The profile name of a text that the test knows to be one; throws (and so fails the test) otherwise.
 inline plx::ProfileName Profile(const std::string& text) { return plx::ProfileName::From(text).value(); }

@@ -201,6 +201,67 @@ TEST_F(CatalogueTest, NamesInAnyLanguageAreListedHiddenAndShownUnderThemselves) 
     for (const std::string& name : names) EXPECT_EQ(testbed::ReadTextFile(OnDesktop(name)), name);
 }
 
+// Earlier versions named an item's entry by its path through the code page, whose best fit made
+// "Łāka.txt" into "Laka.txt". The item keeps that entry's ID (and so its visibility in every profile),
+// under its own name from then on. The entry stays another item's where that item stands at the older
+// spelling, on the desktop or in the store, and a spelling in which a character became "?" names
+// nobody.
+TEST_F(CatalogueTest, EntriesOfEarlierVersionsInTheirBestFitSpellingKeepTheirIds) {
+    const auto writeOldEntry = [&](const std::wstring& name, DWORD id) {
+        const std::string key =
+            std::string(plx::kItemsKey) + "\\" +
+            plx::ItemKeyName(testbed::InCodePageBestFit(plx::ToWide(OnDesktop("")) + name));
+        HKEY raw = nullptr;
+        ASSERT_EQ(
+            RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &raw, nullptr),
+            ERROR_SUCCESS);
+        unique_hkey entry(raw);
+        ASSERT_EQ(plx::WriteNumber(entry.get(), "ID", id), ERROR_SUCCESS);
+        ASSERT_EQ(plx::WriteNumber(entry.get(), "Visible", 0), ERROR_SUCCESS);
+    };
+    const std::string moved = plx::ToUtf8(L"Łāka.txt"), beside = plx::ToUtf8(L"Bār.txt"),
+                      besideStored = plx::ToUtf8(L"Dāta.txt"), lost = plx::ToUtf8(L"Жuk.txt");
+    writeOldEntry(L"Łāka.txt", 7);
+    writeOldEntry(L"Bar.txt", 8);
+    writeOldEntry(L"Data.txt", 9);
+    writeOldEntry(L"Жuk.txt", 10);
+    for (const std::string& name : {moved, beside, std::string("Bar.txt"), besideStored, lost})
+        Write(OnDesktop(name), name);
+    // Data.txt is in the store, hidden by an earlier version.
+    ASSERT_TRUE(CreateDirectoryA(store_.c_str(), nullptr));
+    ASSERT_TRUE(plx::EnsureStoreDirectory(store_, plx::SplitPath(OnDesktop("x")).directory));
+    Write(InStore(OnDesktop("Data.txt")), "Data.txt");
+    {
+        unique_hkey hidden = HiddenItemsKey();
+        DesktopItem stored;
+        stored.ID = 9;
+        ASSERT_TRUE(plx::WriteHiddenEntry(hidden.get(), plx::ItemKeyName(OnDesktop("Data.txt")), stored));
+    }
+
+    const DesktopItemList items = plx::BuildItemCatalogue(nullptr);
+    const auto idOf = [&](const std::string& name) {
+        const DesktopItem* item = Find(items, OnDesktop(name));
+        return item ? item->ID : -1;
+    };
+    EXPECT_EQ(idOf(moved), 7);
+    EXPECT_TRUE(Entry(OnDesktop(moved)));
+    EXPECT_FALSE(Entry(OnDesktop("Laka.txt"))) << "moved to the item's own name";
+    EXPECT_EQ(idOf("Bar.txt"), 8);
+    const DesktopItem* stored = Find(items, OnDesktop("Data.txt"), true);
+    ASSERT_NE(stored, nullptr);
+    EXPECT_EQ(stored->ID, 9);
+    for (const std::string& name : {beside, besideStored, lost}) {
+        const int id = idOf(name);
+        EXPECT_TRUE(id > 10) << name << " has " << id;
+    }
+    EXPECT_TRUE(Entry(OnDesktop("Bar.txt")));
+    EXPECT_TRUE(Entry(OnDesktop("Data.txt")));
+    // Once moved, the entry is found under the item's own name: the same ID at the next catalogue.
+    const DesktopItemList again = plx::BuildItemCatalogue(nullptr);
+    ASSERT_NE(Find(again, OnDesktop(moved)), nullptr);
+    EXPECT_EQ(Find(again, OnDesktop(moved))->ID, 7);
+}
+
 TEST_F(CatalogueTest, LostNextIdNeverHandsOutAStoredId) {
     Write(OnDesktop("one.txt"), "1");
     Write(OnDesktop("two.txt"), "2");

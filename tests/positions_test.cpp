@@ -330,6 +330,39 @@ TEST_F(PositionsTest, LabelsInAnyLanguageKeepPlacesOfTheirOwn) {
     EXPECT_AT(static_cast<int>(labels.size()) - 1, 400, 200);
 }
 
+// Earlier versions saved labels through the code page, whose best fit made "Łāka" into "Laka": such a
+// position still belongs to its icon, and is kept under the label itself once found. A label saved in
+// its own spelling wins over an older one, and a spelling in which a character became "?" is taken for
+// nobody's.
+TEST_F(PositionsTest, PositionsSavedInTheBestFitSpellingOfEarlierVersionsAreFoundAndKept) {
+    const std::vector<std::wstring> labels = {L"Łāka", L"Żagiel", L"Bār", L"Жuk"};
+    for (size_t i = 0; i < labels.size(); ++i) Add(plx::ToUtf8(labels[i]), 20 + 90 * static_cast<int>(i), 30);
+    StorePosition(testbed::InCodePageBestFit(labels[0]), 400, 200);
+    StorePosition(testbed::InCodePageBestFit(labels[1]), 500, 300);
+    StorePosition(testbed::InCodePageBestFit(labels[2]), 600, 400);
+    {
+        // Saved by this version, through the wide functions.
+        unique_hkey slot = plx::CreateKey(HKEY_CURRENT_USER, plx::SlotKeyPath("Work", plx::kManualSlot));
+        const std::vector<BYTE> position = Packed(300, 500);
+        ASSERT_EQ(plx::WriteBytes(slot.get(), plx::ToUtf8(labels[2]).c_str(), position.data(), 8),
+                  ERROR_SUCCESS);
+    }
+    ASSERT_EQ(testbed::InCodePageBestFit(labels[3]), "?uk");
+    StorePosition("?uk", 700, 100);
+    Run(plx::Action::RestorePositions);
+    EXPECT_AT(0, 400, 200);
+    EXPECT_AT(1, 500, 300);
+    EXPECT_AT(2, 300, 500);
+    EXPECT_NE(Pos(3).x, 700);
+
+    auto values = Slot("Work", plx::kManualSlot);
+    EXPECT_EQ(values[plx::ToUtf8(labels[0])].data, Packed(400, 200));
+    EXPECT_EQ(values[plx::ToUtf8(labels[1])].data, Packed(500, 300));
+    EXPECT_EQ(values[plx::ToUtf8(labels[2])].data, Packed(300, 500));
+    EXPECT_EQ(values.count(plx::ToUtf8(labels[3])), 0u);
+    EXPECT_EQ(values["Laka"].data, Packed(400, 200)) << "a restore removes nothing";
+}
+
 TEST_F(PositionsTest, LongLabelsAreCutAtTheirBuffer) {
     const std::string longest(1023, 'L');
     Add(longest, 10, 10);

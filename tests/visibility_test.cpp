@@ -13,10 +13,13 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "layout/profiles.h"
 #include "tests/store_fixture.h"
+#include "win32/long_path.h"
 
 namespace {
 
@@ -196,21 +199,99 @@ TEST_F(VisibilityTest, HideFailsAtTheDirectoryWhenTheMirrorCannotBeMade) {
 }
 
 TEST_F(VisibilityTest, NothingIsHiddenWhereItCouldNotBeShownAgain) {
-    // A store whose place for the file is a path too long to be moved back, while the store's
-    // directories and the desktop path themselves are short enough.
-    const std::string mirror = plx::SplitPath(OnDesktop("x")).directory;  // "\users\...\Desktop\"
-    const std::string deepStore =
-        moduleDir_.path() + "\\" + std::string(240 - moduleDir_.path().size() - mirror.size(), 's');
-    const std::string name = std::string(MAX_PATH - deepStore.size() - mirror.size() + 4, 'n') + ".txt";
-    Write(OnDesktop(name), "far");
-    ASSERT_LT(OnDesktop(name).size(), static_cast<size_t>(MAX_PATH));
-    ASSERT_GE(plx::StorePathFor(deepStore, OnDesktop(name)).size(), static_cast<size_t>(MAX_PATH));
-    ASSERT_TRUE(CreateDirectoryA(deepStore.c_str(), nullptr));
-    DesktopItem item = Item(OnDesktop(name), 1, false);
-    EXPECT_EQ(plx::ApplyItemVisibility(item, deepStore, hidden_.get()), VisibilityOutcome::HideFailedAtMove);
+    // A store on a share: its places have no drive, and nothing comes back through such a path.
+    Write(OnDesktop("far.txt"), "far");
+    DesktopItem item = Item(OnDesktop("far.txt"), 1, false);
+    EXPECT_EQ(plx::ApplyItemVisibility(item, "\\\\localhost\\share\\Hidden", hidden_.get()),
+              VisibilityOutcome::HideFailedAtMove);
     EXPECT_EQ(item.Path, item.DesktopPath);
-    EXPECT_EQ(testbed::ReadTextFile(OnDesktop(name)), "far");
+    EXPECT_EQ(testbed::ReadTextFile(OnDesktop("far.txt")), "far");
     EXPECT_FALSE(HasHiddenEntry(item.DesktopPath));
+}
+
+// The module in a folder whose long name makes the store's place for an item longer than a plain path
+// may be, while its 8.3 name keeps it short. Loaded by either name, in another case, or (on Windows)
+// with "\\?\", the store is one folder under one name: an item hidden under one is listed, shown and
+// released under the others, and on one volume it is renamed into the store, never copied.
+TEST_F(VisibilityTest, TheStoreHasOneNameHoweverTheModuleWasLoaded) {
+    // Wine 8 names no handle whose path is longer than MAX_PATH (a buffer of that size inside), and
+    // the store checks every folder by its name: the folders stay just below, the file goes beyond.
+    const std::string mirror = plx::SplitPath(OnDesktop("x")).directory;
+    const std::string folder =
+        moduleDir_.path() + "\\" + std::string(250 - moduleDir_.path().size() - mirror.size() - 7, 'L');
+    const std::string longStore = folder + "\\Hidden", notes = OnDesktop("Notes kept with a long name.txt");
+    ASSERT_GE(plx::StorePathFor(longStore, notes).size(), static_cast<size_t>(MAX_PATH));
+    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+    const std::wstring longModule = plx::ToWide(folder + "\\Plaxen.dll");
+    ASSERT_TRUE(CopyFileW(plx::ToWide(testbed::ModulePath()).c_str(), longModule.c_str(), FALSE));
+    std::wstring shortModule(MAX_PATH, L'\0');
+    shortModule.resize(GetShortPathNameW(longModule.c_str(), &shortModule[0], MAX_PATH));
+    ASSERT_FALSE(shortModule.empty());
+    ASSERT_NE(shortModule, longModule) << "the test bed's drive gives 8.3 names";
+    std::wstring otherCase = longModule;
+    CharUpperW(&otherCase[0]);
+    // Wine's loader drops "\\?\" from the name it keeps; Windows keeps the name as it was loaded.
+    EXPECT_EQ(plx::ToUtf8(plx::CanonicalFolder(L"\\\\?\\" + longModule)), folder);
+    EXPECT_EQ(plx::ToUtf8(plx::CanonicalFolder(L"\\\\?\\" + shortModule)), folder);
+
+    const auto loadedAs = [&](const std::wstring& path) {
+        plx::SetModuleInstance(nullptr);
+        plx::unique_hmodule module(LoadLibraryW(path.c_str()));
+        plx::SetModuleInstance(module.get());
+        return module;
+    };
+    const auto fileIndex = [](const std::string& path) {
+        plx::unique_hfile file(CreateFileW(plx::FileApiPath(path).c_str(), FILE_READ_ATTRIBUTES,
+                                           FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        BY_HANDLE_FILE_INFORMATION info = {};
+        if (!file || !GetFileInformationByHandle(file.get(), &info)) return ULONGLONG(0);
+        return (ULONGLONG(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    };
+    const auto listed = [&]() -> std::optional<DesktopItem> {
+        plx::DesktopItemList items;
+        plx::AppendHiddenItems(items, false);
+        if (items.size() != 1) return std::nullopt;
+        return items.front();
+    };
+    ASSERT_TRUE(CreateDirectoryW(plx::FileApiPath(longStore).c_str(), nullptr));
+    Write(notes, "notes");
+    const ULONGLONG before = fileIndex(notes);
+    {
+        plx::unique_hmodule module = loadedAs(shortModule);
+        ASSERT_TRUE(module);
+        EXPECT_EQ(plx::HiddenStoreDirectory(), longStore);
+        DesktopItem item = Item(notes, 1, false);
+        EXPECT_EQ(plx::ApplyItemVisibility(item, plx::HiddenStoreDirectory(), hidden_.get()),
+                  VisibilityOutcome::Hidden);
+        EXPECT_EQ(item.Path, plx::StorePathFor(longStore, notes));
+        EXPECT_EQ(fileIndex(item.Path), before) << "renamed, not copied";
+    }
+    {
+        plx::unique_hmodule module = loadedAs(otherCase);
+        ASSERT_TRUE(module);
+        EXPECT_EQ(plx::HiddenStoreDirectory(), longStore);
+        std::optional<DesktopItem> item = listed();
+        ASSERT_TRUE(item);
+        EXPECT_EQ(item->Path, plx::StorePathFor(longStore, notes));
+        item->Visible = true;
+        EXPECT_EQ(plx::ApplyItemVisibility(*item, plx::HiddenStoreDirectory(), hidden_.get()),
+                  VisibilityOutcome::Shown);
+        EXPECT_EQ(testbed::ReadTextFile(notes), "notes");
+        item->Visible = false;
+        EXPECT_EQ(plx::ApplyItemVisibility(*item, plx::HiddenStoreDirectory(), hidden_.get()),
+                  VisibilityOutcome::Hidden);
+    }
+    {
+        plx::unique_hmodule module = loadedAs(shortModule);
+        ASSERT_TRUE(module);
+        ASSERT_TRUE(listed());
+        hidden_.reset();
+        plx::ReleaseHiddenItems(MakeListView());
+        EXPECT_EQ(testbed::ReadTextFile(notes), "notes");
+        EXPECT_FALSE(listed());
+        EXPECT_EQ(fileIndex(notes), before);
+    }
+    plx::SetModuleInstance(module_.get());
 }
 
 TEST_F(VisibilityTest, HideIsUndoneWhenItsEntryCannotBeWritten) {

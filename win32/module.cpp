@@ -1,5 +1,7 @@
 #include "win32/module.h"
 
+#include "win32/long_path.h"
+#include "win32/unique.h"
 #include "win32/wide_text.h"
 
 namespace plx {
@@ -43,19 +45,66 @@ HMODULE LoadSystemLibrary(const wchar_t* name) {
                           LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
-std::string ModulePath() {
-    std::wstring path = ModulePathW();
-    if (path.size() >= MAX_PATH) {
-        // The store's paths are plain paths under MAX_PATH: a longer folder may still have a short
-        // form that fits.
-        std::wstring shortPath(MAX_PATH, L'\0');
+std::wstring CanonicalFolder(const std::wstring& filePath) {
+    const size_t lastSlash = filePath.find_last_of(L'\\');
+    if (lastSlash == std::wstring::npos) return {};
+    std::wstring folder = filePath.substr(0, lastSlash);
+    if (folder.size() == 2 || (folder.size() == 6 && folder.compare(0, 4, kLongPathPrefix) == 0))
+        folder += L'\\';  // "C:" alone names the drive's current folder, not its root
+    unique_hfile handle(CreateFileW(FileApiPath(folder).c_str(), FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!handle) return {};
+    std::wstring final(MAX_PATH, L'\0');
+    for (;;) {
         const DWORD length =
-            GetShortPathNameW(path.c_str(), &shortPath[0], static_cast<DWORD>(shortPath.size()));
-        if (length == 0 || length >= shortPath.size()) return {};
-        shortPath.resize(length);
-        path = shortPath;
+            GetFinalPathNameByHandleW(handle.get(), &final[0], static_cast<DWORD>(final.size()),
+                                      FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (length == 0) return {};
+        if (length < final.size()) {
+            final.resize(length);
+            break;
+        }
+        final.resize(length + 1);
     }
-    return ToUtf8(path);
+    final = PlainPath(final);
+    // A drive path from the file system is the one spelling (a subst drive's folder is named on the
+    // drive it stands for). A share is named without the drive letter mapped to it, which the store
+    // would refuse (nothing moves through a path without a drive): the spelling given is kept there,
+    // in its long form.
+    if (final.size() >= 3 && final[1] == L':' && final[2] == L'\\') {
+        if (final.size() > 3 && final.back() == L'\\') final.pop_back();
+        return final;
+    }
+    std::wstring longForm(32768, L'\0');
+    const DWORD length =
+        GetLongPathNameW(FileApiPath(folder).c_str(), &longForm[0], static_cast<DWORD>(longForm.size()));
+    if (length == 0 || length >= longForm.size()) return PlainPath(folder);
+    longForm.resize(length);
+    return PlainPath(longForm);
+}
+
+std::string ModuleFolder() {
+    // Resolved once for each path the module was loaded by (the test programs load several copies,
+    // one after another, perhaps at one address).
+    static SRWLOCK lock = SRWLOCK_INIT;
+    static std::wstring resolvedFor;
+    static std::wstring resolved;
+    std::wstring folder;
+    AcquireSRWLockExclusive(&lock);
+    try {
+        const std::wstring path = ModulePathW();
+        if (path != resolvedFor || resolved.empty()) {
+            resolved = path.empty() ? std::wstring() : CanonicalFolder(path);
+            resolvedFor = path;
+        }
+        folder = resolved;
+    } catch (...) {
+        // Out of memory: no folder, so no store this time; the lock must go all the same.
+        folder.clear();
+    }
+    ReleaseSRWLockExclusive(&lock);
+    return ToUtf8(folder);
 }
 
 void LockModule() { InterlockedIncrement(&g_locks); }

@@ -13,9 +13,15 @@ void SetModuleInstance(HINSTANCE instance);
 
 // The module's full path, as the system has it; empty when it cannot be had.
 std::wstring ModulePathW();
-// The same path in UTF-8, for the hidden store beside the module, whose paths stay under MAX_PATH
-// characters: its short form where the full one is longer, else empty.
-std::string ModulePath();
+// The folder of the module's file in UTF-8, named as the file system names it, without the long-path
+// prefix: one spelling however the module was loaded (long or 8.3 names, in any case, with or without
+// "\\?\"), so that the hidden store beside it has one path. Resolved once per module; empty when
+// it cannot be had.
+std::string ModuleFolder();
+// The same for any file's path: its folder, opened and named by the file system. A folder the file
+// system names only without a drive letter (on a share, or a volume without one) keeps the long form
+// of the spelling given, without the prefix. Empty when the folder cannot be opened.
+std::wstring CanonicalFolder(const std::wstring& filePath);
 
 // Loads a library of the system (name without a path) from the system folder only, never from the
 // program's folder, the current folder or PATH. Null when it cannot be loaded.

@@ -37,6 +37,24 @@ inline std::string ToUtf8(const wchar_t* text, size_t length) {
 inline std::string ToUtf8(const std::wstring& text) { return ToUtf8(text.data(), text.size()); }
 inline std::string ToUtf8(const wchar_t* text) { return text ? ToUtf8(text, wcslen(text)) : std::string(); }
 
+// The spelling in which earlier versions kept a name: they spoke to the platform in the ANSI code page,
+// which took each character it lacks by the system's best fit ("Ł" became "L", "ā" became "a"). Empty
+// when that spelling is the text itself, and when a character had no best fit and became the default
+// character ("?"): such a spelling stands for too many names to be taken for this one.
+inline std::string LegacySpelling(const std::string& utf8) {
+    const std::wstring wide = ToWide(utf8);
+    if (wide.empty()) return std::string();
+    const int chars = static_cast<int>(wide.size());
+    BOOL usedDefault = FALSE;
+    // A system whose ANSI code page is UTF-8 refuses the flag's pointer: nothing was lost there.
+    const int bytes = WideCharToMultiByte(CP_ACP, 0, wide.data(), chars, nullptr, 0, nullptr, &usedDefault);
+    if (bytes <= 0 || usedDefault) return std::string();
+    std::string ansi(static_cast<size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_ACP, 0, wide.data(), chars, &ansi[0], bytes, nullptr, nullptr);
+    std::string legacy = ToUtf8(Widen(ansi));
+    return legacy == utf8 ? std::string() : legacy;
+}
+
 // The length of UTF-8 text in UTF-16 characters: what the platform's limits on names and paths count.
 inline size_t CharCount(const std::string& utf8) { return ToWide(utf8).size(); }
 
