@@ -34,6 +34,7 @@ bool RestorePositionsOrSay(HWND listView, const ScreenSize& size, const ProfileN
 }
 
 bool RunActionWork(Action action, HWND listView, HWND owner, BOOL quiet) {
+    CarryOverOlderProfiles();
     switch (action) {
         case Action::SaveProfile:
             SaveCurrentProfile(listView, owner, quiet, nullptr, true);
@@ -77,7 +78,7 @@ bool RunActionWork(Action action, HWND listView, HWND owner, BOOL quiet) {
 void ConnectActionWork() {
     ActionWork work;
     work.run = &RunActionWork;
-    work.displayChanged = &PrepareResolution;
+    work.displayChanged = &FollowDisplayChange;
     SetActionWork(work);
 }
 
