@@ -398,7 +398,8 @@ INT_PTR HandleAgentMessage(HWND window, UINT message, WPARAM wParam, LPARAM lPar
             // The desktop found now may belong to another process (a second shell): only a list
             // view of this one is worked on.
             HWND listView = FindDesktopListView();
-            if (IsListViewOfThisProcess(listView) && TheWork.displayChanged) TheWork.displayChanged(listView, moved);
+            if (IsListViewOfThisProcess(listView) && TheWork.displayChanged)
+                TheWork.displayChanged(listView, moved);
             return TRUE;
         }
         case WM_APP: {

@@ -46,7 +46,8 @@ POINT ClampOntoMonitor(POINT position, const MonitorAreas& areas, int margin) {
     }
     if (!best) return position;
     const RECT& work = best->work;
-    return {Clamp(position.x, work.left, work.right - margin), Clamp(position.y, work.top, work.bottom - margin)};
+    return {Clamp(position.x, work.left, work.right - margin),
+            Clamp(position.y, work.top, work.bottom - margin)};
 }
 
 std::vector<RECT> DeadZones(const RECT& client, const MonitorAreas& areas) {

@@ -70,8 +70,11 @@ ScreenSize ArrangementOf(int width, int height, const std::vector<MonitorRect>& 
     std::vector<std::string> parts;
     std::string text;
     for (const RECT& r : others) {
-        parts.push_back("+" + SizeText(static_cast<long long>(r.right) - r.left, static_cast<long long>(r.bottom) - r.top) +
-                        "@" + SizeText(static_cast<long long>(r.left) - origin.x, static_cast<long long>(r.top) - origin.y));
+        parts.push_back(
+            "+" +
+            SizeText(static_cast<long long>(r.right) - r.left, static_cast<long long>(r.bottom) - r.top) +
+            "@" +
+            SizeText(static_cast<long long>(r.left) - origin.x, static_cast<long long>(r.top) - origin.y));
         text += parts.back();
     }
     const size_t room = kMaxProfileNameChars - SizeText(width, height).size();
@@ -100,7 +103,9 @@ ScreenSize GetScreenSize() {
     return ArrangementOf(rect.right - rect.left, rect.bottom - rect.top, monitors);
 }
 
-std::string ResolutionKeyName(const ScreenSize& size) { return SizeText(size.width, size.height) + size.others; }
+std::string ResolutionKeyName(const ScreenSize& size) {
+    return SizeText(size.width, size.height) + size.others;
+}
 
 std::string ResolutionKeyPath(const ScreenSize& size) {
     return std::string(kRootKey) + "\\" + ResolutionKeyName(size);

@@ -437,7 +437,8 @@ namespace {
 BOOL CALLBACK CollectMonitorRect(HMONITOR monitor, HDC, LPRECT, LPARAM param) {
     MONITORINFO info = {};
     info.cbSize = sizeof(info);
-    if (GetMonitorInfoA(monitor, &info)) reinterpret_cast<std::vector<RECT>*>(param)->push_back(info.rcMonitor);
+    if (GetMonitorInfoA(monitor, &info))
+        reinterpret_cast<std::vector<RECT>*>(param)->push_back(info.rcMonitor);
     return TRUE;
 }
 
@@ -467,8 +468,10 @@ void DesktopHost::Layout() {
         const RECT* nearest = nullptr;
         long long best = 0;
         for (const RECT& m : monitors) {
-            const long long dx = screen.x < m.left ? m.left - screen.x : std::max(0L, screen.x - (m.right - 1));
-            const long long dy = screen.y < m.top ? m.top - screen.y : std::max(0L, screen.y - (m.bottom - 1));
+            const long long dx =
+                screen.x < m.left ? m.left - screen.x : std::max(0L, screen.x - (m.right - 1));
+            const long long dy =
+                screen.y < m.top ? m.top - screen.y : std::max(0L, screen.y - (m.bottom - 1));
             if (!nearest || dx * dx + dy * dy < best) {
                 nearest = &m;
                 best = dx * dx + dy * dy;

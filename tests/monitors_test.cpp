@@ -35,12 +35,16 @@ bool SetSecondMonitor(bool attached) {
         mode.dmPelsHeight = 768;
         mode.dmPosition = {1280, 0};
     }
-    if (ChangeDisplaySettingsExA("\\\\.\\DISPLAY2", &mode, nullptr, CDS_UPDATEREGISTRY | CDS_NORESET, nullptr) !=
-        DISP_CHANGE_SUCCESSFUL)
+    if (ChangeDisplaySettingsExA("\\\\.\\DISPLAY2", &mode, nullptr, CDS_UPDATEREGISTRY | CDS_NORESET,
+                                 nullptr) != DISP_CHANGE_SUCCESSFUL)
         return false;
     return ChangeDisplaySettingsExA(nullptr, nullptr, nullptr, 0, nullptr) == DISP_CHANGE_SUCCESSFUL &&
            GetSystemMetrics(SM_CMONITORS) == (attached ? 2 : 1);
 }
+
+// Wine 8 applies a change of the monitors only from a 64-bit process: from a 32-bit one the change is
+// refused (DISP_CHANGE_BADMODE). The 64-bit run covers what needs one.
+bool CanChangeMonitors() { return sizeof(void*) == 8 || !testbed::OnWine(); }
 
 std::string LastArrangement() {
     std::string text;
@@ -49,7 +53,9 @@ std::string LastArrangement() {
     return text;
 }
 
-bool KeyExists(const std::string& path) { return static_cast<bool>(plx::OpenKeyForReading(HKEY_CURRENT_USER, path)); }
+bool KeyExists(const std::string& path) {
+    return static_cast<bool>(plx::OpenKeyForReading(HKEY_CURRENT_USER, path));
+}
 
 // Every value below a key, flattened to "key\value" = type and bytes.
 void Dump(const std::string& path, std::map<std::string, std::string>& out) {
@@ -61,7 +67,8 @@ void Dump(const std::string& path, std::map<std::string, std::string>& out) {
         BYTE data[2048];
         DWORD size = sizeof(data);
         if (RegEnumValueA(key.get(), i, name, &chars, nullptr, &type, data, &size) != ERROR_SUCCESS) break;
-        out[path + "\\" + name] = std::to_string(type) + ":" + std::string(reinterpret_cast<char*>(data), size);
+        out[path + "\\" + name] =
+            std::to_string(type) + ":" + std::string(reinterpret_cast<char*>(data), size);
     }
     plx::ForEachSubkey(key.get(), [&](const std::string& name) {
         Dump(path + "\\" + name, out);
@@ -72,13 +79,13 @@ void Dump(const std::string& path, std::map<std::string, std::string>& out) {
 class MonitorsTest : public testbed::DesktopProcessTest {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(SetSecondMonitor(true));
+        if (GetSystemMetrics(SM_CMONITORS) != 2) ASSERT_TRUE(SetSecondMonitor(true));
         DesktopProcessTest::SetUp();
         SetSettleTime(300);
     }
     void TearDown() override {
         DesktopProcessTest::TearDown();
-        SetSecondMonitor(true);
+        if (GetSystemMetrics(SM_CMONITORS) != 2) SetSecondMonitor(true);
     }
     void SetSettleTime(DWORD ms) {
         plx::unique_hkey root = plx::CreateKey(HKEY_CURRENT_USER, plx::kRootKey);
@@ -91,11 +98,13 @@ protected:
         });
     }
     bool ChangeAndWait(bool attached, const char* arrangement) {
-        return SetSecondMonitor(attached) && testbed::WaitUntil([&] { return LastArrangement() == arrangement; });
+        return SetSecondMonitor(attached) &&
+               testbed::WaitUntil([&] { return LastArrangement() == arrangement; });
     }
 };
 
 TEST_F(MonitorsTest, DockingAndUndockingBringEveryIconHomeAndOlderProfilesCarryOver) {
+    if (!CanChangeMonitors()) GTEST_SKIP() << "this Wine changes monitors only from 64-bit processes";
     ASSERT_EQ(plx::ResolutionKeyName(plx::GetScreenSize()), kDocked);
     // As an older version left the tree for a user with both monitors: the profile under the
     // primary's size, and only "LastResolution".
@@ -168,6 +177,7 @@ TEST_F(MonitorsTest, PositionsInTheDeadZoneAndNewIconsEndOnAMonitor) {
 }
 
 TEST_F(MonitorsTest, AMonitorThatFlapsMovesNoFileAndAChangeThatStaysActsOnce) {
+    if (!CanChangeMonitors()) GTEST_SKIP() << "this Wine changes monitors only from 64-bit processes";
     const testbed::ModuleCopy& module = LoadModule();
     StartHost();
     ASSERT_TRUE(host_.MoveIcon("beta.txt", 1500, 200));

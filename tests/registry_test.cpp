@@ -54,7 +54,8 @@ TEST_F(RegistryTest, ResolutionKeyIsNamedAfterTheScreen) {
 TEST_F(RegistryTest, ArrangementKeysKeepOneMonitorsKeyAFixedOrderAndTheRegistrysLimit) {
     using plx::MonitorRect;
     // One monitor: the key as it always was.
-    EXPECT_EQ(plx::ResolutionKeyName(plx::ArrangementOf(1280, 1024, {{{0, 0, 1280, 1024}, true}})), "1280_1024");
+    EXPECT_EQ(plx::ResolutionKeyName(plx::ArrangementOf(1280, 1024, {{{0, 0, 1280, 1024}, true}})),
+              "1280_1024");
     // Others by place, relative to the primary, whatever order the system lists them in; a clone of a
     // monitor already counted adds nothing.
     const std::vector<MonitorRect> listed = {{{1280, 0, 2304, 768}, false},
