@@ -533,6 +533,16 @@ LRESULT DesktopHost::HandleTop(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         case WM_DISPLAYCHANGE:
             if (hwnd == progman_) Layout();
             return 0;
+        case kGetHandlerClassesMessage: {
+            LRESULT count = 0;
+            for (const CLSID& clsid : BackgroundHandlers()) {
+                plx::ComPtr<IClassFactory> factory;
+                if (SUCCEEDED(CoGetClassObject(clsid, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+                                               reinterpret_cast<void**>(factory.put()))))
+                    ++count;
+            }
+            return count;
+        }
         case kFreezeMessage:
             if (InSendMessage()) ReplyMessage(0);
             Sleep(static_cast<DWORD>(wp));

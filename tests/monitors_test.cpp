@@ -7,10 +7,13 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <optional>
 #include <string>
 
 #include "engine/channel.h"
+#include "store/kept_positions.h"
 #include "store/profile_tree.h"
+#include "testbed/desktop_host.h"
 #include "testbed/testbed.h"
 #include "tests/desktop_process_fixture.h"
 
@@ -97,6 +100,12 @@ protected:
             return icon.x == x && icon.y == y;
         });
     }
+    // A profile "Default" of the arrangement with one icon's place saved.
+    static void MakeProfile(const char* arrangement, const char* label, int x, int y) {
+        ASSERT_TRUE(WriteSavedPoint(Below(arrangement, "Default\\Manual"), label, x, y));
+        plx::unique_hkey profile = plx::CreateKey(HKEY_CURRENT_USER, Below(arrangement, "Default"));
+        ASSERT_EQ(plx::WriteString(profile.get(), nullptr, plx::kProfileMarker), ERROR_SUCCESS);
+    }
     bool ChangeAndWait(bool attached, const char* arrangement) {
         return SetSecondMonitor(attached) &&
                testbed::WaitUntil([&] { return LastArrangement() == arrangement; });
@@ -108,12 +117,8 @@ TEST_F(MonitorsTest, DockingAndUndockingBringEveryIconHomeAndOlderProfilesCarryO
     ASSERT_EQ(plx::ResolutionKeyName(plx::GetScreenSize()), kDocked);
     // As an older version left the tree for a user with both monitors: the profile under the
     // primary's size, and only "LastResolution".
-    ASSERT_TRUE(WriteSavedPoint(Below(kUndocked, "Default\\Manual"), "alpha.txt", 100, 100));
+    MakeProfile(kUndocked, "alpha.txt", 100, 100);
     ASSERT_TRUE(WriteSavedPoint(Below(kUndocked, "Default\\Manual"), "beta.txt", 1500, 200));
-    {
-        plx::unique_hkey profile = plx::CreateKey(HKEY_CURRENT_USER, Below(kUndocked, "Default"));
-        ASSERT_EQ(plx::WriteString(profile.get(), nullptr, plx::kProfileMarker), ERROR_SUCCESS);
-    }
     ASSERT_TRUE(WriteSavedPoint(plx::kRootKey, plx::kLastResolutionValue, 1280, 1024));
     ASSERT_TRUE(plx::CreateKey(HKEY_CURRENT_USER, Below("Items")));
     ASSERT_TRUE(WriteSavedPoint(Below("1024_768", "Default\\Manual"), "alpha.txt", 7, 7));
@@ -183,6 +188,7 @@ TEST_F(MonitorsTest, AMonitorThatFlapsMovesNoFileAndAChangeThatStaysActsOnce) {
     ASSERT_TRUE(host_.MoveIcon("beta.txt", 1500, 200));
     ASSERT_EQ(module.Call("SaveCurrentProfile"), S_OK);
     ASSERT_EQ(LastArrangement(), kDocked);
+    const plx::ScreenSize docked = plx::GetScreenSize();
 
     // Gone and back within the quiet period: the stand-in moved the icon off the vanished monitor,
     // the product only puts it back, and sets up nothing for the arrangement it saw for a moment.
@@ -194,12 +200,53 @@ TEST_F(MonitorsTest, AMonitorThatFlapsMovesNoFileAndAChangeThatStaysActsOnce) {
     EXPECT_FALSE(KeyExists(Below(kUndocked)));
     EXPECT_EQ(LastArrangement(), kDocked);
 
-    // A change that stays, after flapping: one first set-up for the new arrangement, once it is still.
-    SetSettleTime(300);
+    // A change that stays, after flapping within the quiet period: the arrangement it settles in is
+    // activated once, from the icons as they were before the first change; the arrangement seen for
+    // a moment is not activated at all.
+    MakeProfile(kUndocked, "alpha.txt", 400, 400);
+    ASSERT_TRUE(host_.MoveIcon("alpha.txt", 300, 300));
     ASSERT_TRUE(SetSecondMonitor(false));
     ASSERT_TRUE(SetSecondMonitor(true));
     ASSERT_TRUE(ChangeAndWait(false, kUndocked));
-    EXPECT_TRUE(KeyExists(Below(kUndocked, "Default\\Manual")));
+    EXPECT_TRUE(WaitForIconAt("alpha.txt", 400, 400));
+    EXPECT_FALSE(plx::ReadKeptPositions(docked));
+    const std::optional<plx::IconPlaces> kept = plx::ReadKeptPositions(plx::GetScreenSize());
+    ASSERT_TRUE(kept);
+    bool keptAlpha = false;
+    for (const plx::IconPlace& place : *kept)
+        if (place.label == "alpha.txt") keptAlpha = place.position.x == 300 && place.position.y == 300;
+    EXPECT_TRUE(keptAlpha);
+}
+
+TEST_F(MonitorsTest, TheShellBringingTheModuleInIsEnoughToFollowDisplayChanges) {
+    if (!CanChangeMonitors()) GTEST_SKIP() << "this Wine changes monitors only from 64-bit processes";
+    const testbed::ModuleCopy& module = LoadModule();
+    using ServerExport = HRESULT(WINAPI*)();
+    auto registerServer =
+        reinterpret_cast<ServerExport>(GetProcAddress(module.Handle(), "DllRegisterServer"));
+    auto unregisterServer =
+        reinterpret_cast<ServerExport>(GetProcAddress(module.Handle(), "DllUnregisterServer"));
+    ASSERT_TRUE(registerServer && unregisterServer);
+    ASSERT_EQ(registerServer(), S_OK);
+    MakeProfile(kDocked, "alpha.txt", 100, 100);
+    MakeProfile(kUndocked, "alpha.txt", 400, 400);
+    ASSERT_TRUE(plx::CreateKey(HKEY_CURRENT_USER, Below("Items")));
+    plx::WriteLastResolution(plx::GetScreenSize());
+    StartHost();
+
+    // Nothing but the class object: no menu, no action from another program, no logon restore.
+    DWORD_PTR classes = 0;
+    ASSERT_TRUE(SendMessageTimeoutA(host_.Progman(), desktophost::kGetHandlerClassesMessage, 0, 0,
+                                    SMTO_NORMAL, 10000, &classes));
+    EXPECT_EQ(classes, 1u);
+    EXPECT_TRUE(testbed::WaitUntil([&] {
+        HWND agent = testbed::FindAgentWindow();
+        return agent && testbed::ProcessOf(agent) == host_.ProcessId();
+    }));
+    EXPECT_TRUE(ChangeAndWait(false, kUndocked));
+    EXPECT_TRUE(WaitForIconAt("alpha.txt", 400, 400));
+    host_.Stop();
+    EXPECT_EQ(unregisterServer(), S_OK);
 }
 
 }  // namespace
