@@ -8,6 +8,7 @@
 
 #include "bench/restore_timing.h"
 #include "bench/seconds.h"
+#include "engine/monitors.h"
 #include "engine/placement.h"
 
 namespace {
@@ -140,6 +141,28 @@ void OrdinaryDesktop() {
     CompareWalks("3. 1920 x 1080, 60 icons in the left columns, 10 new icons", desktop);
 }
 
+// Two monitors side by side, 1280 x 1024 and 1024 x 768: the view spans 2304 x 1024 and the part below
+// the second monitor is shown by none, so it takes part in the pass as taken space. New icons land on
+// the primary's full columns and in that dead zone, and walk to where a monitor shows them.
+void TwoMonitors() {
+    Desktop desktop;
+    desktop.client = {0, 0, 2304, 1024};
+    const plx::MonitorAreas areas = {{{0, 0, 1280, 1024}, {0, 0, 1280, 1024}},
+                                     {{1280, 0, 2304, 768}, {1280, 0, 2304, 768}}};
+    desktop.placed = Columns(150, 80, 102, 10);
+    for (const RECT& dead : plx::DeadZones(desktop.client, areas)) {
+        PlacementRecord zone;
+        zone.index = -1;
+        zone.bounds = dead;
+        desktop.placed.push_back(zone);
+    }
+    int index = 150;
+    for (int i = 0; i < 10; ++i) desktop.unplaced.push_back(Icon(index++, 4 + 80 * i, 3 + 102 * (i % 10)));
+    for (int i = 0; i < 10; ++i) desktop.unplaced.push_back(Icon(index++, 1300 + 90 * i, 800 + 10 * i));
+    CompareWalks("4. two monitors, 2304 x 1024 with a dead zone below the second, 150 icons, 20 new icons",
+                 desktop);
+}
+
 // One section per measured operation; a new measurement adds its own section here.
 struct Section {
     const char* title;
@@ -152,6 +175,7 @@ const Section kSections[] = {
          LargeDesktop();
          FullDesktop();
          OrdinaryDesktop();
+         TwoMonitors();
      }},
     {"Restore of 1,000 icons against the bare cost of its messages and registry reads, off and on the screen", RunRestoreTiming},
 };

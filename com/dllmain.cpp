@@ -2,6 +2,7 @@
 #include "com/class_factory.h"
 #include "win32/module.h"
 #include "com/registration.h"
+#include "engine/channel.h"
 #include "layout/actions.h"
 #include "win32/boundary.h"
 
@@ -21,7 +22,11 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
 }
 
 extern "C" HRESULT WINAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** object) {
-    return plx::CallAtBoundary(E_FAIL, [&] { return plx::GetClassObject(clsid, iid, object); });
+    return plx::CallAtBoundary(E_FAIL, [&] {
+        // The first way the shell brings the module in: from here on it follows display changes.
+        plx::FollowDisplayFromHere();
+        return plx::GetClassObject(clsid, iid, object);
+    });
 }
 
 extern "C" HRESULT WINAPI DllCanUnloadNow() { return plx::ModuleLockCount() == 0 ? S_OK : S_FALSE; }

@@ -7,6 +7,7 @@
 #include "win32/activation_context.h"
 #include "win32/module.h"
 #include "engine/desktop_listview.h"
+#include "store/profile_tree.h"
 #include "resources/resource.h"
 #include "win32/boundary.h"
 #include "win32/message_box.h"
@@ -366,7 +367,17 @@ void CreateAgentWindow() {
     }
 }
 
+void FollowDisplayFromHere() {
+    HWND listView = FindDesktopListView();
+    if (listView && GetWindowThreadProcessId(listView, nullptr) == GetCurrentThreadId()) CreateAgentWindow();
+}
+
 namespace {
+
+// The quiet period after a display change: a display that flaps (a monitor sleeping and waking, a
+// remote session starting and ending) sends several changes within a second, and only the state it
+// settles in is acted on, once.
+bool ArrangementMoved = false;
 
 // True while the agent runs an action. The action's message boxes take messages, a new action among
 // them: it is refused rather than run in the middle of the first one, whose caller may have given up
@@ -381,11 +392,21 @@ INT_PTR HandleAgentMessage(HWND window, UINT message, WPARAM wParam, LPARAM lPar
         case WM_DESTROY:
             if (window == TheAgentWindow) TheAgentWindow = nullptr;
             return FALSE;
-        case WM_DISPLAYCHANGE: {
+        case WM_DISPLAYCHANGE:
+            // The monitors already answer in their new arrangement when the message comes.
+            if (GetScreenSize() != ReadLastResolution()) ArrangementMoved = true;
+            SetTimer(window, kDisplaySettleTimer, ReadDisplaySettleTime(), nullptr);
+            return TRUE;
+        case WM_TIMER: {
+            if (wParam != kDisplaySettleTimer) return FALSE;
+            KillTimer(window, kDisplaySettleTimer);
+            const bool moved = ArrangementMoved;
+            ArrangementMoved = false;
             // The desktop found now may belong to another process (a second shell): only a list
             // view of this one is worked on.
             HWND listView = FindDesktopListView();
-            if (IsListViewOfThisProcess(listView) && TheWork.displayChanged) TheWork.displayChanged(listView);
+            if (IsListViewOfThisProcess(listView) && TheWork.displayChanged)
+                TheWork.displayChanged(listView, moved);
             return TRUE;
         }
         case WM_APP: {

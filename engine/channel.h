@@ -37,11 +37,13 @@ inline bool IsActionCode(int code) { return code >= 0 && code <= static_cast<int
 
 // The channel carries actions; the work behind them is given by the layer above, once per process
 // before any action or display change arrives (the module does it when it is loaded). run: false,
-// having done nothing, for an action it does not know. displayChanged: the screen size changed while
-// the desktop's list view belongs to this process.
+// having done nothing, for an action it does not know. displayChanged: the display settings changed
+// and then stayed as they are for the quiet period, while the desktop's list view belongs to this
+// process; arrangementMoved: the monitors were seen in another arrangement than the last one profiles
+// were saved or activated for, at some change during the period.
 struct ActionWork {
     bool (*run)(Action action, HWND listView, HWND owner, BOOL quiet) = nullptr;
-    void (*displayChanged)(HWND listView) = nullptr;
+    void (*displayChanged)(HWND listView, bool arrangementMoved) = nullptr;
 };
 void SetActionWork(const ActionWork& work);
 
@@ -92,6 +94,11 @@ LRESULT CALLBACK AgentHookProc(int code, WPARAM wParam, LPARAM lParam);
 
 // Creates the agent window in this process unless it already exists.
 void CreateAgentWindow();
+// The agent window's timer that ends the quiet period after a display change.
+inline constexpr UINT_PTR kDisplaySettleTimer = 1;
+// Creates the agent window when this thread is the desktop list view's, so that display changes are
+// followed from the moment the module is in the shell's process.
+void FollowDisplayFromHere();
 INT_PTR CALLBACK AgentWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 }  // namespace plx

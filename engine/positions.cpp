@@ -10,9 +10,11 @@
 #include <vector>
 
 #include "engine/folder_view.h"
+#include "engine/monitors.h"
 #include "engine/placement.h"
 #include "store/profile_tree.h"
 #include "store/slots.h"
+#include "win32/dpi.h"
 #include "win32/wide_text.h"
 
 namespace plx {
@@ -108,6 +110,7 @@ bool RestorePass(HWND listView, int count, const FindTarget& find) {
     folderView.StopArranging();
     RECT client = {};
     GetClientRect(listView, &client);
+    const MonitorAreas areas = ReadMonitorAreas(listView);
 
     bool failed = false;
     PlacementList placed;
@@ -118,9 +121,14 @@ bool RestorePass(HWND listView, int count, const FindTarget& find) {
         const POINT current = ReadPosition(listView, i);
         POINT target = {};
         if (find(label, target)) {
-            // Keep the icon on the screen; nothing bounds it from above or the left.
-            if (target.x + kVisibleMargin > client.right) target.x = client.right - kVisibleMargin;
-            if (target.y + kVisibleMargin > client.bottom) target.y = client.bottom - kVisibleMargin;
+            if (areas.size() > 1) {
+                // The view spans all monitors, and parts of it no monitor shows.
+                target = ClampOntoMonitor(target, areas, kVisibleMargin);
+            } else {
+                // Keep the icon on the screen; nothing bounds it from above or the left.
+                if (target.x + kVisibleMargin > client.right) target.x = client.right - kVisibleMargin;
+                if (target.y + kVisibleMargin > client.bottom) target.y = client.bottom - kVisibleMargin;
+            }
             if (target.x != current.x || target.y != current.y)
                 moved.push_back({i, MoveItem(listView, i, target)});
             PlacementRecord record;
@@ -141,6 +149,13 @@ bool RestorePass(HWND listView, int count, const FindTarget& find) {
     // New icons must not end up under restored ones: walk each to a free spot. When no spot is
     // left the pass ends, and the icons not yet handled stay where they are.
     for (PlacementRecord& record : placed) record.bounds = ReadBounds(listView, record.index);
+    // What no monitor shows counts as taken, so that no icon is walked to where nobody sees it.
+    for (const RECT& dead : DeadZones(client, areas)) {
+        PlacementRecord zone;
+        zone.index = -1;
+        zone.bounds = dead;
+        placed.push_back(zone);
+    }
     std::vector<POINT> starts;
     starts.reserve(unplaced.size());
     for (const PlacementRecord& record : unplaced) starts.push_back(record.position);
@@ -157,9 +172,19 @@ bool RestorePass(HWND listView, int count, const FindTarget& find) {
 
 }  // namespace
 
+namespace {
+
+// The DPI a slot's positions were saved at is kept in the profile's key, beside the slot, as
+// "ManualDPI" or "StartupDPI": in the slot key any name could be an icon's label.
+std::string SlotDpiName(const char* slot) { return std::string(slot) + "DPI"; }
+
+}  // namespace
+
 PositionsResult SavePositions(HWND listView, const ScreenSize& size, const ProfileName& profile, const char* slot) {
     unique_hkey key = OpenSlotKey(size, profile, slot, KeyAccess::Create);
     if (!key) return PositionsResult::NoSlot;
+    if (unique_hkey profileKey = OpenProfileKey(size, profile, KeyAccess::Write))
+        WriteNumber(profileKey.get(), SlotDpiName(slot).c_str(), WindowDpi(listView));
     const int count = static_cast<int>(SendMessageW(listView, LVM_GETITEMCOUNT, 0, 0));
     if (count <= 0) return PositionsResult::Done;
     return SavePass(listView, key.get(), count) ? PositionsResult::SomeFailed : PositionsResult::Done;
@@ -172,6 +197,13 @@ PositionsResult RestorePositions(HWND listView, const ScreenSize& size, const Pr
     const int count = static_cast<int>(SendMessageW(listView, LVM_GETITEMCOUNT, 0, 0));
     if (count <= 0) return PositionsResult::Done;
     unique_hkey writable;
+    // Positions saved at another scale are scaled by the ratio, so that they keep their spacing on the
+    // grid of this one; a slot that says nothing of its DPI is taken as it is.
+    DWORD savedDpi = 0;
+    const UINT dpi = WindowDpi(listView);
+    if (unique_hkey profileKey = OpenProfileKey(size, profile, KeyAccess::Read))
+        if (ReadNumber(profileKey.get(), SlotDpiName(slot).c_str(), savedDpi) != ERROR_SUCCESS) savedDpi = 0;
+    const bool scale = savedDpi != 0 && savedDpi != dpi;
     const FindTarget fromSlot = [&](const std::string& label, POINT& target) {
         BYTE data[8];
         bool legacy = false;
@@ -181,6 +213,10 @@ PositionsResult RestorePositions(HWND listView, const ScreenSize& size, const Pr
         if (legacy && (writable || (writable = OpenSlotKey(size, profile, slot, KeyAccess::Write))))
             WriteBytes(writable.get(), label.c_str(), data, sizeof(data));
         target = DecodePosition(data);
+        if (scale) {
+            target.x = MulDiv(target.x, static_cast<int>(dpi), static_cast<int>(savedDpi));
+            target.y = MulDiv(target.y, static_cast<int>(dpi), static_cast<int>(savedDpi));
+        }
         return true;
     };
     return RestorePass(listView, count, fromSlot) ? PositionsResult::SomeFailed : PositionsResult::Done;

@@ -37,6 +37,7 @@ bool RestorePositionsOrSay(HWND listView, const ScreenSize& size, const ProfileN
 }
 
 bool RunActionWork(Action action, HWND listView, HWND owner, BOOL quiet) {
+    CarryOverOlderProfiles();
     // The first action after the shell started (the logon restore, as a rule) settles what an end of
     // the shell or of the power left half-way, before an interrupted move can linger for days.
     static bool swept = false;
@@ -81,7 +82,7 @@ bool RunActionWork(Action action, HWND listView, HWND owner, BOOL quiet) {
 void ConnectActionWork() {
     ActionWork work;
     work.run = &RunActionWork;
-    work.displayChanged = &PrepareResolution;
+    work.displayChanged = &FollowDisplayChange;
     SetActionWork(work);
 }
 

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "engine/desktop_listview.h"
+#include "engine/positions.h"
 #include "layout/profiles.h"
 #include "store/profile_tree.h"
 #include "store/slots.h"
@@ -32,6 +33,32 @@ void FirstTimeSetup(HWND listView) {
 
 }  // namespace
 
+void CarryOverOlderProfiles() {
+    const ScreenSize size = GetScreenSize();
+    if (size.SingleMonitor() || !KeptByOlderVersion()) return;
+    // The older version kept these monitors' profiles under the primary's size, and was last used at
+    // that size. They are copied, not moved: the primary's key stays for the primary alone (and for
+    // the older version), and nothing stored is lost whichever way the copy ends.
+    const ScreenSize primary{size.width, size.height, {}};
+    if (ReadLastResolution() != primary) return;
+    LONG status = ERROR_SUCCESS;
+    if (OpenResolutionKey(size, KeyAccess::Read, &status) || status != ERROR_FILE_NOT_FOUND) return;
+    unique_hkey from = OpenResolutionKey(primary, KeyAccess::Read);
+    if (!from) return;
+    {
+        unique_hkey to = OpenResolutionKey(size, KeyAccess::Create);
+        if (!to) return;
+        if (RegCopyTreeW(from.get(), nullptr, to.get()) == ERROR_SUCCESS) {
+            // The desktop is as the older version left it for this arrangement: nothing to activate.
+            WriteLastResolution(size);
+            return;
+        }
+    }
+    // Half a copy would pass for this arrangement's profiles: it goes, and the next call tries again.
+    if (unique_hkey root = OpenKeyForWriting(HKEY_CURRENT_USER, kRootKey))
+        DeleteKeyTree(root.get(), ResolutionKeyName(size));
+}
+
 ProfileSearch SearchProfiles() {
     LONG status = ERROR_SUCCESS;
     unique_hkey resolution = OpenResolutionKey(GetScreenSize(), KeyAccess::Read, &status);
@@ -47,6 +74,7 @@ ProfileSearch SearchProfiles() {
 }
 
 void PrepareResolution(HWND listView) {
+    CarryOverOlderProfiles();
     switch (SearchProfiles()) {
         case ProfileSearch::NotFound:
             FirstTimeSetup(listView);
@@ -58,6 +86,19 @@ void PrepareResolution(HWND listView) {
     }
     if (ReadLastResolution() == GetScreenSize()) return;
     if (HWND view = ListViewOrDesktop(listView)) ActivateProfile(view, GetScreenSize(), nullptr);
+}
+
+void FollowDisplayChange(HWND listView, bool arrangementMoved) {
+    CarryOverOlderProfiles();
+    const ScreenSize size = GetScreenSize();
+    if (SearchProfiles() == ProfileSearch::Found && ReadLastResolution() == size) {
+        // Back at the arrangement the profile is active for: the system may have moved the icons of a
+        // monitor that was gone for a moment, so they go back where the profile saved them. Nothing is
+        // activated and no file moves.
+        if (arrangementMoved) RestorePositions(listView, size, GetCurrentProfile(size), kManualSlot);
+        return;
+    }
+    PrepareResolution(listView);
 }
 
 void EnsureDefaultProfile(HWND listView) {

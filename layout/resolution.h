@@ -18,6 +18,16 @@ ProfileSearch SearchProfiles();
 // without profiles it runs the first set-up. listView: null to look the desktop's up when needed.
 void PrepareResolution(HWND listView);
 
+// A display change after its quiet period. Back at the arrangement the current profile is active for
+// after the monitors were seen otherwise (a display that flapped), the icons go back to the profile's
+// "Manual" positions and nothing else happens; otherwise as PrepareResolution.
+void FollowDisplayChange(HWND listView, bool arrangementMoved);
+
+// A user who updates while several monitors are in use finds the profiles the older version kept
+// under the primary's size: the first time the module meets that tree, the arrangement in use gets a
+// copy of them. Nothing otherwise.
+void CarryOverOlderProfiles();
+
 // The first set-up when the current size has no profile; nothing otherwise.
 void EnsureDefaultProfile(HWND listView);
 

@@ -12,7 +12,8 @@ install_packages() {
     local pkg
     for pkg in cmake make g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools \
                wine wine64 wine32:i386 xvfb xauth xcompmgr imagemagick googletest x11-apps fp-utils \
-               fonts-dejavu-core nsis msitools wixl openssl; do
+               fonts-dejavu-core nsis msitools wixl openssl xserver-xorg-core xserver-xorg-video-dummy \
+               x11-xserver-utils; do
         dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
     done
     # osslsigncode 2.9 signs and checks both kinds of release file; Debian 12 has it in its backports.
@@ -104,8 +105,9 @@ report_size() {
 }
 
 # A fresh prefix with a temporary HOME, so that no Wine folder can link to a real home directory.
+# make_prefix [ROOT]: under ROOT, $BUILD/wine by default.
 make_prefix() {
-    local wine_root="$BUILD/wine"
+    local wine_root="${1:-$BUILD/wine}"
     if [ -n "${WINESERVER_RUNNING:-}" ]; then wineserver -k 2>/dev/null || true; fi
     rm -rf "$wine_root"
     mkdir -p "$wine_root/home"
@@ -144,6 +146,31 @@ make_prefix() {
     fi
     export PLAXEN_DESKTOP_DIR="$desk"
     export PLAXEN_TESTBED=1
+}
+
+# The first display number from n on that nobody uses.
+free_display() {
+    local n=$1
+    while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
+    echo "$n"
+}
+
+# An X server with two monitors at distinct places (testbed/two-monitors.conf), which Xvfb cannot
+# show: Xorg with the dummy video driver. Sets DISPLAY and XORG_PID.
+start_monitors_display() {
+    local n
+    n=$(free_display 120)
+    Xorg ":$n" -config "$ROOT/testbed/two-monitors.conf" -logfile "$1/xorg.log" -nolisten tcp -noreset \
+        </dev/null >/dev/null 2>&1 &
+    XORG_PID=$!
+    export DISPLAY=":$n"
+    local i
+    for i in $(seq 1 100); do
+        [ -e "/tmp/.X11-unix/X$n" ] && return 0
+        sleep 0.1
+    done
+    log "Xorg did not start on $DISPLAY (log: $1/xorg.log)"
+    return 1
 }
 
 start_display() {

@@ -2,6 +2,8 @@
 
 #include <climits>
 #include <cstdlib>
+#include <algorithm>
+#include <cstring>
 #include <string>
 
 #include "store/catalogue.h"
@@ -79,11 +81,18 @@ bool ParseCoordinate(const std::string& text, LONG& value) {
     return true;
 }
 
+// "W_H", and with several monitors the other monitors after it ("+W_H@X_Y"..., perhaps ending in a
+// count and a checksum), as the arrangement names its key.
 bool IsScreenKey(const std::string& text) {
     const size_t bar = text.find('_');
-    if (bar == std::string::npos || bar == 0 || bar + 1 == text.size() || text.size() > 23) return false;
-    for (size_t i = 0; i < text.size(); ++i)
+    const size_t others = std::min(text.find('+'), text.size());
+    if (bar == std::string::npos || bar == 0 || bar + 1 >= others || bar > 11 || others - bar > 12 ||
+        text.size() > kMaxProfileNameChars)
+        return false;
+    for (size_t i = 0; i < others; ++i)
         if (i != bar && (text[i] < '0' || text[i] > '9')) return false;
+    for (size_t i = others; i < text.size(); ++i)
+        if (!std::strchr("0123456789_@+-#ABCDEF", text[i]) || text[i] == '\0') return false;
     return true;
 }
 

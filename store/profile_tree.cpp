@@ -1,5 +1,6 @@
 #include "store/profile_tree.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <initializer_list>
 #include <vector>
@@ -25,14 +26,85 @@ POINT DecodePosition(const BYTE (&data)[8]) {
     return {static_cast<LONG>(static_cast<int32_t>(x)), static_cast<LONG>(static_cast<int32_t>(y))};
 }
 
+namespace {
+
+BOOL CALLBACK CollectMonitor(HMONITOR monitor, HDC, LPRECT, LPARAM param) {
+    MONITORINFO info = {};
+    info.cbSize = sizeof(info);
+    if (GetMonitorInfoW(monitor, &info)) {
+        auto* monitors = reinterpret_cast<std::vector<MonitorRect>*>(param);
+        monitors->push_back({info.rcMonitor, (info.dwFlags & MONITORINFOF_PRIMARY) != 0});
+    }
+    return TRUE;
+}
+
+std::string SizeText(long long width, long long height) {
+    return std::to_string(width) + "_" + std::to_string(height);
+}
+
+}  // namespace
+
+ScreenSize ArrangementOf(int width, int height, const std::vector<MonitorRect>& monitors) {
+    ScreenSize size{width, height, {}};
+    POINT origin = {0, 0};
+    std::vector<RECT> counted;
+    for (const MonitorRect& monitor : monitors)
+        if (monitor.primary) {
+            origin = {monitor.rect.left, monitor.rect.top};
+            counted.push_back(monitor.rect);
+        }
+    std::vector<RECT> others;
+    for (const MonitorRect& monitor : monitors) {
+        bool clone = false;
+        for (const RECT& seen : counted) clone = clone || EqualRect(&seen, &monitor.rect);
+        if (clone || IsRectEmpty(&monitor.rect)) continue;
+        counted.push_back(monitor.rect);
+        others.push_back(monitor.rect);
+    }
+    std::sort(others.begin(), others.end(), [](const RECT& a, const RECT& b) {
+        if (a.left != b.left) return a.left < b.left;
+        if (a.top != b.top) return a.top < b.top;
+        if (a.right != b.right) return a.right < b.right;
+        return a.bottom < b.bottom;
+    });
+    std::vector<std::string> parts;
+    std::string text;
+    for (const RECT& r : others) {
+        parts.push_back(
+            "+" +
+            SizeText(static_cast<long long>(r.right) - r.left, static_cast<long long>(r.bottom) - r.top) +
+            "@" +
+            SizeText(static_cast<long long>(r.left) - origin.x, static_cast<long long>(r.top) - origin.y));
+        text += parts.back();
+    }
+    const size_t room = kMaxProfileNameChars - SizeText(width, height).size();
+    if (text.size() > room) {
+        // FNV-1a of the whole text tells apart arrangements that share the monitors that fit.
+        uint32_t sum = 2166136261u;
+        for (unsigned char c : text) sum = (sum ^ c) * 16777619u;
+        char tail[24];
+        wsprintfA(tail, "+%u#%08X", static_cast<unsigned>(others.size()), sum);
+        text.clear();
+        for (const std::string& part : parts) {
+            if (text.size() + part.size() + lstrlenA(tail) > room) break;
+            text += part;
+        }
+        text += tail;
+    }
+    size.others = text;
+    return size;
+}
+
 ScreenSize GetScreenSize() {
     RECT rect = {};
     GetWindowRect(GetDesktopWindow(), &rect);
-    return {rect.right - rect.left, rect.bottom - rect.top};
+    std::vector<MonitorRect> monitors;
+    EnumDisplayMonitors(nullptr, nullptr, CollectMonitor, reinterpret_cast<LPARAM>(&monitors));
+    return ArrangementOf(rect.right - rect.left, rect.bottom - rect.top, monitors);
 }
 
 std::string ResolutionKeyName(const ScreenSize& size) {
-    return std::to_string(size.width) + "_" + std::to_string(size.height);
+    return SizeText(size.width, size.height) + size.others;
 }
 
 std::string ResolutionKeyPath(const ScreenSize& size) {
@@ -224,6 +296,23 @@ void WriteLastResolution(const ScreenSize& size) {
     BYTE data[8];
     EncodePosition({size.width, size.height}, data);
     WriteBytes(root.get(), kLastResolutionValue, data, sizeof(data));
+    WriteString(root.get(), kLastArrangementValue, ResolutionKeyName(size));
+}
+
+DWORD ReadDisplaySettleTime() {
+    DWORD value = 2000;
+    if (unique_hkey root = OpenKeyForReading(HKEY_CURRENT_USER, kRootKey))
+        if (ReadNumber(root.get(), kDisplaySettleTimeValue, value) != ERROR_SUCCESS) value = 2000;
+    return value > 60000 ? 60000 : value;
+}
+
+bool KeptByOlderVersion() {
+    unique_hkey root = OpenKeyForReading(HKEY_CURRENT_USER, kRootKey);
+    BYTE data[8] = {};
+    DWORD size = sizeof(data);
+    std::string arrangement;
+    return root && ReadBytes(root.get(), kLastResolutionValue, data, size) == ERROR_SUCCESS &&
+           ReadString(root.get(), kLastArrangementValue, arrangement) == ERROR_FILE_NOT_FOUND;
 }
 
 ScreenSize ReadLastResolution() {
@@ -234,7 +323,16 @@ ScreenSize ReadLastResolution() {
         size != sizeof(data))
         return {};
     const POINT last = DecodePosition(data);
-    return {static_cast<int>(last.x), static_cast<int>(last.y)};
+    ScreenSize result{static_cast<int>(last.x), static_cast<int>(last.y), {}};
+    std::string arrangement;
+    const std::string primary = ResolutionKeyName(result);
+    // An older version that ran since writes only the 8 bytes: an arrangement of another primary
+    // size is out of date, and the primary alone is what that version last saw.
+    if (ReadString(root.get(), kLastArrangementValue, arrangement) == ERROR_SUCCESS &&
+        arrangement.compare(0, primary.size(), primary) == 0 &&
+        (arrangement.size() == primary.size() || arrangement[primary.size()] == '+'))
+        result.others = arrangement.substr(primary.size());
+    return result;
 }
 
 }  // namespace plx

@@ -10,6 +10,7 @@
 
 #include <optional>
 #include <set>
+#include <vector>
 #include <string>
 
 #include "resources/resource.h"
@@ -23,15 +24,34 @@ inline constexpr char kDefaultProfile[] = "Default";
 inline constexpr char kManualSlot[] = "Manual";
 inline constexpr char kStartupSlot[] = "Startup";
 
+// The arrangement of the monitors in use, which names the resolution key: the primary screen's width
+// and height, and every other monitor's size and place relative to the primary's top-left corner.
+// With one monitor `others` is empty and the key is "W_H", as it always was.
 struct ScreenSize {
     int width = 0;
     int height = 0;
-    bool operator==(const ScreenSize& o) const { return width == o.width && height == o.height; }
+    std::string others;  // "+W_H@X_Y" per other monitor, in a fixed order; empty with one monitor
+    bool operator==(const ScreenSize& o) const {
+        return width == o.width && height == o.height && others == o.others;
+    }
     bool operator!=(const ScreenSize& o) const { return !(*this == o); }
+    bool SingleMonitor() const { return others.empty(); }
 };
 
-// The size of the primary screen: the rectangle of the desktop window.
+// The arrangement in use: the size of the primary screen (the rectangle of the desktop window) and the
+// other monitors.
 ScreenSize GetScreenSize();
+
+// One monitor's rectangle in screen coordinates, as the arrangement reads it.
+struct MonitorRect {
+    RECT rect;
+    bool primary;
+};
+// The arrangement of monitors: `others` from their rectangles (the primary's is the origin). Other
+// monitors are ordered by left, top, width, height; one that shows exactly the rectangle of a monitor
+// already counted (a clone) adds nothing. A key that would pass the registry's limit of 255
+// characters keeps the monitors that fit and ends in the count and a checksum of the whole text.
+ScreenSize ArrangementOf(int width, int height, const std::vector<MonitorRect>& monitors);
 
 // A saved position, and "LastResolution": 8 bytes, x (or width) then y (or height), each a signed
 // 32-bit little-endian integer.
@@ -137,9 +157,20 @@ std::optional<ProfileName> FreeProfileKeyName(const ScreenSize& size, const std:
 void RemoveUnfinishedProfile(const ScreenSize& size, const ProfileName& name);
 
 inline constexpr char kLastResolutionValue[] = "LastResolution";
-// The screen size for which profiles were last saved or activated; zeros when none is recorded,
-// which never equal a real screen size.
+// "LastResolution" keeps the primary's width and height in its 8 bytes, as older versions read it;
+// the whole arrangement is kept beside it, as the key name.
+inline constexpr char kLastArrangementValue[] = "LastArrangement";
+// The arrangement for which profiles were last saved or activated; zeros when none is recorded,
+// which never equal a real screen size. Without "LastArrangement" (or with one an older version left
+// behind, naming another primary size) it is the primary alone.
 ScreenSize ReadLastResolution();
 void WriteLastResolution(const ScreenSize& size);
+// How long the display must stay unchanged before a change is acted on, in milliseconds: the value
+// "DisplaySettleTime" (REG_DWORD) of RootKey, 2000 when missing, at most 60000.
+inline constexpr char kDisplaySettleTimeValue[] = "DisplaySettleTime";
+DWORD ReadDisplaySettleTime();
+
+// True when "LastResolution" is there but no "LastArrangement": an older version kept this tree.
+bool KeptByOlderVersion();
 
 }  // namespace plx

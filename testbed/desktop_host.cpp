@@ -5,11 +5,13 @@
 #include <shlwapi.h>
 #include <windowsx.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <map>
 #include <set>
+#include <vector>
 
 #include "win32/unique.h"
 #include "win32/wide_text.h"
@@ -19,6 +21,8 @@ namespace desktophost {
 namespace {
 
 constexpr UINT kShellNotifyMessage = WM_APP + 1;
+// How much of an icon a monitor keeps in view when the stand-in moves it there.
+constexpr LONG kIconCell = 75;
 constexpr UINT_PTR kRefillTimer = 1;
 constexpr DWORD kEnumFlags = SHCONTF_FOLDERS | SHCONTF_NONFOLDERS | SHCONTF_INCLUDEHIDDEN;
 
@@ -98,16 +102,18 @@ bool DesktopHost::Create(HINSTANCE instance) {
     view.lpszClassName = "SHELLDLL_DefView";
     if (!RegisterClassA(&top) || !RegisterClassA(&worker) || !RegisterClassA(&view)) return false;
 
-    const int width = GetSystemMetrics(SM_CXSCREEN);
-    const int height = GetSystemMetrics(SM_CYSCREEN);
+    // The desktop spans the virtual screen, every monitor, as the shell's does.
+    const int left = GetSystemMetrics(SM_XVIRTUALSCREEN), vtop = GetSystemMetrics(SM_YVIRTUALSCREEN);
+    const int width = GetSystemMetrics(SM_CXVIRTUALSCREEN);
+    const int height = GetSystemMetrics(SM_CYVIRTUALSCREEN);
     const DWORD topStyle = WS_POPUP | WS_CLIPCHILDREN;
-    progman_ = CreateWindowExA(WS_EX_TOOLWINDOW, "Progman", "Program Manager", topStyle, 0, 0, width, height,
-                               nullptr, nullptr, instance, this);
+    progman_ = CreateWindowExA(WS_EX_TOOLWINDOW, "Progman", "Program Manager", topStyle, left, vtop, width,
+                               height, nullptr, nullptr, instance, this);
     if (!progman_) return false;
     HWND viewParent = progman_;
     if (options_.workerForm) {
-        worker_ = CreateWindowExA(WS_EX_TOOLWINDOW, "WorkerW", "", topStyle, 0, 0, width, height, nullptr,
-                                  nullptr, instance, this);
+        worker_ = CreateWindowExA(WS_EX_TOOLWINDOW, "WorkerW", "", topStyle, left, vtop, width, height,
+                                  nullptr, nullptr, instance, this);
         // An empty worker created afterwards comes first in the window order, as on a real desktop
         // where the wallpaper worker is not the one that holds the view.
         emptyWorker_ = CreateWindowExA(WS_EX_TOOLWINDOW, "WorkerW", "", WS_POPUP, 0, 0, 0, 0, nullptr,
@@ -426,14 +432,58 @@ void DesktopHost::ShowBackgroundMenu(POINT screen) {
     }
 }
 
+namespace {
+
+BOOL CALLBACK CollectMonitorRect(HMONITOR monitor, HDC, LPRECT, LPARAM param) {
+    MONITORINFO info = {};
+    info.cbSize = sizeof(info);
+    if (GetMonitorInfoA(monitor, &info))
+        reinterpret_cast<std::vector<RECT>*>(param)->push_back(info.rcMonitor);
+    return TRUE;
+}
+
+}  // namespace
+
 void DesktopHost::Layout() {
-    const int width = GetSystemMetrics(SM_CXSCREEN);
-    const int height = GetSystemMetrics(SM_CYSCREEN);
-    HWND top = options_.workerForm ? worker_ : progman_;
-    SetWindowPos(progman_, nullptr, 0, 0, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
-    if (top != progman_) SetWindowPos(top, nullptr, 0, 0, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+    RECT before = {};
+    GetWindowRect(options_.workerForm ? worker_ : progman_, &before);
+    const int left = GetSystemMetrics(SM_XVIRTUALSCREEN), top = GetSystemMetrics(SM_YVIRTUALSCREEN);
+    const int width = GetSystemMetrics(SM_CXVIRTUALSCREEN);
+    const int height = GetSystemMetrics(SM_CYVIRTUALSCREEN);
+    HWND topWindow = options_.workerForm ? worker_ : progman_;
+    SetWindowPos(progman_, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+    if (topWindow != progman_)
+        SetWindowPos(topWindow, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
     SetWindowPos(defView_, nullptr, 0, 0, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
     SetWindowPos(list_, nullptr, 0, 0, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+    // As the shell does: an icon keeps its place on the screen, and one on a monitor that went away
+    // is moved onto the nearest monitor left.
+    std::vector<RECT> monitors;
+    EnumDisplayMonitors(nullptr, nullptr, CollectMonitorRect, reinterpret_cast<LPARAM>(&monitors));
+    const int count = ListView_GetItemCount(list_);
+    for (int i = 0; i < count && !monitors.empty(); ++i) {
+        POINT pt = {};
+        ListView_GetItemPosition(list_, i, &pt);
+        POINT screen = {pt.x + before.left, pt.y + before.top};
+        const RECT* nearest = nullptr;
+        long long best = 0;
+        for (const RECT& m : monitors) {
+            const long long dx =
+                screen.x < m.left ? m.left - screen.x : std::max(0L, screen.x - (m.right - 1));
+            const long long dy =
+                screen.y < m.top ? m.top - screen.y : std::max(0L, screen.y - (m.bottom - 1));
+            if (!nearest || dx * dx + dy * dy < best) {
+                nearest = &m;
+                best = dx * dx + dy * dy;
+            }
+        }
+        if (best != 0) {
+            screen.x = std::max(nearest->left, std::min(screen.x, nearest->right - kIconCell));
+            screen.y = std::max(nearest->top, std::min(screen.y, nearest->bottom - kIconCell));
+        }
+        const POINT now = {screen.x - left, screen.y - top};
+        if (now.x != pt.x || now.y != pt.y) ListView_SetItemPosition32(list_, i, now.x, now.y);
+    }
 }
 
 LRESULT CALLBACK DesktopHost::TopProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
@@ -483,6 +533,16 @@ LRESULT DesktopHost::HandleTop(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         case WM_DISPLAYCHANGE:
             if (hwnd == progman_) Layout();
             return 0;
+        case kGetHandlerClassesMessage: {
+            LRESULT count = 0;
+            for (const CLSID& clsid : BackgroundHandlers()) {
+                plx::ComPtr<IClassFactory> factory;
+                if (SUCCEEDED(CoGetClassObject(clsid, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+                                               reinterpret_cast<void**>(factory.put()))))
+                    ++count;
+            }
+            return count;
+        }
         case kFreezeMessage:
             if (InSendMessage()) ReplyMessage(0);
             Sleep(static_cast<DWORD>(wp));

@@ -54,6 +54,10 @@ enum : UINT {
 // milliseconds. The sender knows the thread is stuck when its send returns; a posted request could
 // still be waiting in the queue behind messages that a hook set after it would see.
 inline constexpr UINT kFreezeMessage = WM_APP + 0x100;
+// Sent to "Progman": the desktop thread gets the class object of every handler registered for folder
+// backgrounds, the shell's first step with a handler, and makes no object from it. Returns how many
+// it got.
+inline constexpr UINT kGetHandlerClassesMessage = WM_APP + 0x101;
 
 class DesktopHost {
 public:

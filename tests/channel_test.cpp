@@ -594,6 +594,7 @@ TEST_F(ChannelTest, AgentOfAnotherDesktopProcessRunsNothing) {
     // profile there would record the new size.
     ASSERT_TRUE(testbed::WriteSavedPoint(plx::kRootKey, plx::kLastResolutionValue, 1, 1));
     SendMessageA(agent, WM_DISPLAYCHANGE, 32, MAKELPARAM(1024, 768));
+    SendMessageA(agent, WM_TIMER, plx::kDisplaySettleTimer, 0);
     int width = 0, height = 0;
     ASSERT_TRUE(testbed::ReadSavedPoint(plx::kRootKey, plx::kLastResolutionValue, width, height));
     EXPECT_EQ(width, 1);

@@ -325,6 +325,11 @@ TEST_F(OrvaneTest, AProfileTravelsThroughAFileWithItsPlacesAndItemsInAnyLanguage
         << text;
     EXPECT_NE(text.find("item hidden " + desktop_ + "\\beta.txt\r\n"), std::string::npos) << text;
     EXPECT_NE(text.find(" " + labels[0] + "\r\n"), std::string::npos) << text;
+    // A file saved with several monitors names their arrangement; it comes in all the same.
+    const std::string screen = "screen " + plx::ResolutionKeyName(plx::GetScreenSize());
+    std::string arranged = text;
+    arranged.insert(arranged.find(screen) + screen.size(), "+1024_768@-1024_-200");
+    ASSERT_TRUE(testbed::WriteTextFile(file, arranged));
 
     // The item comes back, and the user's whole tree goes; the icons wander.
     RecordVisible(beta, true);

@@ -18,6 +18,7 @@
 #include "engine/placement.h"
 #include "engine/positions.h"
 #include "store/profile_tree.h"
+#include "tests/support/dialog_driver.h"
 #include "tests/support/message_boxes.h"
 #include "testbed/testbed.h"
 #include "win32/wide_text.h"
@@ -228,6 +229,33 @@ TEST_F(PositionsTest, RestoreKeepsIconsOnTheScreen) {
     EXPECT_AT(3, 992, 200);
     EXPECT_AT(4, 300, 736);
     EXPECT_AT(5, 992, 736);
+}
+
+TEST_F(PositionsTest, PositionsSavedAtAnotherScaleAreScaledAtTheScreensDpi) {
+    const UINT dpi = testbed::ScreenDpi();
+    ASSERT_EQ(dpi, testbed::WantedDpi());
+    Add("One", 10, 10);
+    Add("Two", 10, 10);
+    StorePosition("One", 96, 200);
+    StorePosition("Two", 300, 100);
+    unique_hkey profile = plx::CreateKey(HKEY_CURRENT_USER, plx::ProfileKeyPath("Work"));
+    ASSERT_EQ(plx::WriteNumber(profile.get(), "ManualDPI", 96), ERROR_SUCCESS);
+    Run(plx::Action::RestorePositions);
+    const int scale = static_cast<int>(dpi);
+    EXPECT_AT(0, MulDiv(96, scale, 96), MulDiv(200, scale, 96));
+    EXPECT_AT(1, MulDiv(300, scale, 96), MulDiv(100, scale, 96));
+
+    // A slot that says nothing of its scale, as every slot of older versions: taken as it is.
+    ASSERT_EQ(RegDeleteValueA(profile.get(), "ManualDPI"), ERROR_SUCCESS);
+    Run(plx::Action::RestorePositions);
+    EXPECT_AT(0, 96, 200);
+    EXPECT_AT(1, 300, 100);
+
+    // A save records the scale it was made at.
+    Run(plx::Action::SaveProfile);
+    DWORD saved = 0;
+    ASSERT_EQ(plx::ReadNumber(profile.get(), "ManualDPI", saved), ERROR_SUCCESS);
+    EXPECT_EQ(saved, dpi);
 }
 
 TEST_F(PositionsTest, MalformedValuesCountAsMissingAndWarnOnce) {

@@ -51,6 +51,36 @@ TEST_F(RegistryTest, ResolutionKeyIsNamedAfterTheScreen) {
     EXPECT_EQ(plx::SlotKeyPath("Work", "Startup"), plx::ResolutionKeyPath() + "\\Work\\Startup");
 }
 
+TEST_F(RegistryTest, ArrangementKeysKeepOneMonitorsKeyAFixedOrderAndTheRegistrysLimit) {
+    using plx::MonitorRect;
+    // One monitor: the key as it always was.
+    EXPECT_EQ(plx::ResolutionKeyName(plx::ArrangementOf(1280, 1024, {{{0, 0, 1280, 1024}, true}})),
+              "1280_1024");
+    // Others by place, relative to the primary, whatever order the system lists them in; a clone of a
+    // monitor already counted adds nothing.
+    const std::vector<MonitorRect> listed = {{{1280, 0, 2304, 768}, false},
+                                             {{-1920, -200, 0, 880}, false},
+                                             {{0, 0, 1280, 1024}, true},
+                                             {{1280, 0, 2304, 768}, false}};
+    const std::vector<MonitorRect> reversed(listed.rbegin(), listed.rend());
+    const std::string key = plx::ResolutionKeyName(plx::ArrangementOf(1280, 1024, listed));
+    EXPECT_EQ(key, "1280_1024+1920_1080@-1920_-200+1024_768@1280_0");
+    EXPECT_EQ(plx::ResolutionKeyName(plx::ArrangementOf(1280, 1024, reversed)), key);
+    // So many monitors that the key would pass 255 characters: the ones that fit, then their count and
+    // a checksum, so that two such arrangements still differ.
+    std::vector<MonitorRect> wall = {{{0, 0, 3840, 2160}, true}}, other;
+    for (int i = 1; i <= 16; ++i) wall.push_back({{3840 * i, 0, 3840 * (i + 1), 2160}, false});
+    other = wall;
+    other.back().rect.bottom = 1080;
+    const std::string wallKey = plx::ResolutionKeyName(plx::ArrangementOf(3840, 2160, wall));
+    const std::string otherKey = plx::ResolutionKeyName(plx::ArrangementOf(3840, 2160, other));
+    EXPECT_LE(wallKey.size(), 255u);
+    EXPECT_LE(otherKey.size(), 255u);
+    EXPECT_NE(wallKey, otherKey);
+    EXPECT_EQ(wallKey.substr(0, 26), "3840_2160+3840_2160@3840_0");
+    EXPECT_TRUE(plx::OpenResolutionKey(plx::ArrangementOf(3840, 2160, wall), plx::KeyAccess::Create));
+}
+
 TEST_F(RegistryTest, ValuesAreReadOnlyWithTheirTypeAndShape) {
     const std::string path = std::string(plx::kRootKey) + "\\Values";
     unique_hkey key = Create(path);

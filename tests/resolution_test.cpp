@@ -7,6 +7,7 @@
 #include <map>
 #include <string>
 
+#include "engine/channel.h"
 #include "layout/profiles.h"
 #include "store/profile_tree.h"
 #include "testbed/testbed.h"
@@ -56,6 +57,9 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(testbed::SetScreenSize(1024, 768));
         DesktopProcessTest::SetUp();
+        // A short quiet period after each change keeps the tests quick.
+        plx::unique_hkey root = plx::CreateKey(HKEY_CURRENT_USER, plx::kRootKey);
+        ASSERT_EQ(plx::WriteNumber(root.get(), plx::kDisplaySettleTimeValue, 300), ERROR_SUCCESS);
     }
     void TearDown() override {
         DesktopProcessTest::TearDown();
@@ -148,13 +152,17 @@ TEST_F(ResolutionTest, DisplayChangeOfColourDepthAloneActivatesNothing) {
     ASSERT_TRUE(host_.MoveIcon("alpha.txt", 400, 300));
     ASSERT_EQ(module.Call("SaveCurrentProfile"), S_OK);
     ASSERT_TRUE(host_.MoveIcon("alpha.txt", 20, 400));
-    // As Windows announces a change to 16 bits per pixel at the same size.
-    SendMessageA(testbed::FindAgentWindow(), WM_DISPLAYCHANGE, 16, MAKELPARAM(1024, 768));
+    // As Windows announces a change to 16 bits per pixel at the same size; the end of the quiet
+    // period comes at once.
+    HWND agent = testbed::FindAgentWindow();
+    SendMessageA(agent, WM_DISPLAYCHANGE, 16, MAKELPARAM(1024, 768));
+    SendMessageA(agent, WM_TIMER, plx::kDisplaySettleTimer, 0);
     EXPECT_TRUE(IconAt("alpha.txt", 20, 400));
 
     // A recorded size that differs is a change: the profile is applied again.
     WriteSavedPoint(plx::kRootKey, plx::kLastResolutionValue, 1280, 1024);
-    SendMessageA(testbed::FindAgentWindow(), WM_DISPLAYCHANGE, 32, MAKELPARAM(1024, 768));
+    SendMessageA(agent, WM_DISPLAYCHANGE, 32, MAKELPARAM(1024, 768));
+    SendMessageA(agent, WM_TIMER, plx::kDisplaySettleTimer, 0);
     EXPECT_TRUE(IconAt("alpha.txt", 400, 300));
 }
 
