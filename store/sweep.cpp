@@ -132,8 +132,14 @@ bool SweepHiddenStore(std::optional<DesktopItemList>* stored) {
         if (!IsPlainFullPath(desktop)) continue;
         unique_hkey entry = OpenKeyForReading(hidden.get(), name);
         if (!entry) continue;
-        DWORD moving = 0;
-        if (ReadNumber(entry.get(), kMovingValue, moving) == ERROR_SUCCESS &&
+        // An entry of three values with an "ID" is one written whole, without "Moving": every writer
+        // here writes "ID", "DisplayName" and "TypeName" first and adds "Moving" only to a whole entry.
+        // Its ID is all the sweep needs from it: one request where "Moving" and both names took three.
+        DWORD values = 0, id = 0, moving = 0;
+        const bool whole = RegQueryInfoKeyW(entry.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                            &values, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
+                           values == 3 && ReadNumber(entry.get(), "ID", id) == ERROR_SUCCESS;
+        if (!whole && ReadNumber(entry.get(), kMovingValue, moving) == ERROR_SUCCESS &&
             ((moving & 0xF) == kMovingIntoStore || (moving & 0xF) == kMovingToDesktop)) {
             // The sweep deletes in the store only through folders checked and held as a move's are. A
             // missing folder holds nothing of the item: the settling then only finds where it is.
@@ -149,6 +155,12 @@ bool SweepHiddenStore(std::optional<DesktopItemList>* stored) {
             // file is in neither place stays, as it always did.
             entry.reset();
             if (Exists(desktop)) DeleteKeyTree(hidden.get(), name);
+            continue;
+        }
+        if (whole) {
+            item.ID = static_cast<int>(id);
+            named.insert(stored);
+            listing.push_back(std::move(item));
             continue;
         }
         const HiddenEntryRead read = ReadHiddenEntry(entry.get(), item);
