@@ -102,24 +102,22 @@ bool ActivateProfile(HWND listView, const ScreenSize& size, HWND owner) {
     if (!OpenKeyForReading(HKEY_CURRENT_USER, kItemsKey)) return true;
     StoreLock lock;
     if (!lock.Held()) return false;
-    SweepHiddenStore();
-    // Activation shows no list: the stored items' icons are not looked up.
-    std::optional<DesktopItemList> list = ReadItemCatalogue(false);
+    // The stored items as the sweep leaves them; their entries are read again only when the sweep
+    // could not list them (activation shows no list: their icons are not looked up).
+    std::optional<DesktopItemList> stored;
+    SweepHiddenStore(&stored);
+    if (!stored) {
+        stored.emplace();
+        if (!AppendHiddenItems(*stored, false)) return true;
+    }
+    const ProfileName name = GetCurrentProfile(size);
+    unique_hkey profileKey = OpenProfileKey(size, name, KeyAccess::Read);
+    std::optional<DesktopItemList> list = ReadItemsToApply(profileKey.get(), *stored);
     if (!list) return true;
     // Before any item comes or goes: what an undo puts back.
     const IconPlaces before = ReadIconPlaces(listView);
     const std::string store = PrepareStoreDirectory();
     unique_hkey hidden = CreateKey(HKEY_CURRENT_USER, kHiddenItemsKey);
-    const ProfileName name = GetCurrentProfile(size);
-    unique_hkey profileKey = OpenProfileKey(size, name, KeyAccess::Read);
-    for (DesktopItem& item : *list) {
-        DWORD visible = 0;
-        if (profileKey) {
-            unique_hkey record = OpenKeyForReading(profileKey.get(), std::to_string(item.ID));
-            if (record && ReadNumber(record.get(), "Visible", visible) == ERROR_SUCCESS)
-                item.Visible = visible != 0;
-        }
-    }
     MoveProgressDialog progress(owner);
     ApplyVisibility(*list, store, hidden.get(), &progress);
     hidden.reset();

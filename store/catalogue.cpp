@@ -4,6 +4,8 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
+#include <set>
+
 #include "win32/module.h"
 #include "store/cloud_files.h"
 #include "store/moves.h"
@@ -186,19 +188,34 @@ std::string StorePathFor(const std::string& desktopPath) {
     return StorePathFor(HiddenStoreDirectory(), desktopPath);
 }
 
+DesktopItem StoredItem(const std::string& keyName, const std::string& storeDirectory) {
+    DesktopItem item;
+    item.DesktopPath = PathFromKeyName(keyName);
+    item.Path = StorePathFor(storeDirectory, item.DesktopPath);
+    item.Visible = false;
+    return item;
+}
+
+HiddenEntryRead ReadHiddenEntry(HKEY entry, DesktopItem& item) {
+    DWORD id = 0;
+    if (ReadNumber(entry, "ID", id) != ERROR_SUCCESS) return HiddenEntryRead::NoId;
+    item.ID = static_cast<int>(id);
+    const bool named = ReadString(entry, "DisplayName", item.DisplayName) == ERROR_SUCCESS;
+    const bool typed = ReadString(entry, "TypeName", item.TypeName) == ERROR_SUCCESS;
+    return named && typed ? HiddenEntryRead::Complete : HiddenEntryRead::Incomplete;
+}
+
 bool AppendHiddenItems(DesktopItemList& items, bool withIcons) {
     const std::string store = HiddenStoreDirectory();
     if (store.empty()) return true;
     LONG status = ERROR_SUCCESS;
     unique_hkey hidden = OpenKeyForReading(HKEY_CURRENT_USER, kHiddenItemsKey, &status);
     if (!hidden) return status == ERROR_FILE_NOT_FOUND;
-    return ForEachItemEntry(hidden.get(), [&](const std::string& name, HKEY entry, DesktopItem& item) {
-        item.DesktopPath = PathFromKeyName(name);
-        item.Visible = false;
-        item.Path = StorePathFor(store, item.DesktopPath);
-        if (!Exists(item.Path)) return;
-        ReadString(entry, "DisplayName", item.DisplayName);
-        ReadString(entry, "TypeName", item.TypeName);
+    return ForEachSubkey(hidden.get(), [&](const std::string& name) {
+        DesktopItem item = StoredItem(name, store);
+        unique_hkey entry = OpenKeyForReading(hidden.get(), name);
+        if (!entry || !Exists(item.Path) || ReadHiddenEntry(entry.get(), item) == HiddenEntryRead::NoId)
+            return true;
         if (withIcons) {
             SHFILEINFOW info = {};
             if (SHGetFileInfoW(ToWide(item.Path).c_str(), 0, &info, sizeof(info),
@@ -206,6 +223,7 @@ bool AppendHiddenItems(DesktopItemList& items, bool withIcons) {
                 item.IconIndex = info.iIcon;
         }
         items.push_back(std::move(item));
+        return true;
     }) == ERROR_SUCCESS;
 }
 
@@ -340,6 +358,51 @@ std::optional<DesktopItemList> ReadItemCatalogue(bool withIcons) {
     // A profile applied to part of the catalogue would show and hide by a list that is not the
     // desktop's: nothing when either walk could not be finished.
     if (walked != ERROR_SUCCESS || !AppendHiddenItems(items, withIcons)) return std::nullopt;
+    return items;
+}
+
+std::optional<DesktopItemList> ReadItemsToApply(HKEY profileKey, const DesktopItemList& stored) {
+    unique_hkey catalogue = OpenKeyForReading(HKEY_CURRENT_USER, kItemsKey);
+    if (!catalogue) return std::nullopt;
+    // The profile's word on an item; false, with the item unchanged, where it has none.
+    auto applyProfile = [&](DesktopItem& item) {
+        if (!profileKey) return false;
+        unique_hkey record = OpenKeyForReading(profileKey, std::to_string(item.ID));
+        DWORD visible = 0;
+        if (!record || ReadNumber(record.get(), "Visible", visible) != ERROR_SUCCESS) return false;
+        item.Visible = visible != 0;
+        return true;
+    };
+    // Key names as the registry tells them apart.
+    auto noCaseLess = [](const std::string& a, const std::string& b) { return CompareNoCaseOrdinal(a, b) < 0; };
+    std::set<std::string, decltype(noCaseLess)> inStore(noCaseLess);
+    for (const DesktopItem& item : stored) inStore.insert(ItemKeyName(item.DesktopPath));
+
+    DesktopItemList items;
+    const LONG walked = ForEachSubkey(catalogue.get(), [&](const std::string& name) {
+        if (inStore.count(name)) return true;
+        unique_hkey entry = OpenKeyForReading(catalogue.get(), name);
+        DWORD id = 0;
+        if (!entry || ReadNumber(entry.get(), "ID", id) != ERROR_SUCCESS) return true;
+        DesktopItem item;
+        item.ID = static_cast<int>(id);
+        item.Path = item.DesktopPath = PathFromKeyName(name);
+        if (!applyProfile(item)) ReadFlag(entry.get(), "Visible", item.Visible);
+        if (item.Visible) return true;
+        ReadFlag(entry.get(), "SpecialFolder", item.SpecialFolder);
+        ReadFlag(entry.get(), "VirtualFolder", item.VirtualFolder);
+        if (!item.Movable()) return true;
+        // Written into the item's entry in "HiddenItems" when it goes.
+        ReadString(entry.get(), "DisplayName", item.DisplayName);
+        ReadString(entry.get(), "TypeName", item.TypeName);
+        items.push_back(std::move(item));
+        return true;
+    });
+    if (walked != ERROR_SUCCESS) return std::nullopt;
+    for (DesktopItem item : stored) {
+        applyProfile(item);
+        if (item.Visible) items.push_back(std::move(item));
+    }
     return items;
 }
 

@@ -81,6 +81,22 @@ std::optional<DesktopItemList> ReadItemCatalogue(bool withIcons = true);
 // not all be read (those read are appended).
 bool AppendHiddenItems(DesktopItemList& items, bool withIcons);
 
+// A stored item as the catalogue lists it, from its "HiddenItems" entry: the item at the desktop path
+// that keyName names, in its place in storeDirectory, and what ReadHiddenEntry finds in the entry.
+enum class HiddenEntryRead { NoId, Incomplete, Complete };
+DesktopItem StoredItem(const std::string& keyName, const std::string& storeDirectory);
+// Reads "ID", "DisplayName" and "TypeName" into item; complete when all three are there. Whether the
+// file is in the store is not looked at.
+HiddenEntryRead ReadHiddenEntry(HKEY entry, DesktopItem& item);
+
+// What an activation applies the profile at profileKey to (every item's Visible as the profile's record
+// of its ID says, or as "Items" says where there is none; profileKey may be null): the stored items
+// the profile shows, taken from stored (as AppendHiddenItems lists them), and the items of "Items" it
+// hides. Nothing else can move: an item on the desktop that is shown stays, as does a stored one that
+// is hidden, and the entry in "Items" of a stored item names a desktop place that its move back needs
+// free. Only what a move needs is read. Nothing when "Items" cannot be read whole.
+std::optional<DesktopItemList> ReadItemsToApply(HKEY profileKey, const DesktopItemList& stored);
+
 // The catalogue's ID for the item at desktopPath, which gets its subkey and a new ID (with
 // "Visible" 0: it is in the store) when it has none; -1 when the catalogue cannot be written.
 int CatalogueIdFor(const std::string& desktopPath, const std::string& displayName,

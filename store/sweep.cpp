@@ -4,6 +4,7 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -37,14 +38,6 @@ bool Exists(const std::string& path) {
 std::string ParentOf(const std::string& path) {
     const size_t lastSlash = path.find_last_of('\\');
     return lastSlash == std::string::npos ? std::string() : path.substr(0, lastSlash);
-}
-
-bool IsComplete(HKEY entry) {
-    DWORD id = 0;
-    std::string text;
-    return ReadNumber(entry, "ID", id) == ERROR_SUCCESS &&
-           ReadString(entry, "DisplayName", text) == ERROR_SUCCESS &&
-           ReadString(entry, "TypeName", text) == ERROR_SUCCESS;
 }
 
 // An entry whose move between volumes was cut short, or finished without a sweep since: the move is
@@ -112,7 +105,7 @@ PathSet DesktopFolders() {
 
 }  // namespace
 
-bool SweepHiddenStore() {
+bool SweepHiddenStore(std::optional<DesktopItemList>* stored) {
     StoreLock lock;
     if (!lock.Held()) return false;
     const std::string store = HiddenStoreDirectory();
@@ -120,31 +113,43 @@ bool SweepHiddenStore() {
     unique_hkey hidden = CreateKey(HKEY_CURRENT_USER, kHiddenItemsKey);
     if (!hidden) return true;
     std::vector<std::string> names;
-    // Only a walk that saw every entry tells which stored files have none.
+    // Only a walk that saw every entry tells which stored files have none, and lists every stored item.
     const bool sawEveryEntry = ForEachSubkey(hidden.get(), [&](const std::string& name) {
                                    names.push_back(name);
                                    return true;
                                }) == ERROR_SUCCESS;
 
-    PathSet named;  // places in the store that a complete entry names
+    PathSet named;            // places in the store that a complete entry names
+    DesktopItemList listing;  // the stored items, as the entries are left
     // Only the desktop folders' own mirrors: what lies elsewhere in the store cannot be told from the
     // mirror directories of a deeper folder.
     const PathSet folders = DesktopFolders();
     for (const std::string& name : names) {
-        const std::string desktop = PathFromKeyName(name);
+        DesktopItem item = StoredItem(name, store);
+        const std::string& desktop = item.DesktopPath;
+        const std::string& stored = item.Path;
+        // No move takes an item whose paths are not plain: it is not listed either.
         if (!IsPlainFullPath(desktop)) continue;
-        const std::string stored = StorePathFor(store, desktop);
         unique_hkey entry = OpenKeyForReading(hidden.get(), name);
         if (!entry) continue;
-        DWORD moving = 0;
-        if (ReadNumber(entry.get(), kMovingValue, moving) == ERROR_SUCCESS &&
+        // An entry of three values with an "ID" is one written whole, without "Moving": every writer
+        // here writes "ID", "DisplayName" and "TypeName" first and adds "Moving" only to a whole entry.
+        // Its ID is all the sweep needs from it: one request where "Moving" and both names took three.
+        DWORD values = 0, id = 0, moving = 0;
+        const bool whole = RegQueryInfoKeyW(entry.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                            &values, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
+                           values == 3 && ReadNumber(entry.get(), "ID", id) == ERROR_SUCCESS;
+        if (!whole && ReadNumber(entry.get(), kMovingValue, moving) == ERROR_SUCCESS &&
             ((moving & 0xF) == kMovingIntoStore || (moving & 0xF) == kMovingToDesktop)) {
             // The sweep deletes in the store only through folders checked and held as a move's are. A
             // missing folder holds nothing of the item: the settling then only finds where it is.
             HeldFolders held;
             const std::wstring chain = ToWide(SplitPath(desktop).directory);
+            // Not listed either: no move goes through such a folder.
             if (held.Hold(ToWide(store), chain, false) == StoreFolderCheck::Refused) continue;
             SettleEntry(hidden.get(), name, moving, desktop, stored);
+            entry = OpenKeyForReading(hidden.get(), name);
+            if (!entry || !Exists(stored)) continue;
         } else if (!Exists(stored)) {
             // The file never left the desktop, or came back before its entry went. An entry whose
             // file is in neither place stays, as it always did.
@@ -152,7 +157,15 @@ bool SweepHiddenStore() {
             if (Exists(desktop)) DeleteKeyTree(hidden.get(), name);
             continue;
         }
-        if (IsComplete(entry.get()) && Exists(stored)) named.insert(stored);
+        if (whole) {
+            item.ID = static_cast<int>(id);
+            named.insert(stored);
+            listing.push_back(std::move(item));
+            continue;
+        }
+        const HiddenEntryRead read = ReadHiddenEntry(entry.get(), item);
+        if (read == HiddenEntryRead::Complete) named.insert(stored);
+        if (read != HiddenEntryRead::NoId) listing.push_back(std::move(item));
     }
 
     if (!sawEveryEntry) return true;
@@ -163,12 +176,26 @@ bool SweepHiddenStore() {
         const std::wstring chain = ToWide(SplitPath(folder + "\\x").directory);
         if (held.Hold(ToWide(store), chain, false) != StoreFolderCheck::Held) continue;
         for (const auto& found : FolderEntries(mirror)) {
-            const std::string stored = mirror + "\\" + found.first;
-            if ((found.second & FILE_ATTRIBUTE_REPARSE_POINT) || IsStagingPath(stored) || named.count(stored))
+            const std::string storedPath = mirror + "\\" + found.first;
+            if ((found.second & FILE_ATTRIBUTE_REPARSE_POINT) || IsStagingPath(storedPath) ||
+                named.count(storedPath))
                 continue;
-            AdoptStoredFile(hidden.get(), folder + "\\" + found.first, stored);
+            const std::string desktop = folder + "\\" + found.first;
+            AdoptStoredFile(hidden.get(), desktop, storedPath);
+            // Listed as its entry now says, in place of what an incomplete entry said.
+            const std::string keyName = ItemKeyName(desktop);
+            for (auto it = listing.begin(); it != listing.end(); ++it)
+                if (!CompareNoCaseOrdinal(it->Path, storedPath)) {
+                    listing.erase(it);
+                    break;
+                }
+            DesktopItem item = StoredItem(keyName, store);
+            unique_hkey entry = OpenKeyForReading(hidden.get(), keyName);
+            if (entry && IsPlainFullPath(desktop) && ReadHiddenEntry(entry.get(), item) != HiddenEntryRead::NoId)
+                listing.push_back(std::move(item));
         }
     }
+    if (stored) *stored = std::move(listing);
     return true;
 }
 

@@ -59,6 +59,7 @@ struct PlannedMove {
     size_t index = 0;
     bool hide = false;
     bool acrossVolumes = false;
+    bool newEntry = false;  // a hide's entry was created by its record, not found
     std::string destination;
     std::string keyName;
 };
@@ -85,12 +86,19 @@ private:
 // it holds.
 struct Batch {
     MoveProgress* progress = nullptr;
+    std::string store = HiddenStoreDirectory();  // the store items are shown from
     bool stopped = false;  // the user stopped the long moves: no later move is carried out
     CloudSyncRoots syncRoots;
     VolumeCache volumes;
     std::set<std::string> recorded;
     HeldChains chains;
 };
+
+bool WriteEntryValues(HKEY entry, const DesktopItem& item) {
+    return WriteNumber(entry, "ID", static_cast<DWORD>(item.ID)) == ERROR_SUCCESS &&
+           WriteString(entry, "DisplayName", item.DisplayName) == ERROR_SUCCESS &&
+           WriteString(entry, "TypeName", item.TypeName) == ERROR_SUCCESS;
+}
 
 bool WriteMoving(HKEY hiddenItems, const std::string& keyName, DWORD value) {
     unique_hkey entry = OpenKeyForWriting(hiddenItems, keyName);
@@ -112,20 +120,33 @@ std::optional<VisibilityOutcome> RecordHide(DesktopItem& item, const std::string
     // ShowItem takes a file back only from a plain full path: nothing goes where it could not come back
     // from, such as a store on a network share.
     if (!IsPlainFullPath(move.destination, kLongestStorePath)) return VisibilityOutcome::HideFailedAtMove;
-    if (item.CloudSynced || IsCloudSynced(item.DesktopPath, batch.syncRoots))
+    // One look at the desktop file tells both whether it is there and whether it is a cloud placeholder.
+    const DWORD attributes = GetFileAttributesW(FileApiPath(item.DesktopPath).c_str());
+    if (item.CloudSynced || IsCloudPlaceholder(attributes) || batch.syncRoots.Contains(item.DesktopPath))
         return VisibilityOutcome::KeptForCloud;
     if (!StoreDirectoryReady(batch.chains.Hold(storeDirectory, parts.directory, true)))
         return VisibilityOutcome::HideFailedAtDirectory;
-    // An entry is written only for a file that can go: the entry of an item already in the store (the
-    // desktop copy of the double listing) must not be taken for this one's and deleted with it.
-    if (!Exists(item.DesktopPath) || Exists(move.destination)) return VisibilityOutcome::HideFailedAtMove;
+    if (attributes == INVALID_FILE_ATTRIBUTES) return VisibilityOutcome::HideFailedAtMove;
     move.acrossVolumes = !batch.volumes.OnSameVolume(item.DesktopPath, move.destination);
-    if (move.acrossVolumes && Exists(StagingPathFor(move.destination)))
+    if (move.acrossVolumes && (Exists(move.destination) || Exists(StagingPathFor(move.destination))))
         return VisibilityOutcome::HideFailedAtMove;
     move.keyName = ItemKeyName(item.DesktopPath);
     if (!batch.recorded.insert(move.keyName).second) return VisibilityOutcome::HideFailedAtMove;
-    if (!WriteHiddenEntry(hiddenItems, move.keyName, item) ||
-        (move.acrossVolumes && !WriteMoving(hiddenItems, move.keyName, kMovingIntoStore | kMovingCopying))) {
+    // An entry is written only for a file that can go: the entry of an item already in the store (the
+    // desktop copy of the double listing) must not be taken for this one's and deleted with it. Only an
+    // entry that was there can be such a one; for a new entry on one volume the rename itself refuses
+    // a taken destination (Both, and the new entry goes again), which spares a look-up of a missing
+    // name, whose cost grows with the size of the store's folder.
+    DWORD disposition = 0;
+    unique_hkey entry = CreateKey(hiddenItems, move.keyName, nullptr, &disposition);
+    if (!entry) return VisibilityOutcome::HideFailedAtMove;
+    move.newEntry = disposition == REG_CREATED_NEW_KEY;
+    if (!move.newEntry && !move.acrossVolumes && Exists(move.destination))
+        return VisibilityOutcome::HideFailedAtMove;
+    if (!WriteEntryValues(entry.get(), item) ||
+        (move.acrossVolumes && WriteNumber(entry.get(), kMovingValue, kMovingIntoStore | kMovingCopying) !=
+                                   ERROR_SUCCESS)) {
+        entry.reset();
         DeleteKeyTree(hiddenItems, move.keyName);
         return VisibilityOutcome::HideFailedAtMove;
     }
@@ -140,8 +161,7 @@ std::optional<VisibilityOutcome> RecordShow(DesktopItem& item, HKEY hiddenItems,
     // anywhere else, and only a file at the item's own place in the store is ever taken out of it.
     if (!IsPlainFullPath(item.DesktopPath) || !IsPlainFullPath(item.Path, kLongestStorePath))
         return VisibilityOutcome::ShowFailed;
-    const std::string store = HiddenStoreDirectory();
-    if (store.empty() || item.Path != StorePathFor(store, item.DesktopPath))
+    if (batch.store.empty() || item.Path != StorePathFor(batch.store, item.DesktopPath))
         return VisibilityOutcome::ShowFailed;
     move.destination = item.DesktopPath;
     move.keyName = ItemKeyName(item.DesktopPath);
@@ -150,7 +170,15 @@ std::optional<VisibilityOutcome> RecordShow(DesktopItem& item, HKEY hiddenItems,
         if (!Exists(item.Path) || Exists(item.DesktopPath) || Exists(StagingPathFor(item.DesktopPath)))
             return VisibilityOutcome::ShowFailed;
         // Written whole: the entry may be missing or incomplete for a file the caller found elsewhere.
-        if (!WriteHiddenEntry(hiddenItems, move.keyName, item) ||
+        // A name the caller's list does not carry (a sweep's listing need not) is kept from the entry.
+        DesktopItem whole = item;
+        if (whole.DisplayName.empty() || whole.TypeName.empty()) {
+            if (unique_hkey entry = OpenKeyForReading(hiddenItems, move.keyName)) {
+                if (whole.DisplayName.empty()) ReadString(entry.get(), "DisplayName", whole.DisplayName);
+                if (whole.TypeName.empty()) ReadString(entry.get(), "TypeName", whole.TypeName);
+            }
+        }
+        if (!WriteHiddenEntry(hiddenItems, move.keyName, whole) ||
             !WriteMoving(hiddenItems, move.keyName, kMovingToDesktop | kMovingCopying))
             return VisibilityOutcome::ShowFailed;
     }
@@ -191,10 +219,14 @@ VisibilityOutcome CarryOut(const PlannedMove& move, const std::string& storeDire
         Unrecord(move, hiddenItems);
         return failed;
     }
-    // Both: whatever took the destination meanwhile keeps the entry (in the store it needs one), and
-    // the item stays where it was.
+    // Both: whatever took the destination keeps an entry it had (in the store it needs one), and the
+    // item stays where it was. A hide's new entry was never that file's: it goes, as it would have had
+    // the taken place been seen before the record, and the next sweep gives the file its own.
     if (result == MoveResult::Both) {
-        if (move.acrossVolumes) ClearMoving(hiddenItems, move.keyName);
+        if (move.hide && move.newEntry)
+            Unrecord(move, hiddenItems);
+        else if (move.acrossVolumes)
+            ClearMoving(hiddenItems, move.keyName);
         return failed;
     }
     item.Path = move.destination;
@@ -254,9 +286,8 @@ std::vector<VisibilityOutcome> ApplyToItems(const std::vector<DesktopItem*>& ite
     }
     ReachedStep("recorded");
     if (progress && copyBytes) progress->Begin(copyBytes);
-    const std::string store = HiddenStoreDirectory();
     for (const PlannedMove& move : planned) {
-        outcomes[move.index] = CarryOut(move, move.hide ? storeDirectory : store, hiddenItems, batch);
+        outcomes[move.index] = CarryOut(move, move.hide ? storeDirectory : batch.store, hiddenItems, batch);
         ReachedStep("confirmed");
     }
     return outcomes;
@@ -266,10 +297,7 @@ std::vector<VisibilityOutcome> ApplyToItems(const std::vector<DesktopItem*>& ite
 
 bool WriteHiddenEntry(HKEY hiddenItems, const std::string& keyName, const DesktopItem& item) {
     unique_hkey entry = CreateKey(hiddenItems, keyName);
-    if (!entry) return false;
-    return WriteNumber(entry.get(), "ID", static_cast<DWORD>(item.ID)) == ERROR_SUCCESS &&
-           WriteString(entry.get(), "DisplayName", item.DisplayName) == ERROR_SUCCESS &&
-           WriteString(entry.get(), "TypeName", item.TypeName) == ERROR_SUCCESS;
+    return entry && WriteEntryValues(entry.get(), item);
 }
 
 std::vector<VisibilityOutcome> ApplyVisibility(DesktopItemList& items, const std::string& storeDirectory,

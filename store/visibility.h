@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -68,8 +69,10 @@ bool WriteHiddenEntry(HKEY hiddenItems, const std::string& keyName, const Deskto
 // back) goes; a move between volumes that was cut short is finished or undone (see
 // SettleMoveAcrossVolumes), and its "Moving" goes once it is settled; a file in a desktop folder's
 // mirror that no complete entry names gets its entry back (see the definition for why). False, having
-// changed nothing, when the store's lock cannot be had.
-bool SweepHiddenStore();
+// changed nothing, when the store's lock cannot be had. stored, when given and every entry could be
+// read: the stored items as AppendHiddenItems would list them after the sweep, so that the caller need
+// not read the entries again; without their icons, and without their names where the entry is whole.
+bool SweepHiddenStore(std::optional<DesktopItemList>* stored = nullptr);
 
 // Creates the missing directories of base + chain (chain like "\users\me\Desktop\"), each for the
 // user who runs it alone; true when base + chain exists afterwards and its folders are safe to use

@@ -36,10 +36,10 @@ unique_hkey OpenKeyForWriting(HKEY parent, const std::string& path, LONG* status
     return OpenKey(parent, path, kReadWriteAccess, status);
 }
 
-unique_hkey CreateKey(HKEY parent, const std::string& path, LONG* status) {
+unique_hkey CreateKey(HKEY parent, const std::string& path, LONG* status, DWORD* disposition) {
     unique_hkey key;
     LONG rc = RegCreateKeyExW(parent, ToWide(path).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                              kReadWriteAccess, nullptr, key.put(), nullptr);
+                              kReadWriteAccess, nullptr, key.put(), disposition);
     if (status) *status = rc;
     if (rc != ERROR_SUCCESS) key.release();
     return key;

@@ -20,8 +20,9 @@ inline constexpr size_t kNameBufferChars = 260;
 // Key access. Each returns an empty guard on failure; the status, when wanted, goes to *status.
 unique_hkey OpenKeyForReading(HKEY parent, const std::string& path, LONG* status = nullptr);
 unique_hkey OpenKeyForWriting(HKEY parent, const std::string& path, LONG* status = nullptr);
-// Opens the key, creating it and any missing key above it.
-unique_hkey CreateKey(HKEY parent, const std::string& path, LONG* status = nullptr);
+// Opens the key, creating it and any missing key above it; *disposition, when wanted, says which
+// (REG_CREATED_NEW_KEY or REG_OPENED_EXISTING_KEY).
+unique_hkey CreateKey(HKEY parent, const std::string& path, LONG* status = nullptr, DWORD* disposition = nullptr);
 
 // Values. name may be null or empty for the default value. Reads return ERROR_SUCCESS only for a
 // value of an accepted type and shape; anything else is ERROR_INVALID_DATA or the registry's error.
