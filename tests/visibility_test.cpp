@@ -165,11 +165,16 @@ TEST_F(VisibilityTest, TakenDestinationsAreRefusedAndBothFilesKept) {
 
     // The desktop copy of an item already in the store (the double listing) cannot be hidden again.
     DesktopItem desktopCopy = Item(item2, 2, false);
+    desktopCopy.DisplayName = "the newcomer's label";
     EXPECT_EQ(Apply(desktopCopy), VisibilityOutcome::HideFailedAtMove);
     EXPECT_EQ(testbed::ReadTextFile(InStore(item2)), "hidden original");
     EXPECT_EQ(testbed::ReadTextFile(item2), "newcomer");
-    // The stored item keeps its entry: the refused hide wrote none of its own to take back.
-    EXPECT_TRUE(HasHiddenEntry(item2));
+    // The stored item keeps its entry as it was: the refused hide wrote nothing of its own into it.
+    unique_hkey entry = plx::OpenKeyForReading(hidden_.get(), plx::ItemKeyName(item2));
+    ASSERT_TRUE(entry);
+    std::string label;
+    EXPECT_EQ(plx::ReadString(entry.get(), "DisplayName", label), ERROR_SUCCESS);
+    EXPECT_EQ(label, "name 2");
 }
 
 TEST_F(VisibilityTest, HideFailsAtTheDirectoryWhenTheMirrorCannotBeMade) {
