@@ -374,13 +374,12 @@ std::optional<DesktopItemList> ReadItemsToApply(HKEY profileKey, const DesktopIt
         return true;
     };
     // Key names as the registry tells them apart.
-    auto noCaseLess = [](const std::string& a, const std::string& b) { return CompareNoCaseOrdinal(a, b) < 0; };
-    std::set<std::string, decltype(noCaseLess)> inStore(noCaseLess);
-    for (const DesktopItem& item : stored) inStore.insert(ItemKeyName(item.DesktopPath));
+    std::set<std::wstring, NoCaseOrdinalLess> inStore;
+    for (const DesktopItem& item : stored) inStore.insert(ToWide(ItemKeyName(item.DesktopPath)));
 
     DesktopItemList items;
     const LONG walked = ForEachSubkey(catalogue.get(), [&](const std::string& name) {
-        if (inStore.count(name)) return true;
+        if (inStore.count(ToWide(name))) return true;
         unique_hkey entry = OpenKeyForReading(catalogue.get(), name);
         DWORD id = 0;
         if (!entry || ReadNumber(entry.get(), "ID", id) != ERROR_SUCCESS) return true;

@@ -24,12 +24,7 @@ namespace plx {
 namespace {
 
 // Paths as the file system tells them apart.
-struct NoCaseLess {
-    bool operator()(const std::string& a, const std::string& b) const {
-        return CompareNoCaseOrdinal(a, b) < 0;
-    }
-};
-using PathSet = std::set<std::string, NoCaseLess>;
+using PathSet = std::set<std::wstring, NoCaseOrdinalLess>;
 
 bool Exists(const std::string& path) {
     return GetFileAttributesW(FileApiPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
@@ -93,14 +88,33 @@ void AdoptStoredFile(HKEY hiddenItems, const std::string& desktopPath, const std
     if (item.ID >= 0) WriteHiddenEntry(hiddenItems, keyName, item);
 }
 
-PathSet DesktopFolders() {
+// A desktop folder's mirror in the store, held as a move's folders are, and what it held when listed.
+struct Mirror {
+    std::string folder, path;
+    HeldFolders held;
+    std::vector<std::pair<std::string, DWORD>> entries;
+};
+
+// The mirrors of the desktop folders that are the user's own: one that is a link, or a folder that
+// another user made, is not read.
+std::vector<Mirror> ListMirrors(const std::string& store) {
     PathSet folders;
     for (int csidl : {CSIDL_DESKTOPDIRECTORY, CSIDL_COMMON_DESKTOPDIRECTORY}) {
         wchar_t path[MAX_PATH] = {};
         if (SUCCEEDED(SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path)) && path[0])
-            folders.insert(ToUtf8(path));
+            folders.insert(path);
     }
-    return folders;
+    std::vector<Mirror> mirrors;
+    for (const std::wstring& folder : folders) {
+        Mirror mirror;
+        mirror.folder = ToUtf8(folder);
+        mirror.path = ParentOf(StorePathFor(store, mirror.folder + "\\x"));
+        const std::wstring chain = ToWide(SplitPath(mirror.folder + "\\x").directory);
+        if (mirror.held.Hold(ToWide(store), chain, false) != StoreFolderCheck::Held) continue;
+        mirror.entries = FolderEntries(mirror.path);
+        mirrors.push_back(std::move(mirror));
+    }
+    return mirrors;
 }
 
 }  // namespace
@@ -121,9 +135,17 @@ bool SweepHiddenStore(std::optional<DesktopItemList>* stored) {
 
     PathSet named;            // places in the store that a complete entry names
     DesktopItemList listing;  // the stored items, as the entries are left
-    // Only the desktop folders' own mirrors: what lies elsewhere in the store cannot be told from the
-    // mirror directories of a deeper folder.
-    const PathSet folders = DesktopFolders();
+    listing.reserve(names.size());
+    // The desktop folders' own mirrors, held and listed once. Only these are searched for stored files
+    // without an entry: what lies elsewhere in the store cannot be told from the mirror directories of
+    // a deeper folder. Their listings also tell which entries' files are there, each with no look-up
+    // of its own; a file they do not show is looked up still.
+    std::vector<Mirror> mirrors = ListMirrors(store);
+    PathSet listed;
+    for (const Mirror& mirror : mirrors)
+        for (const auto& found : mirror.entries) listed.insert(ToWide(mirror.path + "\\" + found.first));
+    const auto there = [&](const std::string& path) { return listed.count(ToWide(path)) || Exists(path); };
+    bool settled = false;  // the listings may be out of date
     for (const std::string& name : names) {
         DesktopItem item = StoredItem(name, store);
         const std::string& desktop = item.DesktopPath;
@@ -148,9 +170,10 @@ bool SweepHiddenStore(std::optional<DesktopItemList>* stored) {
             // Not listed either: no move goes through such a folder.
             if (held.Hold(ToWide(store), chain, false) == StoreFolderCheck::Refused) continue;
             SettleEntry(hidden.get(), name, moving, desktop, stored);
+            settled = true;
             entry = OpenKeyForReading(hidden.get(), name);
             if (!entry || !Exists(stored)) continue;
-        } else if (!Exists(stored)) {
+        } else if (!there(stored)) {
             // The file never left the desktop, or came back before its entry went. An entry whose
             // file is in neither place stays, as it always did.
             entry.reset();
@@ -159,26 +182,23 @@ bool SweepHiddenStore(std::optional<DesktopItemList>* stored) {
         }
         if (whole) {
             item.ID = static_cast<int>(id);
-            named.insert(stored);
+            named.insert(ToWide(stored));
             listing.push_back(std::move(item));
             continue;
         }
         const HiddenEntryRead read = ReadHiddenEntry(entry.get(), item);
-        if (read == HiddenEntryRead::Complete) named.insert(stored);
+        if (read == HiddenEntryRead::Complete) named.insert(ToWide(stored));
         if (read != HiddenEntryRead::NoId) listing.push_back(std::move(item));
     }
 
     if (!sawEveryEntry) return true;
-    for (const std::string& folder : folders) {
-        const std::string mirror = ParentOf(StorePathFor(store, folder + "\\x"));
-        // A mirror that is not the user's own (a link, or a folder another user made) is not read.
-        HeldFolders held;
-        const std::wstring chain = ToWide(SplitPath(folder + "\\x").directory);
-        if (held.Hold(ToWide(store), chain, false) != StoreFolderCheck::Held) continue;
-        for (const auto& found : FolderEntries(mirror)) {
-            const std::string storedPath = mirror + "\\" + found.first;
+    for (Mirror& mirror : mirrors) {
+        if (settled) mirror.entries = FolderEntries(mirror.path);
+        const std::string& folder = mirror.folder;
+        for (const auto& found : mirror.entries) {
+            const std::string storedPath = mirror.path + "\\" + found.first;
             if ((found.second & FILE_ATTRIBUTE_REPARSE_POINT) || IsStagingPath(storedPath) ||
-                named.count(storedPath))
+                named.count(ToWide(storedPath)))
                 continue;
             const std::string desktop = folder + "\\" + found.first;
             AdoptStoredFile(hidden.get(), desktop, storedPath);

@@ -79,4 +79,10 @@ inline int CompareNoCaseOrdinal(const std::string& a, const std::string& b) {
     return CompareNoCaseOrdinal(ToWide(a), ToWide(b));
 }
 
+// Orders names as CompareNoCaseOrdinal does, for sets of many names: they are kept in UTF-16, so that
+// each comparison is one call with no conversion.
+struct NoCaseOrdinalLess {
+    bool operator()(const std::wstring& a, const std::wstring& b) const { return CompareNoCaseOrdinal(a, b) < 0; }
+};
+
 }  // namespace plx
