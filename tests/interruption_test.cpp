@@ -313,6 +313,13 @@ TEST_F(InterruptionTest, TheSweepGivesStoredFilesTheirEntriesBackAndDropsEntries
     const std::string strasse = OnDesktop("Strasse.txt"), strasseSharp = OnDesktop("Stra\u00dfe.txt");
     Write(plx::StorePathFor(strasse), "ss");
     Write(plx::StorePathFor(strasseSharp), "sharp s");
+    // Stored from a folder that is no desktop folder's own, with a newcomer at its place there: found
+    // where it is, not taken for a file that stayed.
+    const std::string deep = OnDesktop("Sub\\deep.txt");
+    ASSERT_TRUE(CreateDirectoryA(OnDesktop("Sub").c_str(), nullptr));
+    ASSERT_TRUE(plx::EnsureStoreDirectory(store_, plx::SplitPath(deep).directory));
+    Write(plx::StorePathFor(deep), "deep");
+    Write(deep, "newcomer there");
     {
         plx::unique_hkey hidden = HiddenItemsKey();
         DesktopItem stayed;
@@ -320,6 +327,11 @@ TEST_F(InterruptionTest, TheSweepGivesStoredFilesTheirEntriesBackAndDropsEntries
         ASSERT_TRUE(plx::WriteHiddenEntry(hidden.get(), plx::ItemKeyName(OnDesktop(folder.name)), stayed));
         stayed.ID = 700;
         ASSERT_TRUE(plx::WriteHiddenEntry(hidden.get(), plx::ItemKeyName(strasse), stayed));
+        DesktopItem stored;
+        stored.ID = 701;
+        stored.DisplayName = "deep";
+        stored.TypeName = "Text Document";
+        ASSERT_TRUE(plx::WriteHiddenEntry(hidden.get(), plx::ItemKeyName(deep), stored));
     }
     SetCurrentProfile("Shown");
     plx::ActivateProfile(nullptr, nullptr);
@@ -344,6 +356,9 @@ TEST_F(InterruptionTest, TheSweepGivesStoredFilesTheirEntriesBackAndDropsEntries
     EXPECT_TRUE(WholeAt(folder, OnDesktop(folder.name)));
     EXPECT_TRUE(HasHiddenEntry(strasse));
     EXPECT_TRUE(HasHiddenEntry(strasseSharp));
+    EXPECT_TRUE(HasHiddenEntry(deep));
+    EXPECT_EQ(testbed::ReadTextFile(plx::StorePathFor(deep)), "deep");
+    EXPECT_EQ(testbed::ReadTextFile(deep), "newcomer there");
 }
 
 // What an end of the process or of the power can leave on the disk of a move of the folder, each
