@@ -180,13 +180,8 @@ bool SweepHiddenStore(std::optional<DesktopItemList>* stored) {
             if (Exists(desktop)) DeleteKeyTree(hidden.get(), name);
             continue;
         }
-        if (whole) {
-            item.ID = static_cast<int>(id);
-            named.insert(ToWide(stored));
-            listing.push_back(std::move(item));
-            continue;
-        }
-        const HiddenEntryRead read = ReadHiddenEntry(entry.get(), item);
+        if (whole) item.ID = static_cast<int>(id);
+        const HiddenEntryRead read = whole ? HiddenEntryRead::Complete : ReadHiddenEntry(entry.get(), item);
         if (read == HiddenEntryRead::Complete) named.insert(ToWide(stored));
         if (read != HiddenEntryRead::NoId) listing.push_back(std::move(item));
     }
