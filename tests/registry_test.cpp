@@ -9,6 +9,7 @@
 
 #include "store/profile_tree.h"
 #include "testbed/testbed.h"
+#include "win32/wide_text.h"
 
 namespace {
 
@@ -232,6 +233,25 @@ TEST_F(RegistryTest, NamesStoredThroughTheCodePageReadBackTheSame) {
     SetRaw(plx::ResolutionKeyPath(), "CurrentProfile", REG_SZ, cafe.c_str(), static_cast<DWORD>(cafe.size() + 1));
     EXPECT_EQ(plx::GetCurrentProfile().Text(), "Caf\u00e9");
     EXPECT_EQ(Names(plx::ListProfiles(plx::GetScreenSize())), std::vector<std::string>{"Caf\u00e9"});
+}
+
+// Sets of stored names order and match them as the system's ordinal comparison without case does:
+// ASCII upcased only from a to z, and every other unit left to the system, whose upcase of one may be
+// ASCII.
+TEST_F(RegistryTest, NameComparisonAgreesWithTheSystemsOrdinalComparisonWithoutCase) {
+    const std::vector<std::wstring> names = {
+        L"", L"a", L"A", L"ab", L"aB", L"a_", L"a[", L"a`", L"a{", L"a~", L"a@",
+        L"C:\\Users\\x\\Desktop\\Item 0001.txt", L"c:\\users\\X\\desktop\\item 0001.TXT",
+        L"C:\\Users\\x\\Desktop\\Item 0002.txt", L"C:\\Users\\x\\Desktop\\Item 0001.txt\u0131",
+        L"\u0131", L"I", L"i", L"\u017f", L"S", L"s", L"x\u0131y", L"XIY", L"\u00df", L"SS", L"\u00e4",
+        L"\u00c4", L"\u00c4b", L"ab\u00e4", L"AB\u00c4", L"\xd83d\xde00", L"z", L"\u212a", L"k", L"\u0430", L"\u0410"};
+    for (size_t i = 0; i < names.size(); ++i)
+        for (size_t j = 0; j < names.size(); ++j) {
+            const int system = CompareStringOrdinal(names[i].c_str(), static_cast<int>(names[i].size()),
+                                                    names[j].c_str(), static_cast<int>(names[j].size()), TRUE) -
+                               CSTR_EQUAL;
+            EXPECT_EQ(plx::CompareNoCaseOrdinal(names[i], names[j]), system) << "names " << i << " and " << j;
+        }
 }
 
 TEST_F(RegistryTest, NamesAreOneProfileExactlyWhenTheRegistryKeepsThemAsOneKey) {
