@@ -31,7 +31,14 @@ install_packages() {
     if [ -n "$signer" ] && grep -qs '^VERSION_CODENAME=bookworm' /etc/os-release && [ ! -e "$backports" ]; then
         echo "deb http://deb.debian.org/debian bookworm-backports main" | $sudo tee "$backports" >/dev/null
     fi
-    $sudo apt-get update -q
+    # A mirror caught mid-sync serves an index that does not match its release file; apt then drops
+    # that index, and the i386 libraries that wine32 needs at the security versions cannot be found.
+    # Such a state passes within minutes: ask again a few times before going on with what there is.
+    local attempt
+    for attempt in 1 2 3 4; do
+        $sudo apt-get update -q && break
+        [ "$attempt" -lt 4 ] && { log "the package index was not whole; asking again in a minute"; sleep 60; }
+    done
     if [ ${#need[@]} -gt 0 ]; then
         DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${need[@]}" || return 1
     fi
