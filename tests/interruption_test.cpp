@@ -102,7 +102,8 @@ protected:
         if (Exists(base)) return true;
         return Exists(plx::StagingPathFor(base));
     }
-    // The item's entry names it with its catalogue ID and both names, not empty; moving: its "Moving", 0 for none.
+    // The item's entry names it with its catalogue ID and both names, not empty; moving: its "Moving", 0
+    // for none.
     bool EntryIsComplete(const TestItem& item, DWORD* moving = nullptr) const {
         plx::unique_hkey entry =
             plx::OpenKeyForReading(HKEY_CURRENT_USER, std::string(plx::kHiddenItemsKey) + "\\" +
@@ -123,7 +124,8 @@ protected:
             if (!WholeAt(item, OnDesktop(item.name)) && !WholeAt(item, Stored(item)))
                 return ::testing::AssertionFailure() << item.name << " is whole nowhere";
             if (AnyOf(item, Stored(item)) && !EntryIsComplete(item))
-                return ::testing::AssertionFailure() << item.name << " is in the store without its whole entry";
+                return ::testing::AssertionFailure()
+                       << item.name << " is in the store without its whole entry";
         }
         return ::testing::AssertionSuccess();
     }

@@ -244,13 +244,15 @@ TEST_F(RegistryTest, NameComparisonAgreesWithTheSystemsOrdinalComparisonWithoutC
         L"C:\\Users\\x\\Desktop\\Item 0001.txt", L"c:\\users\\X\\desktop\\item 0001.TXT",
         L"C:\\Users\\x\\Desktop\\Item 0002.txt", L"C:\\Users\\x\\Desktop\\Item 0001.txt\u0131",
         L"\u0131", L"I", L"i", L"\u017f", L"S", L"s", L"x\u0131y", L"XIY", L"\u00df", L"SS", L"\u00e4",
-        L"\u00c4", L"\u00c4b", L"ab\u00e4", L"AB\u00c4", L"\xd83d\xde00", L"z", L"\u212a", L"k", L"\u0430", L"\u0410"};
+        L"\u00c4", L"\u00c4b", L"ab\u00e4", L"AB\u00c4", L"\xd83d\xde00", L"z", L"\u212a", L"k", L"\u0430",
+        L"\u0410"};
     for (size_t i = 0; i < names.size(); ++i)
         for (size_t j = 0; j < names.size(); ++j) {
             const int system = CompareStringOrdinal(names[i].c_str(), static_cast<int>(names[i].size()),
                                                     names[j].c_str(), static_cast<int>(names[j].size()), TRUE) -
                                CSTR_EQUAL;
-            EXPECT_EQ(plx::CompareNoCaseOrdinal(names[i], names[j]), system) << "names " << i << " and " << j;
+            EXPECT_EQ(plx::CompareNoCaseOrdinal(names[i], names[j]), system)
+                << "names " << i << " and " << j;
         }
 }
 

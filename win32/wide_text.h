@@ -61,12 +61,12 @@ inline size_t CharCount(const std::string& utf8) { return ToWide(utf8).size(); }
 // Three-way comparison of UTF-16 code units without regard to case, as the registry compares key names
 // and the file system file names. A linguistic comparison (lstrcmpi) equates names that are two keys
 // or two files ("Strasse" and "Straße", or a name with a soft hyphen and one without).
-inline int CompareNoCaseOrdinal(const wchar_t* a, size_t aLength, const wchar_t* b, size_t bLength) {
+inline int CompareNoCaseOrdinal(const std::wstring& a, const std::wstring& b) {
     // Most names are ASCII, and sets of many paths compare long shared beginnings: a unit below 0x80 is
     // upcased here as by every upcase table (only a-z change), without a call. From the first unit that
     // is not ASCII on either side on, the system compares the rest, for another unit's upcase may be
     // ASCII (U+0131 and U+017F upcase to "I" and "S").
-    const size_t shorter = aLength < bLength ? aLength : bLength;
+    const size_t shorter = a.size() < b.size() ? a.size() : b.size();
     size_t i = 0;
     for (; i < shorter; ++i) {
         wchar_t x = a[i], y = b[i];
@@ -75,8 +75,9 @@ inline int CompareNoCaseOrdinal(const wchar_t* a, size_t aLength, const wchar_t*
         if (y >= L'a' && y <= L'z') y = static_cast<wchar_t>(y - (L'a' - L'A'));
         if (x != y) return x < y ? -1 : 1;
     }
-    if (i == shorter) return aLength == bLength ? 0 : (aLength < bLength ? -1 : 1);
-    switch (CompareStringOrdinal(a + i, static_cast<int>(aLength - i), b + i, static_cast<int>(bLength - i), TRUE)) {
+    if (i == shorter) return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+    switch (CompareStringOrdinal(a.c_str() + i, static_cast<int>(a.size() - i), b.c_str() + i,
+                                 static_cast<int>(b.size() - i), TRUE)) {
         case CSTR_LESS_THAN:
             return -1;
         case CSTR_GREATER_THAN:
@@ -85,11 +86,8 @@ inline int CompareNoCaseOrdinal(const wchar_t* a, size_t aLength, const wchar_t*
             return 0;
         default:
             // Not expected for valid arguments; the code units still tell two names apart.
-            return std::wstring(a + i, aLength - i).compare(std::wstring(b + i, bLength - i));
+            return a.compare(i, std::wstring::npos, b, i, std::wstring::npos);
     }
-}
-inline int CompareNoCaseOrdinal(const std::wstring& a, const std::wstring& b) {
-    return CompareNoCaseOrdinal(a.data(), a.size(), b.data(), b.size());
 }
 inline int CompareNoCaseOrdinal(const std::string& a, const std::string& b) {
     return CompareNoCaseOrdinal(ToWide(a), ToWide(b));
@@ -98,7 +96,9 @@ inline int CompareNoCaseOrdinal(const std::string& a, const std::string& b) {
 // Orders names as CompareNoCaseOrdinal does, for sets of many names: they are kept in UTF-16, so that
 // no comparison converts.
 struct NoCaseOrdinalLess {
-    bool operator()(const std::wstring& a, const std::wstring& b) const { return CompareNoCaseOrdinal(a, b) < 0; }
+    bool operator()(const std::wstring& a, const std::wstring& b) const {
+        return CompareNoCaseOrdinal(a, b) < 0;
+    }
 };
 
 }  // namespace plx
