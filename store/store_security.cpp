@@ -221,6 +221,13 @@ unique_hfile OpenNoFollow(const std::wstring& path, DWORD access) {
                                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
 }
 
+bool AttributesOf(HANDLE handle, DWORD& attributes) {
+    FILE_BASIC_INFO info = {};
+    if (!GetFileInformationByHandleEx(handle, FileBasicInfo, &info, sizeof(info))) return false;
+    attributes = info.FileAttributes;
+    return true;
+}
+
 std::wstring FinalPath(HANDLE handle) {
     std::wstring path(MAX_PATH, L'\0');
     for (;;) {
@@ -236,10 +243,10 @@ std::wstring FinalPath(HANDLE handle) {
 }
 
 bool IsEntryOf(HANDLE handle, const std::wstring& parentFinal, const std::wstring& name, bool directory) {
-    BY_HANDLE_FILE_INFORMATION info = {};
-    if (!GetFileInformationByHandle(handle, &info)) return false;
-    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return false;
-    if (((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) != directory) return false;
+    DWORD attributes = 0;
+    if (!AttributesOf(handle, attributes)) return false;
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return false;
+    if (((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) != directory) return false;
     // Opened without following, the handle is the entry itself and its path is its parent's and its
     // name. Wine follows a symbolic link even then and reports no reparse point, but the final path
     // names the link's target, so the comparison refuses it there too.
@@ -319,11 +326,10 @@ StoreFolderCheck HeldFolders::Hold(const std::wstring& base, const std::wstring&
     access |= FILE_TRAVERSE;
     unique_hfile folder = OpenNoFollow(path_, access);
     if (!folder) return StoreFolderCheck::Missing;
-    BY_HANDLE_FILE_INFORMATION info = {};
-    if (!GetFileInformationByHandle(folder.get(), &info) ||
-        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    DWORD attributes = 0;
+    if (!AttributesOf(folder.get(), attributes) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
         return StoreFolderCheck::Refused;
-    if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return StoreFolderCheck::Missing;
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return StoreFolderCheck::Missing;
     if (owners.checked && !OwnedByTrusted(folder.get(), owners.alsoTrusted)) return StoreFolderCheck::Refused;
     std::wstring final = FinalPath(folder.get());
     folders_.push_back(std::move(folder));
@@ -351,8 +357,8 @@ StoreFolderCheck HeldFolders::Hold(const std::wstring& base, const std::wstring&
         if (!IsEntryOf(folder.get(), final, pieces[i], true)) {
             // A file where the last folder belongs is left to the move, which refuses it; further up,
             // nothing below it can be made.
-            if (GetFileInformationByHandle(folder.get(), &info) &&
-                !(info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
+            if (AttributesOf(folder.get(), attributes) &&
+                !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
                 return i + 1 == pieces.size() ? StoreFolderCheck::NotAFolder : StoreFolderCheck::Missing;
             return StoreFolderCheck::Refused;
         }

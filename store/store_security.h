@@ -94,6 +94,10 @@ private:
 
 // Opens a file or folder itself, never what a reparse point leads to.
 unique_hfile OpenNoFollow(const std::wstring& path, DWORD access);
+// The attributes of what the handle holds; false when they cannot be read. Asks for nothing but them:
+// unlike GetFileInformationByHandle, no question about the volume (its serial number), which Wine
+// answers through the mount manager, another process.
+bool AttributesOf(HANDLE handle, DWORD& attributes);
 // The path of what the handle holds, as the file system names it ("\\?\C:\..."); empty on failure.
 std::wstring FinalPath(HANDLE handle);
 // True when the handle holds no reparse point, a folder exactly when directory is true, and the very

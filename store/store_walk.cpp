@@ -53,10 +53,9 @@ std::vector<std::wstring> Pieces(const std::wstring& chain) {
 // The folder itself, held: no reparse point, and a folder.
 unique_hfile OpenFolderItself(const std::wstring& path, DWORD access) {
     unique_hfile handle = OpenNoFollow(path, access);
-    BY_HANDLE_FILE_INFORMATION info = {};
-    if (!handle || !GetFileInformationByHandle(handle.get(), &info) ||
-        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
-        !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+    DWORD attributes = 0;
+    if (!handle || !AttributesOf(handle.get(), attributes) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+        !(attributes & FILE_ATTRIBUTE_DIRECTORY))
         return unique_hfile();
     return handle;
 }
