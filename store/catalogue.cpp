@@ -240,7 +240,7 @@ DesktopItemList BuildItemCatalogue(HWND owner, HIMAGELIST* imageList) {
         owner, SHCONTF_FOLDERS | SHCONTF_NONFOLDERS | SHCONTF_INCLUDEHIDDEN, enumerator.put());
     // S_FALSE with no enumerator is the shell's way of saying there is nothing to list.
     if (hr != S_OK || !enumerator) return items;
-    const CloudSyncRoots syncRoots;
+    CloudSyncRoots syncRoots;
 
     for (;;) {
         LPITEMIDLIST raw = nullptr;

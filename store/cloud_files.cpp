@@ -99,7 +99,22 @@ CloudSyncRoots::CloudSyncRoots() : query_(reinterpret_cast<GetSyncRootInfoByPath
         rootsKnown_ = false;
 }
 
-bool CloudSyncRoots::Contains(const std::string& path) const {
+bool CloudSyncRoots::Contains(const std::string& path, DWORD attributes) {
+    const size_t lastSlash = path.find_last_of('\\');
+    const bool file = attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+    // "C:\x" lies in the drive's root folder, "C:\"; a file with no folder in its path is asked about
+    // itself.
+    if (!file || lastSlash == std::string::npos) return Asked(path);
+    std::string folder = path.substr(0, lastSlash);
+    if (folder.size() == 2 && folder[1] == ':') folder += '\\';
+    const auto known = folders_.find(folder);
+    if (known != folders_.end()) return known->second;
+    const bool contained = Asked(folder);
+    folders_.emplace(std::move(folder), contained);
+    return contained;
+}
+
+bool CloudSyncRoots::Asked(const std::string& path) const {
     if (query_) {
         const std::wstring wide = ToWide(path);
         if (wide.empty()) return false;
@@ -120,10 +135,14 @@ bool IsCloudPlaceholder(DWORD attributes) {
             (FILE_ATTRIBUTE_OFFLINE | kRecallOnOpen | kRecallOnDataAccess | kPinned | kUnpinned)) != 0;
 }
 
-bool IsCloudSynced(const std::string& path, const CloudSyncRoots& roots) {
-    return IsCloudPlaceholder(GetFileAttributesW(ToWide(path).c_str())) || roots.Contains(path);
+bool IsCloudSynced(const std::string& path, CloudSyncRoots& roots) {
+    const DWORD attributes = GetFileAttributesW(ToWide(path).c_str());
+    return IsCloudPlaceholder(attributes) || roots.Contains(path, attributes);
 }
 
-bool IsCloudSynced(const std::string& path) { return IsCloudSynced(path, CloudSyncRoots()); }
+bool IsCloudSynced(const std::string& path) {
+    CloudSyncRoots roots;
+    return IsCloudSynced(path, roots);
+}
 
 }  // namespace plx

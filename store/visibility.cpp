@@ -122,7 +122,8 @@ std::optional<VisibilityOutcome> RecordHide(DesktopItem& item, const std::string
     if (!IsPlainFullPath(move.destination, kLongestStorePath)) return VisibilityOutcome::HideFailedAtMove;
     // One look at the desktop file tells both whether it is there and whether it is a cloud placeholder.
     const DWORD attributes = GetFileAttributesW(FileApiPath(item.DesktopPath).c_str());
-    if (item.CloudSynced || IsCloudPlaceholder(attributes) || batch.syncRoots.Contains(item.DesktopPath))
+    if (item.CloudSynced || IsCloudPlaceholder(attributes) ||
+        batch.syncRoots.Contains(item.DesktopPath, attributes))
         return VisibilityOutcome::KeptForCloud;
     if (!StoreDirectoryReady(batch.chains.Hold(storeDirectory, parts.directory, true)))
         return VisibilityOutcome::HideFailedAtDirectory;

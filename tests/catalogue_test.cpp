@@ -391,6 +391,10 @@ TEST_F(CatalogueTest, ItemsSyncedWithACloudAreMarkedAndStayOnTheDesktop) {
     ASSERT_TRUE(root.registered());
     EXPECT_TRUE(plx::IsCloudSynced(OnDesktop("Cloud\\inside.txt")));
     EXPECT_FALSE(plx::IsCloudSynced(OnDesktop("Cloudy.txt")));
+    // One set of roots asks once per folder: the files of two folders each get their own folder's answer.
+    plx::CloudSyncRoots roots;
+    for (const char* name : {"Cloud\\inside.txt", "Cloudy.txt", "Cloud\\inside.txt", "Cloudy.txt"})
+        EXPECT_EQ(plx::IsCloudSynced(OnDesktop(name), roots), name[5] == '\\') << name;
     DesktopItemList items = plx::BuildItemCatalogue(nullptr);
     for (DesktopItem& item : items) item.Visible = false;
     const DesktopItem* synced = Find(items, OnDesktop("Cloud"));
