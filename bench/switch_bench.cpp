@@ -22,7 +22,7 @@ namespace {
 using bench::Seconds;
 
 constexpr int kItems = 500;
-constexpr int kRounds = 9;
+constexpr int kRounds = 25;
 
 struct Item {
     std::string desktop, stored, keyName, displayName;
