@@ -82,7 +82,9 @@ void Dump(const std::string& path, std::map<std::string, std::string>& out) {
 class MonitorsTest : public testbed::DesktopProcessTest {
 protected:
     void SetUp() override {
-        if (GetSystemMetrics(SM_CMONITORS) != 2) ASSERT_TRUE(SetSecondMonitor(true));
+        if (GetSystemMetrics(SM_CMONITORS) != 2) {
+            ASSERT_TRUE(SetSecondMonitor(true));
+        }
         DesktopProcessTest::SetUp();
         SetSettleTime(300);
     }
