@@ -23,7 +23,7 @@ public:
     // path is a sync root or lies in one. A sync root is a folder, so a file lies in one exactly when
     // its folder does: for attributes of a file (not INVALID_FILE_ATTRIBUTES, no directory bit) only
     // the folder is asked about, and its answer serves every file in it.
-    bool Contains(const std::string& path, DWORD attributes = INVALID_FILE_ATTRIBUTES);
+    bool Contains(const std::string& path, DWORD attributes);
 
 private:
     bool Asked(const std::string& path) const;
