@@ -7,13 +7,16 @@ ARCHES=${PLAXEN_ARCHES:-"x64 x86"}
 
 log() { printf '== %s\n' "$*" >&2; }
 
+# The packages of every run, and those that only the 32-bit build needs.
+BASE_PACKAGES="cmake make g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 xvfb xauth xcompmgr
+    imagemagick googletest x11-apps fp-utils fonts-dejavu-core nsis msitools wixl openssl xserver-xorg-core
+    xserver-xorg-video-dummy x11-xserver-utils"
+X86_PACKAGES="g++-mingw-w64-i686-posix wine32:i386"
+
 install_packages() {
-    local need=()
-    local pkg
-    for pkg in cmake make g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools \
-               wine wine64 wine32:i386 xvfb xauth xcompmgr imagemagick googletest x11-apps fp-utils \
-               fonts-dejavu-core nsis msitools wixl openssl xserver-xorg-core xserver-xorg-video-dummy \
-               x11-xserver-utils; do
+    local wanted=$BASE_PACKAGES need=() pkg
+    case " $ARCHES " in *" x86 "*) wanted="$wanted $X86_PACKAGES" ;; esac
+    for pkg in $wanted; do
         dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
     done
     # osslsigncode 2.9 signs and checks both kinds of release file; Debian 12 has it in its backports.
@@ -22,35 +25,128 @@ install_packages() {
         signer=osslsigncode
     [ ${#need[@]} -eq 0 ] && [ -z "$signer" ] && return 0
     log "installing: ${need[*]} $signer"
-    local sudo=""
-    [ "$(id -u)" -ne 0 ] && sudo=sudo
-    if ! dpkg --print-foreign-architectures | grep -qx i386; then
-        $sudo dpkg --add-architecture i386
-    fi
+    SUDO=""
+    [ "$(id -u)" -ne 0 ] && SUDO=sudo
+    case " ${need[*]} " in
+        *":i386 "*) dpkg --print-foreign-architectures | grep -qx i386 || $SUDO dpkg --add-architecture i386 ;;
+    esac
     local backports=/etc/apt/sources.list.d/bookworm-backports.list
     if [ -n "$signer" ] && grep -qs '^VERSION_CODENAME=bookworm' /etc/os-release && [ ! -e "$backports" ]; then
-        echo "deb http://deb.debian.org/debian bookworm-backports main" | $sudo tee "$backports" >/dev/null
+        echo "deb http://deb.debian.org/debian bookworm-backports main" | $SUDO tee "$backports" >/dev/null
     fi
     # A mirror caught mid-sync serves an index that does not match its release file; apt then drops
-    # that index, and the i386 libraries that wine32 needs at the security versions cannot be found.
-    # Such a state passes within minutes: ask again a few times before going on with what there is.
+    # that index. Such a state often passes within minutes: ask again a few times before going on with
+    # what there is (install_needed copes with an index that stays torn).
     local attempt
     for attempt in 1 2 3 4; do
-        $sudo apt-get update -q && break
+        $SUDO apt-get update -q && break
         [ "$attempt" -lt 4 ] && { log "the package index was not whole; asking again in a minute"; sleep 60; }
     done
     if [ ${#need[@]} -gt 0 ]; then
-        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${need[@]}" || return 1
+        install_needed "${need[@]}" || return 1
     fi
     if [ -n "$signer" ]; then
         local release=()
         [ -e "$backports" ] && release=(-t bookworm-backports)
         # Where the backports cannot be reached, the release's own osslsigncode signs and checks too.
-        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${release[@]}" \
-            osslsigncode ||
-            DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends osslsigncode ||
+        apt_install "${release[@]}" osslsigncode || apt_install osslsigncode || {
+            log "could not install osslsigncode (see apt's messages above)"
             return 1
+        }
     fi
+}
+
+apt_install() {
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends "$@"
+}
+
+# Installs the packages named, first as apt chooses. Every "Multi-Arch: same" library must have one
+# version on amd64 and i386; when the mirror's index of the security suite for i386 is torn (or an amd64
+# library was installed at a version that the i386 indexes no longer offer), the amd64 side comes from the
+# security suite and its i386 twin cannot be found. Then it tries once more with the release's own suite
+# preferred, naming each such installed library at the newest version both architectures share. That
+# preference and those names are given on apt's command line only: no source list, preference or hold
+# stays behind. If that fails too, it names what could not be had and why, and fails.
+install_needed() {
+    local output
+    output=$(mktemp) || return 1
+    apt_install "$@" 2>&1 | tee "$output"
+    if [ "${PIPESTATUS[0]}" -eq 0 ]; then
+        rm -f "$output"
+        return 0
+    fi
+    local codename release=() names=() marks=()
+    codename=$(sed -n 's/^VERSION_CODENAME=//p' /etc/os-release)
+    [ -n "$codename" ] && release=(-o "APT::Default-Release=$codename")
+    local name version
+    while read -r name version; do
+        names+=("$name=$version" "$name:i386=$version")
+        # Named only to choose their version: afterwards both keep the mark of what others installed,
+        # unless the amd64 one had been installed by name.
+        apt-mark showmanual "$name:amd64" | grep -q . || marks+=("$name:amd64")
+        marks+=("$name:i386")
+    done < <(shared_versions "${release[@]}" -- "$@")
+    log "the install failed; trying again with ${codename:-the release}'s own suite preferred${names[*]:+ and ${names[*]}}"
+    apt_install "${release[@]}" --allow-downgrades "$@" "${names[@]}" 2>&1 | tee "$output"
+    if [ "${PIPESTATUS[0]}" -ne 0 ]; then
+        log "could not install the packages the build needs:"
+        # apt names each package it could not have, with the reason, on a line of its own.
+        grep -E '^ +[^ ]+ : |^E: ' "$output" | sed 's/^ */   /' >&2
+        rm -f "$output"
+        return 1
+    fi
+    rm -f "$output"
+    [ ${#marks[@]} -eq 0 ] || $SUDO apt-mark auto "${marks[@]}" >/dev/null
+    log "installed $* with ${codename:-the release}'s own suite preferred${names[*]:+; named at the version amd64 and i386 share: ${names[*]}}"
+}
+
+# For the i386 packages among those named: prints "name version" for each "Multi-Arch: same" library
+# in their dependencies that is installed for amd64 at a version newer than any that both architectures
+# are offered (apt never goes down a version by itself), with the newest version that both are offered
+# (the i386 candidate under the given apt options, if amd64 is offered it too). Everything comes from
+# dpkg's and apt's own answers.
+shared_versions() {
+    local options=()
+    while [ "$1" != "--" ]; do options+=("$1"); shift; done
+    shift
+    local foreign=() pkg
+    for pkg in "$@"; do
+        case "$pkg" in *:i386) foreign+=("$pkg") ;; esac
+    done
+    [ ${#foreign[@]} -eq 0 ] && return 0
+    local wanted installed
+    wanted=$(apt-cache depends --recurse --no-recommends --no-suggests --no-conflicts --no-breaks \
+        --no-replaces --no-enhances "${foreign[@]}" 2>/dev/null | sed -n 's/^\([^ <][^ ]*\):i386$/\1/p' | sort -u)
+    installed=$(dpkg-query -W -f '${db:Status-Abbrev} ${Package} ${Architecture} ${Multi-Arch} ${Version}\n' |
+        awk '$1 == "ii" && $3 == "amd64" && $4 == "same" { print $2, $5 }' | sort)
+    local both names=()
+    both=$(join <(echo "$wanted") <(echo "$installed"))
+    [ -n "$both" ] || return 0
+    read -r -d '' -a names < <(awk '{ print $1 }' <<<"$both")
+    # One question to apt for every version offered, one for the i386 candidates.
+    local offered candidates
+    offered=$(apt-cache madison "${names[@]/%/:amd64}" "${names[@]/%/:i386}" |
+        awk -F' *[|] *' '{ sub(/^ */, "", $1); n = $1; a = "amd64"; if (n ~ /:i386$/) { a = "i386"; sub(/:i386$/, "", n) }
+                           sub(/:amd64$/, "", n); print n, a, $2 }')
+    candidates=$(apt-cache "${options[@]}" policy "${names[@]/%/:i386}" |
+        awk '/^[^ ].*:$/ { n = $1; sub(/:i386:$/, "", n) } /^ *Candidate:/ { print n, $2 }')
+    local name version
+    while read -r name version; do
+        local theirs ours candidate shared= v
+        theirs=$(awk -v n="$name" '$1 == n && $2 == "i386" { print $3 }' <<<"$offered")
+        grep -qxF "$version" <<<"$theirs" && continue
+        ours=$(awk -v n="$name" '$1 == n && $2 == "amd64" { print $3 }' <<<"$offered")
+        candidate=$(awk -v n="$name" '$1 == n { print $2 }' <<<"$candidates")
+        if [ -n "$candidate" ] && grep -qxF "$candidate" <<<"$ours"; then
+            shared=$candidate
+        else
+            for v in $(grep -xF -f <(echo "$ours") <<<"$theirs"); do
+                if [ -z "$shared" ] || dpkg --compare-versions "$v" gt "$shared"; then shared=$v; fi
+            done
+        fi
+        [ -n "$shared" ] && dpkg --compare-versions "$version" gt "$shared" && echo "$name $shared"
+    done <<<"$both"
+    return 0
 }
 
 build_all() {
