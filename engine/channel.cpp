@@ -1,12 +1,17 @@
 #include "engine/channel.h"
 
 #include <sddl.h>
+#include <wtsapi32.h>
 
 #include <cstring>
+#include <optional>
 
 #include "win32/activation_context.h"
 #include "win32/module.h"
+#include "engine/action_gate.h"
 #include "engine/desktop_listview.h"
+#include "engine/display_hold.h"
+#include "engine/second_look.h"
 #include "store/profile_tree.h"
 #include "resources/resource.h"
 #include "win32/boundary.h"
@@ -222,6 +227,9 @@ bool IsListViewOfThisProcess(HWND window) {
 // Set once per process, before any window or hook of the channel runs: plain memory.
 ActionWork TheWork;
 
+// Registers the agent window for the session's notifications (defined with the window's messages).
+void ListenToTheSession(HWND window);
+
 // With the module's extra reference in the shell's process, the agent window outlives the hook; without
 // it, the window goes after each action (the answer says so). Set with each window, on its thread.
 bool CloseAfterAction = false;
@@ -253,6 +261,17 @@ bool RunAction(Action action, HWND owner, BOOL quiet) {
     DWORD process = 0;
     GetWindowThreadProcessId(listView, &process);
     if (process == GetCurrentProcessId()) {
+        // On the desktop's thread the action takes its turn at the gate: none while the product acts
+        // on a display change by itself (a message box of that action cannot be, but a COM call of it
+        // takes messages).
+        std::optional<ActionTurn> turn;
+        if (GetWindowThreadProcessId(listView, nullptr) == GetCurrentThreadId()) {
+            turn.emplace(ActionOrigin::Asked);
+            if (!turn->Held()) {
+                ShowMessageUnlessQuiet(owner, quiet, kNoAgentMessage, MB_ICONERROR);
+                return false;
+            }
+        }
         // A caller in another process says so itself when the agent's answer lacks kAgentRan.
         if (RunInThisProcess(action, listView, owner, quiet)) return true;
         ShowMessageUnlessQuiet(owner, quiet, kNoAgentMessage, MB_ICONERROR);
@@ -293,9 +312,20 @@ bool RunAction(Action action, HWND owner, BOOL quiet) {
     // gives up leaves the action to end by itself in the shell's process: the hook is gone already,
     // the window's state is the shell's own, and the lock goes to the next caller, whose action the
     // agent refuses until the first one has ended.
+    // While the agent runs an action of its own (the end of a quiet period), it answers kAgentBusy
+    // at once, and the caller asks again until that action is done, within the same bound.
     DWORD_PTR answer = 0;
-    const bool delivered = SendMessageTimeoutW(agent, WM_APP, reinterpret_cast<WPARAM>(listView), message,
-                                               SMTO_ABORTIFHUNG, kAgentAnswerTimeoutMs, &answer) != 0;
+    bool delivered = false;
+    const DWORD start = GetTickCount();
+    for (;;) {
+        const DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= kAgentAnswerTimeoutMs) break;
+        answer = 0;
+        delivered = SendMessageTimeoutW(agent, WM_APP, reinterpret_cast<WPARAM>(listView), message,
+                                        SMTO_ABORTIFHUNG, kAgentAnswerTimeoutMs - elapsed, &answer) != 0;
+        if (!delivered || (answer & kAgentBusy) == 0) break;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, kBusyRetryMs, QS_SENDMESSAGE);
+    }
     const bool ran = (delivered && (answer & kAgentRan) != 0) ||
                      (action == Action::ReleaseHiddenItems && !IsWindow(agent));
     if (delivered && (answer & kAgentCloseMe) != 0)
@@ -362,6 +392,7 @@ void CreateAgentWindow() {
     if (window) {
         TheAgentWindow = window;
         SetWindowTextW(window, ToWide(kAgentWindowTitle).c_str());
+        ListenToTheSession(window);
     } else if (tookReference) {
         FreeLibrary(pinned);
     }
@@ -376,13 +407,92 @@ namespace {
 
 // The quiet period after a display change: a display that flaps (a monitor sleeping and waking, a
 // remote session starting and ending) sends several changes within a second, and only the state it
-// settles in is acted on, once.
+// settles in is acted on, once. A change of the work area (a taskbar that appears) or of the scale
+// starts it again as well, since the shell lays the icons out anew after it.
 bool ArrangementMoved = false;
+// A quiet period runs: its timer is set, or it ended while an action ran and waits for the action's
+// end (then the timer is set again when the last turn ends).
+bool SettlePending = false;
+bool SettleDeferred = false;
+// A change came while the display was held (display_hold.h): it is looked at again when the hold ends.
+bool HeldBack = false;
 
-// True while the agent runs an action. The action's message boxes take messages, a new action among
-// them: it is refused rather than run in the middle of the first one, whose caller may have given up
-// or ended.
+// True while the agent runs an action asked for through it. The action's message boxes take messages,
+// a new action among them: it is refused rather than run in the middle of the first one, whose caller
+// may have given up or ended.
 bool AgentBusy = false;
+
+void StartQuietPeriod(HWND window, bool moved) {
+    if (moved) ArrangementMoved = true;
+    SettlePending = true;
+    SettleDeferred = false;
+    SetTimer(window, kDisplaySettleTimer, ReadDisplaySettleTime(), nullptr);
+}
+
+void PutIconsBack(HWND listView) {
+    if (TheWork.putBack) TheWork.putBack(listView);
+}
+
+void EndQuietPeriod(HWND window) {
+    KillTimer(window, kDisplaySettleTimer);
+    // Never inside another action: its end sets the timer again (LastTurnEnded).
+    if (AnyActionRunning()) {
+        SettlePending = SettleDeferred = true;
+        return;
+    }
+    SettlePending = false;
+    if (CurrentDisplayHold() != DisplayHold::None) {
+        // A state that passes: nothing is activated, saved or made for it. What the monitors were
+        // before it is what they are taken to be until it ends.
+        HeldBack = true;
+        return;
+    }
+    const bool moved = ArrangementMoved || HeldBack;
+    ArrangementMoved = false;
+    HeldBack = false;
+    // The desktop found now may belong to another process (a second shell): only a list view of this
+    // one is worked on.
+    HWND listView = FindDesktopListView();
+    if (!IsListViewOfThisProcess(listView) || !TheWork.displayChanged) return;
+    {
+        ActionTurn turn(ActionOrigin::Automatic);
+        TheWork.displayChanged(listView, moved);
+    }
+    StartSecondLook(window, listView, SecondLookKind::AnyMove);
+}
+
+// A hold that ends brings back the change it held back.
+void HoldEnded(HWND window) {
+    if (HeldBack && CurrentDisplayHold() == DisplayHold::None) StartQuietPeriod(window, false);
+}
+
+void LastTurnEnded() {
+    if (!SettleDeferred || !TheAgentWindow) return;
+    SettleDeferred = false;
+    SettlePending = true;
+    SetTimer(TheAgentWindow, kDisplaySettleTimer, USER_TIMER_MINIMUM, nullptr);
+}
+
+void AskedTurnBegins() { EndSecondLook(); }
+
+// The session's lock and the console display's power state reach the window that asks for them. On
+// Windows the power setting's current state is sent at once.
+const GUID kConsoleDisplayState = {
+    0x6fe69556, 0x704a, 0x47a0, {0x8f, 0x24, 0xc2, 0x8d, 0x93, 0x6f, 0xda, 0x47}};
+HPOWERNOTIFY DisplayNotification = nullptr;
+
+void ListenToTheSession(HWND window) {
+    SetGateListener({&LastTurnEnded, &AskedTurnBegins});
+    WTSRegisterSessionNotification(window, NOTIFY_FOR_THIS_SESSION);
+    DisplayNotification =
+        RegisterPowerSettingNotification(window, &kConsoleDisplayState, DEVICE_NOTIFY_WINDOW_HANDLE);
+}
+
+void StopListening(HWND window) {
+    WTSUnRegisterSessionNotification(window);
+    if (DisplayNotification) UnregisterPowerSettingNotification(DisplayNotification);
+    DisplayNotification = nullptr;
+}
 
 INT_PTR HandleAgentMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
@@ -390,40 +500,81 @@ INT_PTR HandleAgentMessage(HWND window, UINT message, WPARAM wParam, LPARAM lPar
             DestroyWindow(window);
             return FALSE;
         case WM_DESTROY:
-            if (window == TheAgentWindow) TheAgentWindow = nullptr;
+            if (window == TheAgentWindow) {
+                StopListening(window);
+                EndSecondLook();
+                SettlePending = SettleDeferred = HeldBack = ArrangementMoved = false;
+                TheAgentWindow = nullptr;
+            }
             return FALSE;
         case WM_DISPLAYCHANGE:
             // The monitors already answer in their new arrangement when the message comes.
-            if (GetScreenSize() != ReadLastResolution()) ArrangementMoved = true;
-            SetTimer(window, kDisplaySettleTimer, ReadDisplaySettleTime(), nullptr);
+            StartQuietPeriod(window, GetScreenSize() != ReadLastResolution());
             return TRUE;
-        case WM_TIMER: {
-            if (wParam != kDisplaySettleTimer) return FALSE;
-            KillTimer(window, kDisplaySettleTimer);
-            const bool moved = ArrangementMoved;
-            ArrangementMoved = false;
-            // The desktop found now may belong to another process (a second shell): only a list
-            // view of this one is worked on.
-            HWND listView = FindDesktopListView();
-            if (IsListViewOfThisProcess(listView) && TheWork.displayChanged)
-                TheWork.displayChanged(listView, moved);
+        case WM_SETTINGCHANGE:
+            if (wParam == SPI_SETWORKAREA) StartQuietPeriod(window, false);
+            return FALSE;
+        case WM_DPICHANGED:
+            StartQuietPeriod(window, false);
+            return FALSE;
+        case WM_WTSSESSION_CHANGE:
+            switch (wParam) {
+                case WTS_SESSION_LOCK:
+                    NoteSessionLocked(true);
+                    break;
+                case WTS_SESSION_UNLOCK:
+                    NoteSessionLocked(false);
+                    HoldEnded(window);
+                    break;
+                case WTS_CONSOLE_CONNECT:
+                case WTS_REMOTE_CONNECT:
+                case WTS_REMOTE_DISCONNECT:
+                    // The session moved between the console and a remote client: its monitors follow.
+                    StartQuietPeriod(window, GetScreenSize() != ReadLastResolution());
+                    break;
+            }
+            return TRUE;
+        case WM_POWERBROADCAST: {
+            const auto* setting = reinterpret_cast<const POWERBROADCAST_SETTING*>(lParam);
+            if (wParam != PBT_POWERSETTINGCHANGE || !setting ||
+                !IsEqualGUID(setting->PowerSetting, kConsoleDisplayState) ||
+                setting->DataLength < sizeof(DWORD))
+                return TRUE;
+            DWORD state = 0;
+            std::memcpy(&state, setting->Data, sizeof(state));
+            // 0 off, 1 on, 2 dimmed (still shown).
+            NoteDisplayOff(state == 0);
+            if (state != 0) HoldEnded(window);
             return TRUE;
         }
+        case WM_TIMER:
+            if (wParam == kDisplaySettleTimer) {
+                EndQuietPeriod(window);
+                return TRUE;
+            }
+            if (wParam == kSecondLookTimer) {
+                SecondLookTick(&PutIconsBack);
+                return TRUE;
+            }
+            return FALSE;
         case WM_APP: {
             HWND listView = reinterpret_cast<HWND>(wParam);
             const int code = static_cast<int>(HIWORD(static_cast<DWORD>(lParam)));
             const BOOL quiet = LOWORD(static_cast<DWORD>(lParam)) != 0;
-            bool ran = false;
-            if (!AgentBusy && IsActionCode(code) && IsListViewOfThisProcess(listView)) {
+            LONG_PTR result = 0;
+            if (AutomaticActionRunning()) {
+                result = kAgentBusy;
+            } else if (!AgentBusy && IsActionCode(code) && IsListViewOfThisProcess(listView)) {
+                ActionTurn turn(ActionOrigin::Asked);
                 AgentBusy = true;
                 struct Done {
                     ~Done() { AgentBusy = false; }
                 } done;
-                ran = RunInThisProcess(static_cast<Action>(code), listView, nullptr, quiet);
+                if (RunInThisProcess(static_cast<Action>(code), listView, nullptr, quiet))
+                    result = kAgentRan | (CloseAfterAction ? kAgentCloseMe : 0);
             }
             // The answer tells the sender whether the action ran; a release has destroyed the
             // window by now, and the sender then reads 0.
-            const LONG_PTR result = ran ? (kAgentRan | (CloseAfterAction ? kAgentCloseMe : 0)) : 0;
             if (IsWindow(window)) SetWindowLongPtrW(window, DWLP_MSGRESULT, result);
             return TRUE;
         }
@@ -438,6 +589,17 @@ INT_PTR CALLBACK AgentWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
     // An action that throws half-way leaves the message to the default handling: the sender reads 0.
     return CallAtBoundary<INT_PTR>(FALSE,
                                    [&] { return HandleAgentMessage(window, message, wParam, lParam); });
+}
+
+bool DisplayChangesMayBeFollowedNow() {
+    return !SettlePending && !SettleDeferred && !AnyActionRunning() &&
+           CurrentDisplayHold() == DisplayHold::None;
+}
+
+void PlaceItemsThatComeIntoView(HWND listView) {
+    if (TheAgentWindow && GetWindowThreadProcessId(TheAgentWindow, nullptr) == GetCurrentThreadId() &&
+        GetWindowThreadProcessId(listView, nullptr) == GetCurrentThreadId())
+        StartSecondLook(TheAgentWindow, listView, SecondLookKind::NewItems);
 }
 
 }  // namespace plx

@@ -41,9 +41,11 @@ inline bool IsActionCode(int code) { return code >= 0 && code <= static_cast<int
 // and then stayed as they are for the quiet period, while the desktop's list view belongs to this
 // process; arrangementMoved: the monitors were seen in another arrangement than the last one profiles
 // were saved or activated for, at some change during the period.
+// putBack: puts the icons where the profile in use has them, after the shell moved them by itself.
 struct ActionWork {
     bool (*run)(Action action, HWND listView, HWND owner, BOOL quiet) = nullptr;
     void (*displayChanged)(HWND listView, bool arrangementMoved) = nullptr;
+    void (*putBack)(HWND listView) = nullptr;
 };
 void SetActionWork(const ActionWork& work);
 
@@ -57,6 +59,10 @@ inline constexpr unsigned kAgentAnswerTimeoutMs = 60000;
 // module loaded).
 inline constexpr LONG_PTR kAgentRan = 1;
 inline constexpr LONG_PTR kAgentCloseMe = 2;
+// The agent runs an action of its own (the end of the quiet period after a display change): the
+// caller asks again after kBusyRetryMs, within kAgentAnswerTimeoutMs in all.
+inline constexpr LONG_PTR kAgentBusy = 4;
+inline constexpr DWORD kBusyRetryMs = 100;
 
 inline constexpr char kNoDesktopMessage[] = "Cannot get the desktop window. Try again later.";
 inline constexpr char kAttachFailedMessage[] = "Cannot attach the Explorer.exe process. Try again later.";
@@ -99,6 +105,13 @@ inline constexpr UINT_PTR kDisplaySettleTimer = 1;
 // Creates the agent window when this thread is the desktop list view's, so that display changes are
 // followed from the moment the module is in the shell's process.
 void FollowDisplayFromHere();
+// False while a quiet period runs or waits, while an action runs, or while the display is held
+// (display_hold.h): what a display change brings is then left to the end of the quiet period, and
+// building the menu acts on nothing.
+bool DisplayChangesMayBeFollowedNow();
+// After an activation on this thread: items it showed are put in their places once the shell has
+// brought them into the view (a second look from the agent window, when this thread has it).
+void PlaceItemsThatComeIntoView(HWND listView);
 INT_PTR CALLBACK AgentWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 }  // namespace plx

@@ -68,8 +68,11 @@ bool RunActionWork(Action action, HWND listView, HWND owner, BOOL quiet) {
             if (UndoPositions(listView) == UndoOutcome::NothingKept)
                 ShowMessageUnlessQuiet(owner, quiet, kNothingToUndoMessage, MB_ICONERROR);
             return true;
-        case Action::ActivateProfile:
-            return ActivateProfile(listView, GetScreenSize(), owner);
+        case Action::ActivateProfile: {
+            const bool activated = ActivateProfile(listView, GetScreenSize(), owner);
+            if (activated) PlaceItemsThatComeIntoView(listView);
+            return activated;
+        }
         case Action::ReleaseHiddenItems:
             return ReleaseHiddenItems(listView);
         case Action::CreateDefault:
@@ -83,6 +86,7 @@ void ConnectActionWork() {
     ActionWork work;
     work.run = &RunActionWork;
     work.displayChanged = &FollowDisplayChange;
+    work.putBack = &PutIconsBack;
     SetActionWork(work);
 }
 

@@ -101,6 +101,11 @@ void FollowDisplayChange(HWND listView, bool arrangementMoved) {
     PrepareResolution(listView);
 }
 
+void PutIconsBack(HWND listView) {
+    const ScreenSize size = GetScreenSize();
+    RestorePositions(listView, size, GetCurrentProfile(size), kManualSlot);
+}
+
 void EnsureDefaultProfile(HWND listView) {
     if (SearchProfiles() == ProfileSearch::NotFound) FirstTimeSetup(listView);
 }

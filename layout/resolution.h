@@ -22,6 +22,9 @@ void PrepareResolution(HWND listView);
 // after the monitors were seen otherwise (a display that flapped), the icons go back to the profile's
 // "Manual" positions and nothing else happens; otherwise as PrepareResolution.
 void FollowDisplayChange(HWND listView, bool arrangementMoved);
+// The icons back where the current profile of the arrangement in use has them (its "Manual" slot),
+// after the shell laid them out anew; nothing else happens.
+void PutIconsBack(HWND listView);
 
 // A user who updates while several monitors are in use finds the profiles the older version kept
 // under the primary's size: the first time the module meets that tree, the arrangement in use gets a

@@ -5,6 +5,7 @@
 #include <map>
 
 #include "win32/module.h"
+#include "engine/action_gate.h"
 #include "engine/channel.h"
 #include "engine/desktop_listview.h"
 #include "resources/resource.h"
@@ -14,6 +15,7 @@
 #include "layout/resolution.h"
 #include "win32/boundary.h"
 #include "win32/dpi.h"
+#include "win32/message_box.h"
 #include "win32/unique.h"
 #include "win32/wide_text.h"
 
@@ -254,7 +256,12 @@ HRESULT DesktopMenu::QueryContextMenu(HMENU menu, UINT indexMenu, UINT idCmdFirs
                                       UINT flags) {
     const HRESULT nothing = MAKE_HRESULT(SEVERITY_SUCCESS, 0, 0);
     CreateAgentWindow();
-    PrepareResolution(nullptr);
+    // During a quiet period, an action or a held display, the menu is shown and nothing is acted on:
+    // the end of the quiet period (or of the hold) follows the display then.
+    if (DisplayChangesMayBeFollowedNow()) {
+        ActionTurn turn(ActionOrigin::Automatic);
+        if (turn.Held()) PrepareResolution(nullptr);
+    }
     menuSize_ = GetScreenSize();
     if (flags & CMF_DEFAULTONLY) return nothing;
     // When nothing is added, no id of ours may reach InvokeCommand.
@@ -323,6 +330,13 @@ HRESULT DesktopMenu::InvokeCommand(const CMINVOKECOMMANDINFO* info) {
     const auto entry = commandMap.find(firstCommandId_ + offset);
     if (entry == commandMap.end()) return E_INVALIDARG;
     const UINT code = entry->second;
+    // Every command, its dialogs included, is one action at the gate: a display change that settles
+    // meanwhile waits for it.
+    ActionTurn turn(ActionOrigin::Asked);
+    if (!turn.Held()) {
+        ShowMessageUnlessQuiet(info->hwnd, FALSE, kNoAgentMessage, MB_ICONERROR);
+        return S_OK;
+    }
     if (IsProfileCommand(code)) {
         const size_t index = code - kFirstProfileCommand;
         if (index < profileItemNames_.size()) SelectProfile(info->hwnd, menuSize_, profileItemNames_[index]);

@@ -272,8 +272,8 @@ bool DeleteProfile(const ScreenSize& size, const ProfileName& name) {
 
 bool RenameProfileKey(const ScreenSize& size, const ProfileName& from, const ProfileName& to) {
     unique_hkey resolution = OpenResolutionKey(size, KeyAccess::Write);
-    return resolution && RegRenameKey(resolution.get(), ToWide(from.Text()).c_str(), ToWide(to.Text()).c_str()) ==
-                             ERROR_SUCCESS;
+    return resolution && RegRenameKey(resolution.get(), ToWide(from.Text()).c_str(),
+                                      ToWide(to.Text()).c_str()) == ERROR_SUCCESS;
 }
 
 std::optional<ProfileName> FreeProfileKeyName(const ScreenSize& size, const std::string& prefix) {
@@ -287,7 +287,8 @@ std::optional<ProfileName> FreeProfileKeyName(const ScreenSize& size, const std:
 
 void RemoveUnfinishedProfile(const ScreenSize& size, const ProfileName& name) {
     unique_hkey resolution = OpenResolutionKey(size, KeyAccess::Write);
-    if (resolution && !IsProfileKey(resolution.get(), name.Text())) DeleteKeyTree(resolution.get(), name.Text());
+    if (resolution && !IsProfileKey(resolution.get(), name.Text()))
+        DeleteKeyTree(resolution.get(), name.Text());
 }
 
 void WriteLastResolution(const ScreenSize& size) {
@@ -300,10 +301,18 @@ void WriteLastResolution(const ScreenSize& size) {
 }
 
 DWORD ReadDisplaySettleTime() {
-    DWORD value = 2000;
+    DWORD value = kDefaultDisplaySettleMs;
     if (unique_hkey root = OpenKeyForReading(HKEY_CURRENT_USER, kRootKey))
-        if (ReadNumber(root.get(), kDisplaySettleTimeValue, value) != ERROR_SUCCESS) value = 2000;
-    return value > 60000 ? 60000 : value;
+        if (ReadNumber(root.get(), kDisplaySettleTimeValue, value) != ERROR_SUCCESS)
+            value = kDefaultDisplaySettleMs;
+    return value < kMinDisplaySettleMs ? kMinDisplaySettleMs
+                                       : (value > kMaxDisplaySettleMs ? kMaxDisplaySettleMs : value);
+}
+
+bool ReadRemoteSessionsFollowed() {
+    DWORD value = 0;
+    unique_hkey root = OpenKeyForReading(HKEY_CURRENT_USER, kRootKey);
+    return root && ReadNumber(root.get(), kRemoteSessionsValue, value) == ERROR_SUCCESS && value == 1;
 }
 
 bool KeptByOlderVersion() {

@@ -24,6 +24,7 @@ constexpr UINT kShellNotifyMessage = WM_APP + 1;
 // How much of an icon a monitor keeps in view when the stand-in moves it there.
 constexpr LONG kIconCell = 75;
 constexpr UINT_PTR kRefillTimer = 1;
+constexpr UINT_PTR kRelayoutTimer = 2;
 constexpr DWORD kEnumFlags = SHCONTF_FOLDERS | SHCONTF_NONFOLDERS | SHCONTF_INCLUDEHIDDEN;
 
 // Names as the shell's own desktop has them: whole, in any language (kept here in UTF-8).
@@ -340,7 +341,8 @@ std::string ClsidText(const CLSID& clsid) {
 
 bool DesktopHost::WriteReport(const char* path) const {
     std::string text = "styles " + Hex(static_cast<unsigned long>(GetWindowLongA(list_, GWL_STYLE))) + " " +
-                       Hex(static_cast<unsigned long>(ListView_GetExtendedListViewStyle(list_))) + "\n";
+                       Hex(static_cast<unsigned long>(ListView_GetExtendedListViewStyle(list_))) + " " +
+                       std::to_string(relayouts_) + "\n";
     const int count = ListView_GetItemCount(list_);
     for (int i = 0; i < count; ++i) {
         POINT pt = {};
@@ -486,6 +488,17 @@ void DesktopHost::Layout() {
     }
 }
 
+void DesktopHost::LayOutAnew() {
+    // Columns of the primary monitor's height, from its top-left corner, in the view's order.
+    const int left = GetSystemMetrics(SM_XVIRTUALSCREEN), top = GetSystemMetrics(SM_YVIRTUALSCREEN);
+    const int rows = std::max(1, GetSystemMetrics(SM_CYSCREEN) / static_cast<int>(kIconCell));
+    const int count = ListView_GetItemCount(list_);
+    for (int i = 0; i < count; ++i)
+        ListView_SetItemPosition32(list_, i, -left + (i / rows) * kIconCell + 2,
+                                   -top + (i % rows) * kIconCell + 2);
+    ++relayouts_;
+}
+
 LRESULT CALLBACK DesktopHost::TopProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     if (msg == WM_NCCREATE) {
         auto* cs = reinterpret_cast<CREATESTRUCTA*>(lp);
@@ -529,9 +542,18 @@ LRESULT DesktopHost::HandleTop(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
                 Refill();
                 return 0;
             }
+            if (wp == kRelayoutTimer) {
+                KillTimer(hwnd, kRelayoutTimer);
+                LayOutAnew();
+                return 0;
+            }
             break;
         case WM_DISPLAYCHANGE:
-            if (hwnd == progman_) Layout();
+            if (hwnd == progman_) {
+                Layout();
+                if (options_.relayoutAfterMs)
+                    SetTimer(progman_, kRelayoutTimer, options_.relayoutAfterMs, nullptr);
+            }
             return 0;
         case kGetHandlerClassesMessage: {
             LRESULT count = 0;

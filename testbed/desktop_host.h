@@ -23,6 +23,9 @@ struct Options {
 
     // No shell windows object leading to a folder view of the items, as on older Windows.
     bool noFolderView = false;
+    // As the shell may, seconds after a display change: every icon laid out anew in columns from the
+    // top-left corner, this many milliseconds after the last change (0: never).
+    unsigned relayoutAfterMs = 0;
 };
 
 // WM_COPYDATA requests that test programs send to the "Progman" window.
@@ -94,6 +97,7 @@ private:
     void RegisterShellNotify();
     void AddFillItems();
     void Layout();
+    void LayOutAnew();
 
     Options options_;
     HWND progman_ = nullptr;
@@ -102,6 +106,7 @@ private:
     HWND defView_ = nullptr;
     HWND list_ = nullptr;
     ULONG notifyId_ = 0;
+    int relayouts_ = 0;
     std::vector<std::string> menuRecord_;
     std::vector<std::unique_ptr<Entry>> entries_;
     ShellWindowsStandIn shellWindows_;

@@ -122,9 +122,11 @@ bool DesktopHostProcess::Report(HostReport& report) const {
         pos = end + 1;
         if (first) {
             unsigned long style = 0, ex = 0;
-            if (std::sscanf(line.c_str(), "styles %lx %lx", &style, &ex) != 2) return false;
+            int relayouts = 0;
+            if (std::sscanf(line.c_str(), "styles %lx %lx %d", &style, &ex, &relayouts) < 2) return false;
             report.style = style;
             report.exStyle = ex;
+            report.relayouts = relayouts;
             first = false;
             continue;
         }

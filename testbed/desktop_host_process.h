@@ -18,6 +18,7 @@ struct IconState {
 struct HostReport {
     DWORD style = 0;
     DWORD exStyle = 0;
+    int relayouts = 0;  // how often the desktop laid every icon out anew by itself
     std::vector<IconState> icons;
     const IconState* Find(const std::string& label) const;
 };

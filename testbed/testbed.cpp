@@ -374,7 +374,10 @@ bool SetScreenSize(int width, int height) {
     mode.dmPelsWidth = width;
     mode.dmPelsHeight = height;
     mode.dmFields = DM_PELSWIDTH | DM_PELSHEIGHT;
-    return ChangeDisplaySettingsExA(nullptr, &mode, nullptr, 0, nullptr) == DISP_CHANGE_SUCCESSFUL;
+    // Stored, as a user's change in the display settings is: a change that is not stored is a
+    // program's temporary mode, which the product leaves alone.
+    return ChangeDisplaySettingsExA(nullptr, &mode, nullptr, CDS_UPDATEREGISTRY, nullptr) ==
+           DISP_CHANGE_SUCCESSFUL;
 }
 
 bool SetKeyRules(HKEY key, const char* sddl) {

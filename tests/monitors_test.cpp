@@ -86,10 +86,11 @@ protected:
             ASSERT_TRUE(SetSecondMonitor(true));
         }
         DesktopProcessTest::SetUp();
-        SetSettleTime(300);
+        SetSettleTime(plx::kMinDisplaySettleMs);
     }
     void TearDown() override {
         DesktopProcessTest::TearDown();
+        ChangeDisplaySettingsExA(nullptr, nullptr, nullptr, 0, nullptr);  // any temporary mode ends
         if (GetSystemMetrics(SM_CMONITORS) != 2) SetSecondMonitor(true);
     }
     void SetSettleTime(DWORD ms) {
@@ -206,6 +207,9 @@ TEST_F(MonitorsTest, AMonitorThatFlapsMovesNoFileAndAChangeThatStaysActsOnce) {
     // activated once, from the icons as they were before the first change; the arrangement seen for
     // a moment is not activated at all.
     MakeProfile(kUndocked, "alpha.txt", 400, 400);
+    // An action asked for ends the look the product takes after the flap, so that the icon moved
+    // next is not put back as the shell's doing.
+    ASSERT_EQ(module.Call("CreateDefaultProfile"), S_OK);
     ASSERT_TRUE(host_.MoveIcon("alpha.txt", 300, 300));
     ASSERT_TRUE(SetSecondMonitor(false));
     ASSERT_TRUE(SetSecondMonitor(true));
@@ -249,6 +253,37 @@ TEST_F(MonitorsTest, TheShellBringingTheModuleInIsEnoughToFollowDisplayChanges) 
     EXPECT_TRUE(WaitForIconAt("alpha.txt", 400, 400));
     host_.Stop();
     EXPECT_EQ(unregisterServer(), S_OK);
+}
+
+TEST_F(MonitorsTest, AFullScreenProgramsModeMovesNothingAndItsEndPutsTheIconsBack) {
+    if (!CanChangeMonitors()) GTEST_SKIP() << "this Wine changes monitors only from 64-bit processes";
+    const testbed::ModuleCopy& module = LoadModule();
+    StartHost();
+    ASSERT_TRUE(host_.MoveIcon("alpha.txt", 1150, 900));
+    ASSERT_EQ(module.Call("SaveCurrentProfile"), S_OK);
+    std::map<std::string, std::string> before, during;
+    Dump(plx::kRootKey, before);
+
+    // A program takes the primary at a smaller size for a while: the desktop moves the icon that it
+    // no longer shows, and the quiet period ends with the program's mode still on.
+    DEVMODEA mode = {};
+    mode.dmSize = sizeof(mode);
+    mode.dmFields = DM_PELSWIDTH | DM_PELSHEIGHT;
+    mode.dmPelsWidth = 1024;
+    mode.dmPelsHeight = 768;
+    ASSERT_EQ(ChangeDisplaySettingsExA(nullptr, &mode, nullptr, CDS_FULLSCREEN, nullptr),
+              DISP_CHANGE_SUCCESSFUL);
+    ASSERT_TRUE(testbed::WaitUntil([&] { return Icon("alpha.txt").y < 768; }));
+    HWND agent = testbed::FindAgentWindow();
+    SendMessageA(agent, WM_TIMER, plx::kDisplaySettleTimer, 0);
+    Dump(plx::kRootKey, during);
+    EXPECT_EQ(during, before);
+
+    // The program ends: the stored mode is back, and so is the icon.
+    ASSERT_EQ(ChangeDisplaySettingsExA(nullptr, nullptr, nullptr, 0, nullptr), DISP_CHANGE_SUCCESSFUL);
+    SendMessageA(agent, WM_TIMER, plx::kDisplaySettleTimer, 0);
+    EXPECT_TRUE(WaitForIconAt("alpha.txt", 1150, 900));
+    EXPECT_EQ(LastArrangement(), kDocked);
 }
 
 }  // namespace

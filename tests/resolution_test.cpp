@@ -59,7 +59,8 @@ protected:
         DesktopProcessTest::SetUp();
         // A short quiet period after each change keeps the tests quick.
         plx::unique_hkey root = plx::CreateKey(HKEY_CURRENT_USER, plx::kRootKey);
-        ASSERT_EQ(plx::WriteNumber(root.get(), plx::kDisplaySettleTimeValue, 300), ERROR_SUCCESS);
+        ASSERT_EQ(plx::WriteNumber(root.get(), plx::kDisplaySettleTimeValue, plx::kMinDisplaySettleMs),
+                  ERROR_SUCCESS);
     }
     void TearDown() override {
         DesktopProcessTest::TearDown();
@@ -144,6 +145,25 @@ TEST_F(ResolutionTest, ScreenSizeChangesActivateTheCurrentProfileOfEachSize) {
     // A message sent to the agent window is handled once the display changes before it are done.
     SendMessageA(testbed::FindAgentWindow(), WM_NULL, 0, 0);
     EXPECT_TRUE(watcher.Seen().empty());
+}
+
+TEST_F(ResolutionTest, IconsTheShellLaysOutAnewAfterAChangeGoBackToTheProfilesPlaces) {
+    const testbed::ModuleCopy& module = LoadModule();
+    // As the shell may: every icon laid out anew a while after each change of the display.
+    ASSERT_TRUE(host_.Start("--relayout-after 1500"));
+    ASSERT_TRUE(host_.WaitForIcon("alpha.txt"));
+    ASSERT_EQ(module.Call("SaveCurrentProfile", FALSE), S_OK);
+    ASSERT_TRUE(WriteSavedPoint(At(small_, "Default\\Manual"), "alpha.txt", 300, 200));
+    {
+        plx::unique_hkey profile = plx::CreateKey(HKEY_CURRENT_USER, At(small_, "Default"));
+        ASSERT_EQ(plx::WriteString(profile.get(), nullptr, plx::kProfileMarker), ERROR_SUCCESS);
+    }
+    ASSERT_TRUE(ChangeScreenAndWait(800, 600));
+    EXPECT_TRUE(testbed::WaitUntil([&] {
+        testbed::HostReport report;
+        const testbed::IconState* alpha = host_.Report(report) ? report.Find("alpha.txt") : nullptr;
+        return report.relayouts == 1 && alpha && alpha->x == 300 && alpha->y == 200;
+    }));
 }
 
 TEST_F(ResolutionTest, DisplayChangeOfColourDepthAloneActivatesNothing) {

@@ -1,9 +1,11 @@
 // desktophost: stands in for the shell's desktop window under Wine, which has none.
 //
 //   desktophost [--worker] [--autoarrange] [--snap] [--empty] [--probe] [--fill N] [--no-folder-view]
+//               [--relayout-after MS]
 //
 // --no-folder-view offers no shell windows object, as older Windows and Wine's own shell do not lead
 // to a folder view of the desktop list view (shell_windows.h).
+// --relayout-after MS lays every icon out anew MS milliseconds after a display change, as the shell may.
 // --probe builds the windows and ends at once (it also brings up Wine's own helper processes).
 //
 // Send WM_COPYDATA (dwData 'RPRT', the output path as data) to the "Progman" window to have the
@@ -40,6 +42,8 @@ desktophost::Options ParseOptions() {
             options.noFolderView = true;
         else if (!std::strcmp(arg, "--fill") && i + 1 < __argc)
             options.fillCount = std::atoi(__argv[++i]);
+        else if (!std::strcmp(arg, "--relayout-after") && i + 1 < __argc)
+            options.relayoutAfterMs = static_cast<unsigned>(std::atoi(__argv[++i]));
     }
     return options;
 }
@@ -63,7 +67,21 @@ std::vector<HANDLE> WatchDesktopDirectories(std::vector<plx::unique_hchange>& wa
 
 }  // namespace
 
+// --store-display-mode: stores the mode the display shows now as its mode, and ends. A Wine virtual
+// desktop stores its own size as the display's mode, which the display outside it then seems to have
+// left for a program's temporary mode; the test bed puts the stored mode back after each one.
+bool StoreDisplayMode() {
+    DEVMODEW mode = {};
+    mode.dmSize = sizeof(mode);
+    if (!EnumDisplaySettingsExW(nullptr, ENUM_CURRENT_SETTINGS, &mode, 0)) return false;
+    mode.dmFields = DM_PELSWIDTH | DM_PELSHEIGHT | DM_BITSPERPEL | DM_DISPLAYFREQUENCY;
+    return ChangeDisplaySettingsExW(nullptr, &mode, nullptr, CDS_UPDATEREGISTRY | CDS_NORESET, nullptr) ==
+           DISP_CHANGE_SUCCESSFUL;
+}
+
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    for (int i = 1; i < __argc; ++i)
+        if (!std::strcmp(__argv[i], "--store-display-mode")) return StoreDisplayMode() ? 0 : 1;
     // The UI thread is a single-threaded apartment (OleInitialize enters one), as the shell's desktop
     // thread is: the context-menu handlers it creates are apartment-threaded.
     OleInitialize(nullptr);
