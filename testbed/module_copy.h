@@ -46,6 +46,8 @@ public:
 
     // Waits for the end; the number of calls that failed, or -1 when the process did not end in time.
     int Failures() const;
+    // True once the process has ended (a caller whose calls this thread must answer waits with this).
+    bool Ended() const { return started_ && WaitForSingleObject(pi_.hProcess, 0) == WAIT_OBJECT_0; }
 
 private:
     PROCESS_INFORMATION pi_ = {};

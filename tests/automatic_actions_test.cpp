@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -64,6 +65,9 @@ protected:
 // What the automatic action met when, half-way, something took messages on its thread.
 struct Inside {
     HWND agent = nullptr;
+    const testbed::ModuleCopy* module = nullptr;
+    std::unique_ptr<testbed::CallerProcess> caller;  // a program that asks for a restore meanwhile
+    int callsWhileInside = 0;
     int depth = 0;
     bool reached = false;
     bool nested = false;  // an icon moved by an action started inside the first one
@@ -72,6 +76,13 @@ struct Inside {
     bool followable = true;
 };
 Inside* TheInside = nullptr;
+
+LRESULT CALLBACK CountCalls(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
+    // Sent from another thread: the program's call, not the one made on this thread.
+    if (message == WM_APP && InSendMessage() && TheInside && TheInside->depth > 0)
+        ++TheInside->callsWhileInside;
+    return DefSubclassProc(window, message, wParam, lParam);
+}
 
 LRESULT CALLBACK WatchMoves(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
     if ((message == LVM_SETITEMPOSITION || message == LVM_SETITEMPOSITION32) && TheInside) {
@@ -91,6 +102,11 @@ LRESULT CALLBACK WatchMoves(HWND window, UINT message, WPARAM wParam, LPARAM lPa
             plx::DesktopMenu menu;
             plx::unique_hmenu shell(CreatePopupMenu());
             menu.QueryContextMenu(shell.get(), 0, kFirstId, kLastId, CMF_NORMAL);
+            // Another program asks for a restore, and is let in once, as a COM call lets in what is
+            // sent to its thread.
+            inside.caller =
+                std::make_unique<testbed::CallerProcess>(inside.module->Path(), "RestoreIconPositions", 1);
+            testbed::WaitUntil([&] { return inside.callsWhileInside > 0 || inside.caller->Ended(); }, 20000);
             --inside.depth;
         }
     }
@@ -100,10 +116,20 @@ LRESULT CALLBACK WatchMoves(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 TEST_F(AutomaticActionsTest, NothingRunsInsideTheEndOfAQuietPeriodAndWhatWaitedRunsOnceItEnds) {
     Inside inside;
     inside.agent = agent_;
+    inside.module = module_;
     TheInside = &inside;
     ASSERT_TRUE(SetWindowSubclass(ListView(), WatchMoves, 1, 0));
+    ASSERT_TRUE(SetWindowSubclass(agent_, CountCalls, 1, 0));
     DisplayChanged();
     QuietPeriodEnds();
+    // The timer that came inside waits for the action's end; it fires again after it.
+    const bool waitingAfter = !plx::DisplayChangesMayBeFollowedNow();
+    // The program that asked meanwhile was told to wait, and its restore runs once the action is done.
+    ASSERT_TRUE(inside.caller);
+    EXPECT_TRUE(testbed::WaitUntil([&] { return inside.caller->Ended(); }, 30000));
+    EXPECT_EQ(inside.caller->Failures(), 0);
+    EXPECT_GE(inside.callsWhileInside, 1);
+    RemoveWindowSubclass(agent_, CountCalls, 1);
     RemoveWindowSubclass(ListView(), WatchMoves, 1);
     TheInside = nullptr;
 
@@ -114,17 +140,27 @@ TEST_F(AutomaticActionsTest, NothingRunsInsideTheEndOfAQuietPeriodAndWhatWaitedR
     EXPECT_EQ(inside.agentAnswer, plx::kAgentBusy);
     EXPECT_FALSE(inside.askedActionRan);
     EXPECT_FALSE(inside.followable);
-    // The timer that came inside fires again once the action is done.
-    EXPECT_FALSE(plx::DisplayChangesMayBeFollowedNow());
+    EXPECT_TRUE(waitingAfter);
     EXPECT_TRUE(testbed::WaitUntil([] { return plx::DisplayChangesMayBeFollowedNow(); }));
 }
 
 TEST_F(AutomaticActionsTest, TheMenuBuiltDuringAQuietPeriodActsOnNothingAndThePeriodActsAtItsEnd) {
-    DisplayChanged();
-    BuildMenu();
-    EXPECT_FALSE(Activated());
-    QuietPeriodEnds();
-    EXPECT_TRUE(Activated());
+    // A change of the display, of the work area (a taskbar appears) or of the scale each starts it.
+    const struct {
+        UINT message;
+        WPARAM wParam;
+    } starts[] = {
+        {WM_DISPLAYCHANGE, 32}, {WM_SETTINGCHANGE, SPI_SETWORKAREA}, {WM_DPICHANGED, MAKEWPARAM(144, 144)}};
+    for (const auto& start : starts) {
+        SCOPED_TRACE(start.message);
+        plx::WriteLastResolution(kElsewhere);
+        RECT suggested = {0, 0, 100, 100};
+        SendMessageA(agent_, start.message, start.wParam, reinterpret_cast<LPARAM>(&suggested));
+        BuildMenu();
+        EXPECT_FALSE(Activated());
+        QuietPeriodEnds();
+        EXPECT_TRUE(Activated());
+    }
     // With no quiet period running, building the menu follows the display at once, as it always did.
     plx::WriteLastResolution(kElsewhere);
     BuildMenu();
@@ -189,6 +225,19 @@ TEST_F(AutomaticActionsTest, WhileTheSessionIsLockedOrItsDisplayOffAChangeWaitsF
         EXPECT_FALSE(Activated());
         EXPECT_TRUE(testbed::WaitUntil([] { return Activated(); }));
     }
+}
+
+TEST(QuietPeriodTest, IsKeptBetweenHalfASecondAndAMinute) {
+    plx::DeleteKeyTree(HKEY_CURRENT_USER, plx::kRootKey);
+    EXPECT_EQ(plx::ReadDisplaySettleTime(), 2000u);
+    // 0 once turned it off: a display that flaps would then be acted on at every change.
+    const DWORD cases[][2] = {{0, 500}, {300, 500}, {500, 500}, {2000, 2000}, {60000, 60000}, {70000, 60000}};
+    for (const auto& value : cases) {
+        plx::unique_hkey root = plx::CreateKey(HKEY_CURRENT_USER, plx::kRootKey);
+        ASSERT_EQ(plx::WriteNumber(root.get(), plx::kDisplaySettleTimeValue, value[0]), ERROR_SUCCESS);
+        EXPECT_EQ(plx::ReadDisplaySettleTime(), value[1]) << value[0];
+    }
+    plx::DeleteKeyTree(HKEY_CURRENT_USER, plx::kRootKey);
 }
 
 }  // namespace
