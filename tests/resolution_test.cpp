@@ -12,6 +12,7 @@
 #include "store/profile_tree.h"
 #include "testbed/testbed.h"
 #include "layout/resolution.h"
+#include "store/catalogue.h"
 #include "store/slots.h"
 #include "tests/desktop_process_fixture.h"
 #include "tests/support/message_boxes.h"
@@ -164,6 +165,34 @@ TEST_F(ResolutionTest, IconsTheShellLaysOutAnewAfterAChangeGoBackToTheProfilesPl
         const testbed::IconState* alpha = host_.Report(report) ? report.Find("alpha.txt") : nullptr;
         return report.relayouts == 1 && alpha && alpha->x == 300 && alpha->y == 200;
     }));
+}
+
+TEST_F(ResolutionTest, AnItemAChangeShowsAgainLandsOnItsPlaceOnceItIsInTheView) {
+    const testbed::ModuleCopy& module = LoadModule();
+    StartHost();
+    ASSERT_EQ(module.Call("SaveCurrentProfile", FALSE), S_OK);
+    // "beta.txt" is hidden at this size and shown at 800 x 600, where it has a place of its own.
+    ASSERT_TRUE(WriteSavedPoint(At(small_, "Default\\Manual"), "beta.txt", 500, 300));
+    {
+        plx::unique_hkey profile = plx::CreateKey(HKEY_CURRENT_USER, At(small_, "Default"));
+        ASSERT_EQ(plx::WriteString(profile.get(), nullptr, plx::kProfileMarker), ERROR_SUCCESS);
+    }
+    for (const plx::DesktopItem& item : plx::BuildItemCatalogue(nullptr)) {
+        if (item.DisplayName != "beta.txt") continue;
+        for (const auto& record : {std::make_pair(large_, 0), std::make_pair(small_, 1)}) {
+            plx::unique_hkey key =
+                plx::CreateKey(HKEY_CURRENT_USER, At(record.first, "Default\\" + std::to_string(item.ID)));
+            ASSERT_EQ(plx::WriteNumber(key.get(), "Visible", record.second), ERROR_SUCCESS);
+        }
+    }
+    WriteSavedPoint(plx::kRootKey, plx::kLastResolutionValue, 1, 1);
+    ASSERT_EQ(module.Call("RestoreIconPositions", FALSE), S_OK);
+    ASSERT_TRUE(host_.WaitForIcon("beta.txt", false));
+
+    // The activation restores before the desktop has seen the file come back; the icon is placed
+    // once it has.
+    ASSERT_TRUE(ChangeScreenAndWait(800, 600));
+    EXPECT_TRUE(WaitForIconAt("beta.txt", 500, 300));
 }
 
 TEST_F(ResolutionTest, DisplayChangeOfColourDepthAloneActivatesNothing) {
