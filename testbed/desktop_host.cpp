@@ -565,6 +565,9 @@ LRESULT DesktopHost::HandleTop(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
             }
             return count;
         }
+        case kLayOutAnewMessage:
+            LayOutAnew();
+            return 0;
         case kFreezeMessage:
             if (InSendMessage()) ReplyMessage(0);
             Sleep(static_cast<DWORD>(wp));

@@ -62,6 +62,9 @@ inline constexpr UINT kFreezeMessage = WM_APP + 0x100;
 // it got.
 inline constexpr UINT kGetHandlerClassesMessage = WM_APP + 0x101;
 
+// Sent to "Progman": every icon is laid out anew at once, as with relayoutAfterMs.
+inline constexpr UINT kLayOutAnewMessage = WM_APP + 0x102;
+
 class DesktopHost {
 public:
     explicit DesktopHost(const Options& options);

@@ -8,8 +8,10 @@
 #include <string>
 
 #include "engine/channel.h"
+#include "engine/second_look.h"
 #include "layout/profiles.h"
 #include "store/profile_tree.h"
+#include "testbed/desktop_host.h"
 #include "testbed/testbed.h"
 #include "layout/resolution.h"
 #include "store/catalogue.h"
@@ -165,6 +167,28 @@ TEST_F(ResolutionTest, IconsTheShellLaysOutAnewAfterAChangeGoBackToTheProfilesPl
         const testbed::IconState* alpha = host_.Report(report) ? report.Find("alpha.txt") : nullptr;
         return report.relayouts == 1 && alpha && alpha->x == 300 && alpha->y == 200;
     }));
+}
+
+TEST_F(ResolutionTest, AShellThatKeepsLayingTheIconsOutIsPutRightTwiceAndThenLeftAlone) {
+    const testbed::ModuleCopy& module = LoadModule();
+    StartHost();
+    ASSERT_EQ(module.Call("SaveCurrentProfile", FALSE), S_OK);
+    ASSERT_TRUE(WriteSavedPoint(At(small_, "Default\\Manual"), "alpha.txt", 300, 200));
+    {
+        plx::unique_hkey profile = plx::CreateKey(HKEY_CURRENT_USER, At(small_, "Default"));
+        ASSERT_EQ(plx::WriteString(profile.get(), nullptr, plx::kProfileMarker), ERROR_SUCCESS);
+    }
+    ASSERT_TRUE(ChangeScreenAndWait(800, 600));
+    ASSERT_TRUE(WaitForIconAt("alpha.txt", 300, 200));
+    HWND agent = testbed::FindAgentWindow();
+    for (int round = 1; round <= 3; ++round) {
+        SendMessageA(host_.Progman(), desktophost::kLayOutAnewMessage, 0, 0);
+        ASSERT_FALSE(IconAt("alpha.txt", 300, 200)) << round;
+        // Two looks: one that sees the icons moved, one that sees them still.
+        SendMessageA(agent, WM_TIMER, plx::kSecondLookTimer, 0);
+        SendMessageA(agent, WM_TIMER, plx::kSecondLookTimer, 0);
+        EXPECT_EQ(IconAt("alpha.txt", 300, 200), round <= plx::kMaxPutBacks) << round;
+    }
 }
 
 TEST_F(ResolutionTest, AnItemAChangeShowsAgainLandsOnItsPlaceOnceItIsInTheView) {
