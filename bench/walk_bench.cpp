@@ -150,7 +150,7 @@ void TwoMonitors() {
     const plx::MonitorAreas areas = {{{0, 0, 1280, 1024}, {0, 0, 1280, 1024}},
                                      {{1280, 0, 2304, 768}, {1280, 0, 2304, 768}}};
     desktop.placed = Columns(150, 80, 102, 10);
-    for (const RECT& dead : plx::DeadZones(desktop.client, areas)) {
+    for (const RECT& dead : plx::ZonesWithoutIcons(desktop.client, areas)) {
         PlacementRecord zone;
         zone.index = -1;
         zone.bounds = dead;
