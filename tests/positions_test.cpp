@@ -104,6 +104,11 @@ protected:
         Move(index, x, y);
         return index;
     }
+    // An icon at the top left whose place in the slot is x, y.
+    int AddSaved(const std::string& label, int x, int y) {
+        StorePosition(label, x, y);
+        return Add(label, 10, 10);
+    }
     void Move(int index, int x, int y) { ListView_SetItemPosition32(list_, index, x, y); }
     POINT Pos(int index) const {
         POINT pt = {};
@@ -264,18 +269,13 @@ TEST_F(PositionsTest, PlacesSavedAtAnotherScaleNeitherShareAPlaceNorChangeSidesA
     const UINT dpi = testbed::ScreenDpi();
     ASSERT_EQ(dpi, testbed::WantedDpi());
     const int savedDpi = static_cast<int>(dpi) * 2 / 3;
-    Add("Inside", 10, 10);
-    StorePosition("Inside", 100, 100);
+    AddSaved("Inside", 100, 100);
     for (int row = 0; row < 3; ++row) {
-        for (const auto& [column, x] : {std::pair<const char*, int>{"Left ", 700}, {"Right ", 740}}) {
-            const std::string label = column + std::to_string(row);
-            Add(label, 10, 10);
-            StorePosition(label, x, 100 + 100 * row);
-        }
+        AddSaved("Left " + std::to_string(row), 700, 100 + 100 * row);
+        AddSaved("Right " + std::to_string(row), 740, 100 + 100 * row);
     }
-    Add("Twin", 10, 10);
+    AddSaved("Twin", 200, 300);
     Add("twin", 10, 10);
-    StorePosition("Twin", 200, 300);
     unique_hkey profile = plx::CreateKey(HKEY_CURRENT_USER, plx::ProfileKeyPath("Work"));
     ASSERT_EQ(plx::WriteNumber(profile.get(), "ManualDPI", savedDpi), ERROR_SUCCESS);
     Run(plx::Action::RestorePositions);
@@ -328,15 +328,11 @@ TEST_F(PositionsTest, NeitherRestoredNorNewIconsGoUnderATaskbar) {
     // allowance.
     WorkArea taskbars({60, 0, 1280, 700});
     ASSERT_TRUE(taskbars.set());
-    Add("Low", 10, 10);
-    Add("Left", 10, 10);
-    Add("Right", 10, 10);
-    Add("Inside", 10, 10);
+    AddSaved("Low", 500, 740);
+    AddSaved("Left", 10, 300);
+    AddSaved("Right", 5000, 100);
+    AddSaved("Inside", 300, 300);
     Add("New", 400, 690);
-    StorePosition("Low", 500, 740);
-    StorePosition("Left", 10, 300);
-    StorePosition("Right", 5000, 100);
-    StorePosition("Inside", 300, 300);
     Run(plx::Action::RestorePositions);
     EXPECT_EQ(Pos(0).x, 500);
     EXPECT_EQ(Bounds(0).bottom, 700);
