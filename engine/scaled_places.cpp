@@ -1,16 +1,18 @@
 // The places of icons saved at another DPI.
 //
-// The nearest free place is searched for in the positions an icon may take: every placed icon rules
-// out a rectangle of them (those at which the two would overlap), and so does the order of columns.
-// The nearest allowed position lies in a row at the wanted height, at a range's end, or just past the
-// top or bottom of a ruled-out rectangle: elsewhere a step towards the wanted height would stay
-// allowed and come nearer. The rows are tried nearest first, and in each the position nearest to the
-// wanted column is found among the ruled-out stretches of that row.
+// The nearest free place is searched for in the positions an icon may take, a range that the order of
+// columns may narrow: every placed icon rules out a rectangle of them (those at which the two would
+// overlap). The nearest allowed position lies in a row at the wanted height, at a range's end, or just past
+// the top or bottom of a ruled-out rectangle: elsewhere a step towards the wanted height would stay allowed
+// and come nearer. The rows are tried nearest first, and in each the position nearest to the wanted column is
+// found among the ruled-out stretches of that row.
 #include "engine/scaled_places.h"
 
 #include <algorithm>
 #include <limits>
 #include <optional>
+#include <utility>
+#include <vector>
 
 namespace plx {
 namespace {
