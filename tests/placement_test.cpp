@@ -458,7 +458,7 @@ TEST(WalkStepBoundTest, NothingNewHappensAfterTheBound) {
 }
 
 // ---------------------------------------------------------------------------------------------------
-// Restored places on the monitors: the work areas, and slots saved at another DPI.
+// The places of a slot saved at another DPI.
 
 const RECT kExtent = {-21, -4, 54, 71};  // a 75 x 75 icon cell around its position, as the list view has it
 
@@ -473,74 +473,6 @@ bool Inside(const RECT& inner, const RECT& outer) {
            inner.bottom <= outer.bottom;
 }
 
-TEST(KeepOnScreenTest, TheWholeIconStaysInItsWorkAreaWhileTheViewsOwnEdgesKeepTheirAllowance) {
-    struct Case {
-        const char* name;
-        plx::MonitorAreas areas;
-        RECT client;
-        POINT saved;
-        POINT kept;
-    };
-    const RECT screen = {0, 0, 1024, 768};
-    const plx::MonitorAreas whole = {{screen, screen}};
-    // A taskbar 40 high at the bottom, one 60 wide at the left.
-    const plx::MonitorAreas taskbars = {{screen, {60, 0, 1024, 728}}};
-    // 1280 x 1024 with 1024 x 768 right of it, the second's taskbar at its bottom.
-    const plx::MonitorAreas two = {{{0, 0, 1280, 1024}, {0, 0, 1280, 1024}},
-                                   {{1280, 0, 2304, 768}, {1280, 0, 2304, 728}}};
-    const Case cases[] = {
-        // One monitor without a taskbar: 32 pixels of the icon stay in view, nothing bounds it above.
-        {"view's edges", whole, screen, {5000, 5000}, {992, 736}},
-        {"view's top left", whole, screen, {-40, -10}, {-40, -10}},
-        {"inside", whole, screen, {500, 300}, {500, 300}},
-        // A taskbar's side holds the whole icon, label included.
-        {"bottom taskbar", taskbars, screen, {500, 700}, {500, 728 - 71}},
-        {"left taskbar", taskbars, screen, {10, 300}, {60 + 21, 300}},
-        {"right edge beside taskbars", taskbars, screen, {1010, 300}, {992, 300}},
-        // Several monitors: the whole icon on the monitor the position falls on, or the nearest.
-        {"below the second monitor", two, {0, 0, 2304, 1024}, {1500, 900}, {1500, 728 - 71}},
-        {"across the monitors' edge", two, {0, 0, 2304, 1024}, {1250, 100}, {1280 - 54, 100}},
-        {"second monitor's right", two, {0, 0, 2304, 1024}, {2290, 10}, {2304 - 54, 10}},
-    };
-    for (const Case& c : cases) {
-        const POINT kept = plx::KeepOnScreen(c.saved, kExtent, c.areas, c.client, 32);
-        EXPECT_EQ(kept.x, c.kept.x) << c.name;
-        EXPECT_EQ(kept.y, c.kept.y) << c.name;
-    }
-}
-
-TEST(KeepOnScreenTest, TaskbarsAndWhatNoMonitorShowsAreTakenForTheWalk) {
-    const RECT client = {0, 0, 2304, 1024};
-    const plx::MonitorAreas areas = {{{0, 0, 1280, 1024}, {0, 40, 1280, 1024}},
-                                     {{1280, 0, 2304, 768}, {1280, 0, 2244, 768}}};
-    const std::vector<RECT> zones = plx::ZonesWithoutIcons(client, areas);
-    // Every pixel is in a zone exactly when no work area shows it.
-    for (LONG y = 0; y < client.bottom; y += 4) {
-        for (LONG x = 0; x < client.right; x += 4) {
-            const POINT pt = {x, y};
-            const int inZones = static_cast<int>(
-                std::count_if(zones.begin(), zones.end(), [&](const RECT& r) { return PtInRect(&r, pt); }));
-            const bool shown = PtInRect(&areas[0].work, pt) || PtInRect(&areas[1].work, pt);
-            ASSERT_EQ(inZones, shown ? 0 : 1) << x << "," << y;
-        }
-    }
-    // The walk leaves an icon dropped on the taskbar for the first spot below it.
-    PlacementList placed;
-    for (const RECT& zone : zones) {
-        PlacementRecord taken;
-        taken.index = -1;
-        taken.bounds = zone;
-        placed.push_back(taken);
-    }
-    // The walk takes an icon dropped on the primary's taskbar along its row to the second monitor.
-    PlacementList unplaced = {Icon(100, 10, 75, 75, 1)};
-    ASSERT_EQ(plx::PlaceUnplaced(unplaced, placed, client), 1u);
-    EXPECT_EQ(unplaced[0].bounds.left, 1280);
-    EXPECT_EQ(unplaced[0].bounds.top, 10);
-    // With one monitor whose work area is all of it, nothing is taken.
-    EXPECT_TRUE(plx::ZonesWithoutIcons({0, 0, 1024, 768}, {{{0, 0, 1024, 768}, {0, 0, 1024, 768}}}).empty());
-}
-
 // Icons saved in columns, `rows` high each, `pitch` apart.
 std::vector<plx::SavedIcon> Columns(std::initializer_list<LONG> columns, int rows, LONG top, LONG pitch,
                                     const RECT& extent = kExtent) {
@@ -550,11 +482,12 @@ std::vector<plx::SavedIcon> Columns(std::initializer_list<LONG> columns, int row
     return icons;
 }
 
-// What every restore at another DPI must leave: each icon wholly inside a work area and no two icons
-// overlapping.
+// What every restore at another DPI must leave: each icon wholly inside a work area, no two icons
+// overlapping, and of two of the first `ordered` icons saved in one row, the one saved left wholly
+// left of the other.
 ::testing::AssertionResult PlacedApart(const std::vector<plx::SavedIcon>& icons,
-                                       const std::vector<POINT>& places, const plx::MonitorAreas& areas) {
-    if (places.size() != icons.size()) return ::testing::AssertionFailure() << "places " << places.size();
+                                       const std::vector<POINT>& places, const plx::MonitorAreas& areas,
+                                       size_t ordered) {
     for (size_t i = 0; i < icons.size(); ++i) {
         const RECT a = BoundsAt(places[i], icons[i].extent);
         if (std::none_of(areas.begin(), areas.end(),
@@ -565,19 +498,10 @@ std::vector<plx::SavedIcon> Columns(std::initializer_list<LONG> columns, int row
             RECT common = {};
             if (IntersectRect(&common, &a, &b))
                 return ::testing::AssertionFailure() << "icons " << j << " and " << i << " overlap";
-        }
-    }
-    return ::testing::AssertionSuccess();
-}
-
-// Of two icons from `first` on that were saved in one row, the one saved left ends wholly left of the other.
-::testing::AssertionResult RowsInOrder(const std::vector<plx::SavedIcon>& icons,
-                                       const std::vector<POINT>& places, size_t first) {
-    for (size_t i = first; i < icons.size(); ++i) {
-        for (size_t j = first; j < icons.size(); ++j) {
-            if (icons[i].saved.y != icons[j].saved.y || icons[i].saved.x >= icons[j].saved.x) continue;
-            if (BoundsAt(places[i], icons[i].extent).right > BoundsAt(places[j], icons[j].extent).left)
-                return ::testing::AssertionFailure() << "icons " << i << " and " << j << " changed sides";
+            const LONG dx = icons[i].saved.x - icons[j].saved.x;
+            if (i < ordered && icons[i].saved.y == icons[j].saved.y && dx != 0 &&
+                (dx < 0 ? a.right > b.left : b.right > a.left))
+                return ::testing::AssertionFailure() << "icons " << j << " and " << i << " changed sides";
         }
     }
     return ::testing::AssertionSuccess();
@@ -592,8 +516,7 @@ TEST(ScaledPlacesTest, PlacesScaleOnTheirMonitorAndColumnsKeepTheirOrderWithoutS
     std::vector<plx::SavedIcon> icons = Columns({1940, 3660, 3760}, 4, 20, 100);
     icons.push_back({{100, 100}, kExtent});
     std::vector<POINT> places = plx::PlaceScaledIcons(icons, sideBySide, view, 96, 120);
-    EXPECT_TRUE(PlacedApart(icons, places, sideBySide));
-    EXPECT_TRUE(RowsInOrder(icons, places, 0));
+    EXPECT_TRUE(PlacedApart(icons, places, sideBySide, icons.size()));
     for (int row = 0; row < 4; ++row) {
         EXPECT_EQ(places[row].x, 1945) << "offset 20 from the primary's left edge, scaled";
         EXPECT_EQ(places[row].y, 25 + 125 * row);
@@ -624,9 +547,7 @@ TEST(ScaledPlacesTest, PlacesScaleOnTheirMonitorAndColumnsKeepTheirOrderWithoutS
         icons.push_back({{at(900, from), at(400, from)}, extent});
         icons.push_back({{at(900, from), at(400, from)}, extent});
         places = plx::PlaceScaledIcons(icons, one, screen, from, to);
-        EXPECT_TRUE(PlacedApart(icons, places, one));
-        EXPECT_TRUE(RowsInOrder(std::vector<plx::SavedIcon>(icons.begin(), icons.begin() + rightColumns),
-                                std::vector<POINT>(places.begin(), places.begin() + rightColumns), 0));
+        EXPECT_TRUE(PlacedApart(icons, places, one, rightColumns));
         // Whatever fits keeps its scaled place; of the two on one spot, the first keeps it.
         for (size_t i = 0; i + 1 < icons.size(); ++i) {
             const POINT scaled = {MulDiv(icons[i].saved.x, to, from), MulDiv(icons[i].saved.y, to, from)};

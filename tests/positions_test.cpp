@@ -303,31 +303,22 @@ TEST_F(PositionsTest, PlacesSavedAtAnotherScaleNeitherShareAPlaceNorChangeSidesA
     EXPECT_TRUE(Pos(8).x != 300 || Pos(8).y != 450);
 }
 
-// Sets the primary monitor's work area, as a taskbar does, for the life of the object.
-class WorkArea {
-public:
+// The primary monitor's work area as a taskbar sets it, for the life of the object.
+struct WorkArea {
     explicit WorkArea(RECT work) {
-        saved_ = SystemParametersInfoA(SPI_GETWORKAREA, 0, &before_, 0) != FALSE;
-        set_ = SystemParametersInfoA(SPI_SETWORKAREA, 0, &work, 0) != FALSE;
+        set = SystemParametersInfoA(SPI_GETWORKAREA, 0, &before, 0) &&
+              SystemParametersInfoA(SPI_SETWORKAREA, 0, &work, 0);
     }
-    ~WorkArea() {
-        if (saved_) SystemParametersInfoA(SPI_SETWORKAREA, 0, &before_, 0);
-    }
-    WorkArea(const WorkArea&) = delete;
-    WorkArea& operator=(const WorkArea&) = delete;
-    bool set() const { return saved_ && set_; }
-
-private:
-    RECT before_ = {};
-    bool saved_ = false;
-    bool set_ = false;
+    ~WorkArea() { SystemParametersInfoA(SPI_SETWORKAREA, 0, &before, 0); }
+    RECT before = {};
+    bool set = false;
 };
 
 TEST_F(PositionsTest, NeitherRestoredNorNewIconsGoUnderATaskbar) {
     // Taskbars at the left (60 wide) and the bottom of the screen: the view's own right edge keeps its
     // allowance.
     WorkArea taskbars({60, 0, 1280, 700});
-    ASSERT_TRUE(taskbars.set());
+    ASSERT_TRUE(taskbars.set);
     AddSaved("Low", 500, 740);
     AddSaved("Left", 10, 300);
     AddSaved("Right", 5000, 100);
