@@ -12,6 +12,7 @@
 #include "engine/folder_view.h"
 #include "engine/monitors.h"
 #include "engine/placement.h"
+#include "engine/scaled_places.h"
 #include "store/profile_tree.h"
 #include "store/slots.h"
 #include "win32/dpi.h"
@@ -100,10 +101,18 @@ private:
     HWND listView_;
 };
 
-// Where an icon goes: true with its target when one is known for it.
+// Where an icon goes: true with its saved place when one is known for it.
 using FindTarget = std::function<bool(const std::string& label, POINT& target)>;
 
-bool RestorePass(HWND listView, int count, const FindTarget& find) {
+// Where the bounds of an icon reach around its position.
+RECT ReadExtent(HWND listView, int index, POINT position) {
+    RECT extent = ReadBounds(listView, index);
+    OffsetRect(&extent, -position.x, -position.y);
+    return extent;
+}
+
+// savedDpi: the DPI the places were saved at; 0 when they are to be taken as they are.
+bool RestorePass(HWND listView, int count, const FindTarget& find, UINT savedDpi) {
     RedrawSuspended quietView(listView);
     ClearArrangement(listView);
     const DesktopFolderView folderView(listView);
@@ -111,29 +120,23 @@ bool RestorePass(HWND listView, int count, const FindTarget& find) {
     RECT client = {};
     GetClientRect(listView, &client);
     const MonitorAreas areas = ReadMonitorAreas(listView);
+    const UINT dpi = WindowDpi(listView);
+    const bool scale = savedDpi != 0 && savedDpi != dpi;
+    const bool extents = scale || KeepOnScreenNeedsExtents(areas);
 
     bool failed = false;
-    PlacementList placed;
+    std::vector<int> found;
+    std::vector<POINT> currents;
+    std::vector<SavedIcon> saved;
     PlacementList unplaced;
-    std::vector<FolderViewMove> moved;
     for (int i = 0; i < count; ++i) {
         const std::string label = ReadLabel(listView, i);
         const POINT current = ReadPosition(listView, i);
         POINT target = {};
         if (find(label, target)) {
-            if (areas.size() > 1) {
-                // The view spans all monitors, and parts of it no monitor shows.
-                target = ClampOntoMonitor(target, areas, kVisibleMargin);
-            } else {
-                // Keep the icon on the screen; nothing bounds it from above or the left.
-                if (target.x + kVisibleMargin > client.right) target.x = client.right - kVisibleMargin;
-                if (target.y + kVisibleMargin > client.bottom) target.y = client.bottom - kVisibleMargin;
-            }
-            if (target.x != current.x || target.y != current.y)
-                moved.push_back({i, MoveItem(listView, i, target)});
-            PlacementRecord record;
-            record.index = i;
-            placed.push_back(record);
+            found.push_back(i);
+            currents.push_back(current);
+            saved.push_back({target, extents ? ReadExtent(listView, i, current) : RECT{}});
         } else {
             failed = true;
             PlacementRecord record;
@@ -143,18 +146,37 @@ bool RestorePass(HWND listView, int count, const FindTarget& find) {
             unplaced.push_back(record);
         }
     }
+    std::vector<POINT> targets;
+    if (scale) {
+        targets = PlaceScaledIcons(saved, areas, client, savedDpi, dpi);
+    } else {
+        targets.reserve(saved.size());
+        for (const SavedIcon& icon : saved)
+            targets.push_back(KeepOnScreen(icon.saved, icon.extent, areas, client, kVisibleMargin));
+    }
+    PlacementList placed;
+    std::vector<FolderViewMove> moved;
+    for (size_t k = 0; k < found.size(); ++k) {
+        const POINT& target = targets[k];
+        if (target.x != currents[k].x || target.y != currents[k].y)
+            moved.push_back({found[k], MoveItem(listView, found[k], target)});
+        PlacementRecord record;
+        record.index = found[k];
+        placed.push_back(record);
+    }
     folderView.PositionItems(moved);
     if (unplaced.empty()) return failed;
 
     // New icons must not end up under restored ones: walk each to a free spot. When no spot is
     // left the pass ends, and the icons not yet handled stay where they are.
     for (PlacementRecord& record : placed) record.bounds = ReadBounds(listView, record.index);
-    // What no monitor shows counts as taken, so that no icon is walked to where nobody sees it.
-    for (const RECT& dead : DeadZones(client, areas)) {
-        PlacementRecord zone;
-        zone.index = -1;
-        zone.bounds = dead;
-        placed.push_back(zone);
+    // What no monitor shows and what a taskbar covers count as taken, so that no icon is walked to
+    // where nobody sees it.
+    for (const RECT& zone : ZonesWithoutIcons(client, areas)) {
+        PlacementRecord taken;
+        taken.index = -1;
+        taken.bounds = zone;
+        placed.push_back(taken);
     }
     std::vector<POINT> starts;
     starts.reserve(unplaced.size());
@@ -180,7 +202,8 @@ std::string SlotDpiName(const char* slot) { return std::string(slot) + "DPI"; }
 
 }  // namespace
 
-PositionsResult SavePositions(HWND listView, const ScreenSize& size, const ProfileName& profile, const char* slot) {
+PositionsResult SavePositions(HWND listView, const ScreenSize& size, const ProfileName& profile,
+                              const char* slot) {
     unique_hkey key = OpenSlotKey(size, profile, slot, KeyAccess::Create);
     if (!key) return PositionsResult::NoSlot;
     if (unique_hkey profileKey = OpenProfileKey(size, profile, KeyAccess::Write))
@@ -197,13 +220,11 @@ PositionsResult RestorePositions(HWND listView, const ScreenSize& size, const Pr
     const int count = static_cast<int>(SendMessageW(listView, LVM_GETITEMCOUNT, 0, 0));
     if (count <= 0) return PositionsResult::Done;
     unique_hkey writable;
-    // Positions saved at another scale are scaled by the ratio, so that they keep their spacing on the
-    // grid of this one; a slot that says nothing of its DPI is taken as it is.
+    // Positions saved at another scale are scaled on their monitors, so that they keep their spacing on
+    // the grid of this one; a slot that says nothing of its DPI is taken as it is.
     DWORD savedDpi = 0;
-    const UINT dpi = WindowDpi(listView);
     if (unique_hkey profileKey = OpenProfileKey(size, profile, KeyAccess::Read))
         if (ReadNumber(profileKey.get(), SlotDpiName(slot).c_str(), savedDpi) != ERROR_SUCCESS) savedDpi = 0;
-    const bool scale = savedDpi != 0 && savedDpi != dpi;
     const FindTarget fromSlot = [&](const std::string& label, POINT& target) {
         BYTE data[8];
         bool legacy = false;
@@ -213,13 +234,10 @@ PositionsResult RestorePositions(HWND listView, const ScreenSize& size, const Pr
         if (legacy && (writable || (writable = OpenSlotKey(size, profile, slot, KeyAccess::Write))))
             WriteBytes(writable.get(), label.c_str(), data, sizeof(data));
         target = DecodePosition(data);
-        if (scale) {
-            target.x = MulDiv(target.x, static_cast<int>(dpi), static_cast<int>(savedDpi));
-            target.y = MulDiv(target.y, static_cast<int>(dpi), static_cast<int>(savedDpi));
-        }
         return true;
     };
-    return RestorePass(listView, count, fromSlot) ? PositionsResult::SomeFailed : PositionsResult::Done;
+    return RestorePass(listView, count, fromSlot, savedDpi) ? PositionsResult::SomeFailed
+                                                            : PositionsResult::Done;
 }
 
 IconPlaces ReadIconPlaces(HWND listView) {
@@ -245,7 +263,7 @@ bool PlaceIcons(HWND listView, const IconPlaces& places) {
         target = found->second[next++];
         return true;
     };
-    return !RestorePass(listView, count, fromPlaces);
+    return !RestorePass(listView, count, fromPlaces, 0);
 }
 
 }  // namespace plx

@@ -347,7 +347,11 @@ bool DesktopHost::WriteReport(const char* path) const {
     for (int i = 0; i < count; ++i) {
         POINT pt = {};
         ListView_GetItemPosition(list_, i, &pt);
-        text += std::to_string(pt.x) + "\t" + std::to_string(pt.y) + "\t" + ItemLabel(list_, i) + "\n";
+        RECT bounds = {};
+        ListView_GetItemRect(list_, i, &bounds, LVIR_BOUNDS);
+        text += std::to_string(pt.x) + "\t" + std::to_string(pt.y) + "\t" + std::to_string(bounds.left) +
+                " " + std::to_string(bounds.top) + " " + std::to_string(bounds.right) + " " +
+                std::to_string(bounds.bottom) + "\t" + ItemLabel(list_, i) + "\n";
     }
     return WriteWholeFile(path, text);
 }

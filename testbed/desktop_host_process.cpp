@@ -130,13 +130,18 @@ bool DesktopHostProcess::Report(HostReport& report) const {
             first = false;
             continue;
         }
+        // x, y, the bounds and the label, split at tabs.
         size_t t1 = line.find('\t');
         size_t t2 = line.find('\t', t1 + 1);
-        if (t1 == std::string::npos || t2 == std::string::npos) return false;
+        size_t t3 = line.find('\t', t2 + 1);
+        if (t1 == std::string::npos || t2 == std::string::npos || t3 == std::string::npos) return false;
         IconState icon;
         icon.x = std::atoi(line.substr(0, t1).c_str());
         icon.y = std::atoi(line.substr(t1 + 1, t2 - t1 - 1).c_str());
-        icon.label = line.substr(t2 + 1);
+        RECT& b = icon.bounds;
+        if (std::sscanf(line.c_str() + t2 + 1, "%ld %ld %ld %ld", &b.left, &b.top, &b.right, &b.bottom) != 4)
+            return false;
+        icon.label = line.substr(t3 + 1);
         report.icons.push_back(icon);
     }
     return !first;

@@ -13,6 +13,7 @@ struct IconState {
     std::string label;
     int x = 0;
     int y = 0;
+    RECT bounds = {};  // LVIR_BOUNDS: the icon with its label
 };
 
 struct HostReport {

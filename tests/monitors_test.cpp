@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <string>
@@ -171,17 +173,22 @@ TEST_F(MonitorsTest, PositionsInTheDeadZoneAndNewIconsEndOnAMonitor) {
     ASSERT_TRUE(host_.MoveIcon("gamma.txt", 1700, 850));
     ASSERT_EQ(module.Call("RestoreIconPositions"), S_OK);
 
-    const RECT primary = {0, 0, 1280, 1024}, second = {1280, 0, 2304, 768};
+    // Each whole icon, its label included, on one monitor.
+    const RECT monitors[] = {{0, 0, 1280, 1024}, {1280, 0, 2304, 768}};
     for (const char* label : {"alpha.txt", "gamma.txt"}) {
         const testbed::IconState icon = Icon(label);
-        const POINT corner = {icon.x, icon.y}, last = {icon.x + 31, icon.y + 31};
-        EXPECT_TRUE((PtInRect(&primary, corner) && PtInRect(&primary, last)) ||
-                    (PtInRect(&second, corner) && PtInRect(&second, last)))
-            << label << " at " << icon.x << "," << icon.y;
+        EXPECT_TRUE(std::any_of(std::begin(monitors), std::end(monitors),
+                                [&](const RECT& monitor) {
+                                    RECT common = {};
+                                    return IntersectRect(&common, &icon.bounds, &monitor) &&
+                                           EqualRect(&common, &icon.bounds);
+                                }))
+            << label << " at " << icon.bounds.left << "," << icon.bounds.top << "-" << icon.bounds.right
+            << "," << icon.bounds.bottom;
     }
     // The saved place nearest the dead zone: the second monitor's bottom.
     EXPECT_EQ(Icon("alpha.txt").x, 1500);
-    EXPECT_EQ(Icon("alpha.txt").y, 768 - 32);
+    EXPECT_EQ(Icon("alpha.txt").bounds.bottom, 768);
 }
 
 TEST_F(MonitorsTest, AMonitorThatFlapsMovesNoFileAndAChangeThatStaysActsOnce) {

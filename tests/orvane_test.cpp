@@ -12,6 +12,7 @@
 #include "engine/channel.h"
 #include "store/catalogue.h"
 #include "tests/desktop_process_fixture.h"
+#include "tests/support/dialog_driver.h"
 #include "tests/support/message_boxes.h"
 #include "testbed/testbed.h"
 #include "win32/unique.h"
@@ -174,6 +175,34 @@ TEST_F(OrvaneTest, IsAConsoleProgramWhoseExitCodeReachesErrorlevelAndHasAWindowl
     }
 }
 
+// The application manifest built into a program, as Windows reads it at start (RT_MANIFEST 1).
+std::string EmbeddedManifest(const std::string& path) {
+    plx::unique_hmodule image(LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    HRSRC found = image ? FindResourceA(image.get(), MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24)) : nullptr;
+    HGLOBAL data = found ? LoadResource(image.get(), found) : nullptr;
+    if (!data) return std::string();
+    return std::string(static_cast<const char*>(LockResource(data)), SizeofResource(image.get(), found));
+}
+
+// Wine gives every process the true screen size, so only Windows shows what an unaware companion
+// would do at 125 %: the manifest is what makes it see the screen as the shell does.
+TEST_F(OrvaneTest, BothProgramsDeclareThemselvesAwareOfEachMonitorsDpi) {
+    for (const char* program : {"\\orvane.exe", "\\orvanew.exe"}) {
+        const std::string path = directory_ + program;
+        const std::string manifest = EmbeddedManifest(path);
+        ASSERT_FALSE(manifest.empty()) << program;
+        EXPECT_NE(
+            manifest.find("<dpiAwareness xmlns=\"http://schemas.microsoft.com/SMI/2016/WindowsSettings\">"
+                          "PerMonitorV2, PerMonitor</dpiAwareness>"),
+            std::string::npos)
+            << manifest;
+        EXPECT_NE(manifest.find("<dpiAware xmlns=\"http://schemas.microsoft.com/SMI/2005/WindowsSettings\">"
+                                "true/pm</dpiAware>"),
+                  std::string::npos)
+            << manifest;
+    }
+}
+
 TEST_F(OrvaneTest, AHungDesktopOrAHeldTurnFailsWithinItsBound) {
     StartHost();
     ASSERT_EQ(Orvane("save --quiet").exitCode, 0u);
@@ -270,6 +299,33 @@ TEST_F(OrvaneTest, UndoPutsBackWhatTheLastRestoreMovedAndASecondUndoTheRestoredP
     EXPECT_EQ(Icon("alpha.txt").y, handY);
     // What is kept for the undo is never a profile.
     EXPECT_EQ(plx::ListProfiles(plx::GetScreenSize()), plx::ProfileNameSet{"Default"});
+}
+
+// At a larger scale the companions must meet the profiles where the shell's desktop keeps them: under
+// the screen size that the desktop's process, aware of each monitor's DPI, sees.
+TEST_F(OrvaneTest, ExportImportAndUndoMeetTheShellsProfilesAtTheScreensDpi) {
+    ASSERT_EQ(testbed::ScreenDpi(), testbed::WantedDpi());
+    StartHost();
+    // Saved and restored by the desktop's process: under the shell's key.
+    ASSERT_EQ(Orvane("save --quiet").exitCode, 0u);
+    const plx::ScreenSize shell = plx::GetScreenSize();
+    ASSERT_EQ(plx::ListProfiles(shell), plx::ProfileNameSet{"Default"});
+    const std::string file = output_.path() + "\\layout.txt";
+    const Outcome exported = Orvane("export \"" + file + "\"");
+    ASSERT_EQ(exported.exitCode, 0u) << exported.errors;
+    EXPECT_NE(testbed::ReadTextFile(file).find("\r\nscreen " + plx::ResolutionKeyName(shell) + "\r\n"),
+              std::string::npos);
+    const Outcome imported = Orvane("import \"" + file + "\" --as Other --quiet");
+    ASSERT_EQ(imported.exitCode, 0u) << imported.errors;
+    EXPECT_EQ(plx::ListProfiles(shell), (plx::ProfileNameSet{"Default", "Other"}));
+
+    const testbed::IconState saved = Icon("alpha.txt");
+    ASSERT_TRUE(host_.MoveIcon("alpha.txt", saved.x + 150, saved.y + 100));
+    ASSERT_EQ(Orvane("restore --quiet").exitCode, 0u);
+    const Outcome undone = Orvane("undo --quiet");
+    EXPECT_EQ(undone.exitCode, 0u) << undone.errors;
+    EXPECT_EQ(Icon("alpha.txt").x, saved.x + 150);
+    EXPECT_EQ(Icon("alpha.txt").y, saved.y + 100);
 }
 
 // The catalogue's ID of a desktop file.

@@ -1,6 +1,8 @@
 // The free-spot walk of a restore: the one-pixel serpentine step, the reference walk built from it, and
 // the fast walk, which must end every walk in exactly the record the reference walk ends in.
+#include "engine/monitors.h"
 #include "engine/placement.h"
+#include "engine/scaled_places.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -452,6 +454,110 @@ TEST(WalkStepBoundTest, NothingNewHappensAfterTheBound) {
                 ASSERT_GE(returns, 2) << "round " << round << ": return to the start after the bound";
             }
         }
+    }
+}
+
+// ---------------------------------------------------------------------------------------------------
+// The places of a slot saved at another DPI.
+
+const RECT kExtent = {-21, -4, 54, 71};  // a 75 x 75 icon cell around its position, as the list view has it
+
+RECT BoundsAt(POINT position, const RECT& extent) {
+    RECT bounds = extent;
+    OffsetRect(&bounds, position.x, position.y);
+    return bounds;
+}
+
+bool Inside(const RECT& inner, const RECT& outer) {
+    return inner.left >= outer.left && inner.top >= outer.top && inner.right <= outer.right &&
+           inner.bottom <= outer.bottom;
+}
+
+// Icons saved in columns, `rows` high each, `pitch` apart.
+std::vector<plx::SavedIcon> Columns(std::initializer_list<LONG> columns, int rows, LONG top, LONG pitch,
+                                    const RECT& extent = kExtent) {
+    std::vector<plx::SavedIcon> icons;
+    for (const LONG x : columns)
+        for (int row = 0; row < rows; ++row) icons.push_back({{x, top + pitch * row}, extent});
+    return icons;
+}
+
+// What every restore at another DPI must leave: each icon wholly inside a work area, no two icons
+// overlapping, and of two of the first `ordered` icons saved in one row, the one saved left wholly
+// left of the other.
+::testing::AssertionResult PlacedApart(const std::vector<plx::SavedIcon>& icons,
+                                       const std::vector<POINT>& places, const plx::MonitorAreas& areas,
+                                       size_t ordered) {
+    for (size_t i = 0; i < icons.size(); ++i) {
+        const RECT a = BoundsAt(places[i], icons[i].extent);
+        if (std::none_of(areas.begin(), areas.end(),
+                         [&](const plx::MonitorArea& m) { return Inside(a, m.work); }))
+            return ::testing::AssertionFailure() << "icon " << i << " outside at " << a.left << "," << a.top;
+        for (size_t j = 0; j < i; ++j) {
+            const RECT b = BoundsAt(places[j], icons[j].extent);
+            RECT common = {};
+            if (IntersectRect(&common, &a, &b))
+                return ::testing::AssertionFailure() << "icons " << j << " and " << i << " overlap";
+            const LONG dx = icons[i].saved.x - icons[j].saved.x;
+            if (i < ordered && icons[i].saved.y == icons[j].saved.y && dx != 0 &&
+                (dx < 0 ? a.right > b.left : b.right > a.left))
+                return ::testing::AssertionFailure() << "icons " << j << " and " << i << " changed sides";
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
+
+TEST(ScaledPlacesTest, PlacesScaleOnTheirMonitorAndColumnsKeepTheirOrderWithoutSharingAPlace) {
+    // Two 1920 x 1080 monitors, the second left of the primary, so that the view begins on the second;
+    // the primary's taskbar takes its bottom 40 pixels.
+    const plx::MonitorAreas sideBySide = {{{1920, 0, 3840, 1080}, {1920, 0, 3840, 1040}},
+                                          {{0, 0, 1920, 1080}, {0, 0, 1920, 1080}}};
+    const RECT view = {0, 0, 3840, 1080};
+    std::vector<plx::SavedIcon> icons = Columns({1940, 3660, 3760}, 4, 20, 100);
+    icons.push_back({{100, 100}, kExtent});
+    std::vector<POINT> places = plx::PlaceScaledIcons(icons, sideBySide, view, 96, 120);
+    EXPECT_TRUE(PlacedApart(icons, places, sideBySide, icons.size()));
+    for (int row = 0; row < 4; ++row) {
+        EXPECT_EQ(places[row].x, 1945) << "offset 20 from the primary's left edge, scaled";
+        EXPECT_EQ(places[row].y, 25 + 125 * row);
+        // The two columns that the scale takes past the right edge end at it, side by side.
+        EXPECT_EQ(BoundsAt(places[8 + row], kExtent).right, 3840);
+        EXPECT_EQ(BoundsAt(places[4 + row], kExtent).right, 3840 - 75);
+    }
+    EXPECT_EQ(places[12].x, 125);
+    EXPECT_EQ(places[12].y, 125);
+
+    // One monitor with its taskbar, a grid of 75 x 75 cells at 96 DPI: columns on the right that the
+    // scale takes past the edge, columns on the left too long for the larger scale, and two icons saved
+    // on one spot.
+    const plx::MonitorAreas one = {{{0, 0, 1920, 1080}, {0, 0, 1920, 1040}}};
+    const RECT screen = {0, 0, 1920, 1080};
+    for (const auto& [from, to] : {std::pair<int, int>{96, 144}, {96, 120}, {144, 96}, {120, 96}}) {
+        SCOPED_TRACE(std::to_string(from) + " to " + std::to_string(to));
+        const auto at = [](int pixels, int dpi) { return MulDiv(pixels, dpi, 96); };
+        // The cell at the new DPI, rounded down so that the cells of the scaled grid only touch.
+        const int cell = 75 * to / 96;
+        const RECT extent = {-at(21, to), -at(4, to), cell - at(21, to), cell - at(4, to)};
+        icons =
+            Columns({at(1675, from), at(1750, from), at(1825, from)}, 5, at(5, from), at(75, from), extent);
+        const size_t rightColumns = icons.size();
+        const std::vector<plx::SavedIcon> left =
+            Columns({at(25, from), at(100, from), at(175, from)}, 14, at(5, from), at(75, from), extent);
+        icons.insert(icons.end(), left.begin(), left.end());
+        icons.push_back({{at(900, from), at(400, from)}, extent});
+        icons.push_back({{at(900, from), at(400, from)}, extent});
+        places = plx::PlaceScaledIcons(icons, one, screen, from, to);
+        EXPECT_TRUE(PlacedApart(icons, places, one, rightColumns));
+        // Whatever fits keeps its scaled place; of the two on one spot, the first keeps it.
+        for (size_t i = 0; i + 1 < icons.size(); ++i) {
+            const POINT scaled = {MulDiv(icons[i].saved.x, to, from), MulDiv(icons[i].saved.y, to, from)};
+            if (!Inside(BoundsAt(scaled, extent), one[0].work)) continue;
+            EXPECT_EQ(places[i].x, scaled.x) << i;
+            EXPECT_EQ(places[i].y, scaled.y) << i;
+        }
+        // The other goes to the nearest free place: beside it.
+        const POINT& kept = places[places.size() - 2];
+        EXPECT_EQ(std::abs(places.back().x - kept.x) + std::abs(places.back().y - kept.y), cell);
     }
 }
 

@@ -104,6 +104,11 @@ protected:
         Move(index, x, y);
         return index;
     }
+    // An icon at the top left whose place in the slot is x, y.
+    int AddSaved(const std::string& label, int x, int y) {
+        StorePosition(label, x, y);
+        return Add(label, 10, 10);
+    }
     void Move(int index, int x, int y) { ListView_SetItemPosition32(list_, index, x, y); }
     POINT Pos(int index) const {
         POINT pt = {};
@@ -258,6 +263,85 @@ TEST_F(PositionsTest, PositionsSavedAtAnotherScaleAreScaledAtTheScreensDpi) {
     EXPECT_EQ(saved, dpi);
 }
 
+// Icons of a slot saved at two thirds of the screen's DPI: two columns that the scale takes past the
+// view's right edge, and two icons saved on one spot.
+TEST_F(PositionsTest, PlacesSavedAtAnotherScaleNeitherShareAPlaceNorChangeSidesAtTheScreensDpi) {
+    const UINT dpi = testbed::ScreenDpi();
+    ASSERT_EQ(dpi, testbed::WantedDpi());
+    const int savedDpi = static_cast<int>(dpi) * 2 / 3;
+    AddSaved("Inside", 100, 100);
+    for (int row = 0; row < 3; ++row) {
+        AddSaved("Left " + std::to_string(row), 700, 100 + 100 * row);
+        AddSaved("Right " + std::to_string(row), 740, 100 + 100 * row);
+    }
+    AddSaved("Twin", 200, 300);
+    Add("twin", 10, 10);
+    unique_hkey profile = plx::CreateKey(HKEY_CURRENT_USER, plx::ProfileKeyPath("Work"));
+    ASSERT_EQ(plx::WriteNumber(profile.get(), "ManualDPI", savedDpi), ERROR_SUCCESS);
+    Run(plx::Action::RestorePositions);
+
+    const int count = ListView_GetItemCount(list_);
+    const RECT client = {0, 0, 1024, 768};
+    for (int i = 0; i < count; ++i) {
+        const RECT a = Bounds(i);
+        EXPECT_TRUE(a.left >= 0 && a.top >= 0 && a.right <= client.right && a.bottom <= client.bottom) << i;
+        for (int j = 0; j < i; ++j) {
+            const RECT b = Bounds(j);
+            RECT common = {};
+            EXPECT_FALSE(IntersectRect(&common, &a, &b)) << "icons " << j << " and " << i;
+        }
+    }
+    EXPECT_AT(0, 150, 150);
+    for (int row = 0; row < 3; ++row) {
+        const int left = 1 + 2 * row, right = left + 1;
+        EXPECT_EQ(Bounds(right).right, client.right) << row;
+        EXPECT_EQ(Bounds(left).right, Bounds(right).left) << row;
+        EXPECT_EQ(Pos(left).y, 150 + 150 * row);
+        EXPECT_EQ(Pos(right).y, 150 + 150 * row);
+    }
+    EXPECT_AT(7, 300, 450);
+    EXPECT_TRUE(Pos(8).x != 300 || Pos(8).y != 450);
+}
+
+// The primary monitor's work area as a taskbar sets it, for the life of the object.
+struct WorkArea {
+    explicit WorkArea(RECT work) {
+        set = SystemParametersInfoA(SPI_GETWORKAREA, 0, &before, 0) &&
+              SystemParametersInfoA(SPI_SETWORKAREA, 0, &work, 0);
+    }
+    ~WorkArea() { SystemParametersInfoA(SPI_SETWORKAREA, 0, &before, 0); }
+    RECT before = {};
+    bool set = false;
+};
+
+TEST_F(PositionsTest, NeitherRestoredNorNewIconsGoUnderATaskbar) {
+    // Taskbars at the left (60 wide) and the bottom of the screen: the view's own right edge keeps its
+    // allowance.
+    WorkArea taskbars({60, 0, 1280, 700});
+    ASSERT_TRUE(taskbars.set);
+    AddSaved("Low", 500, 740);
+    AddSaved("Left", 10, 300);
+    AddSaved("Right", 5000, 100);
+    AddSaved("Inside", 300, 300);
+    Add("New", 400, 690);
+    Run(plx::Action::RestorePositions);
+    EXPECT_EQ(Pos(0).x, 500);
+    EXPECT_EQ(Bounds(0).bottom, 700);
+    EXPECT_EQ(Bounds(1).left, 60);
+    EXPECT_EQ(Pos(1).y, 300);
+    EXPECT_AT(2, 1024 - 32, 100);
+    EXPECT_AT(3, 300, 300);
+    const RECT strips[] = {{0, 0, 60, 768}, {60, 700, 1024, 768}};
+    for (int i = 0; i < 5; ++i) {
+        const RECT bounds = Bounds(i);
+        for (const RECT& strip : strips) {
+            RECT common = {};
+            EXPECT_FALSE(IntersectRect(&common, &bounds, &strip))
+                << i << " at " << Pos(i).x << "," << Pos(i).y;
+        }
+    }
+}
+
 TEST_F(PositionsTest, MalformedValuesCountAsMissingAndWarnOnce) {
     Add("Good", 10, 10);
     Add("Dword", 200, 200);
@@ -338,8 +422,8 @@ TEST_F(PositionsTest, LabelsThatDifferOnlyInCaseShareAValue) {
 
 TEST_F(PositionsTest, LabelsInAnyLanguageKeepPlacesOfTheirOwn) {
     // Through a code page, "Ψ1" and "Ж1" would both be "?1", and "Ω1" the "O1" of another icon.
-    const std::vector<std::string> labels = {"Ω1", "O1", "Ψ1", "Ж1", "日本語",
-                                             "Ελλάδα", "\xF0\x9F\x98\x80", "Café"};
+    const std::vector<std::string> labels = {"Ω1",  "O1", "Ψ1", "Ж1", "日本語", "Ελλάδα", "\xF0\x9F\x98\x80",
+                                             "Café"};
     for (size_t i = 0; i < labels.size(); ++i) Add(labels[i], 20 + 70 * static_cast<int>(i), 30);
     Run(plx::Action::SaveProfile);
     auto values = Slot("Work", plx::kManualSlot);
@@ -348,7 +432,8 @@ TEST_F(PositionsTest, LabelsInAnyLanguageKeepPlacesOfTheirOwn) {
         EXPECT_EQ(values[labels[i]].data, Packed(20 + 70 * static_cast<int>(i), 30)) << labels[i];
     for (size_t i = 0; i < labels.size(); ++i) Move(static_cast<int>(i), 600 - 60 * static_cast<int>(i), 300);
     Run(plx::Action::RestorePositions);
-    for (size_t i = 0; i < labels.size(); ++i) EXPECT_AT(static_cast<int>(i), 20 + 70 * static_cast<int>(i), 30);
+    for (size_t i = 0; i < labels.size(); ++i)
+        EXPECT_AT(static_cast<int>(i), 20 + 70 * static_cast<int>(i), 30);
 
     // A value written through the ANSI functions, as earlier versions stored it, names the same icon.
     const std::string ansi = testbed::InCodePage(L"Caf\u00e9");
