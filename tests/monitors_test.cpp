@@ -321,6 +321,7 @@ TEST(ArrangementKeysTest, ReadBackAndMatchedMonitorForMonitor) {
          {0, 1, 2}},
         // Another monitor for another monitor before a primary for another monitor.
         {"1920_1080+1920_1080@1920_0", "1280_1024+1920_1080@1280_0", {-1, 1}},
+        {"1280_1024+1920_1080@1280_0", "1920_1080+1920_1080@1920_0", {-1, 1}},
         {kDocked, "1920_1080+1600_900@1920_0", {-1, -1}},
     };
     for (const auto& m : matches)
