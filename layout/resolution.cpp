@@ -4,6 +4,7 @@
 
 #include "engine/desktop_listview.h"
 #include "engine/positions.h"
+#include "layout/arrangement_seed.h"
 #include "layout/profiles.h"
 #include "store/profile_tree.h"
 #include "store/slots.h"
@@ -15,8 +16,9 @@ namespace {
 
 HWND ListViewOrDesktop(HWND listView) { return listView ? listView : FindDesktopListView(); }
 
-// Saves the present desktop as the current profile (quietly, nothing moves) and carries the slots
-// of a layout from before profiles into it.
+// Saves the present desktop as the current profile (quietly; no item is hidden or shown), once the
+// icons of monitors known from another arrangement are where that arrangement has them, and carries
+// the slots of a layout from before profiles into it.
 void FirstTimeSetup(HWND listView) {
     HWND view = ListViewOrDesktop(listView);
     // Without a desktop nothing is saved, and the slots of an older layout stay where they are: moved
@@ -24,6 +26,8 @@ void FirstTimeSetup(HWND listView) {
     // overwrite.
     if (!view) return;
     const ScreenSize size = GetScreenSize();
+    // The icons of the monitors the user had before first go where the nearest arrangement has them.
+    SeedFromNearestArrangement(view, size);
     // Into the profile the set-up saves: "Default" unless a current profile was already named.
     const ProfileName profile = GetCurrentProfile(size);
     // The same holds for a profile whose marker could not be written.

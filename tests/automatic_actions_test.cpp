@@ -145,12 +145,17 @@ TEST_F(AutomaticActionsTest, NothingRunsInsideTheEndOfAQuietPeriodAndWhatWaitedR
 }
 
 TEST_F(AutomaticActionsTest, TheMenuBuiltDuringAQuietPeriodActsOnNothingAndThePeriodActsAtItsEnd) {
-    // A change of the display, of the work area (a taskbar appears) or of the scale each starts it.
+    // A change of the display, of the work area (a taskbar appears), of the scale or of the session's
+    // place each starts it.
     const struct {
         UINT message;
         WPARAM wParam;
-    } starts[] = {
-        {WM_DISPLAYCHANGE, 32}, {WM_SETTINGCHANGE, SPI_SETWORKAREA}, {WM_DPICHANGED, MAKEWPARAM(144, 144)}};
+    } starts[] = {{WM_DISPLAYCHANGE, 32},
+                  {WM_SETTINGCHANGE, SPI_SETWORKAREA},
+                  {WM_DPICHANGED, MAKEWPARAM(144, 144)},
+                  // The session moves between the console and a remote client, and its monitors with it.
+                  {WM_WTSSESSION_CHANGE, WTS_REMOTE_DISCONNECT},
+                  {WM_WTSSESSION_CHANGE, WTS_CONSOLE_CONNECT}};
     for (const auto& start : starts) {
         SCOPED_TRACE(start.message);
         plx::WriteLastResolution(kElsewhere);

@@ -11,8 +11,10 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "engine/channel.h"
+#include "store/arrangements.h"
 #include "store/kept_positions.h"
 #include "store/profile_tree.h"
 #include "testbed/desktop_host.h"
@@ -31,14 +33,15 @@ std::string Below(const std::string& key, const std::string& rest = "") {
     return std::string(plx::kRootKey) + "\\" + key + (rest.empty() ? "" : "\\" + rest);
 }
 
-bool SetSecondMonitor(bool attached) {
+// at: the second monitor's top-left corner when attached.
+bool SetSecondMonitor(bool attached, POINTL at = {1280, 0}) {
     DEVMODEA mode = {};
     mode.dmSize = sizeof(mode);
     mode.dmFields = DM_POSITION | DM_PELSWIDTH | DM_PELSHEIGHT;
     if (attached) {
         mode.dmPelsWidth = 1024;
         mode.dmPelsHeight = 768;
-        mode.dmPosition = {1280, 0};
+        mode.dmPosition = at;
     }
     if (ChangeDisplaySettingsExA("\\\\.\\DISPLAY2", &mode, nullptr, CDS_UPDATEREGISTRY | CDS_NORESET,
                                  nullptr) != DISP_CHANGE_SUCCESSFUL)
@@ -84,7 +87,7 @@ void Dump(const std::string& path, std::map<std::string, std::string>& out) {
 class MonitorsTest : public testbed::DesktopProcessTest {
 protected:
     void SetUp() override {
-        if (GetSystemMetrics(SM_CMONITORS) != 2) {
+        if (plx::ResolutionKeyName(plx::GetScreenSize()) != kDocked) {
             ASSERT_TRUE(SetSecondMonitor(true));
         }
         DesktopProcessTest::SetUp();
@@ -93,7 +96,7 @@ protected:
     void TearDown() override {
         DesktopProcessTest::TearDown();
         ChangeDisplaySettingsExA(nullptr, nullptr, nullptr, 0, nullptr);  // any temporary mode ends
-        if (GetSystemMetrics(SM_CMONITORS) != 2) SetSecondMonitor(true);
+        if (plx::ResolutionKeyName(plx::GetScreenSize()) != kDocked) SetSecondMonitor(true);
     }
     void SetSettleTime(DWORD ms) {
         plx::unique_hkey root = plx::CreateKey(HKEY_CURRENT_USER, plx::kRootKey);
@@ -291,6 +294,117 @@ TEST_F(MonitorsTest, AFullScreenProgramsModeMovesNothingAndItsEndPutsTheIconsBac
     SendMessageA(agent, WM_TIMER, plx::kDisplaySettleTimer, 0);
     EXPECT_TRUE(WaitForIconAt("alpha.txt", 1150, 900));
     EXPECT_EQ(LastArrangement(), kDocked);
+}
+
+TEST_F(MonitorsTest, TheSecondMonitorMovedToTheOtherSideItsIconsFollowIt) {
+    if (!CanChangeMonitors()) GTEST_SKIP() << "this Wine changes monitors only from 64-bit processes";
+    const char kSwapped[] = "1280_1024+1024_768@-1024_0";
+    const testbed::ModuleCopy& module = LoadModule();
+    StartHost();
+    ASSERT_TRUE(host_.MoveIcon("alpha.txt", 100, 100));
+    ASSERT_TRUE(host_.MoveIcon("beta.txt", 1500, 200));
+    ASSERT_EQ(module.Call("SaveCurrentProfile"), S_OK);
+    ASSERT_TRUE(testbed::WriteTextFile(desktop_ + "\\gamma.txt", "g"));
+    ASSERT_TRUE(host_.WaitForIcon("gamma.txt"));
+    ASSERT_TRUE(host_.MoveIcon("gamma.txt", 600, 600));
+
+    // Now left of the primary: the view's origin is the second monitor's corner, the primary's at
+    // 1024,0, and the stand-in left beta on the primary's right edge, where the system puts it.
+    ASSERT_TRUE(SetSecondMonitor(true, {-1024, 0}));
+    ASSERT_TRUE(testbed::WaitUntil([&] { return LastArrangement() == kSwapped; }));
+    EXPECT_TRUE(WaitForIconAt("beta.txt", 220, 200));
+    EXPECT_TRUE(WaitForIconAt("alpha.txt", 1124, 100));
+    // Saved nowhere: where the system put it.
+    EXPECT_TRUE(WaitForIconAt("gamma.txt", 1624, 600));
+    int x = 0, y = 0;
+    ASSERT_TRUE(ReadSavedPoint(Below(kSwapped, "Default\\Manual"), "beta.txt", x, y));
+    EXPECT_TRUE(x == 220 && y == 200) << x << "," << y;
+}
+
+// Arrangements read back from their key names, and the monitors of one found in another.
+TEST(ArrangementKeysTest, ReadBackAndMatchedMonitorForMonitor) {
+    using Monitors = std::vector<plx::ArrangedMonitor>;
+    const struct {
+        const char* name;
+        bool parsed;
+        bool whole;
+        Monitors monitors;
+    } keys[] = {
+        {"1280_1024", true, true, {{1280, 1024, 0, 0}}},
+        {"1280_1024+1024_768@-1024_-200", true, true, {{1280, 1024, 0, 0}, {1024, 768, -1024, -200}}},
+        {"3840_2160+1920_1080@3840_0+17#0A1B2C3D", true, false, {{3840, 2160, 0, 0}, {1920, 1080, 3840, 0}}},
+        {"Items", false, false, {}},
+        {"0_768", false, false, {}},
+        {"1280_1024+", false, false, {}},
+        {"1280_1024+1024_768@1280", false, false, {}},
+        {"1280_1024+1#0A1B2C3", false, false, {}},
+        {"1280_1024+1024_768@1280_0+0#0A1B2C3D", false, false, {}},
+    };
+    for (const auto& key : keys) {
+        const std::optional<plx::Arrangement> parsed = plx::ParseArrangement(key.name);
+        ASSERT_EQ(parsed.has_value(), key.parsed) << key.name;
+        if (!parsed) continue;
+        EXPECT_EQ(parsed->whole, key.whole) << key.name;
+        EXPECT_EQ(parsed->monitors, key.monitors) << key.name;
+    }
+
+    const struct {
+        const char* from;
+        const char* to;
+        std::vector<int> match;
+    } matches[] = {
+        {kDocked, "1280_1024+1024_768@-1024_0", {0, 1}},
+        // The roles swapped: the second monitor became the primary.
+        {kDocked, "1024_768+1280_1024@-1280_0", {1, 0}},
+        // Two of a size, one left: one for one.
+        {"1920_1080+1920_1080@1920_0", "1920_1080", {0, -1}},
+        {"1280_1024+1920_1080@-1920_0+1920_1080@1280_0",
+         "1280_1024+1920_1080@1280_0+1920_1080@3200_0",
+         {0, 1, 2}},
+        // Another monitor for another monitor before a primary for another monitor.
+        {"1920_1080+1920_1080@1920_0", "1280_1024+1920_1080@1280_0", {-1, 1}},
+        {"1280_1024+1920_1080@1280_0", "1920_1080+1920_1080@1920_0", {-1, 1}},
+        {kDocked, "1920_1080+1600_900@1920_0", {-1, -1}},
+    };
+    for (const auto& m : matches)
+        EXPECT_EQ(plx::MatchMonitors(*plx::ParseArrangement(m.from), *plx::ParseArrangement(m.to)), m.match)
+            << m.from << " -> " << m.to;
+
+    // The nearest: most monitors in common, then the last used, then the least movement.
+    const plx::ProfileName profile = *plx::ProfileName::From("Default");
+    std::vector<plx::KnownArrangement> known;
+    for (const plx::ScreenSize& size :
+         {plx::ScreenSize{1024, 768, ""}, plx::ScreenSize{1280, 1024, "+1024_768@1280_0"},
+          plx::ScreenSize{1280, 1024, "+1024_768@0_1024"}})
+        known.push_back({size, *plx::ParseArrangement(plx::ResolutionKeyName(size)), profile, 0});
+    const plx::Arrangement swapped = *plx::ParseArrangement("1280_1024+1024_768@-1024_0");
+    EXPECT_EQ(plx::NearestArrangement(known, swapped, {}), std::optional<size_t>(2));
+    EXPECT_EQ(plx::NearestArrangement(known, swapped, known[1].size), std::optional<size_t>(1));
+    EXPECT_EQ(plx::NearestArrangement(known, *plx::ParseArrangement("1600_900"), {}), std::nullopt);
+
+    // Places move with their monitor between the views of two arrangements (either may have its origin
+    // left of the primary), scaled about the monitor's corner; one in the dead zone stays unseeded.
+    const std::vector<plx::KeptMonitor> there =
+        plx::KeptMonitors(*plx::ParseArrangement(kDocked), swapped, POINT{1024, 0});
+    const std::vector<plx::KeptMonitor> back =
+        plx::KeptMonitors(swapped, *plx::ParseArrangement(kDocked), POINT{0, 0});
+    const struct {
+        const std::vector<plx::KeptMonitor>* kept;
+        POINT saved;
+        UINT savedDpi;
+        bool seeded;
+        POINT moved;
+    } places[] = {
+        {&there, {1500, 200}, 144, true, {147, 133}},
+        {&there, {1500, 900}, 96, false, {}},
+        {&back, {220, 200}, 0, true, {1500, 200}},
+    };
+    for (const auto& place : places) {
+        POINT moved = {};
+        ASSERT_EQ(plx::MoveWithMonitor(place.saved, *place.kept, place.savedDpi, 96, moved), place.seeded);
+        EXPECT_TRUE(!place.seeded || (moved.x == place.moved.x && moved.y == place.moved.y))
+            << moved.x << "," << moved.y;
+    }
 }
 
 }  // namespace
