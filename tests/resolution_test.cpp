@@ -88,6 +88,13 @@ protected:
         return testbed::WaitUntil([&] { return IconAt(label, x, y); });
     }
 
+    // The profile "Default" of 800 x 600, with one icon's place saved.
+    void MakeSmallProfile(const char* label, int x, int y) const {
+        ASSERT_TRUE(WriteSavedPoint(At(small_, "Default\\Manual"), label, x, y));
+        plx::unique_hkey profile = plx::CreateKey(HKEY_CURRENT_USER, At(small_, "Default"));
+        ASSERT_EQ(plx::WriteString(profile.get(), nullptr, plx::kProfileMarker), ERROR_SUCCESS);
+    }
+
     const plx::ScreenSize large_{1024, 768};
     const plx::ScreenSize small_{800, 600};
 };
@@ -156,11 +163,7 @@ TEST_F(ResolutionTest, IconsTheShellLaysOutAnewAfterAChangeGoBackToTheProfilesPl
     ASSERT_TRUE(host_.Start("--relayout-after 1500"));
     ASSERT_TRUE(host_.WaitForIcon("alpha.txt"));
     ASSERT_EQ(module.Call("SaveCurrentProfile", FALSE), S_OK);
-    ASSERT_TRUE(WriteSavedPoint(At(small_, "Default\\Manual"), "alpha.txt", 300, 200));
-    {
-        plx::unique_hkey profile = plx::CreateKey(HKEY_CURRENT_USER, At(small_, "Default"));
-        ASSERT_EQ(plx::WriteString(profile.get(), nullptr, plx::kProfileMarker), ERROR_SUCCESS);
-    }
+    MakeSmallProfile("alpha.txt", 300, 200);
     ASSERT_TRUE(ChangeScreenAndWait(800, 600));
     EXPECT_TRUE(testbed::WaitUntil([&] {
         testbed::HostReport report;
@@ -173,11 +176,7 @@ TEST_F(ResolutionTest, AShellThatKeepsLayingTheIconsOutIsPutRightTwiceAndThenLef
     const testbed::ModuleCopy& module = LoadModule();
     StartHost();
     ASSERT_EQ(module.Call("SaveCurrentProfile", FALSE), S_OK);
-    ASSERT_TRUE(WriteSavedPoint(At(small_, "Default\\Manual"), "alpha.txt", 300, 200));
-    {
-        plx::unique_hkey profile = plx::CreateKey(HKEY_CURRENT_USER, At(small_, "Default"));
-        ASSERT_EQ(plx::WriteString(profile.get(), nullptr, plx::kProfileMarker), ERROR_SUCCESS);
-    }
+    MakeSmallProfile("alpha.txt", 300, 200);
     ASSERT_TRUE(ChangeScreenAndWait(800, 600));
     ASSERT_TRUE(WaitForIconAt("alpha.txt", 300, 200));
     HWND agent = testbed::FindAgentWindow();
@@ -196,11 +195,7 @@ TEST_F(ResolutionTest, AnItemAChangeShowsAgainLandsOnItsPlaceOnceItIsInTheView) 
     StartHost();
     ASSERT_EQ(module.Call("SaveCurrentProfile", FALSE), S_OK);
     // "beta.txt" is hidden at this size and shown at 800 x 600, where it has a place of its own.
-    ASSERT_TRUE(WriteSavedPoint(At(small_, "Default\\Manual"), "beta.txt", 500, 300));
-    {
-        plx::unique_hkey profile = plx::CreateKey(HKEY_CURRENT_USER, At(small_, "Default"));
-        ASSERT_EQ(plx::WriteString(profile.get(), nullptr, plx::kProfileMarker), ERROR_SUCCESS);
-    }
+    MakeSmallProfile("beta.txt", 500, 300);
     for (const plx::DesktopItem& item : plx::BuildItemCatalogue(nullptr)) {
         if (item.DisplayName != "beta.txt") continue;
         for (const auto& record : {std::make_pair(large_, 0), std::make_pair(small_, 1)}) {
