@@ -137,9 +137,9 @@ TEST_F(ModuleTest, NoSectionIsSharedBetweenProcesses) {
 TEST_F(ModuleTest, NeedsNoRuntimeLibraryBesideIt) {
     const IMAGE_DATA_DIRECTORY& dir = Directory(IMAGE_DIRECTORY_ENTRY_IMPORT);
     ASSERT_NE(dir.VirtualAddress, 0u);
-    const std::set<std::string> system = {"KERNEL32.DLL", "USER32.DLL",  "GDI32.DLL",  "ADVAPI32.DLL",
-                                          "SHELL32.DLL",  "SHLWAPI.DLL", "OLE32.DLL",  "OLEAUT32.DLL",
-                                          "COMCTL32.DLL", "MSVCRT.DLL",  "VERSION.DLL"};
+    const std::set<std::string> system = {"KERNEL32.DLL", "USER32.DLL",  "GDI32.DLL",   "ADVAPI32.DLL",
+                                          "SHELL32.DLL",  "SHLWAPI.DLL", "OLE32.DLL",   "OLEAUT32.DLL",
+                                          "COMCTL32.DLL", "MSVCRT.DLL",  "VERSION.DLL", "WTSAPI32.DLL"};
     for (auto* imp = At<IMAGE_IMPORT_DESCRIPTOR>(dir.VirtualAddress); imp->Name; ++imp) {
         std::string name = At<char>(imp->Name);
         for (char& c : name) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
