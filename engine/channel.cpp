@@ -311,9 +311,9 @@ bool RunAction(Action action, HWND owner, BOOL quiet) {
     // agent still runs, or the answer took longer than kAgentAnswerTimeoutMs in all. A caller that
     // gives up leaves the action to end by itself in the shell's process: the hook is gone already,
     // the window's state is the shell's own, and the lock goes to the next caller, whose action the
-    // agent refuses until the first one has ended.
-    // While the agent runs an action of its own (the end of a quiet period), it answers kAgentBusy
-    // at once, and the caller asks again until that action is done, within the same bound.
+    // agent refuses until the first one has ended. While the agent runs an action of its own (the end of a
+    // quiet period), it answers kAgentBusy at once, and the caller asks again until that action is done,
+    // within the same bound.
     DWORD_PTR answer = 0;
     bool delivered = false;
     const DWORD start = GetTickCount();
@@ -429,7 +429,8 @@ void StartQuietPeriod(HWND window, bool moved) {
     SetTimer(window, kDisplaySettleTimer, ReadDisplaySettleTime(), nullptr);
 }
 
-void PutIconsBack(HWND listView) {
+// The second look's way back to the layer above.
+void PutBackThroughWork(HWND listView) {
     if (TheWork.putBack) TheWork.putBack(listView);
 }
 
@@ -553,7 +554,7 @@ INT_PTR HandleAgentMessage(HWND window, UINT message, WPARAM wParam, LPARAM lPar
                 return TRUE;
             }
             if (wParam == kSecondLookTimer) {
-                SecondLookTick(&PutIconsBack);
+                SecondLookTick(&PutBackThroughWork);
                 return TRUE;
             }
             return FALSE;
