@@ -37,6 +37,14 @@ std::optional<Snapshot> ReadSnapshot(const ScreenSize& size, int number);
 // keeps nothing. False when nothing could be written.
 bool KeepSnapshot(const ScreenSize& size, const IconPlaces& places, UINT dpi);
 
+// When a profile of size was last saved, activated or restored at the user's word ("ProfileTime", a
+// FILETIME in the resolution key). Nothing when never recorded (a tree kept by an older version).
+void NoteProfileTime(const ScreenSize& size);
+std::optional<FILETIME> ReadProfileTime(const ScreenSize& size);
+// The latest snapshot of size when it is newer than the profile's last save, activation or restore
+// (or no such time is recorded): the layout as last seen, which an automatic restore brings back.
+std::optional<Snapshot> SnapshotNewerThanProfile(const ScreenSize& size);
+
 // "Keep the layout automatically": the user's switch (a DWORD under the product's key, 1 when absent)
 // that pauses both the snapshots and the automatic restores when 0.
 inline constexpr char kKeepLayoutValue[] = "KeepLayout";
