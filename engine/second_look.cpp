@@ -23,15 +23,6 @@ struct Look {
 };
 Look TheLook;
 
-bool SamePlaces(const IconPlaces& a, const IconPlaces& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (a[i].label != b[i].label || a[i].position.x != b[i].position.x ||
-            a[i].position.y != b[i].position.y)
-            return false;
-    return true;
-}
-
 bool SameLabels(const IconPlaces& a, const IconPlaces& b) {
     std::multiset<std::string> left, right;
     for (const IconPlace& place : a) left.insert(place.label);

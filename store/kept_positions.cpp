@@ -66,6 +66,15 @@ std::optional<IconPlaces> DecodeIconPlaces(const std::vector<BYTE>& bytes) {
     return places;
 }
 
+bool SamePlaces(const IconPlaces& a, const IconPlaces& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (a[i].label != b[i].label || a[i].position.x != b[i].position.x ||
+            a[i].position.y != b[i].position.y)
+            return false;
+    return true;
+}
+
 bool WriteKeptPositions(const ScreenSize& size, const IconPlaces& places) {
     unique_hkey resolution = OpenResolutionKey(size, KeyAccess::Write);
     if (!resolution) return false;

@@ -29,6 +29,9 @@ using IconPlaces = std::vector<IconPlace>;
 std::vector<BYTE> EncodeIconPlaces(const IconPlaces& places);
 std::optional<IconPlaces> DecodeIconPlaces(const std::vector<BYTE>& bytes);
 
+// True when both hold the same icons, in the same order, at the same places.
+bool SamePlaces(const IconPlaces& a, const IconPlaces& b);
+
 // False when the resolution key of size is not there or the value cannot be written.
 bool WriteKeptPositions(const ScreenSize& size, const IconPlaces& places);
 // Nothing when nothing is kept at size (or what is kept is damaged).

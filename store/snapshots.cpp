@@ -79,15 +79,6 @@ std::vector<Kept> ReadAll(HKEY resolution) {
     return all;
 }
 
-bool SamePlaces(const IconPlaces& a, const IconPlaces& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (a[i].label != b[i].label || a[i].position.x != b[i].position.x ||
-            a[i].position.y != b[i].position.y)
-            return false;
-    return true;
-}
-
 uint64_t Ticks(const FILETIME& time) {
     return static_cast<uint64_t>(time.dwHighDateTime) << 32 | time.dwLowDateTime;
 }

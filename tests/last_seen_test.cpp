@@ -12,36 +12,15 @@
 #include "engine/icon_watch.h"
 #include "testbed/testbed.h"
 #include "tests/desktop_process_fixture.h"
+#include "tests/two_monitors.h"
 
 namespace {
 
-const char kDocked[] = "1280_1024+1024_768@1280_0";
-const char kUndocked[] = "1280_1024";
-
-bool SetSecondMonitor(bool attached) {
-    DEVMODEA mode = {};
-    mode.dmSize = sizeof(mode);
-    mode.dmFields = DM_POSITION | DM_PELSWIDTH | DM_PELSHEIGHT;
-    if (attached) {
-        mode.dmPelsWidth = 1024;
-        mode.dmPelsHeight = 768;
-        mode.dmPosition = {1280, 0};
-    }
-    return ChangeDisplaySettingsExA("\\\\.\\DISPLAY2", &mode, nullptr, CDS_UPDATEREGISTRY | CDS_NORESET,
-                                    nullptr) == DISP_CHANGE_SUCCESSFUL &&
-           ChangeDisplaySettingsExA(nullptr, nullptr, nullptr, 0, nullptr) == DISP_CHANGE_SUCCESSFUL &&
-           GetSystemMetrics(SM_CMONITORS) == (attached ? 2 : 1);
-}
-
-// Wine 8 changes monitors only from a 64-bit process (see monitors_test.cpp).
-bool CanChangeMonitors() { return sizeof(void*) == 8 || !testbed::OnWine(); }
-
-std::string LastArrangement() {
-    std::string text;
-    if (plx::unique_hkey root = plx::OpenKeyForReading(HKEY_CURRENT_USER, plx::kRootKey))
-        plx::ReadString(root.get(), plx::kLastArrangementValue, text);
-    return text;
-}
+using testbed::CanChangeMonitors;
+using testbed::kDocked;
+using testbed::kUndocked;
+using testbed::LastArrangement;
+using testbed::SetSecondMonitor;
 
 void SetRootNumber(const char* name, DWORD value) {
     plx::unique_hkey root = plx::CreateKey(HKEY_CURRENT_USER, plx::kRootKey);

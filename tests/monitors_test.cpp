@@ -20,45 +20,20 @@
 #include "testbed/desktop_host.h"
 #include "testbed/testbed.h"
 #include "tests/desktop_process_fixture.h"
+#include "tests/two_monitors.h"
 
 namespace {
 
+using testbed::CanChangeMonitors;
+using testbed::kDocked;
+using testbed::kUndocked;
+using testbed::LastArrangement;
 using testbed::ReadSavedPoint;
+using testbed::SetSecondMonitor;
 using testbed::WriteSavedPoint;
-
-const char kDocked[] = "1280_1024+1024_768@1280_0";
-const char kUndocked[] = "1280_1024";
 
 std::string Below(const std::string& key, const std::string& rest = "") {
     return std::string(plx::kRootKey) + "\\" + key + (rest.empty() ? "" : "\\" + rest);
-}
-
-// at: the second monitor's top-left corner when attached.
-bool SetSecondMonitor(bool attached, POINTL at = {1280, 0}) {
-    DEVMODEA mode = {};
-    mode.dmSize = sizeof(mode);
-    mode.dmFields = DM_POSITION | DM_PELSWIDTH | DM_PELSHEIGHT;
-    if (attached) {
-        mode.dmPelsWidth = 1024;
-        mode.dmPelsHeight = 768;
-        mode.dmPosition = at;
-    }
-    if (ChangeDisplaySettingsExA("\\\\.\\DISPLAY2", &mode, nullptr, CDS_UPDATEREGISTRY | CDS_NORESET,
-                                 nullptr) != DISP_CHANGE_SUCCESSFUL)
-        return false;
-    return ChangeDisplaySettingsExA(nullptr, nullptr, nullptr, 0, nullptr) == DISP_CHANGE_SUCCESSFUL &&
-           GetSystemMetrics(SM_CMONITORS) == (attached ? 2 : 1);
-}
-
-// Wine 8 applies a change of the monitors only from a 64-bit process: from a 32-bit one the change is
-// refused (DISP_CHANGE_BADMODE). The 64-bit run covers what needs one.
-bool CanChangeMonitors() { return sizeof(void*) == 8 || !testbed::OnWine(); }
-
-std::string LastArrangement() {
-    std::string text;
-    plx::unique_hkey root = plx::OpenKeyForReading(HKEY_CURRENT_USER, plx::kRootKey);
-    if (root) plx::ReadString(root.get(), plx::kLastArrangementValue, text);
-    return text;
 }
 
 bool KeyExists(const std::string& path) {
