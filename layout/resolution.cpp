@@ -126,8 +126,8 @@ void FollowDisplayChange(HWND listView, bool arrangementMoved) {
     const ScreenSize size = GetScreenSize();
     if (SearchProfiles() == ProfileSearch::Found && ReadLastResolution() == size) {
         // Back at the arrangement the profile is active for: the system may have moved the icons of a
-        // monitor that was gone for a moment, so they go back where the profile saved them. Nothing is
-        // activated and no file moves.
+        // monitor that was gone for a moment, so they go back where they were last seen (a snapshot, or
+        // the profile's places). Nothing is activated and no file moves.
         if (arrangementMoved) PutIconsBack(listView);
         return;
     }
