@@ -17,7 +17,9 @@ HRESULT Run(plx::Action action, HWND owner, BOOL quiet) {
 
 extern "C" {
 
-HRESULT WINAPI SaveCurrentProfile(HWND owner, BOOL quiet) { return Run(plx::Action::SaveProfile, owner, quiet); }
+HRESULT WINAPI SaveCurrentProfile(HWND owner, BOOL quiet) {
+    return Run(plx::Action::SaveProfile, owner, quiet);
+}
 
 HRESULT WINAPI SaveStartupIconPositions(HWND owner, BOOL quiet) {
     return Run(plx::Action::SaveStartupPositions, owner, quiet);
@@ -38,6 +40,12 @@ HRESULT WINAPI CreateDefaultProfile(HWND owner, BOOL quiet) {
 // Puts the icons back where the last restore or activation found them; a second call undoes the first.
 HRESULT WINAPI UndoIconPositions(HWND owner, BOOL quiet) {
     return Run(plx::Action::UndoPositions, owner, quiet);
+}
+
+// Activates the current profile of the arrangement in use ("CurrentProfile", as the desktop menu's
+// "Select Active Profile" sets it): its items shown and hidden, its icons in their places.
+HRESULT WINAPI ActivateCurrentProfile(HWND owner, BOOL quiet) {
+    return Run(plx::Action::ActivateProfile, owner, quiet);
 }
 
 // Shows the About box, modal with owner as its parent; quiet means nothing here. Fails when the box

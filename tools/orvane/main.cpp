@@ -1,6 +1,6 @@
 // orvane: runs one of the module's actions from the command line, for a logon task or a script.
 //
-//   orvane save | save-startup | restore | restore-startup | undo | create-default | about
+//   orvane save | save-startup | restore | restore-startup | undo | create-default | about | keep
 //          [--quiet] [--wait SECONDS]
 //   orvane export FILE [--profile NAME]
 //   orvane import FILE [--as NAME] [--quiet]
@@ -22,6 +22,7 @@
 #include "engine/desktop_listview.h"
 #include "layout/transfer.h"
 #include "store/kept_positions.h"
+#include "tools/orvane/keeper.h"
 #include "win32/unique.h"
 #include "win32/wide_text.h"
 
@@ -32,9 +33,9 @@ constexpr int kFailed = 1;
 constexpr int kUsage = 2;
 constexpr long kLongestWait = 3600;
 
-// What a command does: one export of the module, run in the desktop's process, or a profile file
-// written or read in this process.
-enum class Work { Export, ExportFile, ImportFile };
+// What a command does: one export of the module, run in the desktop's process, a profile file
+// written or read in this process, or the keeper, which stays (keeper.h).
+enum class Work { Export, ExportFile, ImportFile, Keep };
 
 struct Command {
     const wchar_t* name;
@@ -52,6 +53,7 @@ const Command kCommands[] = {
     {L"import", "", Work::ImportFile},
     {L"create-default", "CreateDefaultProfile"},
     {L"about", "About"},
+    {L"keep", "RestoreStartupIconPositions", Work::Keep},
 };
 
 const char kUsageText[] =
@@ -166,25 +168,6 @@ std::string OwnVersion() {
            std::to_string(LOWORD(info->dwFileVersionLS));
 }
 
-// True once the desktop's list view exists and shows at least one icon; false when seconds ran out.
-// At logon this program can start before the shell has filled the desktop.
-bool WaitForDesktop(long seconds) {
-    const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(seconds) * 1000;
-    for (;;) {
-        // The item count carries no pointer, so it may be asked across processes; a desktop that does
-        // not answer within a second counts as not ready yet.
-        HWND listView = plx::FindDesktopListView();
-        DWORD_PTR count = 0;
-        if (listView &&
-            SendMessageTimeoutA(listView, LVM_GETITEMCOUNT, 0, 0, SMTO_ABORTIFHUNG, 1000, &count) &&
-            static_cast<LONG_PTR>(count) > 0)
-            return true;
-        const ULONGLONG now = GetTickCount64();
-        if (now >= end) return false;
-        Sleep(static_cast<DWORD>(std::min<ULONGLONG>(end - now, 250)));
-    }
-}
-
 struct Arguments {
     const Command* command = nullptr;
     bool quiet = false;
@@ -250,7 +233,7 @@ Arguments Parse(int argc, wchar_t** argv) {
     if (work != Work::Export && parsed.file.empty()) parsed.error = "export and import need a file";
     if (parsed.profile && work != Work::ExportFile) parsed.error = "--profile belongs to export";
     if (parsed.title && work != Work::ImportFile) parsed.error = "--as belongs to import";
-    if (parsed.waitSeconds >= 0 && work != Work::Export)
+    if (parsed.waitSeconds >= 0 && work != Work::Export && work != Work::Keep)
         parsed.error = "--wait belongs to the desktop's actions";
     if (parsed.quiet && work == Work::ExportFile)
         parsed.error = "export asks nothing: --quiet belongs elsewhere";
@@ -291,7 +274,8 @@ int Run(int argc, wchar_t** argv) {
         WriteOut(errors, "orvane " + OwnVersion() + "\n");
         return kSucceeded;
     }
-    if (arguments.command->work != Work::Export) return Transfer(errors, arguments);
+    if (arguments.command->work == Work::ExportFile || arguments.command->work == Work::ImportFile)
+        return Transfer(errors, arguments);
     // By full path from this program's own directory, never through the search path.
     const std::wstring modulePath = OwnDirectory() + L"\\Plaxen.dll";
     plx::unique_hmodule module(LoadLibraryExW(modulePath.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
@@ -306,7 +290,13 @@ int Run(int argc, wchar_t** argv) {
         errors.Write(std::string("orvane: the module has no ") + arguments.command->exportName + "\n");
         return kFailed;
     }
-    if (arguments.waitSeconds >= 0 && !WaitForDesktop(arguments.waitSeconds)) {
+    if (arguments.command->work == Work::Keep) {
+        const int exitCode = orvane::Keep(module.get(), arguments.quiet, arguments.waitSeconds);
+        if (exitCode != kSucceeded)
+            errors.Write("orvane: the keeper could not start or its logon restore failed\n");
+        return exitCode;
+    }
+    if (arguments.waitSeconds >= 0 && !orvane::WaitForDesktop(arguments.waitSeconds)) {
         errors.Write("orvane: the desktop did not show its icons within " +
                      std::to_string(arguments.waitSeconds) + " seconds\n");
         return kFailed;
@@ -325,6 +315,28 @@ int Run(int argc, wchar_t** argv) {
 }
 
 }  // namespace
+
+namespace orvane {
+
+// At logon this program can start before the shell has filled the desktop.
+bool WaitForDesktop(long seconds) {
+    const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(seconds) * 1000;
+    for (;;) {
+        // The item count carries no pointer, so it may be asked across processes; a desktop that does
+        // not answer within a second counts as not ready yet.
+        HWND listView = plx::FindDesktopListView();
+        DWORD_PTR count = 0;
+        if (listView &&
+            SendMessageTimeoutA(listView, LVM_GETITEMCOUNT, 0, 0, SMTO_ABORTIFHUNG, 1000, &count) &&
+            static_cast<LONG_PTR>(count) > 0)
+            return true;
+        const ULONGLONG now = GetTickCount64();
+        if (now >= end) return false;
+        Sleep(static_cast<DWORD>(std::min<ULONGLONG>(end - now, 250)));
+    }
+}
+
+}  // namespace orvane
 
 // Both builds start here (-municode); the subsystem alone tells them apart.
 int wmain(int argc, wchar_t** argv) {
