@@ -57,17 +57,27 @@ enum MenuCommand : UINT {
     kSnapshotCommandBase = 0x800,  // + the snapshot's number
 };
 
-// The menu's texts.
-constexpr wchar_t kRestoreText[] = L"Restore Icon Positions";
-constexpr wchar_t kUndoText[] = L"Undo";
-constexpr wchar_t kSaveText[] = L"Save Active Profile";
-constexpr wchar_t kSnapshotsText[] = L"Layout as Last Seen";
-constexpr wchar_t kKeepLayoutText[] = L"Keep the layout automatically";
-constexpr wchar_t kHelpText[] = L"Help";
-constexpr wchar_t kExitText[] = L"Exit";
+// The menu's texts, each with its access key (the profiles' names have none).
+constexpr wchar_t kRestoreText[] = L"&Restore Icon Positions";
+constexpr wchar_t kUndoText[] = L"&Undo";
+constexpr wchar_t kSaveText[] = L"&Save Active Profile";
+constexpr wchar_t kSnapshotsText[] = L"&Layout as Last Seen";
+constexpr wchar_t kKeepLayoutText[] = L"&Keep the layout automatically";
+constexpr wchar_t kHelpText[] = L"&Help";
+constexpr wchar_t kExitText[] = L"E&xit";
 
 using ActionExport = HRESULT(WINAPI*)(HWND owner, BOOL quiet);
 using SnapshotExport = HRESULT(WINAPI*)(HWND owner, BOOL quiet, UINT number);
+
+// A profile's name as a menu shows it: an "&" in it is a character, not an access key.
+std::wstring MenuText(const std::string& name) {
+    std::wstring text;
+    for (wchar_t c : plx::ToWide(name)) {
+        if (c == L'&') text += L'&';
+        text += c;
+    }
+    return text;
+}
 
 ULONGLONG FileTimeValue(const FILETIME& time) {
     return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
@@ -224,7 +234,7 @@ void Keeper::ShowMenu(POINT at) {
         menuProfiles_.push_back(name);
         const bool active = plx::CompareProfileNames(name, current.Text()) == 0;
         AppendMenuW(menu.get(), MF_STRING | MFT_RADIOCHECK | (active ? MF_CHECKED : MF_UNCHECKED), command,
-                    plx::ToWide(name).c_str());
+                    MenuText(name).c_str());
     }
 
     // Snapshots kept within the last hours, newest first; restoring one needs the module's export.

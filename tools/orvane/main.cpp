@@ -37,6 +37,8 @@ constexpr long kLongestWait = 3600;
 // written or read in this process, or the keeper, which stays (keeper.h).
 enum class Work { Export, ExportFile, ImportFile, Keep };
 
+bool TakesFile(Work work) { return work == Work::ExportFile || work == Work::ImportFile; }
+
 struct Command {
     const wchar_t* name;
     const char* exportName;
@@ -76,6 +78,8 @@ const char kUsageText[] =
     "                   replaced after a question, never with --quiet\n"
     "  create-default   save the desktop as the profile \"Default\" at a screen size seen first\n"
     "  about            show the About box\n"
+    "  keep             restore the icon positions saved for logon, then stay for the session:\n"
+    "                   follow the desktop when it starts again and show the notification icon\n"
     "\n"
     "Options:\n"
     "  --quiet          show no message box; the exit code tells the outcome\n"
@@ -212,7 +216,7 @@ Arguments Parse(int argc, wchar_t** argv) {
                 parsed.error = Narrow(argument) + " needs a profile title";
                 return parsed;
             }
-        } else if (parsed.command && parsed.command->work != Work::Export && parsed.file.empty() &&
+        } else if (parsed.command && TakesFile(parsed.command->work) && parsed.file.empty() &&
                    (argument.rfind(L"-", 0) != 0 || argument == L"-")) {
             parsed.file = argument;
         } else if (!parsed.command && argument.rfind(L"-", 0) != 0) {
@@ -230,11 +234,10 @@ Arguments Parse(int argc, wchar_t** argv) {
     if (!parsed.command && !parsed.help && !parsed.version) parsed.error = "no command given";
     if (!parsed.command || !parsed.error.empty()) return parsed;
     const Work work = parsed.command->work;
-    if (work != Work::Export && parsed.file.empty()) parsed.error = "export and import need a file";
+    if (TakesFile(work) && parsed.file.empty()) parsed.error = "export and import need a file";
     if (parsed.profile && work != Work::ExportFile) parsed.error = "--profile belongs to export";
     if (parsed.title && work != Work::ImportFile) parsed.error = "--as belongs to import";
-    if (parsed.waitSeconds >= 0 && work != Work::Export && work != Work::Keep)
-        parsed.error = "--wait belongs to the desktop's actions";
+    if (parsed.waitSeconds >= 0 && TakesFile(work)) parsed.error = "--wait belongs to the desktop's actions";
     if (parsed.quiet && work == Work::ExportFile)
         parsed.error = "export asks nothing: --quiet belongs elsewhere";
     return parsed;
@@ -274,8 +277,7 @@ int Run(int argc, wchar_t** argv) {
         WriteOut(errors, "orvane " + OwnVersion() + "\n");
         return kSucceeded;
     }
-    if (arguments.command->work == Work::ExportFile || arguments.command->work == Work::ImportFile)
-        return Transfer(errors, arguments);
+    if (TakesFile(arguments.command->work)) return Transfer(errors, arguments);
     // By full path from this program's own directory, never through the search path.
     const std::wstring modulePath = OwnDirectory() + L"\\Plaxen.dll";
     plx::unique_hmodule module(LoadLibraryExW(modulePath.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
