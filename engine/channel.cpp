@@ -11,6 +11,7 @@
 #include "engine/action_gate.h"
 #include "engine/desktop_listview.h"
 #include "engine/display_hold.h"
+#include "engine/icon_watch.h"
 #include "engine/second_look.h"
 #include "store/profile_tree.h"
 #include "resources/resource.h"
@@ -234,8 +235,8 @@ void ListenToTheSession(HWND window);
 // it, the window goes after each action (the answer says so). Set with each window, on its thread.
 bool CloseAfterAction = false;
 
-bool RunInThisProcess(Action action, HWND listView, HWND owner, BOOL quiet) {
-    return TheWork.run && TheWork.run(action, listView, owner, quiet);
+bool RunInThisProcess(Action action, HWND listView, HWND owner, BOOL quiet, UINT number) {
+    return TheWork.run && TheWork.run(action, listView, owner, quiet, number);
 }
 
 }  // namespace
@@ -260,8 +261,8 @@ void CloseAgentWindow() {
         SendMessageTimeoutW(agent, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, kAgentAnswerTimeoutMs, nullptr);
 }
 
-bool RunAction(Action action, HWND owner, BOOL quiet) {
-    if (!IsActionCode(static_cast<int>(action))) return false;
+bool RunAction(Action action, HWND owner, BOOL quiet, UINT number) {
+    if (!IsActionCode(static_cast<int>(action)) || number > kMaxActionNumber) return false;
     const int code = static_cast<int>(action);
     HWND listView = FindDesktopListView();
     if (!listView) {
@@ -283,7 +284,7 @@ bool RunAction(Action action, HWND owner, BOOL quiet) {
             }
         }
         // A caller in another process says so itself when the agent's answer lacks kAgentRan.
-        if (RunInThisProcess(action, listView, owner, quiet)) return true;
+        if (RunInThisProcess(action, listView, owner, quiet, number)) return true;
         ShowMessageUnlessQuiet(owner, quiet, kNoAgentMessage, MB_ICONERROR);
         return false;
     }
@@ -313,7 +314,8 @@ bool RunAction(Action action, HWND owner, BOOL quiet) {
     if (!agent) agent = AttachAgentWindow(desktopThread, desktopProcess, owner, quiet);
     if (!agent) return false;
     const LPARAM message =
-        static_cast<LPARAM>((static_cast<DWORD>(code) & 0xFFFFu) << 16 | (static_cast<DWORD>(quiet) & 0xFFu));
+        static_cast<LPARAM>((static_cast<DWORD>(code) & 0xFFFFu) << 16 | (number & kMaxActionNumber) << 8 |
+                            (static_cast<DWORD>(quiet) & 0xFFu));
     // The agent answers once the action ran: kAgentRan, with kAgentCloseMe when the window must go
     // after it. A release closes the window it runs in, and its answer is lost with the window. Any
     // other silence means that the action did not run or did not end in time: the window went away,
@@ -403,6 +405,7 @@ void CreateAgentWindow() {
         TheAgentWindow = window;
         SetWindowTextW(window, ToWide(kAgentWindowTitle).c_str());
         ListenToTheSession(window);
+        WatchIcons(window, FindDesktopListView());
     } else if (tookReference) {
         FreeLibrary(pinned);
     }
@@ -465,6 +468,7 @@ void EndQuietPeriod(HWND window) {
     // one is worked on.
     HWND listView = FindDesktopListView();
     if (!IsListViewOfThisProcess(listView) || !TheWork.displayChanged) return;
+    WatchIcons(window, listView);
     {
         ActionTurn turn(ActionOrigin::Automatic);
         TheWork.displayChanged(listView, moved);
@@ -514,6 +518,7 @@ INT_PTR HandleAgentMessage(HWND window, UINT message, WPARAM wParam, LPARAM lPar
             if (window == TheAgentWindow) {
                 StopListening(window);
                 EndSecondLook();
+                StopWatchingIcons();
                 SettlePending = SettleDeferred = HeldBack = ArrangementMoved = false;
                 TheAgentWindow = nullptr;
             }
@@ -567,11 +572,16 @@ INT_PTR HandleAgentMessage(HWND window, UINT message, WPARAM wParam, LPARAM lPar
                 SecondLookTick(&PutBackThroughWork);
                 return TRUE;
             }
+            if (wParam == kStillnessTimer) {
+                IconsStill(TheWork.lastSeen);
+                return TRUE;
+            }
             return FALSE;
         case WM_APP: {
             HWND listView = reinterpret_cast<HWND>(wParam);
             const int code = static_cast<int>(HIWORD(static_cast<DWORD>(lParam)));
-            const BOOL quiet = LOWORD(static_cast<DWORD>(lParam)) != 0;
+            const BOOL quiet = LOBYTE(static_cast<DWORD>(lParam)) != 0;
+            const UINT number = HIBYTE(LOWORD(static_cast<DWORD>(lParam)));
             LONG_PTR result = 0;
             if (AutomaticActionRunning()) {
                 result = kAgentBusy;
@@ -581,7 +591,8 @@ INT_PTR HandleAgentMessage(HWND window, UINT message, WPARAM wParam, LPARAM lPar
                 struct Done {
                     ~Done() { AgentBusy = false; }
                 } done;
-                if (RunInThisProcess(static_cast<Action>(code), listView, nullptr, quiet))
+                WatchIcons(window, listView);
+                if (RunInThisProcess(static_cast<Action>(code), listView, nullptr, quiet, number))
                     result = kAgentRan | (CloseAfterAction ? kAgentCloseMe : 0);
             }
             // The answer tells the sender whether the action ran; a release has destroyed the
@@ -605,6 +616,12 @@ INT_PTR CALLBACK AgentWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
 bool DisplayChangesMayBeFollowedNow() {
     return !SettlePending && !SettleDeferred && !AnyActionRunning() &&
            CurrentDisplayHold() == DisplayHold::None;
+}
+
+void AwaitShellLayout(HWND listView) {
+    if (GetWindowThreadProcessId(listView, nullptr) != GetCurrentThreadId()) return;
+    CreateAgentWindow();
+    if (TheAgentWindow) AwaitStillIcons(TheAgentWindow, listView);
 }
 
 void PlaceItemsThatComeIntoView(HWND listView) {

@@ -4,7 +4,8 @@
 // In the shell's own process an action runs at once. From any other process it goes to the agent
 // window, a hidden dialog inside the shell's process, as one synchronous WM_APP message:
 //   wParam  the desktop list view
-//   lParam  action code in the high 16 bits, the low byte of quiet in the low 16 bits
+//   lParam  action code in the high 16 bits, the action's number (a snapshot's) in bits 8 to 15, the
+//           low byte of quiet in bits 0 to 7
 // When the agent window does not exist yet, a WH_GETMESSAGE hook on the desktop's thread loads the
 // module there; the hook creates the window and answers the waiting caller with a thread message of
 // its own, registered under kHandshakeMessageName. Only an agent window of the list view's own process
@@ -31,10 +32,15 @@ enum class Action : int {
     ActivateProfile = 4,
     ReleaseHiddenItems = 5,
     CreateDefault = 6,
-    UndoPositions = 7,  // the icons back where the last restore or activation found them
+    UndoPositions = 7,    // the icons back where the last restore or activation found them
+    FollowShell = 8,      // after the shell started: follow its display changes, and once its icons are
+                          // still, put them where they were last seen
+    RestoreSnapshot = 9,  // the icons to one snapshot of the arrangement (the number says which)
 };
 
-inline bool IsActionCode(int code) { return code >= 0 && code <= static_cast<int>(Action::UndoPositions); }
+inline bool IsActionCode(int code) { return code >= 0 && code <= static_cast<int>(Action::RestoreSnapshot); }
+// The number an action carries travels in 8 bits.
+inline constexpr UINT kMaxActionNumber = 0xFF;
 
 // The channel carries actions; the work behind them is given by the layer above, once per process
 // before any action or display change arrives (the module does it when it is loaded). run: false,
@@ -42,11 +48,14 @@ inline bool IsActionCode(int code) { return code >= 0 && code <= static_cast<int
 // and then stayed as they are for the quiet period, while the desktop's list view belongs to this
 // process; arrangementMoved: the monitors were seen in another arrangement than the last one profiles
 // were saved or activated for, at some change during the period.
-// putBack: puts the icons where the profile in use has them, after the shell moved them by itself.
+// putBack: puts the icons where the product left them, after the shell moved them by itself.
+// lastSeen: puts the icons where they were last seen, after the shell started anew (engine/icon_watch.h).
+// number: what the action's number says (RestoreSnapshot), 0 for the others.
 struct ActionWork {
-    bool (*run)(Action action, HWND listView, HWND owner, BOOL quiet) = nullptr;
+    bool (*run)(Action action, HWND listView, HWND owner, BOOL quiet, UINT number) = nullptr;
     void (*displayChanged)(HWND listView, bool arrangementMoved) = nullptr;
     void (*putBack)(HWND listView) = nullptr;
+    void (*lastSeen)(HWND listView) = nullptr;
 };
 void SetActionWork(const ActionWork& work);
 
@@ -94,7 +103,8 @@ inline constexpr char kHandshakeMessageName[] = PLAXEN_PRODUCT_TITLE " agent cre
 // True when the action ran in this process or was run by the agent window; false when there is no
 // desktop list view, the shell's process could not be attached, no agent window appeared or it did
 // not run the action, or the code is not an action (then nothing is shown).
-bool RunAction(Action action, HWND owner, BOOL quiet);
+// number: carried to the action's work (at most kMaxActionNumber; a larger one fails).
+bool RunAction(Action action, HWND owner, BOOL quiet, UINT number = 0);
 
 // Closes the agent window of this process, if it has one.
 void CloseAgentWindow();
@@ -114,6 +124,9 @@ void FollowDisplayFromHere();
 // (display_hold.h): what a display change brings is then left to the end of the quiet period, and
 // building the menu acts on nothing.
 bool DisplayChangesMayBeFollowedNow();
+// The Action::FollowShell work on this thread, the list view's: the agent window watches its icons
+// and, once the shell has stopped laying them out, hands them to ActionWork::lastSeen.
+void AwaitShellLayout(HWND listView);
 // After an activation on this thread: items it showed are put in their places once the shell has
 // brought them into the view (a second look from the agent window, when this thread has it).
 void PlaceItemsThatComeIntoView(HWND listView);

@@ -247,7 +247,7 @@ IconPlaces ReadIconPlaces(HWND listView) {
     return places;
 }
 
-bool PlaceIcons(HWND listView, const IconPlaces& places) {
+bool PlaceIcons(HWND listView, const IconPlaces& places, UINT savedDpi) {
     const int count = static_cast<int>(SendMessageW(listView, LVM_GETITEMCOUNT, 0, 0));
     if (count <= 0) return true;
     // Icons of one label take that label's places in their order, so that icons named alike each get
@@ -263,7 +263,7 @@ bool PlaceIcons(HWND listView, const IconPlaces& places) {
         target = found->second[next++];
         return true;
     };
-    return !RestorePass(listView, count, fromPlaces, 0);
+    return !RestorePass(listView, count, fromPlaces, savedDpi);
 }
 
 }  // namespace plx

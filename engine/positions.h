@@ -28,7 +28,8 @@ PositionsResult RestorePositions(HWND listView, const ScreenSize& size, const Pr
 // Every icon's label and position, in the list view's order.
 IconPlaces ReadIconPlaces(HWND listView);
 // Moves the icons to places as a restore does (clamped into view; an icon without a place walks to a
-// free spot). False when some icon had no place.
-bool PlaceIcons(HWND listView, const IconPlaces& places);
+// free spot). False when some icon had no place. savedDpi: the DPI the places were seen at, which a
+// restore scales from as it does a slot's; 0 to take them as they are.
+bool PlaceIcons(HWND listView, const IconPlaces& places, UINT savedDpi = 0);
 
 }  // namespace plx

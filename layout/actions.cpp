@@ -4,7 +4,9 @@
 #include "layout/profiles.h"
 #include "layout/resolution.h"
 #include "layout/undo.h"
+#include "store/snapshots.h"
 #include "store/visibility.h"
+#include "win32/dpi.h"
 #include "win32/message_box.h"
 
 namespace plx {
@@ -36,7 +38,7 @@ bool RestorePositionsOrSay(HWND listView, const ScreenSize& size, const ProfileN
                      owner, quiet);
 }
 
-bool RunActionWork(Action action, HWND listView, HWND owner, BOOL quiet) {
+bool RunActionWork(Action action, HWND listView, HWND owner, BOOL quiet, UINT number) {
     CarryOverOlderProfiles();
     // The first action after the shell started (the logon restore, as a rule) settles what an end of
     // the shell or of the power left half-way, before an interrupted move can linger for days.
@@ -60,17 +62,37 @@ bool RunActionWork(Action action, HWND listView, HWND owner, BOOL quiet) {
             const char* slot = action == Action::RestorePositions ? kManualSlot : kStartupSlot;
             const ProfileName profile = GetCurrentProfile(size);
             // A restore without a slot moves nothing: what was kept before stays for an undo.
-            if (OpenSlotKey(size, profile, slot, KeyAccess::Read)) KeepForUndo(size, before);
+            const bool saved = static_cast<bool>(OpenSlotKey(size, profile, slot, KeyAccess::Read));
+            if (saved) KeepForUndo(size, before);
             RestorePositionsOrSay(listView, size, profile, slot, owner, quiet);
+            // What the user asked for is the layout from now on: a snapshot from before it is older.
+            if (saved) NoteProfileTime(size);
             return true;
         }
+        case Action::RestoreSnapshot: {
+            const ScreenSize size = GetScreenSize();
+            const std::optional<Snapshot> snapshot = ReadSnapshot(size, static_cast<int>(number));
+            if (!snapshot) return false;
+            const IconPlaces before = ReadIconPlaces(listView);
+            PlaceIcons(listView, snapshot->places, snapshot->info.dpi);
+            KeepForUndo(size, before);
+            // The layout the user went back to is the one last seen now.
+            if (KeepLayoutAutomatically()) KeepSnapshot(size, ReadIconPlaces(listView), WindowDpi(listView));
+            return true;
+        }
+        case Action::FollowShell:
+            AwaitShellLayout(listView);
+            return true;
         case Action::UndoPositions:
             if (UndoPositions(listView) == UndoOutcome::NothingKept)
                 ShowMessageUnlessQuiet(owner, quiet, kNothingToUndoMessage, MB_ICONERROR);
             return true;
         case Action::ActivateProfile: {
             const bool activated = ActivateProfile(listView, GetScreenSize(), owner);
-            if (activated) PlaceItemsThatComeIntoView(listView);
+            if (activated) {
+                NoteProfileTime(GetScreenSize());
+                PlaceItemsThatComeIntoView(listView);
+            }
             return activated;
         }
         case Action::ReleaseHiddenItems:
@@ -87,6 +109,7 @@ void ConnectActionWork() {
     work.run = &RunActionWork;
     work.displayChanged = &FollowDisplayChange;
     work.putBack = &PutIconsBack;
+    work.lastSeen = &ReturnToLastSeen;
     SetActionWork(work);
 }
 

@@ -31,7 +31,8 @@ bool RestorePositionsOrSay(HWND listView, const ScreenSize& size, const ProfileN
 // profile is quiet whatever quiet says. Returns false, having done nothing, for an unknown action, and
 // for a save, an activation or a release that could not have the hidden store's lock or (a save) its
 // profile's key; the caller says so.
-bool RunActionWork(Action action, HWND listView, HWND owner, BOOL quiet);
+// number: the snapshot a RestoreSnapshot puts back (1 the latest).
+bool RunActionWork(Action action, HWND listView, HWND owner, BOOL quiet, UINT number = 0);
 
 // Gives the channel of this process the work above; once, before any action can arrive.
 void ConnectActionWork();

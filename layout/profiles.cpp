@@ -10,6 +10,7 @@
 #include "layout/move_progress.h"
 #include "layout/undo.h"
 #include "store/profile_tree.h"
+#include "store/snapshots.h"
 #include "store/store_lock.h"
 #include "store/store_security.h"
 #include "store/visibility.h"
@@ -84,6 +85,8 @@ SaveOutcome SaveProfile(HWND listView, const ScreenSize& size, const ProfileName
     }
     hidden.reset();
     WriteLastResolution(size);
+    // A snapshot from before the save is older than the profile: an automatic restore takes the profile.
+    NoteProfileTime(size);
     if (apply) {
         NotifyDesktopChanged(owner);
         RestorePositions(listView, size, name, kManualSlot);

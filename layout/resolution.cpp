@@ -6,8 +6,10 @@
 #include "engine/positions.h"
 #include "layout/arrangement_seed.h"
 #include "layout/profiles.h"
+#include "layout/undo.h"
 #include "store/profile_tree.h"
 #include "store/slots.h"
+#include "store/snapshots.h"
 #include "win32/unique.h"
 
 namespace plx {
@@ -33,6 +35,33 @@ void FirstTimeSetup(HWND listView) {
     // The same holds for a profile whose marker could not be written.
     if (SaveProfile(view, size, profile, nullptr, TRUE, nullptr, false) == SaveOutcome::NotSaved) return;
     MigrateLegacySlots(size, profile);
+}
+
+// The latest snapshot of size when it is the layout as last seen; nothing while the user keeps no layout
+// automatically.
+std::optional<Snapshot> LastSeenSnapshot(const ScreenSize& size) {
+    if (!KeepLayoutAutomatically()) return std::nullopt;
+    return SnapshotNewerThanProfile(size);
+}
+
+// Puts the icons as snapshot has them; before: the places an undo takes them back to.
+void PlaceSnapshot(HWND listView, const ScreenSize& size, const Snapshot& snapshot,
+                   const IconPlaces& before) {
+    PlaceIcons(listView, snapshot.places, snapshot.info.dpi);
+    KeepForUndo(size, before);
+}
+
+// A display change or a new shell that takes the arrangement into use: the profile is activated (or the
+// first set-up runs), and then the icons go where they were last seen when that is a snapshot.
+void TakeArrangementIntoUse(HWND listView, const ScreenSize& size) {
+    // Read before the activation, whose own places are not the layout as last seen.
+    const std::optional<Snapshot> lastSeen = LastSeenSnapshot(size);
+    const IconPlaces before = ReadIconPlaces(ListViewOrDesktop(listView));
+    PrepareResolution(listView);
+    HWND view = ListViewOrDesktop(listView);
+    // Only where the activation went through: an arrangement left as it was keeps its icons.
+    if (lastSeen && view && ReadLastResolution() == size && GetScreenSize() == size)
+        PlaceSnapshot(view, size, *lastSeen, before);
 }
 
 }  // namespace
@@ -99,15 +128,28 @@ void FollowDisplayChange(HWND listView, bool arrangementMoved) {
         // Back at the arrangement the profile is active for: the system may have moved the icons of a
         // monitor that was gone for a moment, so they go back where the profile saved them. Nothing is
         // activated and no file moves.
-        if (arrangementMoved) RestorePositions(listView, size, GetCurrentProfile(size), kManualSlot);
+        if (arrangementMoved) PutIconsBack(listView);
         return;
     }
-    PrepareResolution(listView);
+    TakeArrangementIntoUse(listView, size);
 }
 
 void PutIconsBack(HWND listView) {
     const ScreenSize size = GetScreenSize();
-    RestorePositions(listView, size, GetCurrentProfile(size), kManualSlot);
+    const IconPlaces before = ReadIconPlaces(listView);
+    if (const std::optional<Snapshot> lastSeen = LastSeenSnapshot(size))
+        return PlaceSnapshot(listView, size, *lastSeen, before);
+    // A profile without its slot moves nothing, and what was kept for an undo stays.
+    if (RestorePositions(listView, size, GetCurrentProfile(size), kManualSlot) != PositionsResult::NoSlot)
+        KeepForUndo(size, before);
+}
+
+void ReturnToLastSeen(HWND listView) {
+    CarryOverOlderProfiles();
+    const ScreenSize size = GetScreenSize();
+    if (SearchProfiles() == ProfileSearch::Found && ReadLastResolution() == size)
+        return PutIconsBack(listView);
+    TakeArrangementIntoUse(listView, size);
 }
 
 void EnsureDefaultProfile(HWND listView) {

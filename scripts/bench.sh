@@ -6,7 +6,7 @@ source "$(dirname "$0")/testbed.sh"
 prepare_testbed || exit 1
 status=0
 for arch in $ARCHES; do
-    for bench in walk_bench channel_bench menu_bench switch_bench; do
+    for bench in walk_bench channel_bench menu_bench switch_bench watch_bench; do
         log "$arch: $bench"
         wine "$BUILD/$arch/bin/$bench.exe" </dev/null || status=1
     done

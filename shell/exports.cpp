@@ -48,6 +48,22 @@ HRESULT WINAPI ActivateCurrentProfile(HWND owner, BOOL quiet) {
     return Run(plx::Action::ActivateProfile, owner, quiet);
 }
 
+// Run from another process after the shell started (its "TaskbarCreated" broadcast): the agent comes into
+// the new shell's process, so that its display changes are followed again, and once the shell has
+// stopped laying the icons out they go where they were last seen in this arrangement (the latest
+// snapshot when it is newer than the profile's last save, activation or restore, else the profile's
+// places); an undo takes them back. Returns once the agent is there; the icons move after it.
+HRESULT WINAPI FollowShell(HWND owner, BOOL quiet) { return Run(plx::Action::FollowShell, owner, quiet); }
+
+// Puts the icons where snapshot number (1 the latest) of this arrangement has them; an undo takes them
+// back. Fails when there is no such snapshot.
+HRESULT WINAPI RestoreSnapshot(HWND owner, BOOL quiet, UINT number) {
+    if (number == 0 || number > plx::kMaxActionNumber) return E_INVALIDARG;
+    return plx::CallAtBoundary(E_FAIL, [&] {
+        return plx::RunAction(plx::Action::RestoreSnapshot, owner, quiet, number) ? S_OK : E_FAIL;
+    });
+}
+
 // Shows the About box, modal with owner as its parent; quiet means nothing here. Fails when the box
 // could not be shown.
 HRESULT WINAPI About(HWND owner, BOOL) {

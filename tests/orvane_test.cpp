@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "engine/channel.h"
+#include "engine/icon_watch.h"
 #include "store/catalogue.h"
+#include "store/snapshots.h"
 #include "tests/desktop_process_fixture.h"
 #include "tests/support/dialog_driver.h"
 #include "tests/support/message_boxes.h"
@@ -107,9 +109,9 @@ TEST_F(OrvaneTest, SavesAndRestoresTheDesktopAndSaysWhyWhenItCannot) {
 }
 
 TEST_F(OrvaneTest, WrongCommandLinesGetTheUsageAndHelpAndVersionAnswer) {
-    for (const char* arguments :
-         {"", "restre", "save --wait", "save --wait x", "save --wait 99999", "save extra", "export", "import",
-          "export f --as x", "import f --profile x", "import f --as", "undo f", "export f --quiet"}) {
+    for (const char* arguments : {"", "restre", "save --wait", "save --wait x", "save --wait 99999",
+                                  "save extra", "export", "import", "export f --as x", "import f --profile x",
+                                  "import f --as", "undo f", "save --snapshot 1", "restore --snapshot 0"}) {
         const Outcome outcome = Orvane(arguments);
         EXPECT_EQ(outcome.exitCode, 2u) << arguments;
         EXPECT_EQ(outcome.errors.rfind("orvane: ", 0), 0u) << arguments;
@@ -268,6 +270,46 @@ std::string DumpTree(HKEY parent, const std::wstring& path) {
 
 std::string DumpUserTree() { return DumpTree(HKEY_CURRENT_USER, plx::ToWide(plx::kRootKey)); }
 
+TEST_F(OrvaneTest, ListsTheKeptLayoutsAndRestoresOneThatAnUndoTakesBack) {
+    {
+        plx::unique_hkey root = plx::CreateKey(HKEY_CURRENT_USER, plx::kRootKey);
+        ASSERT_EQ(plx::WriteNumber(root.get(), plx::kLayoutStillTimeValue, 500), ERROR_SUCCESS);
+    }
+    StartHost();
+    EXPECT_EQ(Orvane("snapshots --quiet").out,
+              "orvane: no layout is kept for " + plx::ResolutionKeyName(plx::GetScreenSize()) + "\n");
+    ASSERT_EQ(Orvane("save --quiet").exitCode, 0u);
+    // The user's moves, each kept once the icons are still.
+    for (const POINT& to : {POINT{300, 200}, POINT{420, 260}}) {
+        ASSERT_TRUE(host_.MoveIcon("alpha.txt", to.x, to.y));
+        ASSERT_TRUE(testbed::WaitUntil([&] {
+            const std::optional<plx::Snapshot> latest = plx::ReadSnapshot(plx::GetScreenSize(), 1);
+            if (!latest) return false;
+            for (const plx::IconPlace& place : latest->places)
+                if (place.label == "alpha.txt") return place.position.x == to.x && place.position.y == to.y;
+            return false;
+        }));
+    }
+    const Outcome listed = Orvane("snapshots");
+    EXPECT_EQ(listed.exitCode, 0u);
+    SYSTEMTIME today = {};
+    GetLocalTime(&today);
+    const std::string date = std::to_string(today.wYear) + "-";
+    for (const char* number : {"\n1  ", "\n2  "})
+        EXPECT_NE(listed.out.find(number + date), std::string::npos) << listed.out;
+    const std::string icons = std::to_string(plx::ListSnapshots(plx::GetScreenSize())[0].icons) + " icons\n";
+    EXPECT_NE(listed.out.find("  " + icons), std::string::npos) << listed.out;
+    EXPECT_EQ(listed.out.find("\n3  "), std::string::npos) << listed.out;
+
+    ASSERT_EQ(Orvane("restore --snapshot 2 --quiet").exitCode, 0u);
+    EXPECT_EQ(Icon("alpha.txt").x, 300);
+    ASSERT_EQ(Orvane("undo --quiet").exitCode, 0u);
+    EXPECT_EQ(Icon("alpha.txt").x, 420);
+    const Outcome missing = Orvane("restore --snapshot 9 --quiet");
+    EXPECT_EQ(missing.exitCode, 1u);
+    EXPECT_NE(missing.errors.find("no snapshot 9"), std::string::npos) << missing.errors;
+}
+
 TEST_F(OrvaneTest, UndoPutsBackWhatTheLastRestoreMovedAndASecondUndoTheRestoredPlaces) {
     StartHost();
     {
@@ -311,7 +353,7 @@ TEST_F(OrvaneTest, ExportImportAndUndoMeetTheShellsProfilesAtTheScreensDpi) {
     const plx::ScreenSize shell = plx::GetScreenSize();
     ASSERT_EQ(plx::ListProfiles(shell), plx::ProfileNameSet{"Default"});
     const std::string file = output_.path() + "\\layout.txt";
-    const Outcome exported = Orvane("export \"" + file + "\"");
+    const Outcome exported = Orvane("export \"" + file + "\" --quiet");
     ASSERT_EQ(exported.exitCode, 0u) << exported.errors;
     EXPECT_NE(testbed::ReadTextFile(file).find("\r\nscreen " + plx::ResolutionKeyName(shell) + "\r\n"),
               std::string::npos);

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "store/profile_tree.h"
+#include "store/snapshots.h"
 #include "testbed/testbed.h"
 #include "win32/wide_text.h"
 
@@ -225,12 +226,14 @@ TEST_F(RegistryTest, NamesStoredThroughTheCodePageReadBackTheSame) {
     const std::string cafe = testbed::InCodePage(L"Caf\u00e9");
     ASSERT_FALSE(cafe.empty()) << "the test bed's code page spells the name";
     HKEY profile = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, (plx::ResolutionKeyPath() + "\\" + cafe).c_str(), 0, nullptr, 0,
-                              KEY_ALL_ACCESS, nullptr, &profile, nullptr),
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, (plx::ResolutionKeyPath() + "\\" + cafe).c_str(), 0, nullptr,
+                              0, KEY_ALL_ACCESS, nullptr, &profile, nullptr),
               ERROR_SUCCESS);
     unique_hkey owned(profile);
-    ASSERT_EQ(RegSetValueExA(profile, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>("Profile"), 8), ERROR_SUCCESS);
-    SetRaw(plx::ResolutionKeyPath(), "CurrentProfile", REG_SZ, cafe.c_str(), static_cast<DWORD>(cafe.size() + 1));
+    ASSERT_EQ(RegSetValueExA(profile, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>("Profile"), 8),
+              ERROR_SUCCESS);
+    SetRaw(plx::ResolutionKeyPath(), "CurrentProfile", REG_SZ, cafe.c_str(),
+           static_cast<DWORD>(cafe.size() + 1));
     EXPECT_EQ(plx::GetCurrentProfile().Text(), "Caf\u00e9");
     EXPECT_EQ(Names(plx::ListProfiles(plx::GetScreenSize())), std::vector<std::string>{"Caf\u00e9"});
 }
@@ -239,20 +242,49 @@ TEST_F(RegistryTest, NamesStoredThroughTheCodePageReadBackTheSame) {
 // ASCII upcased only from a to z, and every other unit left to the system, whose upcase of one may be
 // ASCII.
 TEST_F(RegistryTest, NameComparisonAgreesWithTheSystemsOrdinalComparisonWithoutCase) {
-    const std::vector<std::wstring> names = {
-        L"", L"a", L"A", L"ab", L"aB", L"a_", L"a[", L"a`", L"a{", L"a~", L"a@",
-        L"C:\\Users\\x\\Desktop\\Item 0001.txt", L"c:\\users\\X\\desktop\\item 0001.TXT",
-        L"C:\\Users\\x\\Desktop\\Item 0002.txt", L"C:\\Users\\x\\Desktop\\Item 0001.txt\u0131",
-        L"\u0131", L"I", L"i", L"\u017f", L"S", L"s", L"x\u0131y", L"XIY", L"\u00df", L"SS", L"\u00e4",
-        L"\u00c4", L"\u00c4b", L"ab\u00e4", L"AB\u00c4", L"\xd83d\xde00", L"z", L"\u212a", L"k", L"\u0430",
-        L"\u0410"};
+    const std::vector<std::wstring> names = {L"",
+                                             L"a",
+                                             L"A",
+                                             L"ab",
+                                             L"aB",
+                                             L"a_",
+                                             L"a[",
+                                             L"a`",
+                                             L"a{",
+                                             L"a~",
+                                             L"a@",
+                                             L"C:\\Users\\x\\Desktop\\Item 0001.txt",
+                                             L"c:\\users\\X\\desktop\\item 0001.TXT",
+                                             L"C:\\Users\\x\\Desktop\\Item 0002.txt",
+                                             L"C:\\Users\\x\\Desktop\\Item 0001.txt\u0131",
+                                             L"\u0131",
+                                             L"I",
+                                             L"i",
+                                             L"\u017f",
+                                             L"S",
+                                             L"s",
+                                             L"x\u0131y",
+                                             L"XIY",
+                                             L"\u00df",
+                                             L"SS",
+                                             L"\u00e4",
+                                             L"\u00c4",
+                                             L"\u00c4b",
+                                             L"ab\u00e4",
+                                             L"AB\u00c4",
+                                             L"\xd83d\xde00",
+                                             L"z",
+                                             L"\u212a",
+                                             L"k",
+                                             L"\u0430",
+                                             L"\u0410"};
     for (size_t i = 0; i < names.size(); ++i)
         for (size_t j = 0; j < names.size(); ++j) {
-            const int system = CompareStringOrdinal(names[i].c_str(), static_cast<int>(names[i].size()),
-                                                    names[j].c_str(), static_cast<int>(names[j].size()), TRUE) -
-                               CSTR_EQUAL;
-            EXPECT_EQ(plx::CompareNoCaseOrdinal(names[i], names[j]), system)
-                << "names " << i << " and " << j;
+            const int system =
+                CompareStringOrdinal(names[i].c_str(), static_cast<int>(names[i].size()), names[j].c_str(),
+                                     static_cast<int>(names[j].size()), TRUE) -
+                CSTR_EQUAL;
+            EXPECT_EQ(plx::CompareNoCaseOrdinal(names[i], names[j]), system) << "names " << i << " and " << j;
         }
 }
 
@@ -311,6 +343,65 @@ TEST_F(RegistryTest, WalksOverSubkeysEndAtTheEndAndAtAnError) {
                                  }),
               ERROR_SUCCESS);
     EXPECT_TRUE(seen.empty());
+}
+
+}  // namespace
+
+namespace {
+
+// A layout of one icon at x, y.
+plx::IconPlaces OneIcon(int x) { return {{"alpha.txt", {x, 10}}}; }
+
+TEST_F(RegistryTest, SnapshotsKeepTheLatestAndTenBeforeItEachWriteReplacingOnlyTheOldest) {
+    const plx::ScreenSize size = plx::GetScreenSize();
+    // No key for the arrangement yet: none is made for a snapshot.
+    EXPECT_FALSE(plx::KeepSnapshot(size, OneIcon(1), 96));
+    EXPECT_FALSE(plx::OpenResolutionKey(size, plx::KeyAccess::Read));
+    Create(plx::ResolutionKeyPath(size));
+    for (int x = 1; x <= 13; ++x) ASSERT_TRUE(plx::KeepSnapshot(size, OneIcon(x), 96 + x));
+    std::vector<plx::SnapshotInfo> listed = plx::ListSnapshots(size);
+    ASSERT_EQ(listed.size(), plx::kSnapshotHistory + 1);
+    for (size_t i = 0; i < listed.size(); ++i) {
+        EXPECT_EQ(listed[i].number, static_cast<int>(i + 1));
+        EXPECT_EQ(listed[i].dpi, 96u + 13 - i);
+        EXPECT_EQ(listed[i].icons, 1u);
+    }
+    EXPECT_EQ(plx::ReadSnapshot(size, 1)->places[0].position.x, 13);
+    EXPECT_EQ(plx::ReadSnapshot(size, 11)->places[0].position.x, 3);
+    EXPECT_FALSE(plx::ReadSnapshot(size, 12));
+
+    // A write cut short damages the value it replaced, the oldest: the others are read as before,
+    // and the next snapshot takes that value first.
+    unique_hkey resolution = plx::OpenResolutionKey(size, plx::KeyAccess::Write);
+    std::string oldest;
+    for (int slot = 0; slot <= static_cast<int>(plx::kSnapshotHistory) && oldest.empty(); ++slot) {
+        BYTE data[64];
+        DWORD length = sizeof(data);
+        const std::string name = "Snapshot" + std::to_string(slot);
+        if (RegQueryValueExA(resolution.get(), name.c_str(), nullptr, nullptr, data, &length) ==
+                ERROR_SUCCESS &&
+            length > 28 && data[28] == 3)
+            oldest = name;
+    }
+    ASSERT_FALSE(oldest.empty());
+    SetRaw(plx::ResolutionKeyPath(size), oldest.c_str(), REG_BINARY, "PXS1", 4);
+    EXPECT_EQ(plx::ListSnapshots(size).size(), plx::kSnapshotHistory);
+    ASSERT_TRUE(plx::KeepSnapshot(size, OneIcon(14), 96));
+    EXPECT_EQ(plx::ReadSnapshot(size, 1)->places[0].position.x, 14);
+    EXPECT_EQ(plx::ReadSnapshot(size, 11)->places[0].position.x, 4);
+
+    // The same layout seen again takes a new time and no place in the history; a profile saved since
+    // makes it older until it is seen again.
+    plx::NoteProfileTime(size);
+    EXPECT_FALSE(plx::SnapshotNewerThanProfile(size));
+    ASSERT_TRUE(plx::KeepSnapshot(size, OneIcon(14), 96));
+    EXPECT_EQ(plx::ReadSnapshot(size, 11)->places[0].position.x, 4);
+    ASSERT_TRUE(plx::SnapshotNewerThanProfile(size));
+
+    // "KeepLayout": on unless 0.
+    EXPECT_TRUE(plx::KeepLayoutAutomatically());
+    ASSERT_TRUE(plx::SetKeepLayoutAutomatically(false));
+    EXPECT_FALSE(plx::KeepLayoutAutomatically());
 }
 
 }  // namespace

@@ -2,8 +2,11 @@
 //
 //   orvane save | save-startup | restore | restore-startup | undo | create-default | about | keep
 //          [--quiet] [--wait SECONDS]
+//   orvane restore --snapshot N [--quiet] [--wait SECONDS]
+//   orvane snapshots
 //   orvane export FILE [--profile NAME]
 //   orvane import FILE [--as NAME] [--quiet]
+// Every command takes --quiet; those that ask nothing ignore it.
 //   orvane --help | --version
 //
 // Built twice from this file: orvane.exe, a console program, which cmd.exe and PowerShell wait for
@@ -19,9 +22,11 @@
 #include <string>
 #include <vector>
 
+#include "engine/channel.h"
 #include "engine/desktop_listview.h"
 #include "layout/transfer.h"
 #include "store/kept_positions.h"
+#include "store/snapshots.h"
 #include "tools/orvane/keeper.h"
 #include "win32/unique.h"
 #include "win32/wide_text.h"
@@ -33,11 +38,9 @@ constexpr int kFailed = 1;
 constexpr int kUsage = 2;
 constexpr long kLongestWait = 3600;
 
-// What a command does: one export of the module, run in the desktop's process, a profile file
-// written or read in this process, or the keeper, which stays (keeper.h).
-enum class Work { Export, ExportFile, ImportFile, Keep };
-
-bool TakesFile(Work work) { return work == Work::ExportFile || work == Work::ImportFile; }
+// What a command does: one export of the module, run in the desktop's process; a profile file
+// written or read, or the snapshots listed, in this process; or the keeper, which stays (keeper.h).
+enum class Work { Export, ExportFile, ImportFile, ListSnapshots, Keep };
 
 struct Command {
     const wchar_t* name;
@@ -53,6 +56,7 @@ const Command kCommands[] = {
     {L"undo", "UndoIconPositions"},
     {L"export", "", Work::ExportFile},
     {L"import", "", Work::ImportFile},
+    {L"snapshots", "", Work::ListSnapshots},
     {L"create-default", "CreateDefaultProfile"},
     {L"about", "About"},
     {L"keep", "RestoreStartupIconPositions", Work::Keep},
@@ -60,6 +64,7 @@ const Command kCommands[] = {
 
 const char kUsageText[] =
     "Usage: orvane COMMAND [--quiet] [--wait SECONDS]\n"
+    "       orvane restore --snapshot N [--quiet] [--wait SECONDS]\n"
     "       orvane export FILE [--profile NAME]\n"
     "       orvane import FILE [--as NAME] [--quiet]\n"
     "       orvane --help | --version\n"
@@ -68,6 +73,9 @@ const char kUsageText[] =
     "  save             save the icon positions into the active profile\n"
     "  save-startup     save the icon positions restored at logon\n"
     "  restore          restore the icon positions of the active profile\n"
+    "  restore --snapshot N\n"
+    "                   put the icons where snapshot N of this screen arrangement has them\n"
+    "                   (1 the latest; see snapshots)\n"
     "  restore-startup  restore the icon positions saved for logon\n"
     "  undo             put the icons back where the last restore or profile change found them;\n"
     "                   a second undo undoes the first\n"
@@ -76,13 +84,16 @@ const char kUsageText[] =
     "  import FILE      save the profile in FILE at this screen size, under its own title (or\n"
     "                   --as NAME), without making it active; an existing profile of that title is\n"
     "                   replaced after a question, never with --quiet\n"
+    "  snapshots        list the layouts kept automatically for this screen arrangement: number,\n"
+    "                   local time and icons, the latest first\n"
     "  create-default   save the desktop as the profile \"Default\" at a screen size seen first\n"
     "  about            show the About box\n"
     "  keep             restore the icon positions saved for logon, then stay for the session:\n"
     "                   follow the desktop when it starts again and show the notification icon\n"
     "\n"
     "Options:\n"
-    "  --quiet          show no message box; the exit code tells the outcome\n"
+    "  --quiet          show no message box; the exit code tells the outcome (every command takes\n"
+    "                   it; export and snapshots ask nothing anyway)\n"
     "  --wait SECONDS   first wait, at most SECONDS (up to 3600), until the desktop shows its icons\n"
     "\n"
     "Exit code: 0 done, 1 failed, nothing to do or not done in time (try again later), 2 wrong\n"
@@ -181,6 +192,7 @@ struct Arguments {
     std::wstring file;
     std::optional<std::string> profile;  // export --profile
     std::optional<std::string> title;    // import --as
+    int snapshot = 0;                    // restore --snapshot
     std::string error;
 };
 
@@ -190,6 +202,8 @@ bool TakeValue(int argc, wchar_t** argv, int& i, std::optional<std::string>& val
     value = plx::ToUtf8(argv[++i]);
     return true;
 }
+
+bool TakesFile(Work work) { return work == Work::ExportFile || work == Work::ImportFile; }
 
 Arguments Parse(int argc, wchar_t** argv) {
     Arguments parsed;
@@ -209,6 +223,16 @@ Arguments Parse(int argc, wchar_t** argv) {
                 return parsed;
             }
             parsed.waitSeconds = value;
+            ++i;
+        } else if (argument == L"--snapshot") {
+            wchar_t* end = nullptr;
+            const long value = i + 1 < argc ? std::wcstol(argv[i + 1], &end, 10) : 0;
+            if (i + 1 >= argc || end == argv[i + 1] || *end != L'\0' || value < 1 ||
+                value > static_cast<long>(plx::kMaxActionNumber)) {
+                parsed.error = "--snapshot needs a snapshot's number from 1 to 255 (see orvane snapshots)";
+                return parsed;
+            }
+            parsed.snapshot = static_cast<int>(value);
             ++i;
         } else if (argument == L"--profile" || argument == L"--as") {
             std::optional<std::string>& value = argument == L"--as" ? parsed.title : parsed.profile;
@@ -237,9 +261,10 @@ Arguments Parse(int argc, wchar_t** argv) {
     if (TakesFile(work) && parsed.file.empty()) parsed.error = "export and import need a file";
     if (parsed.profile && work != Work::ExportFile) parsed.error = "--profile belongs to export";
     if (parsed.title && work != Work::ImportFile) parsed.error = "--as belongs to import";
-    if (parsed.waitSeconds >= 0 && TakesFile(work)) parsed.error = "--wait belongs to the desktop's actions";
-    if (parsed.quiet && work == Work::ExportFile)
-        parsed.error = "export asks nothing: --quiet belongs elsewhere";
+    if (parsed.snapshot != 0 && parsed.command->exportName != std::string("RestoreIconPositions"))
+        parsed.error = "--snapshot belongs to restore";
+    if (parsed.waitSeconds >= 0 && work != Work::Export && work != Work::Keep)
+        parsed.error = "--wait belongs to the desktop's actions";
     return parsed;
 }
 
@@ -262,6 +287,34 @@ int Transfer(const ErrorStream& errors, const Arguments& arguments) {
     return kFailed;
 }
 
+// A snapshot's time as this computer's clock shows it: "YYYY-MM-DD HH:MM:SS".
+std::string LocalTime(const FILETIME& time) {
+    SYSTEMTIME utc = {}, local = {};
+    if (!FileTimeToSystemTime(&time, &utc) || !SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local))
+        return "(unknown time)";
+    char text[32];
+    wsprintfA(text, "%04u-%02u-%02u %02u:%02u:%02u", local.wYear, local.wMonth, local.wDay, local.wHour,
+              local.wMinute, local.wSecond);
+    return text;
+}
+
+// The snapshots are the user's registry: listed here, with no call into the desktop's process.
+int ListSnapshots(const ErrorStream& errors) {
+    const plx::ScreenSize size = plx::GetScreenSize();
+    const std::vector<plx::SnapshotInfo> snapshots = plx::ListSnapshots(size);
+    const std::string screen = plx::ResolutionKeyName(size);
+    if (snapshots.empty()) {
+        WriteOut(errors, "orvane: no layout is kept for " + screen + "\n");
+        return kSucceeded;
+    }
+    std::string text = "Snapshots for " + screen + ", the latest first:\n";
+    for (const plx::SnapshotInfo& info : snapshots)
+        text += std::to_string(info.number) + "  " + LocalTime(info.time) + "  " +
+                std::to_string(info.icons) + (info.icons == 1 ? " icon\n" : " icons\n");
+    WriteOut(errors, text);
+    return kSucceeded;
+}
+
 int Run(int argc, wchar_t** argv) {
     const ErrorStream errors;
     const Arguments arguments = Parse(argc, argv);
@@ -277,6 +330,7 @@ int Run(int argc, wchar_t** argv) {
         WriteOut(errors, "orvane " + OwnVersion() + "\n");
         return kSucceeded;
     }
+    if (arguments.command->work == Work::ListSnapshots) return ListSnapshots(errors);
     if (TakesFile(arguments.command->work)) return Transfer(errors, arguments);
     // By full path from this program's own directory, never through the search path.
     const std::wstring modulePath = OwnDirectory() + L"\\Plaxen.dll";
@@ -286,10 +340,10 @@ int Run(int argc, wchar_t** argv) {
                      std::to_string(GetLastError()) + ")\n");
         return kFailed;
     }
-    using Action = HRESULT(WINAPI*)(HWND, BOOL);
-    const auto action = reinterpret_cast<Action>(GetProcAddress(module.get(), arguments.command->exportName));
-    if (!action) {
-        errors.Write(std::string("orvane: the module has no ") + arguments.command->exportName + "\n");
+    const char* exportName = arguments.snapshot != 0 ? "RestoreSnapshot" : arguments.command->exportName;
+    const FARPROC entry = GetProcAddress(module.get(), exportName);
+    if (!entry) {
+        errors.Write(std::string("orvane: the module has no ") + exportName + "\n");
         return kFailed;
     }
     if (arguments.command->work == Work::Keep) {
@@ -309,8 +363,20 @@ int Run(int argc, wchar_t** argv) {
                      plx::ResolutionKeyName(plx::GetScreenSize()) + "\n");
         return kFailed;
     }
-    if (action(nullptr, arguments.quiet ? TRUE : FALSE) == S_OK) return kSucceeded;
-    errors.Write(std::string("orvane: ") + arguments.command->exportName +
+    if (arguments.snapshot != 0 && !plx::ReadSnapshot(plx::GetScreenSize(), arguments.snapshot)) {
+        errors.Write("orvane: there is no snapshot " + std::to_string(arguments.snapshot) + " for " +
+                     plx::ResolutionKeyName(plx::GetScreenSize()) + " (see orvane snapshots)\n");
+        return kFailed;
+    }
+    const BOOL quiet = arguments.quiet ? TRUE : FALSE;
+    HRESULT result = E_FAIL;
+    if (arguments.snapshot != 0)
+        result =
+            reinterpret_cast<HRESULT(WINAPI*)(HWND, BOOL, UINT)>(entry)(nullptr, quiet, arguments.snapshot);
+    else
+        result = reinterpret_cast<HRESULT(WINAPI*)(HWND, BOOL)>(entry)(nullptr, quiet);
+    if (result == S_OK) return kSucceeded;
+    errors.Write(std::string("orvane: ") + exportName +
                  " failed: no desktop was found, the desktop's process could not be reached or did not "
                  "answer in time, or another caller kept its turn; try again later\n");
     return kFailed;
