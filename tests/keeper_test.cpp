@@ -205,6 +205,13 @@ TEST_F(KeeperTest, ADesktopThatStartsAgainIsFollowedWithNoCallFromAnyone) {
         testbed::WaitUntil([&] { return Icon("alpha.txt").x == x && Icon("alpha.txt").y == y; }, 20000))
         << "alpha.txt is at " << Icon("alpha.txt").x << "," << Icon("alpha.txt").y;
 
+    // The taskbar announced itself before the desktop was up: the keeper asks until the desktop is there.
+    host_.Kill();
+    PostMessageW(HWND_BROADCAST, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+    ASSERT_TRUE(host_.Start("--no-announce"));
+    EXPECT_TRUE(testbed::WaitUntil([&] { return testbed::FindAgentWindow() != nullptr; }, 20000))
+        << "the keeper did not attach to a desktop that came after its taskbar";
+
     // The next display change is followed: the new size gets its profile, nobody having asked.
     ASSERT_TRUE(testbed::SetScreenSize(800, 600));
     const bool followed = testbed::WaitUntil(

@@ -22,6 +22,7 @@
 
 #include "dialogs/help.h"
 #include "engine/channel.h"
+#include "engine/desktop_listview.h"
 #include "store/profile_tree.h"
 #include "store/settings.h"
 #include "store/snapshots.h"
@@ -140,13 +141,14 @@ void Keeper::StartFollowing() {
     TryToFollow();
 }
 
-// The new shell's desktop may come some seconds after its taskbar: until its list view shows icons
-// (asked with a bounded wait), or FollowShell fails, it is asked again a second later.
+// The new shell's desktop may come some seconds after its taskbar: while it has no list view yet, or
+// FollowShell fails, it is asked again a second later. The icons need not be there: the agent waits
+// for them to come and stop moving.
 void Keeper::TryToFollow() {
     KillTimer(window_, kFollowTimer);
     if (followAttemptsLeft_ <= 0) return;
     --followAttemptsLeft_;
-    if (WaitForDesktop(0) && Call("FollowShell", TRUE) == S_OK) {
+    if (plx::FindDesktopListView() && Call("FollowShell", TRUE) == S_OK) {
         followAttemptsLeft_ = 0;
         return;
     }
