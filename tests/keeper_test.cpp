@@ -168,6 +168,11 @@ TEST_F(KeeperTest, TheIconsMenuRestoresAndSwitchesTheKeeping) {
     PostMessageW(menu, WM_CHAR, L'r', 0);
     EXPECT_TRUE(testbed::WaitUntil([&] { return Icon("alpha.txt").x == saved.x; }));
     EXPECT_EQ(Icon("alpha.txt").y, saved.y);
+    // "Undo" takes it back.
+    menu = OpenIconMenu(process);
+    ASSERT_NE(menu, nullptr);
+    PostMessageW(menu, WM_CHAR, L'u', 0);
+    EXPECT_TRUE(testbed::WaitUntil([&] { return Icon("alpha.txt").x == saved.x + 150; }));
 
     // "Keep the layout automatically" switches the user's value off, and on again.
     for (const bool keep : {false, true}) {

@@ -23,6 +23,7 @@
 #include "dialogs/help.h"
 #include "engine/channel.h"
 #include "engine/desktop_listview.h"
+#include "store/kept_positions.h"
 #include "store/profile_tree.h"
 #include "store/settings.h"
 #include "store/snapshots.h"
@@ -221,11 +222,13 @@ void Keeper::ShowMenu(POINT at) {
     plx::unique_hmenu menu(CreatePopupMenu());
     plx::unique_hmenu snapshots(CreatePopupMenu());
     if (!menu || !snapshots) return;
+    menuSize_ = plx::GetScreenSize();
     AppendMenuW(menu.get(), MF_STRING, kRestoreCommand, kRestoreText);
-    AppendMenuW(menu.get(), MF_STRING, kUndoCommand, kUndoText);
+    // Undo is offered only while there is something to undo at this arrangement.
+    AppendMenuW(menu.get(), MF_STRING | (plx::ReadKeptPositions(menuSize_) ? MF_ENABLED : MF_GRAYED),
+                kUndoCommand, kUndoText);
     AppendMenuW(menu.get(), MF_STRING, kSaveCommand, kSaveText);
 
-    menuSize_ = plx::GetScreenSize();
     menuProfiles_.clear();
     const plx::ProfileName current = plx::GetCurrentProfile(menuSize_);
     const plx::ProfileNameSet profiles = plx::ListProfiles(menuSize_);
