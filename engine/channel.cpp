@@ -488,7 +488,10 @@ void LastTurnEnded() {
     SetTimer(TheAgentWindow, kDisplaySettleTimer, USER_TIMER_MINIMUM, nullptr);
 }
 
-void AskedTurnBegins() { EndSecondLook(); }
+void AskedTurnBegins() {
+    EndSecondLook();
+    ForgetAwaitedLayout();
+}
 
 // The session's lock and the console display's power state reach the window that asks for them. On
 // Windows the power setting's current state is sent at once.

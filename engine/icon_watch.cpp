@@ -108,6 +108,12 @@ void AwaitStillIcons(HWND agent, HWND listView) {
     ArmTimer();
 }
 
+void ForgetAwaitedLayout() {
+    if (!TheWatch.afterRestart) return;
+    TheWatch.afterRestart = false;
+    KillTimer(TheWatch.agent, kStillnessTimer);
+}
+
 void IconsStill(void (*restore)(HWND listView)) {
     if (!TheWatch.agent) return;
     KillTimer(TheWatch.agent, kStillnessTimer);

@@ -29,6 +29,9 @@ void StopWatchingIcons();
 // After the shell started: the next stillness of the icons runs the layer's restore instead of keeping
 // a snapshot. The timer starts at once, so icons the shell has already laid out are not waited for.
 void AwaitStillIcons(HWND agent, HWND listView);
+// An action asked for takes the place of the awaited restore: what a user or the logon restore puts the
+// icons to is not overridden once they are still.
+void ForgetAwaitedLayout();
 // The agent window's kStillnessTimer. restore: the layer's return to the layout as last seen.
 void IconsStill(void (*restore)(HWND listView));
 

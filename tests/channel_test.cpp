@@ -229,7 +229,7 @@ TEST_F(ChannelTest, AgentRunsActionsOnlyOnListViewsOfItsOwnProcess) {
     EXPECT_EQ(SendMessageA(agent, WM_APP, reinterpret_cast<WPARAM>(gone), restore), 0);
     EXPECT_EQ(SendMessageA(agent, WM_APP, static_cast<WPARAM>(0x7F3A5C12), restore), 0);
     EXPECT_EQ(SendMessageA(agent, WM_APP, reinterpret_cast<WPARAM>(host_.Progman()), restore), 0);
-    const int notAnAction = static_cast<int>(plx::Action::UndoPositions) + 1;
+    const int notAnAction = static_cast<int>(plx::Action::RestoreSnapshot) + 1;
     EXPECT_EQ(SendMessageA(agent, WM_APP, reinterpret_cast<WPARAM>(host_.ListView()), ActionMessage(notAnAction, 1)),
               0);
     EXPECT_EQ(listViewMessages, 0);

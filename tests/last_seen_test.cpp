@@ -155,6 +155,8 @@ TEST_F(LastSeenTest, ANewShellIsFollowedAndItsIconsComeBack) {
     const testbed::ModuleCopy& module = LoadModule();
     StartHost();
     ASSERT_EQ(module.Call("CreateDefaultProfile"), S_OK);
+    ASSERT_TRUE(host_.MoveIcon("alpha.txt", 300, 300));
+    ASSERT_EQ(module.Call("SaveStartupIconPositions"), S_OK);
     Drag("alpha.txt", 640, 480);
     Drag("beta.txt", 1900, 500);
 
@@ -170,6 +172,13 @@ TEST_F(LastSeenTest, ANewShellIsFollowedAndItsIconsComeBack) {
 
     // Its display changes are followed with no other call.
     Flap(1900, 500);
+
+    // A restore asked for while the icons are awaited (the logon restore) is not overridden.
+    ASSERT_EQ(module.Call("FollowShell"), S_OK);
+    ASSERT_EQ(module.Call("RestoreStartupIconPositions"), S_OK);
+    ASSERT_TRUE(WaitForIconAt("alpha.txt", 300, 300));
+    SendMessageA(testbed::FindAgentWindow(), WM_TIMER, plx::kStillnessTimer, 0);
+    EXPECT_TRUE(WaitForIconAt("alpha.txt", 300, 300));
 }
 
 }  // namespace
