@@ -153,7 +153,7 @@ HWND OpenIconMenu(DWORD keeper) {
     return menu;
 }
 
-TEST_F(KeeperTest, TheIconsMenuRestoresAndSwitchesTheKeeping) {
+TEST_F(KeeperTest, TheIconAndItsMenuWorkAsTheUserUsesThem) {
     StartHost();
     ASSERT_EQ(module_->Call("SaveCurrentProfile"), S_OK);
     const testbed::IconState saved = Icon("alpha.txt");
@@ -181,6 +181,14 @@ TEST_F(KeeperTest, TheIconsMenuRestoresAndSwitchesTheKeeping) {
         PostMessageW(menu, WM_CHAR, L'k', 0);
         EXPECT_TRUE(testbed::WaitUntil([&] { return plx::KeepLayoutAutomatically() == keep; })) << keep;
     }
+    // The user's switch for the icon takes it away at once (Wine's notification area, empty then, hides),
+    // and brings it back.
+    SetUserValue(plx::kNotifyIconValue, 0);
+    EXPECT_TRUE(testbed::WaitUntil([] {
+        HWND tray = FindWindowW(L"Shell_TrayWnd", nullptr);
+        return tray && !IsWindowVisible(tray);
+    })) << "the icon stayed";
+    SetUserValue(plx::kNotifyIconValue, 1);
     // Exit ends it.
     menu = OpenIconMenu(process);
     ASSERT_NE(menu, nullptr);
