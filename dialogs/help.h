@@ -11,6 +11,7 @@ inline constexpr DWORD kHelpDefaultTopic = 0x8068;  // the menu's Help command: 
 inline constexpr DWORD kHelpMenuBase = 0x10000;     // + the command code of a menu item
 inline constexpr DWORD kHelpProfileItem = 0x18000;  // every profile item of the menu
 inline constexpr DWORD kHelpDialogBase = 0x20000;   // + the dialog's resource id
+inline constexpr DWORD kHelpKeeperTopic = 0x18070;  // the keeper's notification icon: its Help
 
 inline constexpr char kHelpFailedMessage[] = "Failed to launch help. Please, reinstall the application.";
 

@@ -245,6 +245,16 @@ void SetActionWork(const ActionWork& work) { TheWork = work; }
 
 std::wstring UserObjectName(const char* baseName) { return ObjectName(baseName, ProcessUserSid()); }
 
+unique_handle CreateUserMutex(const char* baseName, bool& existed) {
+    existed = false;
+    // The owner check after the call sets the last error anew: what the creation said is kept here.
+    return CreateUserObject(baseName, [&](SECURITY_ATTRIBUTES* attributes, LPCWSTR name) {
+        HANDLE mutex = CreateMutexW(attributes, FALSE, name);
+        existed = mutex && GetLastError() == ERROR_ALREADY_EXISTS;
+        return mutex;
+    });
+}
+
 void CloseAgentWindow() {
     // Run by the release in the desktop's process, on the thread of its agent window.
     if (HWND agent = FindAgentWindow(GetCurrentProcessId()))

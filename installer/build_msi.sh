@@ -14,6 +14,7 @@ trap 'rm -rf "$work"' EXIT
 mkdir "$work/files"
 for file in Plaxen.dll Plaxen.chm orvane.exe orvanew.exe; do cp "$2/$file" "$work/files/"; done
 cp "$3" "$work/files/Plaxen.ico"
+cp "$here/policies/orvane.admx" "$here/policies/en-US/orvane.adml" "$work/files/"
 (cd "$work/files" && wixl -a "$arch" -D Arch="$arch" -D Version="$version" -o "$work/package.msi" \
     "$here/orvane.wxs")
 

@@ -1001,6 +1001,13 @@ Section "Quillmar Orvane Deluxe (required)" SecMain
         !insertmacro PutInPlace "${X86DIR}" "orvanew.exe"
     ${EndIf}
 
+    ; The administrators' template of the policies, for their PolicyDefinitions folder.
+    SetOutPath "$INSTDIR\policies\en-US"
+    File "policies\en-US\orvane.adml"
+    SetOutPath "$INSTDIR\policies"
+    File "policies\orvane.admx"
+    SetOutPath "$INSTDIR"
+
     WriteUninstaller "$INSTDIR\uninstall.exe"
 
     ; The new module when it is in place now. When it only replaces the loaded one at the next
@@ -1040,10 +1047,11 @@ Section "Quillmar Orvane Deluxe (required)" SecMain
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $1
 SectionEnd
 
-Section "Restore the logon icon positions at every logon" SecLogon
+Section "Restore the logon icon positions and keep the layout at every logon" SecLogon
     !insertmacro UseSystemView
-    ; The windowless twin, so that no console window flashes at logon.
-    WriteRegStr HKLM "${RUN_KEY}" "${RUN_VALUE}" '"$INSTDIR\orvanew.exe" restore-startup --quiet --wait 60'
+    ; The windowless twin, so that no console window flashes at logon. The keeper makes the logon
+    ; restore and stays for the session.
+    WriteRegStr HKLM "${RUN_KEY}" "${RUN_VALUE}" '"$INSTDIR\orvanew.exe" keep --quiet --wait 60'
 SectionEnd
 
 ; Undoes what an earlier install's options did and this one's do not, and says when a restart is due.
@@ -1152,6 +1160,10 @@ Section "Uninstall"
     Delete "$INSTDIR\orvane.exe"
     Delete "$INSTDIR\orvanew.exe"
     Delete "$INSTDIR\uninstall.exe"
+    Delete "$INSTDIR\policies\en-US\orvane.adml"
+    Delete "$INSTDIR\policies\orvane.admx"
+    RMDir "$INSTDIR\policies\en-US"
+    RMDir "$INSTDIR\policies"
     ; What an update moved aside because a running program held it.
     Delete /REBOOTOK "$INSTDIR\*.old"
     DeleteRegKey HKLM "${UNINSTALL_KEY}"

@@ -14,5 +14,5 @@ tmp="${out%.ico}.png"
     -fill '#f4f7fb' -draw 'rectangle 32,23 39,30' \
     -fill '#24477a' -draw 'rectangle 20,39 27,43' -draw 'roundrectangle 12,42 35,46 2,2' \
     -define png:exclude-chunks=date,time +set date:create +set date:modify "$tmp"
-"$CONVERT" "$tmp" -define icon:auto-resize=48,32,16 "$out"
+"$CONVERT" "$tmp" -define icon:auto-resize=48,32,24,20,16 "$out"
 rm -f "$tmp"

@@ -42,6 +42,12 @@ HRESULT WINAPI UndoIconPositions(HWND owner, BOOL quiet) {
     return Run(plx::Action::UndoPositions, owner, quiet);
 }
 
+// Activates the current profile of the arrangement in use ("CurrentProfile", as the desktop menu's
+// "Select Active Profile" sets it): its items shown and hidden, its icons in their places.
+HRESULT WINAPI ActivateCurrentProfile(HWND owner, BOOL quiet) {
+    return Run(plx::Action::ActivateProfile, owner, quiet);
+}
+
 // Run from another process after the shell started (its "TaskbarCreated" broadcast): the agent comes into
 // the new shell's process, so that its display changes are followed again, and once the shell has
 // stopped laying the icons out they go where they were last seen in this arrangement (the latest

@@ -5,6 +5,7 @@
 #include <initializer_list>
 #include <vector>
 
+#include "store/settings.h"
 #include "win32/wide_text.h"
 
 namespace plx {
@@ -301,19 +302,12 @@ void WriteLastResolution(const ScreenSize& size) {
 }
 
 DWORD ReadDisplaySettleTime() {
-    DWORD value = kDefaultDisplaySettleMs;
-    if (unique_hkey root = OpenKeyForReading(HKEY_CURRENT_USER, kRootKey))
-        if (ReadNumber(root.get(), kDisplaySettleTimeValue, value) != ERROR_SUCCESS)
-            value = kDefaultDisplaySettleMs;
+    const DWORD value = ReadSetting(kDisplaySettleTimeValue).value_or(kDefaultDisplaySettleMs);
     return value < kMinDisplaySettleMs ? kMinDisplaySettleMs
                                        : (value > kMaxDisplaySettleMs ? kMaxDisplaySettleMs : value);
 }
 
-bool ReadRemoteSessionsFollowed() {
-    DWORD value = 0;
-    unique_hkey root = OpenKeyForReading(HKEY_CURRENT_USER, kRootKey);
-    return root && ReadNumber(root.get(), kRemoteSessionsValue, value) == ERROR_SUCCESS && value == 1;
-}
+bool ReadRemoteSessionsFollowed() { return ReadSetting(kRemoteSessionsValue) == 1u; }
 
 bool KeptByOlderVersion() {
     unique_hkey root = OpenKeyForReading(HKEY_CURRENT_USER, kRootKey);

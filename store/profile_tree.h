@@ -166,14 +166,14 @@ inline constexpr char kLastArrangementValue[] = "LastArrangement";
 ScreenSize ReadLastResolution();
 void WriteLastResolution(const ScreenSize& size);
 // How long the display must stay unchanged before a change is acted on, in milliseconds: the value
-// "DisplaySettleTime" (REG_DWORD) of RootKey, 2000 when missing, kept between 500 and 60000. A display
+// "DisplaySettleTime" (REG_DWORD) of RootKey or of the policies (settings.h), 2000 when missing, kept between 500 and 60000. A display
 // that flaps never settles in less: there is no setting that acts at once on every change.
 inline constexpr char kDisplaySettleTimeValue[] = "DisplaySettleTime";
 inline constexpr DWORD kDefaultDisplaySettleMs = 2000;
 inline constexpr DWORD kMinDisplaySettleMs = 500;
 inline constexpr DWORD kMaxDisplaySettleMs = 60000;
 DWORD ReadDisplaySettleTime();
-// "RemoteSessions" (REG_DWORD) of RootKey: 1 when a remote session's arrangement of monitors is to be
+// "RemoteSessions" (REG_DWORD) of RootKey or of the policies: 1 when a remote session's arrangement of monitors is to be
 // followed as any other (profiles of its own); by default (0, or missing) a remote session moves nothing.
 inline constexpr char kRemoteSessionsValue[] = "RemoteSessions";
 bool ReadRemoteSessionsFollowed();

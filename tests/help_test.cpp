@@ -16,9 +16,9 @@
 
 namespace {
 
-// Every number the menu and the dialogs ask for.
+// Every number the menu, the dialogs and the keeper's menu ask for.
 const DWORD kContextNumbers[] = {0x8068,  0x18000, 0x18065, 0x18066, 0x18067, 0x18068, 0x18069,
-                                 0x1806A, 0x1806B, 0x1806C, 0x1806D, 0x200D4, 0x2006E};
+                                 0x1806A, 0x1806B, 0x1806C, 0x1806D, 0x200D4, 0x2006E, 0x18070};
 
 // Closes the help windows a test opened, as the user would.
 void CloseHelpWindows(const std::set<HWND>& windows) {

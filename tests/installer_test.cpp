@@ -251,7 +251,8 @@ TEST_F(InstallerTest, InstallsRegistersAndUninstallsWithoutLosingAHiddenItem) {
 
     EXPECT_EQ(RunAndWait("\"" + setup_ + "\" /S"), 0u);
     const std::string module = directory_ + "\\Plaxen.dll";
-    for (const char* file : {"Plaxen.dll", "Plaxen.chm", "orvane.exe", "orvanew.exe", "uninstall.exe"})
+    for (const char* file : {"Plaxen.dll", "Plaxen.chm", "orvane.exe", "orvanew.exe", "uninstall.exe",
+                             "policies\\orvane.admx", "policies\\en-US\\orvane.adml"})
         EXPECT_TRUE(Exists(directory_ + "\\" + file)) << file;
     EXPECT_TRUE(Exists(directory_ + "\\Hidden"));
 
@@ -266,7 +267,7 @@ TEST_F(InstallerTest, InstallsRegistersAndUninstallsWithoutLosingAHiddenItem) {
               ERROR_SUCCESS);
     EXPECT_GT(size, 100u);
     EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kRunKey, kRunValue),
-              "\"" + directory_ + "\\orvanew.exe\" restore-startup --quiet --wait 60");
+              "\"" + directory_ + "\\orvanew.exe\" keep --quiet --wait 60");
 
     // Registered by the system's own regsvr32, for the system's shell.
     const std::string clsid = ReadString(HKEY_CLASSES_ROOT, kHandlerKey, nullptr);
@@ -538,10 +539,11 @@ TEST_F(PackageTest, InstallsSilentlyIntoTheSystemsViewAndRefusesWithItsReasonInT
     EXPECT_FALSE(Exists("C:\\Orvane"));
     EXPECT_FALSE(Exists(directory_ + "\\Plaxen.dll"));
 
-    // Without LOGONRESTORE=1: no logon entry.
-    ASSERT_TRUE(Installed(Msiexec("/i \"" + package_ + "\""))) << Log();
+    // With LOGONRESTORE=0: no logon entry.
+    ASSERT_TRUE(Installed(Msiexec("/i \"" + package_ + "\" LOGONRESTORE=0"))) << Log();
     const std::string module = directory_ + "\\Plaxen.dll";
-    for (const char* file : {"Plaxen.dll", "Plaxen.chm", "orvane.exe", "orvanew.exe", "Hidden\\Users"})
+    for (const char* file : {"Plaxen.dll", "Plaxen.chm", "orvane.exe", "orvanew.exe", "Hidden\\Users",
+                             "policies\\orvane.admx", "policies\\en-US\\orvane.adml"})
         EXPECT_TRUE(Exists(directory_ + "\\" + file)) << file;
     EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kRunKey, kRunValue), "<missing>");
     // Registered by the module itself, in the registry view of the system's shell.
@@ -564,8 +566,9 @@ TEST_F(PackageTest, InstallsSilentlyIntoTheSystemsViewAndRefusesWithItsReasonInT
 
 TEST_F(PackageTest, UpgradesAnEarlierVersionKeepingItsChoicesAndUninstallsWithoutLosingAHiddenItem) {
     ASSERT_FALSE(earlier_.empty());
-    ASSERT_TRUE(Installed(Msiexec("/i \"" + earlier_ + "\" LOGONRESTORE=1"))) << Log();
-    const std::string logonEntry = "\"" + directory_ + "\\orvanew.exe\" restore-startup --quiet --wait 60";
+    // A first install has the logon entry by default.
+    ASSERT_TRUE(Installed(Msiexec("/i \"" + earlier_ + "\""))) << Log();
+    const std::string logonEntry = "\"" + directory_ + "\\orvanew.exe\" keep --quiet --wait 60";
     EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kRunKey, kRunValue), logonEntry);
     const std::string module = directory_ + "\\Plaxen.dll";
     ASSERT_TRUE(testbed::WriteTextFile(desktop_ + "\\report.txt", "r"));

@@ -7,6 +7,8 @@
 // to a folder view of the desktop list view (shell_windows.h).
 // --relayout-after MS lays every icon out anew MS milliseconds after a display change, as the shell may.
 // --probe builds the windows and ends at once (it also brings up Wine's own helper processes).
+// Once its windows are up it broadcasts the registered message "TaskbarCreated", as the shell does,
+// unless given --no-announce (a desktop that comes up after its taskbar announced itself).
 //
 // Send WM_COPYDATA (dwData 'RPRT', the output path as data) to the "Progman" window to have the
 // current label and position of every icon written to a file; WM_CLOSE to "Progman" ends it. The
@@ -46,6 +48,13 @@ desktophost::Options ParseOptions() {
             options.relayoutAfterMs = static_cast<unsigned>(std::atoi(__argv[++i]));
     }
     return options;
+}
+
+// --no-announce: the desktop comes after a taskbar that announced itself already.
+bool Announced() {
+    for (int i = 1; i < __argc; ++i)
+        if (!std::strcmp(__argv[i], "--no-announce")) return true;
+    return false;
 }
 
 // The shell also learns of changes in the desktop directories from the file system itself; with
@@ -92,6 +101,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         if (created && host.ExitAtOnce()) {
             exitCode = 0;
         } else if (created) {
+            // As the shell does each time it starts: programs with notification icons add them again,
+            // and the keeper attaches to this desktop.
+            if (!Announced()) PostMessageW(HWND_BROADCAST, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
             std::vector<plx::unique_hchange> watches;
             std::vector<HANDLE> handles = WatchDesktopDirectories(watches);
             for (;;) {

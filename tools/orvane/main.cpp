@@ -1,6 +1,6 @@
 // orvane: runs one of the module's actions from the command line, for a logon task or a script.
 //
-//   orvane save | save-startup | restore | restore-startup | undo | create-default | about
+//   orvane save | save-startup | restore | restore-startup | undo | create-default | about | keep
 //          [--quiet] [--wait SECONDS]
 //   orvane restore --snapshot N [--quiet] [--wait SECONDS]
 //   orvane snapshots
@@ -27,6 +27,7 @@
 #include "layout/transfer.h"
 #include "store/kept_positions.h"
 #include "store/snapshots.h"
+#include "tools/orvane/keeper.h"
 #include "win32/unique.h"
 #include "win32/wide_text.h"
 
@@ -37,9 +38,9 @@ constexpr int kFailed = 1;
 constexpr int kUsage = 2;
 constexpr long kLongestWait = 3600;
 
-// What a command does: one export of the module, run in the desktop's process, or a profile file
-// written or read, or the snapshots listed, in this process.
-enum class Work { Export, ExportFile, ImportFile, ListSnapshots };
+// What a command does: one export of the module, run in the desktop's process; a profile file
+// written or read, or the snapshots listed, in this process; or the keeper, which stays (keeper.h).
+enum class Work { Export, ExportFile, ImportFile, ListSnapshots, Keep };
 
 struct Command {
     const wchar_t* name;
@@ -58,6 +59,7 @@ const Command kCommands[] = {
     {L"snapshots", "", Work::ListSnapshots},
     {L"create-default", "CreateDefaultProfile"},
     {L"about", "About"},
+    {L"keep", "RestoreStartupIconPositions", Work::Keep},
 };
 
 const char kUsageText[] =
@@ -86,6 +88,8 @@ const char kUsageText[] =
     "                   local time and icons, the latest first\n"
     "  create-default   save the desktop as the profile \"Default\" at a screen size seen first\n"
     "  about            show the About box\n"
+    "  keep             restore the icon positions saved for logon, then stay for the session:\n"
+    "                   follow the desktop when it starts again and show the notification icon\n"
     "\n"
     "Options:\n"
     "  --quiet          show no message box; the exit code tells the outcome (every command takes\n"
@@ -179,25 +183,6 @@ std::string OwnVersion() {
            std::to_string(LOWORD(info->dwFileVersionLS));
 }
 
-// True once the desktop's list view exists and shows at least one icon; false when seconds ran out.
-// At logon this program can start before the shell has filled the desktop.
-bool WaitForDesktop(long seconds) {
-    const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(seconds) * 1000;
-    for (;;) {
-        // The item count carries no pointer, so it may be asked across processes; a desktop that does
-        // not answer within a second counts as not ready yet.
-        HWND listView = plx::FindDesktopListView();
-        DWORD_PTR count = 0;
-        if (listView &&
-            SendMessageTimeoutA(listView, LVM_GETITEMCOUNT, 0, 0, SMTO_ABORTIFHUNG, 1000, &count) &&
-            static_cast<LONG_PTR>(count) > 0)
-            return true;
-        const ULONGLONG now = GetTickCount64();
-        if (now >= end) return false;
-        Sleep(static_cast<DWORD>(std::min<ULONGLONG>(end - now, 250)));
-    }
-}
-
 struct Arguments {
     const Command* command = nullptr;
     bool quiet = false;
@@ -278,7 +263,7 @@ Arguments Parse(int argc, wchar_t** argv) {
     if (parsed.title && work != Work::ImportFile) parsed.error = "--as belongs to import";
     if (parsed.snapshot != 0 && parsed.command->exportName != std::string("RestoreIconPositions"))
         parsed.error = "--snapshot belongs to restore";
-    if (parsed.waitSeconds >= 0 && work != Work::Export)
+    if (parsed.waitSeconds >= 0 && work != Work::Export && work != Work::Keep)
         parsed.error = "--wait belongs to the desktop's actions";
     return parsed;
 }
@@ -346,7 +331,7 @@ int Run(int argc, wchar_t** argv) {
         return kSucceeded;
     }
     if (arguments.command->work == Work::ListSnapshots) return ListSnapshots(errors);
-    if (arguments.command->work != Work::Export) return Transfer(errors, arguments);
+    if (TakesFile(arguments.command->work)) return Transfer(errors, arguments);
     // By full path from this program's own directory, never through the search path.
     const std::wstring modulePath = OwnDirectory() + L"\\Plaxen.dll";
     plx::unique_hmodule module(LoadLibraryExW(modulePath.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
@@ -361,7 +346,13 @@ int Run(int argc, wchar_t** argv) {
         errors.Write(std::string("orvane: the module has no ") + exportName + "\n");
         return kFailed;
     }
-    if (arguments.waitSeconds >= 0 && !WaitForDesktop(arguments.waitSeconds)) {
+    if (arguments.command->work == Work::Keep) {
+        const int exitCode = orvane::Keep(module.get(), arguments.quiet, arguments.waitSeconds);
+        if (exitCode != kSucceeded)
+            errors.Write("orvane: the keeper could not start or its logon restore failed\n");
+        return exitCode;
+    }
+    if (arguments.waitSeconds >= 0 && !orvane::WaitForDesktop(arguments.waitSeconds)) {
         errors.Write("orvane: the desktop did not show its icons within " +
                      std::to_string(arguments.waitSeconds) + " seconds\n");
         return kFailed;
@@ -392,6 +383,28 @@ int Run(int argc, wchar_t** argv) {
 }
 
 }  // namespace
+
+namespace orvane {
+
+// At logon this program can start before the shell has filled the desktop.
+bool WaitForDesktop(long seconds) {
+    const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(seconds) * 1000;
+    for (;;) {
+        // The item count carries no pointer, so it may be asked across processes; a desktop that does
+        // not answer within a second counts as not ready yet.
+        HWND listView = plx::FindDesktopListView();
+        DWORD_PTR count = 0;
+        if (listView &&
+            SendMessageTimeoutA(listView, LVM_GETITEMCOUNT, 0, 0, SMTO_ABORTIFHUNG, 1000, &count) &&
+            static_cast<LONG_PTR>(count) > 0)
+            return true;
+        const ULONGLONG now = GetTickCount64();
+        if (now >= end) return false;
+        Sleep(static_cast<DWORD>(std::min<ULONGLONG>(end - now, 250)));
+    }
+}
+
+}  // namespace orvane
 
 // Both builds start here (-municode); the subsystem alone tells them apart.
 int wmain(int argc, wchar_t** argv) {
