@@ -234,8 +234,8 @@ void ListenToTheSession(HWND window);
 // it, the window goes after each action (the answer says so). Set with each window, on its thread.
 bool CloseAfterAction = false;
 
-bool RunInThisProcess(Action action, HWND listView, HWND owner, BOOL quiet) {
-    return TheWork.run && TheWork.run(action, listView, owner, quiet);
+ActionResult RunInThisProcess(Action action, HWND listView, HWND owner, BOOL quiet) {
+    return TheWork.run ? TheWork.run(action, listView, owner, quiet) : ActionResult::NotRun;
 }
 
 }  // namespace
@@ -273,7 +273,8 @@ bool RunAction(Action action, HWND owner, BOOL quiet) {
             }
         }
         // A caller in another process says so itself when the agent's answer lacks kAgentRan.
-        if (RunInThisProcess(action, listView, owner, quiet)) return true;
+        const ActionResult result = RunInThisProcess(action, listView, owner, quiet);
+        if (result != ActionResult::NotRun) return result == ActionResult::Done;
         ShowMessageUnlessQuiet(owner, quiet, kNoAgentMessage, MB_ICONERROR);
         return false;
     }
@@ -331,7 +332,7 @@ bool RunAction(Action action, HWND owner, BOOL quiet) {
     if (delivered && (answer & kAgentCloseMe) != 0)
         SendMessageTimeoutW(agent, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, kAgentAnswerTimeoutMs, nullptr);
     if (!ran) ShowMessageUnlessQuiet(owner, quiet, kNoAgentMessage, MB_ICONERROR);
-    return ran;
+    return ran && (answer & kAgentRanInPart) == 0;
 }
 
 bool SetAgentHook(DWORD threadId) {
@@ -571,8 +572,11 @@ INT_PTR HandleAgentMessage(HWND window, UINT message, WPARAM wParam, LPARAM lPar
                 struct Done {
                     ~Done() { AgentBusy = false; }
                 } done;
-                if (RunInThisProcess(static_cast<Action>(code), listView, nullptr, quiet))
-                    result = kAgentRan | (CloseAfterAction ? kAgentCloseMe : 0);
+                const ActionResult ran =
+                    RunInThisProcess(static_cast<Action>(code), listView, nullptr, quiet);
+                if (ran != ActionResult::NotRun)
+                    result = kAgentRan | (CloseAfterAction ? kAgentCloseMe : 0) |
+                             (ran == ActionResult::InPart ? kAgentRanInPart : 0);
             }
             // The answer tells the sender whether the action ran; a release has destroyed the
             // window by now, and the sender then reads 0.

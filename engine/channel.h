@@ -42,8 +42,11 @@ inline bool IsActionCode(int code) { return code >= 0 && code <= static_cast<int
 // process; arrangementMoved: the monitors were seen in another arrangement than the last one profiles
 // were saved or activated for, at some change during the period.
 // putBack: puts the icons where the profile in use has them, after the shell moved them by itself.
+// What the work of an action achieved. InPart: it ran, and said itself what it could not do (unless
+// quiet); the caller reports a failure without another message.
+enum class ActionResult { NotRun, Done, InPart };
 struct ActionWork {
-    bool (*run)(Action action, HWND listView, HWND owner, BOOL quiet) = nullptr;
+    ActionResult (*run)(Action action, HWND listView, HWND owner, BOOL quiet) = nullptr;
     void (*displayChanged)(HWND listView, bool arrangementMoved) = nullptr;
     void (*putBack)(HWND listView) = nullptr;
 };
@@ -62,6 +65,8 @@ inline constexpr LONG_PTR kAgentCloseMe = 2;
 // The agent runs an action of its own (the end of the quiet period after a display change): the
 // caller asks again after kBusyRetryMs, within kAgentAnswerTimeoutMs in all.
 inline constexpr LONG_PTR kAgentBusy = 4;
+// With kAgentRan: the action ran in part and said so itself.
+inline constexpr LONG_PTR kAgentRanInPart = 8;
 inline constexpr DWORD kBusyRetryMs = 100;
 
 inline constexpr char kNoDesktopMessage[] = "Cannot get the desktop window. Try again later.";
@@ -88,7 +93,8 @@ inline constexpr char kHandshakeMessageName[] = PLAXEN_PRODUCT_TITLE " agent cre
 
 // True when the action ran in this process or was run by the agent window; false when there is no
 // desktop list view, the shell's process could not be attached, no agent window appeared or it did
-// not run the action, or the code is not an action (then nothing is shown).
+// not run the action, or the code is not an action (then nothing is shown), and when it ran in part
+// (an activation that left an item where the profile does not want it: the action said so itself).
 bool RunAction(Action action, HWND owner, BOOL quiet);
 
 // Closes the agent window of this process, if it has one.
