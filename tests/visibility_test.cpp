@@ -566,6 +566,9 @@ TEST(StoreDirectories, StoredItemsGoBackToTheirOwnDesktopsWhereTheirPlaceIsFree)
     write(stored(desktop("anna") + "\\Folder\\inner.txt"), "inner");
     write(stored(desktop("anna") + "\\taken.txt"), "stored");
     write(desktop("anna") + "\\taken.txt", "newer");
+    // A stored empty folder is an item like any other: its place taken, it stays, never a leftover.
+    ASSERT_TRUE(CreateDirectoryA(stored(desktop("anna") + "\\Empty").c_str(), nullptr));
+    write(desktop("anna") + "\\Empty", "taken");
     write(stored(desktop("gone") + "\\g.txt"), "g");
     // Bert's mirror is owned by somebody else than Bert: whoever planted it there, it stays.
     write(stored(desktop("bert") + "\\b.txt"), "b");
@@ -588,6 +591,8 @@ TEST(StoreDirectories, StoredItemsGoBackToTheirOwnDesktopsWhereTheirPlaceIsFree)
     EXPECT_FALSE(Exists(desktop("bert") + "\\b.txt"));
     EXPECT_EQ(testbed::ReadTextFile(stored(desktop("gone") + "\\g.txt")), "g");
     EXPECT_FALSE(Exists(stored(desktop("anna") + "\\Folder")));
+    EXPECT_TRUE(Exists(stored(desktop("anna") + "\\Empty")));
+    EXPECT_EQ(testbed::ReadTextFile(desktop("anna") + "\\Empty"), "taken");
 
     // Once the users' items are back, their folders go. The shared mirror of the profiles folder stays
     // while anything else is left in the store, where any user could otherwise make it first; with
