@@ -46,8 +46,9 @@ bool IsStagingPath(const std::string& path);
 enum class MoveResult {
     Stayed,   // the item is whole at its source, and nothing of it is at the destination
     Arrived,  // the item is whole at its destination, and its source is gone
-    // Not settled yet: the item is whole at its destination and part of its source could not be
-    // deleted yet, or a staging copy holds what may be somebody's last copy. Tried again later.
+    // Not settled yet: the item is whole at its destination and its source could not be deleted yet,
+    // or what is left of a staging copy may be somebody's last copy and stays for the user. Tried
+    // again later.
     Split,
     // The item is whole at its source, and the destination holds something that is not its copy.
     Both,
