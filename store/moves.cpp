@@ -440,14 +440,13 @@ MoveResult SettleMoveAcrossVolumes(const std::string& from, const std::string& t
     if (phase == MovePhase::Unknown) phase = MovePhase::Copying;
     if (Exists(staging)) {
         if (phase == MovePhase::Placed) {
-            if (Exists(to)) return MoveResult::Split;
             // Whole and flushed before the phase was written; a copy that is not (taken apart in part
-            // by a version that did not write the phase back first, or a source written since) goes
-            // back to "copying".
-            if (!Exists(from) || CopyIsWhole(staging, from)) {
+            // by a version that did not write the phase back first, or a source written since), or
+            // whose place somebody took meanwhile, goes back to "copying" while its source is there.
+            if (!Exists(to) && (!Exists(from) || CopyIsWhole(staging, from))) {
                 if (!PutInPlace(staging, to, from)) return MoveResult::Split;
             } else {
-                if (!record(MovePhase::Copying)) return MoveResult::Split;
+                if (!Exists(from) || !record(MovePhase::Copying)) return MoveResult::Split;
                 phase = MovePhase::Copying;
             }
         }

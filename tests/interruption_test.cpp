@@ -422,6 +422,9 @@ TEST_F(InterruptionTest, TheSweepSettlesWhatAnyEndCanLeaveAndDeletesNoLastCopy) 
          false, false, "newer", Desktop},
         {"placed, a folder new at the source", hide | placed, Desktop | Store, 0, false, Desktop, false,
          false, false, "folder", Desktop},
+        // A place taken meanwhile: the copy goes back to "copying" and goes; the stranger keeps the entry.
+        {"placed, rename not done, place taken", hide | placed, Desktop | StagingInStore, Store, true,
+         Desktop, true, false},
         {"placed, the copy still hidden", hide | placed, Desktop | Store, 0, false, Store, true, false, false,
          "hidden", Store},
         {"placed whole, both present", hide | placed, Desktop | Store, 0, false, Store, true, false},
