@@ -232,7 +232,7 @@ bool SetHandleAttributes(HANDLE file, DWORD attributes) {
 
 // Opens every file of the source for its deletion, without sharing writing or deleting, so that no
 // program changes or holds it from then on; false, with nothing open, when one cannot be opened (held by
-// an editor or a scanner) or is no longer the copy's size and time.
+// an editor or a scanner) or was written after its copy.
 bool HoldEveryFile(const std::string& from, const std::string& to, std::vector<HeldForDeletion>& held,
                    std::vector<std::string>& folders) {
     const DWORD attributes = Attributes(from);
@@ -261,8 +261,11 @@ bool HoldEveryFile(const std::string& from, const std::string& to, std::vector<H
     const ULONGLONG copySize = static_cast<ULONGLONG>(copy.nFileSizeHigh) << 32 | copy.nFileSizeLow;
     const ULONGLONG copyTime = static_cast<ULONGLONG>(copy.ftLastWriteTime.dwHighDateTime) << 32 |
                                copy.ftLastWriteTime.dwLowDateTime;
-    if (static_cast<ULONGLONG>(standard.EndOfFile.QuadPart) != copySize ||
-        static_cast<ULONGLONG>(basic.LastWriteTime.QuadPart) != copyTime)
+    // A copy written since (the user's, once it was in place) supersedes its source; a source written
+    // since does not go.
+    const ULONGLONG sourceTime = static_cast<ULONGLONG>(basic.LastWriteTime.QuadPart);
+    if (sourceTime > copyTime ||
+        (sourceTime == copyTime && static_cast<ULONGLONG>(standard.EndOfFile.QuadPart) != copySize))
         return false;
     held.push_back(std::move(entry));
     return true;

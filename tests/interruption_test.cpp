@@ -420,6 +420,8 @@ TEST_F(InterruptionTest, TheSweepSettlesWhatAnyEndCanLeaveAndDeletesNoLastCopy) 
         // The source is deleted whole or not at all: written since, or grown, it stays and the copy goes.
         {"placed, a source file written since", hide | placed, Desktop | Store, 0, false, Desktop, false,
          false, false, "newer", Desktop},
+        {"placed, the copy written since", hide | placed, Desktop | Store, 0, false, Store, true, false,
+         false, "newer", Store},
         {"placed, a folder new at the source", hide | placed, Desktop | Store, 0, false, Desktop, false,
          false, false, "folder", Desktop},
         // A place taken meanwhile: the copy goes back to "copying" and goes; the stranger keeps the entry.
