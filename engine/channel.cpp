@@ -235,8 +235,8 @@ void ListenToTheSession(HWND window);
 // it, the window goes after each action (the answer says so). Set with each window, on its thread.
 bool CloseAfterAction = false;
 
-bool RunInThisProcess(Action action, HWND listView, HWND owner, BOOL quiet, UINT number) {
-    return TheWork.run && TheWork.run(action, listView, owner, quiet, number);
+ActionResult RunInThisProcess(Action action, HWND listView, HWND owner, BOOL quiet, UINT number) {
+    return TheWork.run ? TheWork.run(action, listView, owner, quiet, number) : ActionResult::NotRun;
 }
 
 }  // namespace
@@ -284,7 +284,8 @@ bool RunAction(Action action, HWND owner, BOOL quiet, UINT number) {
             }
         }
         // A caller in another process says so itself when the agent's answer lacks kAgentRan.
-        if (RunInThisProcess(action, listView, owner, quiet, number)) return true;
+        const ActionResult result = RunInThisProcess(action, listView, owner, quiet, number);
+        if (result != ActionResult::NotRun) return result == ActionResult::Done;
         ShowMessageUnlessQuiet(owner, quiet, kNoAgentMessage, MB_ICONERROR);
         return false;
     }
@@ -343,7 +344,7 @@ bool RunAction(Action action, HWND owner, BOOL quiet, UINT number) {
     if (delivered && (answer & kAgentCloseMe) != 0)
         SendMessageTimeoutW(agent, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, kAgentAnswerTimeoutMs, nullptr);
     if (!ran) ShowMessageUnlessQuiet(owner, quiet, kNoAgentMessage, MB_ICONERROR);
-    return ran;
+    return ran && (answer & kAgentRanInPart) == 0;
 }
 
 bool SetAgentHook(DWORD threadId) {
@@ -595,8 +596,11 @@ INT_PTR HandleAgentMessage(HWND window, UINT message, WPARAM wParam, LPARAM lPar
                     ~Done() { AgentBusy = false; }
                 } done;
                 WatchIcons(window, listView);
-                if (RunInThisProcess(static_cast<Action>(code), listView, nullptr, quiet, number))
-                    result = kAgentRan | (CloseAfterAction ? kAgentCloseMe : 0);
+                const ActionResult ran =
+                    RunInThisProcess(static_cast<Action>(code), listView, nullptr, quiet, number);
+                if (ran != ActionResult::NotRun)
+                    result = kAgentRan | (CloseAfterAction ? kAgentCloseMe : 0) |
+                             (ran == ActionResult::InPart ? kAgentRanInPart : 0);
             }
             // The answer tells the sender whether the action ran; a release has destroyed the
             // window by now, and the sender then reads 0.

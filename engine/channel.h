@@ -51,8 +51,11 @@ inline constexpr UINT kMaxActionNumber = 0xFF;
 // putBack: puts the icons where the product left them, after the shell moved them by itself.
 // lastSeen: puts the icons where they were last seen, after the shell started anew (engine/icon_watch.h).
 // number: what the action's number says (RestoreSnapshot), 0 for the others.
+// What the work of an action achieved. InPart: it ran, and said itself what it could not do (unless
+// quiet); the caller reports a failure without another message.
+enum class ActionResult { NotRun, Done, InPart };
 struct ActionWork {
-    bool (*run)(Action action, HWND listView, HWND owner, BOOL quiet, UINT number) = nullptr;
+    ActionResult (*run)(Action action, HWND listView, HWND owner, BOOL quiet, UINT number) = nullptr;
     void (*displayChanged)(HWND listView, bool arrangementMoved) = nullptr;
     void (*putBack)(HWND listView) = nullptr;
     void (*lastSeen)(HWND listView) = nullptr;
@@ -72,6 +75,8 @@ inline constexpr LONG_PTR kAgentCloseMe = 2;
 // The agent runs an action of its own (the end of the quiet period after a display change): the
 // caller asks again after kBusyRetryMs, within kAgentAnswerTimeoutMs in all.
 inline constexpr LONG_PTR kAgentBusy = 4;
+// With kAgentRan: the action ran in part and said so itself.
+inline constexpr LONG_PTR kAgentRanInPart = 8;
 inline constexpr DWORD kBusyRetryMs = 100;
 
 inline constexpr char kNoDesktopMessage[] = "Cannot get the desktop window. Try again later.";
@@ -102,7 +107,8 @@ inline constexpr char kHandshakeMessageName[] = PLAXEN_PRODUCT_TITLE " agent cre
 
 // True when the action ran in this process or was run by the agent window; false when there is no
 // desktop list view, the shell's process could not be attached, no agent window appeared or it did
-// not run the action, or the code is not an action (then nothing is shown).
+// not run the action, or the code is not an action (then nothing is shown), and when it ran in part
+// (an activation that left an item where the profile does not want it: the action said so itself).
 // number: carried to the action's work (at most kMaxActionNumber; a larger one fails).
 bool RunAction(Action action, HWND owner, BOOL quiet, UINT number = 0);
 

@@ -38,26 +38,33 @@ bool RestorePositionsOrSay(HWND listView, const ScreenSize& size, const ProfileN
                      owner, quiet);
 }
 
-bool RunActionWork(Action action, HWND listView, HWND owner, BOOL quiet, UINT number) {
+ActionResult RunActionWork(Action action, HWND listView, HWND owner, BOOL quiet, UINT number) {
     CarryOverOlderProfiles();
     // The first action after the shell started (the logon restore, as a rule) settles what an end of
     // the shell or of the power left half-way, before an interrupted move can linger for days.
     static bool swept = false;
     if (!swept) swept = SweepHiddenStore();
+    const auto ran = [](bool done) { return done ? ActionResult::Done : ActionResult::NotRun; };
+    // An activation that left an item out of place says so: the user would otherwise miss the item.
+    const auto activated = [&](ActivationOutcome outcome) {
+        if (outcome != ActivationOutcome::InPart) return ran(outcome == ActivationOutcome::Done);
+        ShowMessageUnlessQuiet(owner, quiet, kItemsNotInPlaceMessage, MB_ICONWARNING);
+        return ActionResult::InPart;
+    };
     switch (action) {
         case Action::SaveProfile:
-            return SaveCurrentProfile(listView, owner, quiet, nullptr, true) != SaveOutcome::NotSaved;
+            return ran(SaveCurrentProfile(listView, owner, quiet, nullptr, true) != SaveOutcome::NotSaved);
         case Action::SaveStartupPositions: {
             const ScreenSize size = GetScreenSize();
             SavePositionsOrSay(listView, size, GetCurrentProfile(size), kStartupSlot, owner, quiet);
-            return true;
+            return ActionResult::Done;
         }
         case Action::RestorePositions:
         case Action::RestoreStartupPositions: {
             // What an undo puts back: the icons before the action, and before any activation in it.
             const IconPlaces before = ReadIconPlaces(listView);
             // The set-up or activation first: the profile and size are those it leaves.
-            PrepareResolution(listView);
+            const ActivationOutcome prepared = PrepareResolution(listView);
             const ScreenSize size = GetScreenSize();
             const char* slot = action == Action::RestorePositions ? kManualSlot : kStartupSlot;
             const ProfileName profile = GetCurrentProfile(size);
@@ -67,41 +74,41 @@ bool RunActionWork(Action action, HWND listView, HWND owner, BOOL quiet, UINT nu
             RestorePositionsOrSay(listView, size, profile, slot, owner, quiet);
             // What the user asked for is the layout from now on: a snapshot from before it is older.
             if (saved) NoteProfileTime(size);
-            return true;
+            return prepared == ActivationOutcome::InPart ? activated(prepared) : ActionResult::Done;
         }
         case Action::RestoreSnapshot: {
             const ScreenSize size = GetScreenSize();
             const std::optional<Snapshot> snapshot = ReadSnapshot(size, static_cast<int>(number));
-            if (!snapshot) return false;
+            if (!snapshot) return ActionResult::NotRun;
             const IconPlaces before = ReadIconPlaces(listView);
             PlaceIcons(listView, snapshot->places, snapshot->info.dpi);
             KeepForUndo(size, before);
             // The layout the user went back to is the one last seen now.
             if (KeepLayoutAutomatically()) KeepSnapshot(size, ReadIconPlaces(listView), WindowDpi(listView));
-            return true;
+            return ActionResult::Done;
         }
         case Action::FollowShell:
             AwaitShellLayout(listView);
-            return true;
+            return ActionResult::Done;
         case Action::UndoPositions:
             if (UndoPositions(listView) == UndoOutcome::NothingKept)
                 ShowMessageUnlessQuiet(owner, quiet, kNothingToUndoMessage, MB_ICONERROR);
-            return true;
+            return ActionResult::Done;
         case Action::ActivateProfile: {
-            const bool activated = ActivateProfile(listView, GetScreenSize(), owner);
-            if (activated) {
+            const ActivationOutcome outcome = ActivateProfile(listView, GetScreenSize(), owner);
+            if (outcome != ActivationOutcome::NotRun) {
                 NoteProfileTime(GetScreenSize());
                 PlaceItemsThatComeIntoView(listView);
             }
-            return activated;
+            return activated(outcome);
         }
         case Action::ReleaseHiddenItems:
-            return ReleaseHiddenItems(listView);
+            return ran(ReleaseHiddenItems(listView));
         case Action::CreateDefault:
             EnsureDefaultProfile(listView);
-            return true;
+            return ActionResult::Done;
     }
-    return false;
+    return ActionResult::NotRun;
 }
 
 void ConnectActionWork() {

@@ -27,12 +27,17 @@ bool SavePositionsOrSay(HWND listView, const ScreenSize& size, const ProfileName
 bool RestorePositionsOrSay(HWND listView, const ScreenSize& size, const ProfileName& profile,
                            const char* slot, HWND owner, BOOL quiet);
 
-// Runs the work of an action on listView, which must belong to this process. The activation of a
-// profile is quiet whatever quiet says. Returns false, having done nothing, for an unknown action, and
-// for a save, an activation or a release that could not have the hidden store's lock or (a save) its
-// profile's key; the caller says so.
+inline constexpr char kItemsNotInPlaceMessage[] =
+    "Errors occurred when showing and hiding the desktop items.\nSome items are not where the profile wants "
+    "them.";
+
+// Runs the work of an action on listView, which must belong to this process. NotRun, having done
+// nothing, for an unknown action, and for a save, an activation or a release that could not have the
+// hidden store's lock or (a save) its profile's key; the caller says so. InPart: an activation (asked
+// for, or the one a restore makes after a change of the screen size) left an item where the profile
+// does not want it, and said so with kItemsNotInPlaceMessage unless quiet.
 // number: the snapshot a RestoreSnapshot puts back (1 the latest).
-bool RunActionWork(Action action, HWND listView, HWND owner, BOOL quiet, UINT number = 0);
+ActionResult RunActionWork(Action action, HWND listView, HWND owner, BOOL quiet, UINT number = 0);
 
 // Gives the channel of this process the work above; once, before any action can arrive.
 void ConnectActionWork();

@@ -1,5 +1,7 @@
 #include "layout/profiles.h"
 
+#include <shlobj.h>
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -35,6 +37,35 @@ unique_hkey MarkedProfileKey(const ScreenSize& size, const ProfileName& profile)
     unique_hkey key = OpenProfileKey(size, profile, KeyAccess::Create);
     if (key && WriteString(key.get(), nullptr, kProfileMarker) != ERROR_SUCCESS) key.reset();
     return key;
+}
+
+// After an activation: true when no item is left where the profile does not want it. An item counts by
+// where it is, whatever its move reported: one the profile shows must not be in the store, and one it
+// hides must not be on the desktop (an item synced with a cloud stays there by design; one whose file
+// is nowhere is gone, not misplaced).
+bool EveryItemInPlace(const DesktopItemList& list, const std::vector<VisibilityOutcome>& outcomes,
+                      const std::string& store) {
+    const auto there = [](const std::string& path) {
+        return !path.empty() && GetFileAttributesW(FileApiPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+    };
+    for (size_t i = 0; i < list.size(); ++i) {
+        const DesktopItem& item = list[i];
+        if (!item.Movable() || outcomes[i] == VisibilityOutcome::KeptForCloud) continue;
+        const std::string stored = store.empty() ? std::string() : StorePathFor(store, item.DesktopPath);
+        if (item.Visible ? there(stored) : there(item.DesktopPath)) return false;
+    }
+    return true;
+}
+
+// The desktop folders whose mirrors a release may leave empty: the user's own and the common one.
+std::vector<std::wstring> OwnDesktopFolders() {
+    std::vector<std::wstring> folders;
+    for (int csidl : {CSIDL_DESKTOPDIRECTORY, CSIDL_COMMON_DESKTOPDIRECTORY}) {
+        wchar_t path[MAX_PATH] = {};
+        if (SUCCEEDED(SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path)) && path[0])
+            folders.push_back(path);
+    }
+    return folders;
 }
 
 }  // namespace
@@ -100,38 +131,42 @@ SaveOutcome SaveCurrentProfile(HWND listView, HWND owner, BOOL quiet, const Desk
     return SaveProfile(listView, size, GetCurrentProfile(size), owner, quiet, items, apply);
 }
 
-bool ActivateProfile(HWND listView, const ScreenSize& size, HWND owner) {
+ActivationOutcome ActivateProfile(HWND listView, const ScreenSize& size, HWND owner) {
     // The sweep first: the catalogue lists stored items by their entries.
-    if (!OpenKeyForReading(HKEY_CURRENT_USER, kItemsKey)) return true;
+    if (!OpenKeyForReading(HKEY_CURRENT_USER, kItemsKey)) return ActivationOutcome::Done;
     StoreLock lock;
-    if (!lock.Held()) return false;
+    if (!lock.Held()) return ActivationOutcome::NotRun;
     // The stored items as the sweep leaves them; their entries are read again only when the sweep
     // could not list them (activation shows no list: their icons are not looked up).
     std::optional<DesktopItemList> stored;
-    SweepHiddenStore(&stored);
+    bool unsettled = false;
+    SweepHiddenStore(&stored, &unsettled);
     if (!stored) {
         stored.emplace();
-        if (!AppendHiddenItems(*stored, false)) return true;
+        if (!AppendHiddenItems(*stored, false)) return ActivationOutcome::InPart;
     }
     const ProfileName name = GetCurrentProfile(size);
     unique_hkey profileKey = OpenProfileKey(size, name, KeyAccess::Read);
     std::optional<DesktopItemList> list = ReadItemsToApply(profileKey.get(), *stored);
-    if (!list) return true;
+    if (!list) return ActivationOutcome::InPart;
     // Before any item comes or goes: what an undo puts back.
     const IconPlaces before = ReadIconPlaces(listView);
     const std::string store = PrepareStoreDirectory();
     unique_hkey hidden = CreateKey(HKEY_CURRENT_USER, kHiddenItemsKey);
     MoveProgressDialog progress(owner);
-    ApplyVisibility(*list, store, hidden.get(), &progress);
+    const std::vector<VisibilityOutcome> outcomes = ApplyVisibility(*list, store, hidden.get(), &progress);
     hidden.reset();
     NotifyDesktopChanged(owner);
     WriteLastResolution(size);
     RestorePositions(listView, size, name, kManualSlot);
     KeepForUndo(size, before);
-    return true;
+    return unsettled || !EveryItemInPlace(*list, outcomes, store) ? ActivationOutcome::InPart
+                                                                  : ActivationOutcome::Done;
 }
 
-bool ActivateProfile(HWND listView, HWND owner) { return ActivateProfile(listView, GetScreenSize(), owner); }
+ActivationOutcome ActivateProfile(HWND listView, HWND owner) {
+    return ActivateProfile(listView, GetScreenSize(), owner);
+}
 
 bool ReleaseHiddenItems(HWND listView) {
     CloseAgentWindow();
@@ -155,7 +190,7 @@ bool ReleaseHiddenItems(HWND listView) {
     // where the user can still find it.
     const std::string store = HiddenStoreDirectory();
     if (!store.empty() && GetFileAttributesW(FileApiPath(store).c_str()) != INVALID_FILE_ATTRIBUTES)
-        RemoveEmptyDirectories(store);
+        RemoveEmptyDirectories(store, OwnDesktopFolders());
     return true;
 }
 

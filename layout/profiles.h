@@ -25,11 +25,15 @@ SaveOutcome SaveProfile(HWND listView, const ScreenSize& size, const ProfileName
 // The same for the current profile at the current screen size.
 SaveOutcome SaveCurrentProfile(HWND listView, HWND owner, BOOL quiet, const DesktopItemList* items,
                                bool apply);
-// Always quiet. Does nothing at all when there is no catalogue yet. Without a size: the current
-// profile of the current screen size. False, having changed nothing, when the store's lock cannot be
-// had (store/store_lock.h); the caller says so.
-bool ActivateProfile(HWND listView, const ScreenSize& size, HWND owner);
-bool ActivateProfile(HWND listView, HWND owner);
+// What an activation achieved. InPart: an item stays where the profile does not want it (its move
+// failed, or a move that an end of the process cut short stays unsettled); the next activation tries
+// again. NotRun: the store's lock could not be had, and nothing changed.
+enum class ActivationOutcome { Done, InPart, NotRun };
+
+// Always quiet: the caller says what went wrong. Does nothing at all (Done) when there is no catalogue
+// yet. Without a size: the current profile of the current screen size.
+ActivationOutcome ActivateProfile(HWND listView, const ScreenSize& size, HWND owner);
+ActivationOutcome ActivateProfile(HWND listView, HWND owner);
 // Moves every stored item back and removes what is left empty of the store. A file whose move back
 // fails stays in the store with its directories. False, having changed nothing, without the lock.
 bool ReleaseHiddenItems(HWND listView);

@@ -106,19 +106,20 @@ ProfileSearch SearchProfiles() {
     return rc == ERROR_SUCCESS ? ProfileSearch::NotFound : ProfileSearch::Failed;
 }
 
-void PrepareResolution(HWND listView) {
+ActivationOutcome PrepareResolution(HWND listView) {
     CarryOverOlderProfiles();
     switch (SearchProfiles()) {
         case ProfileSearch::NotFound:
             FirstTimeSetup(listView);
-            return;
+            return ActivationOutcome::Done;
         case ProfileSearch::Failed:
-            return;
+            return ActivationOutcome::Done;
         case ProfileSearch::Found:
             break;
     }
-    if (ReadLastResolution() == GetScreenSize()) return;
-    if (HWND view = ListViewOrDesktop(listView)) ActivateProfile(view, GetScreenSize(), nullptr);
+    if (ReadLastResolution() == GetScreenSize()) return ActivationOutcome::Done;
+    if (HWND view = ListViewOrDesktop(listView)) return ActivateProfile(view, GetScreenSize(), nullptr);
+    return ActivationOutcome::Done;
 }
 
 void FollowDisplayChange(HWND listView, bool arrangementMoved) {

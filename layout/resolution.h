@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "layout/profiles.h"
+
 namespace plx {
 
 // Whether the resolution key of the current screen size holds a profile. Failed: its subkeys could
@@ -16,7 +18,8 @@ ProfileSearch SearchProfiles();
 // Before a restore, on a display change and when the menu is built. At a size with profiles it
 // activates the current profile when "LastResolution" differs from the screen size; at a size
 // without profiles it runs the first set-up. listView: null to look the desktop's up when needed.
-void PrepareResolution(HWND listView);
+// The outcome of the activation it ran, Done when it ran none.
+ActivationOutcome PrepareResolution(HWND listView);
 
 // A display change after its quiet period. Back at the arrangement the current profile is active for
 // after the monitors were seen otherwise (a display that flapped), the icons go back where they were

@@ -11,6 +11,7 @@
 #include "engine/desktop_listview.h"
 #include "resources/resource.h"
 #include "dialogs/help.h"
+#include "layout/actions.h"
 #include "layout/profiles.h"
 #include "store/profile_tree.h"
 #include "store/slots.h"
@@ -217,14 +218,16 @@ void DeleteActiveProfile(HWND owner) {
         return;
     }
     const ProfileName current = GetCurrentProfile(size);
-    if (ShowMessage(owner, DeleteQuestion(current.Text()).c_str(), MB_ICONQUESTION | MB_YESNO) != IDYES) return;
+    if (ShowMessage(owner, DeleteQuestion(current.Text()).c_str(), MB_ICONQUESTION | MB_YESNO) != IDYES)
+        return;
     if (!SizeUnchangedOrSay(owner, size)) return;
     HWND listView = DesktopListViewOrSay(owner);
     if (!listView) return;
     const std::optional<ProfileName> next = ProfileName::From(*others->begin());
     if (!next || !SetCurrentProfile(size, *next)) return;
     DeleteProfile(size, current);
-    ActivateProfile(listView, size, owner);
+    if (ActivateProfile(listView, size, owner) == ActivationOutcome::InPart)
+        ShowMessage(owner, kItemsNotInPlaceMessage, MB_ICONWARNING);
 }
 
 }  // namespace plx

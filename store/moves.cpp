@@ -48,8 +48,8 @@ bool Flush(const std::string& path) {
     const bool readOnly = !IsDirectory(attributes) && (attributes & FILE_ATTRIBUTE_READONLY);
     if (readOnly) SetFileAttributesW(FileApiPath(path).c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
     unique_hfile file(CreateFileW(
-        FileApiPath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        FileApiPath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     const bool flushed = file && FlushFileBuffers(file.get());
     file.reset();
     if (readOnly) SetFileAttributesW(FileApiPath(path).c_str(), attributes);
@@ -81,8 +81,9 @@ bool CopyTree(const std::string& from, const std::string& to, bool& made, MovePr
     if (!IsDirectory(attributes)) {
         CopyWatch watch;
         watch.progress = progress;
-        if (!CopyFileExW(FileApiPath(from).c_str(), FileApiPath(to).c_str(), progress ? CopyProgress : nullptr, &watch,
-                         nullptr, COPY_FILE_FAIL_IF_EXISTS | kCopyNoBuffering)) {
+        if (!CopyFileExW(FileApiPath(from).c_str(), FileApiPath(to).c_str(),
+                         progress ? CopyProgress : nullptr, &watch, nullptr,
+                         COPY_FILE_FAIL_IF_EXISTS | kCopyNoBuffering)) {
             // The copy fails before it creates to when to exists; after that, to is its own part copy.
             made = GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS;
             return false;
@@ -112,61 +113,242 @@ bool SameSizeAndTime(const WIN32_FILE_ATTRIBUTE_DATA& x, const WIN32_FILE_ATTRIB
            CompareFileTime(&x.ftLastWriteTime, &y.ftLastWriteTime) == 0;
 }
 
-// Both files, neither a folder, of the same size and last written at the same time: copies made by
-// CopyTree keep both.
-bool SameFile(const std::string& a, const std::string& b) {
+// How a source compares with the copy that a move made of it. Copies made by CopyTree keep the size
+// and the time of each file, so a file that differs was written after the copy, on one side or the
+// other.
+struct Comparison {
+    bool sourceNewer = false;  // a source file written after its copy, or a file or folder the copy lacks
+    bool copyNewer = false;    // a copy written after its source
+};
+
+void CompareWithCopy(const std::string& source, const std::string& copy, Comparison& result) {
     WIN32_FILE_ATTRIBUTE_DATA x = {}, y = {};
-    if (!GetFileAttributesExW(FileApiPath(a).c_str(), GetFileExInfoStandard, &x) ||
-        !GetFileAttributesExW(FileApiPath(b).c_str(), GetFileExInfoStandard, &y))
-        return false;
-    if (IsDirectory(x.dwFileAttributes) || IsDirectory(y.dwFileAttributes)) return false;
-    return SameSizeAndTime(x, y);
+    if (!GetFileAttributesExW(FileApiPath(source).c_str(), GetFileExInfoStandard, &x)) return;
+    const bool haveCopy = GetFileAttributesExW(FileApiPath(copy).c_str(), GetFileExInfoStandard, &y) != FALSE;
+    // A link was never copied: what it leads to is no part of the move.
+    if (IsLink(x.dwFileAttributes) || !haveCopy ||
+        IsDirectory(x.dwFileAttributes) != IsDirectory(y.dwFileAttributes) ||
+        (haveCopy && IsLink(y.dwFileAttributes))) {
+        result.sourceNewer = true;
+        return;
+    }
+    if (IsDirectory(x.dwFileAttributes)) {
+        for (const auto& child : FolderEntries(source))
+            CompareWithCopy(source + "\\" + child.first, copy + "\\" + child.first, result);
+        return;
+    }
+    if (SameSizeAndTime(x, y)) return;
+    if (CompareFileTime(&y.ftLastWriteTime, &x.ftLastWriteTime) > 0)
+        result.copyNewer = true;
+    else
+        result.sourceNewer = true;
 }
 
-// Deletes what of tree has a copy in reference, file by file (a copy: of the same size and time when
-// sameOnly, any file of that name otherwise), and the folders that end up empty. Anything else stays:
-// a file that has no copy may be the last one there is.
-void DeleteCopied(const std::string& tree, const std::string& reference, int& deleted, bool sameOnly = true) {
+// True when the copy holds every file of the source, each of its size and time, and every folder.
+bool CopyIsWhole(const std::string& copy, const std::string& source) {
+    Comparison comparison;
+    CompareWithCopy(source, copy, comparison);
+    return !comparison.sourceNewer && !comparison.copyNewer;
+}
+
+// Deletes what of tree has a namesake in reference, file by file, and the folders that end up empty
+// where reference has the folder too. Anything else stays: a file that has no copy may be the last one
+// there is, and an empty folder may be an item of its own.
+void DeleteNamesakes(const std::string& tree, const std::string& reference) {
     const DWORD attributes = Attributes(tree);
     if (attributes == INVALID_FILE_ATTRIBUTES || IsLink(attributes)) return;
+    const DWORD counterpart = Attributes(reference);
+    if (counterpart == INVALID_FILE_ATTRIBUTES || IsDirectory(counterpart) != IsDirectory(attributes)) return;
     if (IsDirectory(attributes)) {
         for (const auto& child : FolderEntries(tree))
-            DeleteCopied(tree + "\\" + child.first, reference + "\\" + child.first, deleted, sameOnly);
+            DeleteNamesakes(tree + "\\" + child.first, reference + "\\" + child.first);
         SetFileAttributesW(FileApiPath(tree).c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-        if (!RemoveDirectoryW(FileApiPath(tree).c_str())) SetFileAttributesW(FileApiPath(tree).c_str(), attributes);
+        if (!RemoveDirectoryW(FileApiPath(tree).c_str()))
+            SetFileAttributesW(FileApiPath(tree).c_str(), attributes);
         return;
     }
-    if (sameOnly ? !SameFile(tree, reference) : !Exists(reference)) return;
     SetFileAttributesW(FileApiPath(tree).c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (!DeleteFileW(FileApiPath(tree).c_str())) {
-        SetFileAttributesW(FileApiPath(tree).c_str(), attributes);
-        return;
-    }
-    ++deleted;
-    ReachedStep("deleted file");
+    if (!DeleteFileW(FileApiPath(tree).c_str())) SetFileAttributesW(FileApiPath(tree).c_str(), attributes);
 }
 
-// Deletes a staging copy, file by file where its source file is there.
+// Deletes a staging copy, file by file where its source file is there. Only once its entry says
+// "copying" on the disk: under "placed" a sweep would take what is left for the whole copy.
 void RemoveStagingCopy(const std::string& staging, const std::string& source) {
-    int deleted = 0;
-    DeleteCopied(staging, source, deleted, false);
+    DeleteNamesakes(staging, source);
 }
 
-// Renames a staging copy into place and gives it the attributes of its source (without the hidden
-// flag of the staging copy when the source is gone).
+// What is left of a staging copy after its source went is nobody's copy but may be the only one of
+// some file: it stays where it is, under its staging name, shown so that the user finds it.
+void LeaveForTheUser(const std::string& staging) {
+    const DWORD attributes = Attributes(staging);
+    if (attributes != INVALID_FILE_ATTRIBUTES)
+        SetFileAttributesW(FileApiPath(staging).c_str(), attributes & ~FILE_ATTRIBUTE_HIDDEN);
+}
+
+// Renames a staging copy into place. Where its source is gone, the copy first loses the hidden flag of
+// its staging name, so that no end of the process leaves the item hidden on the desktop; otherwise it
+// gets the source's attributes before the source goes (GiveAttributes).
 bool PutInPlace(const std::string& staging, const std::string& to, const std::string& from) {
-    if (!MoveFileExW(FileApiPath(staging).c_str(), FileApiPath(to).c_str(), MOVEFILE_WRITE_THROUGH)) return false;
+    if (!Exists(from)) {
+        const DWORD attributes = Attributes(staging);
+        if (attributes == INVALID_FILE_ATTRIBUTES ||
+            ((attributes & FILE_ATTRIBUTE_HIDDEN) &&
+             !SetFileAttributesW(FileApiPath(staging).c_str(), attributes & ~FILE_ATTRIBUTE_HIDDEN)))
+            return false;
+    }
+    return MoveFileExW(FileApiPath(staging).c_str(), FileApiPath(to).c_str(), MOVEFILE_WRITE_THROUGH) !=
+           FALSE;
+}
+
+// The destination takes the attributes of its source, the hidden flag of the staging copy with them.
+// True only when that flag is as the source's: otherwise the item would stay invisible once shown.
+bool GiveAttributes(const std::string& from, const std::string& to) {
     const DWORD source = Attributes(from);
-    SetFileAttributesW(FileApiPath(to).c_str(),
-                       source != INVALID_FILE_ATTRIBUTES ? source : Attributes(to) & ~FILE_ATTRIBUTE_HIDDEN);
+    if (source == INVALID_FILE_ATTRIBUTES) return false;
+    const DWORD before = Attributes(to);
+    if (before == source) return true;
+    SetFileAttributesW(FileApiPath(to).c_str(), source);
+    const DWORD after = Attributes(to);
+    return after != INVALID_FILE_ATTRIBUTES &&
+           (after & FILE_ATTRIBUTE_HIDDEN) == (source & FILE_ATTRIBUTE_HIDDEN);
+}
+
+// One file of a source, open for its deletion.
+struct HeldForDeletion {
+    unique_hfile file;
+    DWORD attributes = 0;
+};
+
+bool SetDisposition(HANDLE file, bool gone) {
+    FILE_DISPOSITION_INFO disposition = {gone ? TRUE : FALSE};
+    return SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof(disposition)) != FALSE;
+}
+
+bool SetHandleAttributes(HANDLE file, DWORD attributes) {
+    FILE_BASIC_INFO basic = {};
+    basic.FileAttributes = attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
+    return SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof(basic)) != FALSE;
+}
+
+// Opens every file of the source for its deletion, without sharing writing or deleting, so that no
+// program changes or holds it from then on; false, with nothing open, when one cannot be opened (held by
+// an editor or a scanner) or was written after its copy.
+bool HoldEveryFile(const std::string& from, const std::string& to, std::vector<HeldForDeletion>& held,
+                   std::vector<std::string>& folders) {
+    const DWORD attributes = Attributes(from);
+    if (attributes == INVALID_FILE_ATTRIBUTES || IsLink(attributes)) return false;
+    if (IsDirectory(attributes)) {
+        for (const auto& child : FolderEntries(from))
+            if (!HoldEveryFile(from + "\\" + child.first, to + "\\" + child.first, held, folders))
+                return false;
+        folders.push_back(from);
+        return true;
+    }
+    HeldForDeletion entry;
+    entry.attributes = attributes;
+    entry.file.reset(CreateFileW(FileApiPath(from).c_str(),
+                                 DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ,
+                                 nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!entry.file) return false;
+    // Looked at through the handle: nothing written before the open escapes the comparison.
+    FILE_BASIC_INFO basic = {};
+    FILE_STANDARD_INFO standard = {};
+    WIN32_FILE_ATTRIBUTE_DATA copy = {};
+    if (!GetFileInformationByHandleEx(entry.file.get(), FileBasicInfo, &basic, sizeof(basic)) ||
+        !GetFileInformationByHandleEx(entry.file.get(), FileStandardInfo, &standard, sizeof(standard)) ||
+        !GetFileAttributesExW(FileApiPath(to).c_str(), GetFileExInfoStandard, &copy))
+        return false;
+    const ULONGLONG copySize = static_cast<ULONGLONG>(copy.nFileSizeHigh) << 32 | copy.nFileSizeLow;
+    const ULONGLONG copyTime = static_cast<ULONGLONG>(copy.ftLastWriteTime.dwHighDateTime) << 32 |
+                               copy.ftLastWriteTime.dwLowDateTime;
+    // A copy written since (the user's, once it was in place) supersedes its source; a source written
+    // since does not go.
+    const ULONGLONG sourceTime = static_cast<ULONGLONG>(basic.LastWriteTime.QuadPart);
+    if (sourceTime > copyTime ||
+        (sourceTime == copyTime && static_cast<ULONGLONG>(standard.EndOfFile.QuadPart) != copySize))
+        return false;
+    held.push_back(std::move(entry));
     return true;
 }
 
-// Once to is in place and flushed: what of from has its copy there goes.
-MoveResult DeleteSource(const std::string& from, const std::string& to, int& deleted) {
-    if (!Flush(to)) return MoveResult::Split;
-    DeleteCopied(from, to, deleted);
-    return Exists(from) ? MoveResult::Split : MoveResult::Arrived;
+// Deletes the whole source, or nothing of it: every file is held first, then each is marked for
+// deletion; a mark that fails takes every mark back before any file goes (a file goes when its handle
+// closes). An end of the process after the marks deletes the marked files; what is left then matches
+// the copy, which a sweep finishes. The folders go last, each only where the copy has it.
+bool DeleteWholeSource(const std::string& from, const std::string& to) {
+    std::vector<HeldForDeletion> held;
+    std::vector<std::string> folders;
+    if (!HoldEveryFile(from, to, held, folders)) return false;
+    size_t marked = 0;
+    for (; marked < held.size(); ++marked) {
+        HANDLE file = held[marked].file.get();
+        if ((held[marked].attributes & FILE_ATTRIBUTE_READONLY) &&
+            !SetHandleAttributes(file, held[marked].attributes & ~FILE_ATTRIBUTE_READONLY))
+            break;
+        if (!SetDisposition(file, true)) break;
+        ReachedStep("deleted file");
+    }
+    if (marked < held.size()) {
+        for (size_t i = 0; i <= marked && i < held.size(); ++i) {
+            if (i < marked) SetDisposition(held[i].file.get(), false);
+            if (held[i].attributes & FILE_ATTRIBUTE_READONLY)
+                SetHandleAttributes(held[i].file.get(), held[i].attributes);
+        }
+        return false;
+    }
+    held.clear();
+    const size_t prefix = from.size();
+    for (const std::string& folder : folders) {
+        const DWORD copy = Attributes(to + folder.substr(prefix));
+        if (copy == INVALID_FILE_ATTRIBUTES || !IsDirectory(copy)) continue;
+        const DWORD attributes = Attributes(folder);
+        SetFileAttributesW(FileApiPath(folder).c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+        if (!RemoveDirectoryW(FileApiPath(folder).c_str()))
+            SetFileAttributesW(FileApiPath(folder).c_str(), attributes);
+    }
+    return !Exists(from);
+}
+
+// True when every file and folder of tree has its namesake in reference.
+bool HasEveryName(const std::string& reference, const std::string& tree) {
+    const DWORD attributes = Attributes(tree);
+    if (attributes == INVALID_FILE_ATTRIBUTES || !Exists(reference)) return false;
+    if (!IsDirectory(attributes) || IsLink(attributes)) return true;
+    for (const auto& child : FolderEntries(tree))
+        if (!HasEveryName(reference + "\\" + child.first, tree + "\\" + child.first)) return false;
+    return true;
+}
+
+// Takes a move back whose copy is in place and whose source is still whole: the copy becomes a staging
+// copy again, its entry says "copying" on the disk, and then the copy goes. A source that lost files
+// already is past taking back: both stay, for the next sweep or the user.
+MoveResult Undo(const std::string& from, const std::string& to, const MoveRecord& record) {
+    const std::string staging = StagingPathFor(to);
+    if (!HasEveryName(from, to) || Exists(staging) ||
+        !MoveFileExW(FileApiPath(to).c_str(), FileApiPath(staging).c_str(), MOVEFILE_WRITE_THROUGH))
+        return MoveResult::Split;
+    SetFileAttributesW(FileApiPath(staging).c_str(), Attributes(staging) | FILE_ATTRIBUTE_HIDDEN);
+    // Still "placed" when this fails: the copy is whole, and a sweep puts it in place again.
+    if (!record(MovePhase::Copying)) return MoveResult::Split;
+    RemoveStagingCopy(staging, from);
+    if (!Exists(staging)) return MoveResult::Stayed;
+    LeaveForTheUser(staging);
+    return MoveResult::Split;
+}
+
+// Once to is in place: the move is finished (the source deleted whole) when the source is as it was
+// copied, and taken back when a file of the source was written after its copy or is new there.
+// Changes on both sides leave both for the user. settling: an end of the process interrupted the move;
+// a source that cannot be deleted now is tried again later instead of taking the move back.
+MoveResult FinishOrUndo(const std::string& from, const std::string& to, const MoveRecord& record,
+                        bool settling) {
+    Comparison comparison;
+    CompareWithCopy(from, to, comparison);
+    if (comparison.sourceNewer) return comparison.copyNewer ? MoveResult::Split : Undo(from, to, record);
+    if (!GiveAttributes(from, to) || !Flush(to)) return MoveResult::Split;
+    if (DeleteWholeSource(from, to)) return MoveResult::Arrived;
+    if (!Exists(from)) return MoveResult::Arrived;
+    return settling ? MoveResult::Split : Undo(from, to, record);
 }
 
 }  // namespace
@@ -226,58 +408,67 @@ ULONGLONG TreeSize(const std::string& path) {
     return total;
 }
 
-MoveResult MoveAcrossVolumes(const std::string& from, const std::string& to,
-                             const std::function<bool()>& recordPlaced, MoveProgress* progress) {
+MoveResult MoveAcrossVolumes(const std::string& from, const std::string& to, const MoveRecord& record,
+                             MoveProgress* progress) {
     const std::string staging = StagingPathFor(to);
     if (!Exists(from) || Exists(to) || Exists(staging)) return MoveResult::Stayed;
     if (progress) progress->Item(from);
     bool made = false;
     const bool copied = CopyTree(from, staging, made, progress, true);
-    if (copied) ReachedStep("copied");
-    // The entry says "placed" on the disk before the copy is: a sweep then never takes the copy for a
-    // part copy, nor a destination of somebody else's for the copy.
-    if (!copied || !recordPlaced()) {
+    if (!copied) {
+        // The entry still says "copying": the part copy goes where its source has each file.
         if (made) RemoveStagingCopy(staging, from);
         return Exists(staging) ? MoveResult::Split : MoveResult::Stayed;
     }
-    if (!PutInPlace(staging, to, from)) {
+    ReachedStep("copied");
+    // The entry says "placed" on the disk before the copy is: a sweep then never takes the copy for a
+    // part copy, nor a destination of somebody else's for the copy. A write of "placed" whose flush
+    // failed may still reach the disk: the phase goes back to "copying", flushed, before any file of
+    // the copy goes, or the copy stays whole.
+    if (!record(MovePhase::Placed) || !PutInPlace(staging, to, from)) {
+        if (!record(MovePhase::Copying)) return MoveResult::Split;
+        ReachedStep("copying again");
         RemoveStagingCopy(staging, from);
         return Exists(staging) ? MoveResult::Split : MoveResult::Stayed;
     }
     ReachedStep("placed");
-    int deleted = 0;
-    const MoveResult result = DeleteSource(from, to, deleted);
-    if (result == MoveResult::Arrived) return result;
-    // Not one file could go (the item is held open): the source is whole, and the copy goes again. It
-    // is renamed away first, so that an end of the process meanwhile leaves a staging copy, not a
-    // destination in part.
-    if (deleted == 0 && MoveFileExW(FileApiPath(to).c_str(), FileApiPath(staging).c_str(), MOVEFILE_WRITE_THROUGH)) {
-        RemoveStagingCopy(staging, from);
-        if (!Exists(staging)) return MoveResult::Stayed;
-    }
-    return MoveResult::Split;
+    return FinishOrUndo(from, to, record, false);
 }
 
-MoveResult SettleMoveAcrossVolumes(const std::string& from, const std::string& to, MovePhase phase) {
+MoveResult SettleMoveAcrossVolumes(const std::string& from, const std::string& to, MovePhase phase,
+                                   const MoveRecord& record) {
     const std::string staging = StagingPathFor(to);
+    // An earlier version wrote no phase and flushed no copy: what it left is settled as a copy that may
+    // be incomplete, never by the size and time of its files alone.
+    if (phase == MovePhase::Unknown) phase = MovePhase::Copying;
     if (Exists(staging)) {
         if (phase == MovePhase::Placed) {
-            // Whole and flushed before the phase was written: the rename is what is left to do.
-            if (Exists(to) || !PutInPlace(staging, to, from)) return MoveResult::Split;
-        } else {
+            // Whole and flushed before the phase was written; a copy that is not (taken apart in part
+            // by a version that did not write the phase back first, or a source written since), or
+            // whose place somebody took meanwhile, goes back to "copying" while its source is there.
+            if (!Exists(to) && (!Exists(from) || CopyIsWhole(staging, from))) {
+                if (!PutInPlace(staging, to, from)) return MoveResult::Split;
+            } else {
+                if (!Exists(from) || !record(MovePhase::Copying)) return MoveResult::Split;
+                phase = MovePhase::Copying;
+            }
+        }
+        if (phase == MovePhase::Copying) {
             RemoveStagingCopy(staging, from);
-            // What is left has no source file: the only copy of it there is (or a file the user put
-            // there) goes where the item belongs, never into the bin.
-            if (Exists(staging) && (Exists(from) || Exists(to) || !PutInPlace(staging, to, from)))
+            // What is left has no source file: the only copy of it there is, or a file the user put
+            // there, maybe cut short. It is never put in place (a renamed original would meet it there
+            // later): it stays for the user, and the entry keeps "Moving".
+            if (Exists(staging)) {
+                LeaveForTheUser(staging);
                 return MoveResult::Split;
+            }
         }
     }
     if (!Exists(to)) return MoveResult::Stayed;
     if (!Exists(from)) return MoveResult::Arrived;
     // Before the rename, whatever stands at to is not the item's copy, however alike.
     if (phase == MovePhase::Copying) return MoveResult::Both;
-    int deleted = 0;
-    return DeleteSource(from, to, deleted);
+    return FinishOrUndo(from, to, record, true);
 }
 
 MoveResult RenameOnVolume(const std::string& from, const std::string& to) {

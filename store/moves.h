@@ -46,8 +46,9 @@ bool IsStagingPath(const std::string& path);
 enum class MoveResult {
     Stayed,   // the item is whole at its source, and nothing of it is at the destination
     Arrived,  // the item is whole at its destination, and its source is gone
-    // Not settled yet: the item is whole at its destination and part of its source could not be
-    // deleted yet, or a staging copy holds what may be somebody's last copy. Tried again later.
+    // Not settled yet: the item is whole at its destination and its source could not be deleted yet,
+    // or what is left of a staging copy may be somebody's last copy and stays for the user. Tried
+    // again later.
     Split,
     // The item is whole at its source, and the destination holds something that is not its copy.
     Both,
@@ -74,22 +75,29 @@ protected:
 // The bytes of the files of a file or a folder, links not followed.
 ULONGLONG TreeSize(const std::string& path);
 
-// Copies from (a file or a folder) to its staging place and flushes every copied file, has
-// recordPlaced write and flush the entry's placed phase, renames the copy to to, flushes it, and
-// deletes from. Refused (Stayed) when to or the staging place is taken, or from holds a link; also
-// when the copy fails or progress is stopped meanwhile, or recordPlaced fails: then the copy goes.
-// When not one file of the source can be deleted (held open), the move is undone.
-MoveResult MoveAcrossVolumes(const std::string& from, const std::string& to,
-                             const std::function<bool()>& recordPlaced, MoveProgress* progress);
+// Writes the phase of the move into its entry and flushes it; true once it is on the disk.
+using MoveRecord = std::function<bool(MovePhase)>;
+
+// Copies from (a file or a folder) to its staging place and flushes every copied file, records the
+// placed phase, renames the copy to to, gives it the attributes of from, flushes it, and deletes the
+// whole of from, or nothing of it. Refused (Stayed) when to or the staging place is taken, or from
+// holds a link; also when the copy fails or progress is stopped meanwhile, or the placed phase cannot be
+// recorded: then the copy goes, once the copying phase is recorded again. When from cannot be deleted
+// whole (a file held open) or was written meanwhile, the move is undone the same way.
+MoveResult MoveAcrossVolumes(const std::string& from, const std::string& to, const MoveRecord& record,
+                             MoveProgress* progress);
 
 // Finishes or undoes a move between volumes that an end of the process or of the power interrupted,
 // never deleting anything of which no other copy exists:
-// - a staging copy goes, file by file where its source file is there; in the placed phase a whole
-//   copy is renamed into place instead; and what is left of it, when its source is gone, is put in
-//   place as the only copy there is;
-// - in the placed phase (or an unknown one), once to is flushed, what is left of from goes where it
-//   matches the copy; in the copying phase a to is not the move's copy, and nothing goes.
-MoveResult SettleMoveAcrossVolumes(const std::string& from, const std::string& to, MovePhase phase);
+// - in the copying phase (or an unknown one, an earlier version's, which flushed nothing) a staging
+//   copy goes, file by file where its source file is there; what is left of it stays where it is,
+//   shown, for the user (Split), and a to is not the move's copy (Both);
+// - in the placed phase a staging copy that is whole is renamed into place; one that is not goes back to
+//   the copying phase, recorded before anything of it goes;
+// - once to is in place, from goes whole when it is as it was copied, after to has its attributes; a
+//   source that was written since the copy, or got a file, undoes the move while it is whole.
+MoveResult SettleMoveAcrossVolumes(const std::string& from, const std::string& to, MovePhase phase,
+                                   const MoveRecord& record);
 
 // A move on one volume: one rename, never a copy, so nothing is ever split. Both when the rename fails
 // because the destination was taken meanwhile.

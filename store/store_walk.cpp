@@ -154,13 +154,40 @@ void RemoveStoreIfOnlySharedLeft(const std::wstring& store) {
     while (!held.empty() && DeleteByHandle(held.back().get())) held.pop_back();
 }
 
+// The store's own folders on the way to each desktop's mirror, the mirror first, each removed only when
+// empty and held as a move holds them (the desktop's owner may own them). The deepest folder of a chain
+// that is there is where it starts: a mirror that went leaves its parents. Nothing is walked into: an
+// empty folder inside a mirror is a stored item.
+void RemoveEmptyChains(std::wstring store, const std::vector<DesktopFolder>& desktops) {
+    while (store.size() > 3 && store.back() == L'\\') store.pop_back();
+    for (const DesktopFolder& desktop : desktops) {
+        if (!IsDrivePath(desktop.path)) continue;
+        OwnerRule owners;
+        if (!desktop.ownerSid.empty() && IsValidSid(const_cast<BYTE*>(desktop.ownerSid.data())))
+            owners.alsoTrusted = const_cast<BYTE*>(desktop.ownerSid.data());
+        const std::vector<std::wstring> pieces = Pieces(desktop.path.substr(2) + L"\\");
+        for (size_t length = pieces.size(); length > 0; --length) {
+            std::wstring chain = L"\\";
+            for (size_t i = 0; i < length; ++i) chain += pieces[i] + L"\\";
+            HeldFolders held;
+            const StoreFolderCheck check =
+                held.Hold(store, chain, false, DELETE | FILE_LIST_DIRECTORY, owners);
+            if (check == StoreFolderCheck::Missing) continue;
+            if (check == StoreFolderCheck::Held) held.RemoveEmptyBelowBase();
+            break;
+        }
+    }
+    RemoveStoreIfOnlySharedLeft(store);
+}
+
 }  // namespace
 
 void RemoveDirectoryTree(const std::string& path) { RemoveDirectoryContents(ToWide(path), true); }
 
-void RemoveEmptyDirectories(const std::string& path) {
-    RemoveDirectoryContents(ToWide(path), false, SharedStoreChain());
-    RemoveStoreIfOnlySharedLeft(ToWide(path));
+void RemoveEmptyDirectories(const std::string& store, const std::vector<std::wstring>& desktopFolders) {
+    std::vector<DesktopFolder> desktops;
+    for (const std::wstring& folder : desktopFolders) desktops.push_back({folder, {}});
+    RemoveEmptyChains(ToWide(store), desktops);
 }
 
 std::vector<DesktopFolder> MachineDesktopFolders() {
@@ -218,8 +245,8 @@ bool ReturnStoredItems(const std::wstring& store, const std::vector<DesktopFolde
     // a user without administrator's rights made, where the system knows the policy.
     RefuseUserRedirection();
     for (const DesktopFolder& desktop : desktops) ReturnToDesktop(store, desktop);
-    // What is left stays, with the folders that lead to it; every other empty folder goes.
-    RemoveEmptyDirectories(ToUtf8(store));
+    // What is left stays, with the folders that lead to it; nothing in a mirror is taken for a leftover.
+    RemoveEmptyChains(store, desktops);
     return true;
 }
 

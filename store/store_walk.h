@@ -11,9 +11,10 @@ namespace plx {
 
 // Deletes the directory with everything in it, as far as it can.
 void RemoveDirectoryTree(const std::string& path);
-// Removes every empty directory under path and path itself when it ends up empty; files stay. The
-// store's shared folders (SharedStoreChain) stay too while anything else is left.
-void RemoveEmptyDirectories(const std::string& path);
+// Removes the store's own folders that lead to the mirrors of the desktop folders, each only when it is
+// empty, deepest first (the mirror itself first), then the store when only its shared folders
+// (SharedStoreChain) are left. Nothing inside a mirror is touched: an empty folder there is a stored item.
+void RemoveEmptyDirectories(const std::string& store, const std::vector<std::wstring>& desktopFolders);
 
 // A desktop folder that stored items may go back to, and whose folders in the store its owner may own.
 struct DesktopFolder {

@@ -38,23 +38,26 @@ std::string ParentOf(const std::string& path) {
 // An entry whose move between volumes was cut short, or finished without a sweep since: the move is
 // finished or undone, and the entry then says where the item is. A source that cannot be deleted yet,
 // or a staging copy that cannot go yet, keeps "Moving" for the next sweep.
-void SettleEntry(HKEY hiddenItems, const std::string& name, DWORD moving, const std::string& desktop,
+// False when the item stays unsettled.
+bool SettleEntry(HKEY hiddenItems, const std::string& name, DWORD moving, const std::string& desktop,
                  const std::string& stored) {
     const bool intoStore = (moving & 0xF) == kMovingIntoStore;
     const MovePhase phase = (moving & kMovingPlaced)    ? MovePhase::Placed
                             : (moving & kMovingCopying) ? MovePhase::Copying
                                                         : MovePhase::Unknown;
-    const MoveResult result = intoStore ? SettleMoveAcrossVolumes(desktop, stored, phase)
-                                        : SettleMoveAcrossVolumes(stored, desktop, phase);
-    if (result == MoveResult::Split) return;
+    const MoveRecord record = [&](MovePhase next) { return RecordPhase(hiddenItems, name, intoStore, next); };
+    const MoveResult result = intoStore ? SettleMoveAcrossVolumes(desktop, stored, phase, record)
+                                        : SettleMoveAcrossVolumes(stored, desktop, phase, record);
+    if (result == MoveResult::Split) return false;
     // Both: the stored file keeps its entry, whichever of the two it is.
     const bool inStore = result == MoveResult::Both || (result == MoveResult::Arrived) == intoStore;
     if (!inStore) {
         DeleteKeyTree(hiddenItems, name);
-        return;
+        return true;
     }
     if (unique_hkey entry = OpenKeyForWriting(hiddenItems, name))
         RegDeleteValueW(entry.get(), ToWide(kMovingValue).c_str());
+    return true;
 }
 
 // A file in the store that no complete entry names (left by an older version that moved first and
@@ -119,7 +122,8 @@ std::vector<Mirror> ListMirrors(const std::string& store) {
 
 }  // namespace
 
-bool SweepHiddenStore(std::optional<DesktopItemList>* stored) {
+bool SweepHiddenStore(std::optional<DesktopItemList>* stored, bool* unsettled) {
+    if (unsettled) *unsettled = false;
     StoreLock lock;
     if (!lock.Held()) return false;
     const std::string store = HiddenStoreDirectory();
@@ -169,7 +173,7 @@ bool SweepHiddenStore(std::optional<DesktopItemList>* stored) {
             const std::wstring chain = ToWide(SplitPath(desktop).directory);
             // Not listed either: no move goes through such a folder.
             if (held.Hold(ToWide(store), chain, false) == StoreFolderCheck::Refused) continue;
-            SettleEntry(hidden.get(), name, moving, desktop, stored);
+            if (!SettleEntry(hidden.get(), name, moving, desktop, stored) && unsettled) *unsettled = true;
             settled = true;
             entry = OpenKeyForReading(hidden.get(), name);
             if (!entry || !Exists(stored)) continue;
@@ -206,7 +210,8 @@ bool SweepHiddenStore(std::optional<DesktopItemList>* stored) {
                 }
             DesktopItem item = StoredItem(keyName, store);
             unique_hkey entry = OpenKeyForReading(hidden.get(), keyName);
-            if (entry && IsPlainFullPath(desktop) && ReadHiddenEntry(entry.get(), item) != HiddenEntryRead::NoId)
+            if (entry && IsPlainFullPath(desktop) &&
+                ReadHiddenEntry(entry.get(), item) != HiddenEntryRead::NoId)
                 listing.push_back(std::move(item));
         }
     }

@@ -41,10 +41,10 @@ std::string ParentOf(const std::string& path) {
 // (it never replaces), and a file that another program creates at the destination meanwhile makes it
 // fail with both in place (Both). Between volumes they are checked first.
 MoveResult MovePath(const std::string& from, const std::string& to, bool acrossVolumes,
-                    const std::function<bool()>& recordPlaced, MoveProgress* progress) {
+                    const MoveRecord& record, MoveProgress* progress) {
     if (!acrossVolumes) return RenameOnVolume(from, to);
     if (!Exists(from) || Exists(to) || !IsDirectory(ParentOf(to))) return MoveResult::Stayed;
-    return MoveAcrossVolumes(from, to, recordPlaced, progress);
+    return MoveAcrossVolumes(from, to, record, progress);
 }
 
 // The folders for a hide are there. A file standing where the last folder belongs counts as one: the
@@ -105,6 +105,16 @@ bool WriteMoving(HKEY hiddenItems, const std::string& keyName, DWORD value) {
     return entry && WriteNumber(entry.get(), kMovingValue, value) == ERROR_SUCCESS;
 }
 
+}  // namespace
+
+bool RecordPhase(HKEY hiddenItems, const std::string& keyName, bool intoStore, MovePhase phase) {
+    const DWORD value = (intoStore ? kMovingIntoStore : kMovingToDesktop) |
+                        (phase == MovePhase::Placed ? kMovingPlaced : kMovingCopying);
+    return WriteMoving(hiddenItems, keyName, value) && RegFlushKey(hiddenItems) == ERROR_SUCCESS;
+}
+
+namespace {
+
 void ClearMoving(HKEY hiddenItems, const std::string& keyName) {
     if (unique_hkey entry = OpenKeyForWriting(hiddenItems, keyName))
         RegDeleteValueW(entry.get(), ToWide(kMovingValue).c_str());
@@ -145,8 +155,8 @@ std::optional<VisibilityOutcome> RecordHide(DesktopItem& item, const std::string
     if (!move.newEntry && !move.acrossVolumes && Exists(move.destination))
         return VisibilityOutcome::HideFailedAtMove;
     if (!WriteEntryValues(entry.get(), item) ||
-        (move.acrossVolumes && WriteNumber(entry.get(), kMovingValue, kMovingIntoStore | kMovingCopying) !=
-                                   ERROR_SUCCESS)) {
+        (move.acrossVolumes &&
+         WriteNumber(entry.get(), kMovingValue, kMovingIntoStore | kMovingCopying) != ERROR_SUCCESS)) {
         entry.reset();
         DeleteKeyTree(hiddenItems, move.keyName);
         return VisibilityOutcome::HideFailedAtMove;
@@ -204,17 +214,16 @@ VisibilityOutcome CarryOut(const PlannedMove& move, const std::string& storeDire
     // move goes through name those very folders.
     const bool held = batch.chains.Hold(storeDirectory, SplitPath(item.DesktopPath).directory, false) ==
                       StoreFolderCheck::Held;
-    // The placed phase is on the disk before the copy is renamed into place.
-    const auto recordPlaced = [&] {
-        return WriteMoving(hiddenItems, move.keyName,
-                           (move.hide ? kMovingIntoStore : kMovingToDesktop) | kMovingPlaced) &&
-               RegFlushKey(hiddenItems) == ERROR_SUCCESS;
+    // The placed phase is on the disk before the copy is renamed into place, and the copying phase
+    // again before anything of a copy goes.
+    const MoveRecord record = [&](MovePhase phase) {
+        return RecordPhase(hiddenItems, move.keyName, move.hide, phase);
     };
     if (move.acrossVolumes && batch.progress && !batch.stopped && !batch.progress->Advance(0))
         batch.stopped = true;
-    const MoveResult result = held && !batch.stopped ? MovePath(from, move.destination, move.acrossVolumes,
-                                                                recordPlaced, batch.progress)
-                                                     : MoveResult::Stayed;
+    const MoveResult result =
+        held && !batch.stopped ? MovePath(from, move.destination, move.acrossVolumes, record, batch.progress)
+                               : MoveResult::Stayed;
     if (move.acrossVolumes && batch.progress && !batch.progress->Advance(0)) batch.stopped = true;
     if (result == MoveResult::Stayed) {
         Unrecord(move, hiddenItems);
@@ -230,6 +239,9 @@ VisibilityOutcome CarryOut(const PlannedMove& move, const std::string& storeDire
             ClearMoving(hiddenItems, move.keyName);
         return failed;
     }
+    // Split with nothing in place: the item is whole where it was, and what is left of its staging copy
+    // keeps the entry's "Moving" for the sweep.
+    if (result == MoveResult::Split && !Exists(move.destination)) return failed;
     item.Path = move.destination;
     // Split: the item is whole at its destination; its entry keeps "Moving", and the next sweep
     // deletes what is left at the source once it can. A move between volumes that arrived keeps it

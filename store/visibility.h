@@ -60,6 +60,10 @@ VisibilityOutcome ShowItem(DesktopItem& item, HKEY hiddenItems);
 std::vector<VisibilityOutcome> ApplyVisibility(DesktopItemList& items, const std::string& storeDirectory,
                                                HKEY hiddenItems, MoveProgress* progress = nullptr);
 
+// Writes the "Moving" of an item's entry in its direction and phase, and flushes "HiddenItems"; true once
+// it is on the disk.
+bool RecordPhase(HKEY hiddenItems, const std::string& keyName, bool intoStore, MovePhase phase);
+
 // Writes an item's complete "HiddenItems" entry: "ID", "DisplayName", "TypeName".
 bool WriteHiddenEntry(HKEY hiddenItems, const std::string& keyName, const DesktopItem& item);
 
@@ -72,7 +76,9 @@ bool WriteHiddenEntry(HKEY hiddenItems, const std::string& keyName, const Deskto
 // changed nothing, when the store's lock cannot be had. stored, when given and every entry could be
 // read: the stored items as AppendHiddenItems would list them after the sweep, so that the caller need
 // not read the entries again; without their icons, and without their names where the entry is whole.
-bool SweepHiddenStore(std::optional<DesktopItemList>* stored = nullptr);
+// unsettled, when given: true when a move stays unsettled (a source that cannot be deleted yet, what is
+// left of a staging copy for the user), so that the action can say that not every item is in place.
+bool SweepHiddenStore(std::optional<DesktopItemList>* stored = nullptr, bool* unsettled = nullptr);
 
 // Creates the missing directories of base + chain (chain like "\users\me\Desktop\"), each for the
 // user who runs it alone; true when base + chain exists afterwards and its folders are safe to use

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "layout/actions.h"
 #include "resources/resource.h"
 #include "store/cloud_files.h"
 #include "store/moves.h"
@@ -19,6 +20,7 @@
 #include "store/store_walk.h"
 #include "store/visibility.h"
 #include "tests/store_fixture.h"
+#include "tests/support/message_boxes.h"
 
 namespace {
 
@@ -241,60 +243,76 @@ TEST_F(InterruptionTest, AFolderMovedBetweenVolumesIsWholeInOnePlaceAfterAnyStop
     });
 }
 
-// A file of the folder held open, deleting not shared, as an editor holds a document: the move between
-// volumes cannot delete all of its source. The folder is then whole where it went and its entry keeps
-// "Moving"; a sweep while the file is still held changes nothing; once it is let go, the next
-// activation settles the item.
-TEST_F(InterruptionTest, AFolderHeldOpenInPartIsWholeWhereItWentUntilTheNextActivationSettlesIt) {
-    OnSecondDrive([&] {
-        ForEachWayOfTheFolder([&](bool hide, const std::string& source, const std::string& there) {
-            const TestItem& folder = items_[1];
-            plx::unique_hfile held(CreateFileA((source + "\\one.txt").c_str(), GENERIC_READ, FILE_SHARE_READ,
-                                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-            ASSERT_TRUE(held);
-            // The second activation's sweep meets the held file again.
-            for (int activation = 1; activation <= 2; ++activation) {
-                MoveAllTo(hide ? "Hidden" : "Shown");
-                DWORD moving = 0;
-                EXPECT_TRUE(WholeAt(folder, there)) << activation;
-                EXPECT_TRUE(EntryIsComplete(folder, &moving)) << activation;
-                EXPECT_TRUE(moving) << activation;
-                EXPECT_TRUE(Exists(source + "\\one.txt")) << activation;
-            }
-            held.reset();
-            MoveAllTo(hide ? "Hidden" : "Shown");
-            EXPECT_TRUE(Settled(hide));
-        });
-    });
-}
-
-// What changes at the source between the copy and the deletes is not the copy's: a file written anew
-// and a file added there stay at the source, and the move is a split.
-TEST_F(InterruptionTest, FilesChangedOrAddedAtTheSourceDuringAMoveBetweenVolumesStayThere) {
-    static std::string source, there;
+// Ways a move of the folder between volumes cannot finish: a file held open, deleting not shared, as an
+// editor holds a document (the whole source cannot be deleted, so none of it is); a file new at the
+// source once the copy is in place (the source is not as it was copied); its place taken before the
+// rename (the copy goes, once its entry says "copying" again on the disk: an end of the process while
+// it goes must not leave part of it under "placed"). Each time the folder stays whole where it was,
+// and the activation says that it is not where the profile wants it (the export it runs under fails);
+// the next one, the obstacle gone, moves it.
+TEST_F(InterruptionTest, AFolderWhoseMoveBetweenVolumesCannotFinishStaysWholeWhereItWas) {
+    static std::string source, there, key;
     static bool changed;
+    static DWORD phaseWhileRemoved;
     OnSecondDrive([&] {
-        ForEachWayOfTheFolder([&](bool hide, const std::string& from, const std::string& to) {
-            const TestItem& folder = items_[1];
-            source = from;
-            there = to;
-            changed = false;
-            // Once the folder's copy is in place, before its source is deleted.
-            const plx::StoreStepHook before = plx::SetStoreStepHook([](const char* step) {
-                if (changed || std::strcmp(step, "placed") != 0 || !Exists(there)) return;
-                changed = testbed::WriteTextFile(source + "\\one.txt", "changed") &&
-                          testbed::WriteTextFile(source + "\\new.txt", "new");
+        for (const char* way : {"held", "changed", "taken"}) {
+            ForEachWayOfTheFolder([&](bool hide, const std::string& from, const std::string& to) {
+                SCOPED_TRACE(way);
+                const TestItem& folder = items_[1];
+                plx::unique_hfile open;
+                const plx::StoreStepHook before = plx::SetStoreStepHook(nullptr);
+                source = from;
+                there = to;
+                key = std::string(plx::kHiddenItemsKey) + "\\" + plx::ItemKeyName(OnDesktop(folder.name));
+                changed = false;
+                phaseWhileRemoved = 0;
+                if (way[0] == 'h') {
+                    open.reset(CreateFileA((from + "\\one.txt").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+                    ASSERT_TRUE(open);
+                } else if (way[0] == 'c') {
+                    // Once the folder's copy is in place, before its source is deleted.
+                    plx::SetStoreStepHook([](const char* step) {
+                        if (changed || std::strcmp(step, "placed") != 0 || !Exists(there)) return;
+                        changed = testbed::WriteTextFile(source + "\\new.txt", "new");
+                    });
+                } else {
+                    plx::SetStoreStepHook([](const char* step) {
+                        if (std::strcmp(step, "copied") == 0 && Exists(plx::StagingPathFor(there)))
+                            changed = testbed::WriteTextFile(there, "taken");
+                        if (std::strcmp(step, "copying again") != 0) return;
+                        plx::unique_hkey entry = plx::OpenKeyForReading(HKEY_CURRENT_USER, key);
+                        if (entry) plx::ReadNumber(entry.get(), plx::kMovingValue, phaseWhileRemoved);
+                    });
+                }
+                // Said once; quiet, the activation fails all the same.
+                const BOOL quiet = way[0] != 'h' || !hide;
+                testbed::MessageBoxWatcher messages;
+                SetCurrentProfile(hide ? "Hidden" : "Shown");
+                EXPECT_EQ(plx::RunActionWork(plx::Action::ActivateProfile, nullptr, nullptr, quiet),
+                          plx::ActionResult::InPart);
+                if (!quiet)
+                    EXPECT_TRUE(messages.SawOnly(plx::kItemsNotInPlaceMessage, nullptr, 0, MB_ICONWARNING));
+                plx::SetStoreStepHook(before);
+                EXPECT_TRUE(open || changed);
+                if (way[0] == 't') {
+                    EXPECT_EQ(phaseWhileRemoved,
+                              (hide ? plx::kMovingIntoStore : plx::kMovingToDesktop) | plx::kMovingCopying);
+                    EXPECT_EQ(testbed::ReadTextFile(to), "taken");
+                    ASSERT_TRUE(DeleteFileA(to.c_str()));
+                }
+                EXPECT_TRUE(WholeAt(folder, from));
+                EXPECT_FALSE(AnyOf(folder, to));
+                DWORD moving = 0;
+                EXPECT_EQ(EntryIsComplete(folder, &moving), !hide);
+                EXPECT_EQ(moving, 0u);
+                open.reset();
+                if (way[0] == 'c') ASSERT_TRUE(DeleteFileA((from + "\\new.txt").c_str()));
+                EXPECT_EQ(plx::ActivateProfile(nullptr, nullptr), plx::ActivationOutcome::Done);
+                EXPECT_TRUE(plx::SweepHiddenStore());
+                EXPECT_TRUE(Settled(hide));
             });
-            MoveAllTo(hide ? "Hidden" : "Shown");
-            plx::SetStoreStepHook(before);
-            ASSERT_TRUE(changed);
-            EXPECT_EQ(testbed::ReadTextFile(source + "\\one.txt"), "changed");
-            EXPECT_EQ(testbed::ReadTextFile(source + "\\new.txt"), "new");
-            EXPECT_TRUE(WholeAt(folder, there));
-            DWORD moving = 0;
-            EXPECT_TRUE(EntryIsComplete(folder, &moving));
-            EXPECT_TRUE(moving);
-        });
+        }
     });
 }
 
@@ -377,16 +395,40 @@ TEST_F(InterruptionTest, TheSweepSettlesWhatAnyEndCanLeaveAndDeletesNoLastCopy) 
         int after;      // where the folder is whole afterwards
         bool entry, movingAfter;
         bool atLogon = false;  // settled by the logon restore of a new process, not by a sweep here
+        // After the copies: one.txt written again later ("newer"), the folder hidden as its staging
+        // copy was ("hidden"), or an empty folder made in it ("folder"), at changeAt.
+        const char* change = nullptr;
+        int changeAt = 0;
     };
     const DWORD hide = plx::kMovingIntoStore, show = plx::kMovingToDesktop;
     const DWORD copying = plx::kMovingCopying, placed = plx::kMovingPlaced;
     const Row rows[] = {
-        {"staging only, source gone", hide | copying, StagingInStore, 0, false, Store, true, false},
-        {"staging only, source gone, earlier version", hide, StagingInStore, 0, false, Store, true, false},
-        {"staging only, source gone, at logon", hide | copying, StagingInStore, 0, false, Store, true, false,
+        // A staging copy whose source went is never put in place: it stays, shown, for the user.
+        {"staging only, source gone", hide | copying, StagingInStore, 0, false, StagingInStore, true, true},
+        {"staging only, source gone, earlier version", hide, StagingInStore, 0, false, StagingInStore, true,
          true},
-        {"staging only, source gone, back", show | copying, StagingOnDesktop, 0, false, Desktop, false,
-         false},
+        {"staging only, source gone, at logon", hide | copying, StagingInStore, 0, false, StagingInStore,
+         true, true, true},
+        {"staging only, source gone, back", show | copying, StagingOnDesktop, 0, false, StagingOnDesktop,
+         true, true},
+        // Under "placed" only a whole staging copy is put in place; one taken apart in part goes back to
+        // "copying" and goes.
+        {"placed, staging in part", hide | placed, Desktop, StagingInStore, false, Desktop, false, false},
+        {"placed, staging in part, back", show | placed, Store, StagingOnDesktop, false, Store, true, false},
+        // An earlier version flushed no copy: alike by size and time is not enough to delete a source.
+        {"earlier version, both present", hide, Desktop | Store, 0, false, Desktop | Store, true, false},
+        // The source is deleted whole or not at all: written since, or grown, it stays and the copy goes.
+        {"placed, a source file written since", hide | placed, Desktop | Store, 0, false, Desktop, false,
+         false, false, "newer", Desktop},
+        {"placed, the copy written since", hide | placed, Desktop | Store, 0, false, Store, true, false,
+         false, "newer", Store},
+        {"placed, a folder new at the source", hide | placed, Desktop | Store, 0, false, Desktop, false,
+         false, false, "folder", Desktop},
+        // A place taken meanwhile: the copy goes back to "copying" and goes; the stranger keeps the entry.
+        {"placed, rename not done, place taken", hide | placed, Desktop | StagingInStore, Store, true,
+         Desktop, true, false},
+        {"placed, the copy still hidden", hide | placed, Desktop | Store, 0, false, Store, true, false, false,
+         "hidden", Store},
         {"placed whole, both present", hide | placed, Desktop | Store, 0, false, Store, true, false},
         {"placed, rename not done", hide | placed, Desktop | StagingInStore, 0, false, Store, true, false},
         {"confirmed by an earlier version, both present", 0, Desktop | Store, 0, false, Desktop | Store, true,
@@ -421,6 +463,23 @@ TEST_F(InterruptionTest, TheSweepSettlesWhatAnyEndCanLeaveAndDeletesNoLastCopy) 
                 }
             }
             if (row.userFile && (row.partial & place.first)) Write(place.second + "\\mine.txt", "mine");
+            // Staging copies are hidden, as a move makes them.
+            if (place.first & (StagingInStore | StagingOnDesktop))
+                ASSERT_TRUE(SetFileAttributesA(place.second.c_str(), FILE_ATTRIBUTE_HIDDEN));
+        }
+        if (row.change) {
+            const std::string at = places.at(row.changeAt);
+            if (std::strcmp(row.change, "newer") == 0) {
+                plx::unique_hfile one(CreateFileA((at + "\\one.txt").c_str(), FILE_WRITE_ATTRIBUTES, 0,
+                                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+                FILETIME now;
+                GetSystemTimeAsFileTime(&now);
+                ASSERT_TRUE(one && SetFileTime(one.get(), nullptr, nullptr, &now));
+            } else if (std::strcmp(row.change, "hidden") == 0) {
+                ASSERT_TRUE(SetFileAttributesA(at.c_str(), FILE_ATTRIBUTE_HIDDEN));
+            } else {
+                ASSERT_TRUE(CreateDirectoryA((at + "\\new").c_str(), nullptr));
+            }
         }
         testbed::RemoveTree(source);
         {
@@ -451,6 +510,12 @@ TEST_F(InterruptionTest, TheSweepSettlesWhatAnyEndCanLeaveAndDeletesNoLastCopy) 
         if (row.userFile) {
             EXPECT_EQ(testbed::ReadTextFile(places.at(row.partial) + "\\mine.txt"), "mine");
         }
+        // Wherever the folder is afterwards, it is not hidden.
+        for (const auto& place : places)
+            if (row.after & place.first)
+                EXPECT_FALSE(GetFileAttributesA(place.second.c_str()) & FILE_ATTRIBUTE_HIDDEN);
+        if (row.change && std::strcmp(row.change, "folder") == 0)
+            EXPECT_TRUE(Exists(places.at(row.changeAt) + "\\new"));
         DWORD moving = 0;
         EXPECT_EQ(EntryIsComplete(folder, &moving), row.entry);
         EXPECT_EQ(moving != 0, row.movingAfter);

@@ -170,7 +170,7 @@ protected:
                     ClearPlanted();
                     plx::ReleaseHiddenItems(list_);
                 }
-                plx::RemoveEmptyDirectories(mirror);
+                plx::RemoveEmptyDirectories(store_, {plx::ToWide(userDesktop_)});
                 if (!Exists(mirror)) Plant(mirror, "mirror blocked");
                 break;
             }

@@ -471,11 +471,13 @@ TEST(StoreDirectories, ChainsAreCreatedPieceByPieceAndTreesRemoved) {
 
     ASSERT_TRUE(testbed::WriteTextFile(base + "\\a\\b c\\d\\f.txt", "f"));
     ASSERT_TRUE(testbed::WriteTextFile(base + "\\a\\keep.txt", "k"));
-    plx::RemoveEmptyDirectories(base);
+    // The chain of a desktop folder "C:\a\b c\d", whose mirror holds f.txt.
+    const std::vector<std::wstring> desktop = {L"C:\\a\\b c\\d"};
+    plx::RemoveEmptyDirectories(base, desktop);
     EXPECT_EQ(testbed::ReadTextFile(base + "\\a\\b c\\d\\f.txt"), "f");
     EXPECT_EQ(testbed::ReadTextFile(base + "\\a\\keep.txt"), "k");
     ASSERT_TRUE(DeleteFileA((base + "\\a\\b c\\d\\f.txt").c_str()));
-    plx::RemoveEmptyDirectories(base + "\\");
+    plx::RemoveEmptyDirectories(base + "\\", desktop);
     EXPECT_EQ(GetFileAttributesA((base + "\\a\\b c").c_str()), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(testbed::ReadTextFile(base + "\\a\\keep.txt"), "k");
 
@@ -529,7 +531,7 @@ TEST(StoreDirectories, LinksInTheStoreAreNeitherFollowedNorRemoved) {
     ASSERT_TRUE(testbed::WriteTextFile(outside + "\\file.txt", "outside"));
     ASSERT_TRUE(testbed::MakeDirectoryLink(base + "\\mirror\\link", outside));
 
-    plx::RemoveEmptyDirectories(base);
+    plx::RemoveEmptyDirectories(base, {L"C:\\mirror"});
     EXPECT_NE(GetFileAttributesA((outside + "\\empty").c_str()), INVALID_FILE_ATTRIBUTES);
     EXPECT_NE(GetFileAttributesA((base + "\\mirror\\link").c_str()), INVALID_FILE_ATTRIBUTES);
     plx::RemoveDirectoryTree(base);
@@ -564,6 +566,9 @@ TEST(StoreDirectories, StoredItemsGoBackToTheirOwnDesktopsWhereTheirPlaceIsFree)
     write(stored(desktop("anna") + "\\Folder\\inner.txt"), "inner");
     write(stored(desktop("anna") + "\\taken.txt"), "stored");
     write(desktop("anna") + "\\taken.txt", "newer");
+    // A stored empty folder is an item like any other: its place taken, it stays, never a leftover.
+    ASSERT_TRUE(CreateDirectoryA(stored(desktop("anna") + "\\Empty").c_str(), nullptr));
+    write(desktop("anna") + "\\Empty", "taken");
     write(stored(desktop("gone") + "\\g.txt"), "g");
     // Bert's mirror is owned by somebody else than Bert: whoever planted it there, it stays.
     write(stored(desktop("bert") + "\\b.txt"), "b");
@@ -574,8 +579,8 @@ TEST(StoreDirectories, StoredItemsGoBackToTheirOwnDesktopsWhereTheirPlaceIsFree)
 
     const auto returnAll = [&] {
         plx::ReturnStoredItems(plx::ToWide(store), {{plx::ToWide(desktop("anna")), {}},
-                                                      {plx::ToWide(desktop("bert")), bert},
-                                                      {plx::ToWide(desktop("gone")), {}}});
+                                                    {plx::ToWide(desktop("bert")), bert},
+                                                    {plx::ToWide(desktop("gone")), {}}});
     };
     returnAll();
     EXPECT_EQ(testbed::ReadTextFile(desktop("anna") + "\\a.txt"), "a");
@@ -586,6 +591,8 @@ TEST(StoreDirectories, StoredItemsGoBackToTheirOwnDesktopsWhereTheirPlaceIsFree)
     EXPECT_FALSE(Exists(desktop("bert") + "\\b.txt"));
     EXPECT_EQ(testbed::ReadTextFile(stored(desktop("gone") + "\\g.txt")), "g");
     EXPECT_FALSE(Exists(stored(desktop("anna") + "\\Folder")));
+    EXPECT_TRUE(Exists(stored(desktop("anna") + "\\Empty")));
+    EXPECT_EQ(testbed::ReadTextFile(desktop("anna") + "\\Empty"), "taken");
 
     // Once the users' items are back, their folders go. The shared mirror of the profiles folder stays
     // while anything else is left in the store, where any user could otherwise make it first; with
