@@ -123,8 +123,10 @@ bool ActivateProfile(HWND listView, const ScreenSize& size, HWND owner) {
     hidden.reset();
     NotifyDesktopChanged(owner);
     WriteLastResolution(size);
-    RestorePositions(listView, size, name, kManualSlot);
+    // Kept before the icons move: an end during the restore still leaves the way back.
     KeepForUndo(size, before);
+    ReachedStep("restoring positions");
+    RestorePositions(listView, size, name, kManualSlot);
     return true;
 }
 

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <optional>
@@ -16,6 +17,7 @@
 #include "engine/channel.h"
 #include "store/arrangements.h"
 #include "store/kept_positions.h"
+#include "layout/resolution.h"
 #include "store/profile_tree.h"
 #include "testbed/desktop_host.h"
 #include "testbed/testbed.h"
@@ -163,6 +165,77 @@ TEST_F(MonitorsTest, DockingAndUndockingBringEveryIconHomeAndOlderProfilesCarryO
     ASSERT_TRUE(ReadSavedPoint(Below(kUndocked, "Default\\Manual"), "beta.txt", x, y));
     EXPECT_EQ(x, 600);
     EXPECT_EQ(y, 600);
+}
+
+// The older tree carried over from each state that an earlier try, an end half-way or another entry
+// point can leave: every profile of the primary's key ends under the arrangement, beside those the
+// arrangement had, and nothing of the carry-over is left.
+TEST_F(MonitorsTest, OlderProfilesCarryOverWholeFromWhateverAnEarlierTryLeft) {
+    if (!CanChangeMonitors()) GTEST_SKIP() << "this Wine changes monitors only from 64-bit processes";
+    ASSERT_EQ(plx::ResolutionKeyName(plx::GetScreenSize()), kDocked);
+    const auto profile = [](const std::string& key, const char* name) {
+        ASSERT_TRUE(WriteSavedPoint(Below(key, std::string(name) + "\\Manual"), "alpha.txt", 10, 20));
+        plx::unique_hkey marked = plx::CreateKey(HKEY_CURRENT_USER, Below(key, name));
+        ASSERT_EQ(plx::WriteString(marked.get(), nullptr, plx::kProfileMarker), ERROR_SUCCESS);
+    };
+    const auto mark = [](const std::string& key) {
+        plx::unique_hkey copy = plx::CreateKey(HKEY_CURRENT_USER, Below(key));
+        ASSERT_EQ(plx::WriteNumber(copy.get(), "CarriedOver", 1), ERROR_SUCCESS);
+    };
+    struct Row {
+        const char* state;
+        std::function<void()> seed;
+        std::vector<std::string> profiles;
+        bool byExport = false;
+    };
+    const std::vector<Row> rows = {
+        {"first time", [] {}, {"Default", "Work"}},
+        {"a copy cut short", [&] { profile("Carrying over", "Default"); }, {"Default", "Work"}},
+        {"ended while the key of before went",
+         [&] {
+             for (const char* name : {"Default", "Work", "Mine"}) profile("Carrying over", name);
+             mark("Carrying over");
+             profile(kDocked, "Mine");
+         },
+         {"Default", "Mine", "Work"}},
+        {"renamed, not yet recorded",
+         [&] {
+             for (const char* name : {"Default", "Work"}) profile(kDocked, name);
+             mark(kDocked);
+         },
+         {"Default", "Work"}},
+        {"the arrangement's key made first", [&] { profile(kDocked, "Mine"); }, {"Default", "Mine", "Work"}},
+        {"an export first", [] {}, {"Default", "Work"}, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.state);
+        plx::DeleteKeyTree(HKEY_CURRENT_USER, plx::kRootKey);
+        profile(kUndocked, "Default");
+        profile(kUndocked, "Work");
+        ASSERT_TRUE(WriteSavedPoint(plx::kRootKey, plx::kLastResolutionValue, 1280, 1024));
+        row.seed();
+        if (row.byExport) {
+            testbed::TempDirectory out;
+            PROCESS_INFORMATION pi = {};
+            ASSERT_TRUE(testbed::StartTiedProcess(
+                "\"" + testbed::ExeDirectory() + "\\orvane.exe\" export \"" + out.path() + "\\p.txt\"", pi));
+            plx::unique_handle process(pi.hProcess), thread(pi.hThread);
+            ASSERT_EQ(WaitForSingleObject(process.get(), 30000), WAIT_OBJECT_0);
+            EXPECT_NE(testbed::ReadTextFile(out.path() + "\\p.txt").find("position Manual 10 20 alpha.txt"),
+                      std::string::npos);
+        } else {
+            plx::CarryOverOlderProfiles();
+        }
+        const plx::ProfileNameSet carried = plx::ListProfiles(plx::GetScreenSize());
+        EXPECT_EQ(std::vector<std::string>(carried.begin(), carried.end()), row.profiles);
+        int x = 0, y = 0;
+        EXPECT_TRUE(ReadSavedPoint(Below(kDocked, "Work\\Manual"), "alpha.txt", x, y));
+        EXPECT_EQ(LastArrangement(), kDocked);
+        EXPECT_FALSE(KeyExists(Below("Carrying over")));
+        plx::unique_hkey docked = plx::OpenKeyForReading(HKEY_CURRENT_USER, Below(kDocked));
+        DWORD carriedOver = 0;
+        EXPECT_NE(plx::ReadNumber(docked.get(), "CarriedOver", carriedOver), ERROR_SUCCESS);
+    }
 }
 
 TEST_F(MonitorsTest, PositionsInTheDeadZoneAndNewIconsEndOnAMonitor) {
