@@ -19,9 +19,9 @@ namespace {
 // opportunistic lock on their own stored file (or folder) and never acknowledge its break, which would
 // hold the open that breaks it, and with it the uninstall, for good.
 constexpr DWORD kLongestOpenMs = 5000;
-// How deep a walk goes into a tree that a user made; what lies deeper stays where it is. A plain path
-// (MAX_PATH) holds no more than about this many levels.
-constexpr size_t kDeepestWalk = 128;
+// How deep a walk goes into a tree that a user made; what lies deeper stays where it is (the setup's
+// walks stop at the same depth).
+constexpr size_t kDeepestWalk = 64;
 
 // Cancels the synchronous call that the thread that made it runs within Bounded once it has taken
 // longer than the limit: the call then fails (ERROR_OPERATION_ABORTED), and the walk goes on without

@@ -669,7 +669,7 @@ TEST(StoreDirectories, WalksEndInTreesOfAnyDepthAndLeaveWhatLiesTooDeep) {
     testbed::TempDirectory temp;
     const std::string base = temp.path() + "\\Hidden";
     std::vector<std::wstring> chain = {plx::ToWide(base)};
-    for (int level = 0; level < 140; ++level) chain.push_back(chain.back() + L"\\d");
+    for (int level = 0; level < 100; ++level) chain.push_back(chain.back() + L"\\d");
     for (const std::wstring& folder : chain)
         ASSERT_TRUE(CreateDirectoryW(plx::FileApiPath(folder).c_str(), nullptr));
     ASSERT_TRUE(testbed::WriteTextFile(base + "\\loose.txt", "loose"));
