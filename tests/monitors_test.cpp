@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <functional>
 #include <iterator>
 #include <map>
 #include <optional>
@@ -168,73 +167,60 @@ TEST_F(MonitorsTest, DockingAndUndockingBringEveryIconHomeAndOlderProfilesCarryO
 }
 
 // The older tree carried over from each state that an earlier try, an end half-way or another entry
-// point can leave: every profile of the primary's key ends under the arrangement, beside those the
-// arrangement had, and nothing of the carry-over is left.
+// point (an export) can leave: every profile of the primary's key ends under the arrangement, beside
+// those the arrangement had, and nothing of the carry-over is left.
 TEST_F(MonitorsTest, OlderProfilesCarryOverWholeFromWhateverAnEarlierTryLeft) {
     if (!CanChangeMonitors()) GTEST_SKIP() << "this Wine changes monitors only from 64-bit processes";
-    ASSERT_EQ(plx::ResolutionKeyName(plx::GetScreenSize()), kDocked);
-    const auto profile = [](const std::string& key, const char* name) {
-        ASSERT_TRUE(WriteSavedPoint(Below(key, std::string(name) + "\\Manual"), "alpha.txt", 10, 20));
-        plx::unique_hkey marked = plx::CreateKey(HKEY_CURRENT_USER, Below(key, name));
-        ASSERT_EQ(plx::WriteString(marked.get(), nullptr, plx::kProfileMarker), ERROR_SUCCESS);
+    // A profile "name" under each key of keys; "+" before a key marks it a whole copy.
+    const auto seed = [](const std::vector<std::string>& keys, const char* name) {
+        for (const std::string& key : keys) {
+            const std::string at = key[0] == '+' ? key.substr(1) : key;
+            ASSERT_TRUE(WriteSavedPoint(Below(at, std::string(name) + "\\Manual"), "alpha.txt", 10, 20));
+            plx::WriteString(plx::CreateKey(HKEY_CURRENT_USER, Below(at, name)).get(), nullptr,
+                             plx::kProfileMarker);
+            if (key[0] == '+')
+                plx::WriteNumber(plx::CreateKey(HKEY_CURRENT_USER, Below(at)).get(), "CarriedOver", 1);
+        }
     };
-    const auto mark = [](const std::string& key) {
-        plx::unique_hkey copy = plx::CreateKey(HKEY_CURRENT_USER, Below(key));
-        ASSERT_EQ(plx::WriteNumber(copy.get(), "CarriedOver", 1), ERROR_SUCCESS);
+    const std::string copy = "Carrying over", docked = kDocked;
+    // The keys with "Default", "Work" and "Mine" besides the older ones, and "Mine" carried over.
+    const std::vector<std::vector<std::string>> rows[] = {
+        {{}, {}, {}, {}},                                  // the first time
+        {{copy}, {}, {}, {}},                              // a copy cut short
+        {{"+" + copy}, {copy}, {copy, docked}, {"mine"}},  // ended while the key of before went
+        {{"+" + docked}, {docked}, {}, {}},                // renamed, not yet recorded
+        {{}, {}, {docked}, {"mine"}},                      // the arrangement's key made first
+        {{}, {}, {}, {"export"}},                          // an export first
     };
-    struct Row {
-        const char* state;
-        std::function<void()> seed;
-        std::vector<std::string> profiles;
-        bool byExport = false;
-    };
-    const std::vector<Row> rows = {
-        {"first time", [] {}, {"Default", "Work"}},
-        {"a copy cut short", [&] { profile("Carrying over", "Default"); }, {"Default", "Work"}},
-        {"ended while the key of before went",
-         [&] {
-             for (const char* name : {"Default", "Work", "Mine"}) profile("Carrying over", name);
-             mark("Carrying over");
-             profile(kDocked, "Mine");
-         },
-         {"Default", "Mine", "Work"}},
-        {"renamed, not yet recorded",
-         [&] {
-             for (const char* name : {"Default", "Work"}) profile(kDocked, name);
-             mark(kDocked);
-         },
-         {"Default", "Work"}},
-        {"the arrangement's key made first", [&] { profile(kDocked, "Mine"); }, {"Default", "Mine", "Work"}},
-        {"an export first", [] {}, {"Default", "Work"}, true},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.state);
+    for (const auto& row : rows) {
         plx::DeleteKeyTree(HKEY_CURRENT_USER, plx::kRootKey);
-        profile(kUndocked, "Default");
-        profile(kUndocked, "Work");
+        seed({kUndocked}, "Default");
+        seed({kUndocked}, "Work");
         ASSERT_TRUE(WriteSavedPoint(plx::kRootKey, plx::kLastResolutionValue, 1280, 1024));
-        row.seed();
-        if (row.byExport) {
+        seed(row[0], "Default");
+        seed(row[1], "Work");
+        seed(row[2], "Mine");
+        const bool mine = !row[3].empty() && row[3][0] == "mine", byExport = !row[3].empty() && !mine;
+        if (byExport) {
             testbed::TempDirectory out;
             PROCESS_INFORMATION pi = {};
             ASSERT_TRUE(testbed::StartTiedProcess(
                 "\"" + testbed::ExeDirectory() + "\\orvane.exe\" export \"" + out.path() + "\\p.txt\"", pi));
             plx::unique_handle process(pi.hProcess), thread(pi.hThread);
             ASSERT_EQ(WaitForSingleObject(process.get(), 30000), WAIT_OBJECT_0);
-            EXPECT_NE(testbed::ReadTextFile(out.path() + "\\p.txt").find("position Manual 10 20 alpha.txt"),
-                      std::string::npos);
         } else {
             plx::CarryOverOlderProfiles();
         }
         const plx::ProfileNameSet carried = plx::ListProfiles(plx::GetScreenSize());
-        EXPECT_EQ(std::vector<std::string>(carried.begin(), carried.end()), row.profiles);
-        int x = 0, y = 0;
-        EXPECT_TRUE(ReadSavedPoint(Below(kDocked, "Work\\Manual"), "alpha.txt", x, y));
+        const std::vector<std::string> withMine = {"Default", "Mine", "Work"}, without = {"Default", "Work"};
+        EXPECT_EQ(std::vector<std::string>(carried.begin(), carried.end()), mine ? withMine : without)
+            << &row - rows;
         EXPECT_EQ(LastArrangement(), kDocked);
-        EXPECT_FALSE(KeyExists(Below("Carrying over")));
-        plx::unique_hkey docked = plx::OpenKeyForReading(HKEY_CURRENT_USER, Below(kDocked));
+        EXPECT_FALSE(KeyExists(Below(copy)));
         DWORD carriedOver = 0;
-        EXPECT_NE(plx::ReadNumber(docked.get(), "CarriedOver", carriedOver), ERROR_SUCCESS);
+        EXPECT_NE(plx::ReadNumber(plx::OpenKeyForReading(HKEY_CURRENT_USER, Below(kDocked)).get(),
+                                  "CarriedOver", carriedOver),
+                  ERROR_SUCCESS);
     }
 }
 

@@ -209,62 +209,44 @@ TEST_F(ProfilesTest, ActivationLeavesItemsWithoutRecordWhereTheyAre) {
     EXPECT_EQ(testbed::ReadTextFile(InStore(OnDesktop("kept.txt"))), "kept");
 }
 
-// What the undo holds when the activation's restore begins.
 bool keptBeforeRestore = false;
-void LookAtTheUndoBeforeTheRestore(const char* step) {
-    if (std::strcmp(step, "restoring positions") == 0)
+void LookAtTheUndo(const char* step) {
+    if (!std::strcmp(step, "restoring positions"))
         keptBeforeRestore = plx::ReadKeptPositions(plx::GetScreenSize()).has_value();
 }
 
-// An activation hides only items of the desktop folders, not a catalogue entry of a folder the desktop
-// once was (a Desktop folder the user moved, whose old files stay), and keeps the undo before the icons
-// move.
-TEST_F(ProfilesTest, ActivationHidesOnlyDesktopItemsAndKeepsItsUndoFirst) {
-    Write(OnDesktop("here.txt"), "here");
+// "a.txt" and "A.TXT" are one file and one entry: a batch that lists both hides the file once and keeps
+// its entry. An activation hides only items of the desktop folders, not the entry of a folder the
+// desktop once was (whose files stay), and keeps the undo before the icons move.
+TEST_F(ProfilesTest, ItemsAreNamedAsTheFileSystemNamesThemAndOnlyDesktopItemsAreHidden) {
+    Write(OnDesktop("A.TXT"), "a");
     const std::string old = moduleDir_.path() + "\\Old Desktop";
     ASSERT_TRUE(CreateDirectoryA(old.c_str(), nullptr));
     Write(old + "\\there.txt", "there");
-    plx::BuildItemCatalogue(nullptr);
-    const int there = plx::CatalogueIdFor(old + "\\there.txt", "there.txt", "Text");
-    const int here = IdOf(OnDesktop("here.txt"));
-    ASSERT_GE(there, 0);
-    ASSERT_GE(here, 0);
-    for (int id : {there, here}) {
-        unique_hkey record =
-            plx::CreateKey(HKEY_CURRENT_USER, plx::ProfileKeyPath("Hide") + "\\" + std::to_string(id));
-        ASSERT_EQ(plx::WriteNumber(record.get(), "Visible", 0), ERROR_SUCCESS);
-    }
-    SetCurrentProfile("Hide");
-    LVITEMA icon = {};
-    icon.mask = LVIF_TEXT;
-    icon.pszText = const_cast<char*>("here.txt");
-    ASSERT_EQ(SendMessageA(list_, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&icon)), 0);
-
-    const plx::StoreStepHook before = plx::SetStoreStepHook(LookAtTheUndoBeforeTheRestore);
-    EXPECT_TRUE(plx::ActivateProfile(list_, nullptr));
-    plx::SetStoreStepHook(before);
-    EXPECT_TRUE(keptBeforeRestore);
-    EXPECT_EQ(testbed::ReadTextFile(InStore(OnDesktop("here.txt"))), "here");
-    EXPECT_EQ(testbed::ReadTextFile(old + "\\there.txt"), "there");
-    EXPECT_FALSE(HasHiddenEntry(old + "\\there.txt"));
-}
-
-// "a.txt" and "A.TXT" are one file and one entry: a batch that lists both (a list made before a rename
-// that changed only the case) hides the file once and keeps its entry.
-TEST_F(ProfilesTest, ABatchTellsNamesApartAsTheFileSystemDoes) {
-    Write(OnDesktop("A.TXT"), "a");
-    DesktopItemList items = plx::BuildItemCatalogue(nullptr);
+    const DesktopItemList items = plx::BuildItemCatalogue(nullptr);
     const DesktopItem* found = Find(items, OnDesktop("A.TXT"));
     ASSERT_NE(found, nullptr);
     DesktopItemList batch = {*found, *found};
     batch[1].Path = batch[1].DesktopPath = OnDesktop("a.txt");
     for (DesktopItem& item : batch) item.Visible = false;
     ASSERT_TRUE(CreateDirectoryA(store_.c_str(), nullptr));
-    unique_hkey hidden = HiddenItemsKey();
-    const std::vector<plx::VisibilityOutcome> outcomes = plx::ApplyVisibility(batch, store_, hidden.get());
-    EXPECT_EQ(outcomes[0], plx::VisibilityOutcome::Hidden);
+    EXPECT_EQ(plx::ApplyVisibility(batch, store_, HiddenItemsKey().get())[0], plx::VisibilityOutcome::Hidden);
     EXPECT_EQ(testbed::ReadTextFile(InStore(OnDesktop("A.TXT"))), "a");
     EXPECT_TRUE(HasHiddenEntry(OnDesktop("A.TXT")));
+
+    const int there = plx::CatalogueIdFor(old + "\\there.txt", "there.txt", "Text");
+    unique_hkey record =
+        plx::CreateKey(HKEY_CURRENT_USER, plx::ProfileKeyPath("Hide") + "\\" + std::to_string(there));
+    ASSERT_EQ(plx::WriteNumber(record.get(), "Visible", 0), ERROR_SUCCESS);
+    SetCurrentProfile("Hide");
+    LVITEMA icon = {LVIF_TEXT, 0, 0, 0, 0, const_cast<char*>("icon")};
+    ASSERT_EQ(SendMessageA(list_, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&icon)), 0);
+    const plx::StoreStepHook before = plx::SetStoreStepHook(LookAtTheUndo);
+    EXPECT_TRUE(plx::ActivateProfile(list_, nullptr));
+    plx::SetStoreStepHook(before);
+    EXPECT_TRUE(keptBeforeRestore);
+    EXPECT_EQ(testbed::ReadTextFile(old + "\\there.txt"), "there");
+    EXPECT_FALSE(HasHiddenEntry(old + "\\there.txt"));
 }
 
 TEST_F(ProfilesTest, ActivationWithoutCatalogueChangesNothing) {

@@ -2,7 +2,6 @@
 // test prefix's real registry.
 #include <windows.h>
 
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -197,48 +196,36 @@ TEST_F(RegistryTest, CurrentProfileDefaultsAndIsWrittenBack) {
 // one back, and lets the record go. "CurrentProfile" then names the one profile that is there.
 TEST_F(RegistryTest, AReplaceCutShortIsFinishedOrUndoneByTheNextReader) {
     const plx::ScreenSize size = plx::GetScreenSize();
-    // What each key holds: the old profile, the new one, a new one not yet whole, or nothing.
-    struct Row {
-        const char* work;
-        const char* aside;
-        const char* staged;
-        const char* after;
-    };
-    const Row rows[] = {
-        {"old", nullptr, "new", "new"},    // recorded, nothing renamed yet
-        {nullptr, "old", "new", "new"},    // the old one put aside
-        {"new", "old", nullptr, "new"},    // the new one in its place
-        {nullptr, "old", "part", "old"},   // put aside beside a new one that is not whole
-        {"new", nullptr, nullptr, "new"},  // all done but the record
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(std::string(row.work ? row.work : "-") + "/" + (row.aside ? row.aside : "-") + "/" +
-                     (row.staged ? row.staged : "-"));
+    // What "Work", the one put aside and the new one hold: the old profile, the new one, a new one not
+    // yet whole ("part"), or nothing; then what "Work" holds afterwards.
+    const char* const rows[][4] = {{"old", nullptr, "new", "new"},
+                                   {nullptr, "old", "new", "new"},
+                                   {"new", "old", nullptr, "new"},
+                                   {nullptr, "old", "part", "old"},
+                                   {"new", nullptr, nullptr, "new"}};
+    const char* const names[] = {"Work", "Work replaced 1", "Work imported 1"};
+    for (const auto& row : rows) {
         plx::DeleteKeyTree(HKEY_CURRENT_USER, plx::kRootKey);
-        const auto make = [&](const std::string& name, const char* holds) {
-            if (!holds) return;
-            MakeProfile(name, std::string(holds) == "part" ? nullptr : "Profile");
-            SetRaw(plx::ProfileKeyPath(name), "From", REG_SZ, holds, static_cast<DWORD>(strlen(holds) + 1));
-        };
-        make("Work", row.work);
-        make("Work replaced 1", row.aside);
-        make("Work imported 1", row.staged);
+        for (int i = 0; i < 3; ++i) {
+            if (!row[i]) continue;
+            MakeProfile(names[i], std::string(row[i]) == "part" ? nullptr : "Profile");
+            SetRaw(plx::ProfileKeyPath(names[i]), "From", REG_SZ, row[i],
+                   static_cast<DWORD>(std::string(row[i]).size() + 1));
+        }
         SetRaw(plx::ResolutionKeyPath(), "CurrentProfile", REG_SZ, "Work", 5);
-        ASSERT_TRUE(plx::RecordPendingReplace(size, testbed::Profile("Work"),
-                                              testbed::Profile("Work imported 1"),
-                                              testbed::Profile("Work replaced 1")));
-
+        ASSERT_TRUE(plx::RecordPendingReplace(size, testbed::Profile(names[0]), testbed::Profile(names[2]),
+                                              testbed::Profile(names[1])));
         EXPECT_EQ(plx::GetCurrentProfile(size).Text(), "Work");
-        EXPECT_EQ(Names(plx::ListProfiles(size)), std::vector<std::string>{"Work"});
-        EXPECT_FALSE(plx::ProfileKeyExists(size, testbed::Profile("Work imported 1")));
-        unique_hkey work = plx::OpenKeyForReading(HKEY_CURRENT_USER, plx::ProfileKeyPath("Work"));
+        EXPECT_EQ(Names(plx::ListProfiles(size)), std::vector<std::string>{"Work"})
+            << row[0] << row[1] << row[2];
+        EXPECT_FALSE(plx::ProfileKeyExists(size, testbed::Profile(names[2])));
         std::string from;
-        EXPECT_TRUE(work && plx::ReadString(work.get(), "From", from) == ERROR_SUCCESS);
-        EXPECT_EQ(from, row.after);
-        unique_hkey resolution = plx::OpenKeyForReading(HKEY_CURRENT_USER, plx::ResolutionKeyPath());
-        EXPECT_NE(
-            RegQueryValueExA(resolution.get(), plx::kPendingReplaceValue, nullptr, nullptr, nullptr, nullptr),
-            ERROR_SUCCESS);
+        plx::ReadString(plx::OpenKeyForReading(HKEY_CURRENT_USER, plx::ProfileKeyPath("Work")).get(), "From",
+                        from);
+        EXPECT_EQ(from, row[3]);
+        EXPECT_NE(RegGetValueA(HKEY_CURRENT_USER, plx::ResolutionKeyPath().c_str(), plx::kPendingReplaceValue,
+                               RRF_RT_ANY, nullptr, nullptr, nullptr),
+                  ERROR_SUCCESS);
     }
 }
 
@@ -276,14 +263,12 @@ TEST_F(RegistryTest, NamesStoredThroughTheCodePageReadBackTheSame) {
     const std::string cafe = testbed::InCodePage(L"Caf\u00e9");
     ASSERT_FALSE(cafe.empty()) << "the test bed's code page spells the name";
     HKEY profile = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, (plx::ResolutionKeyPath() + "\\" + cafe).c_str(), 0, nullptr,
-                              0, KEY_ALL_ACCESS, nullptr, &profile, nullptr),
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, (plx::ResolutionKeyPath() + "\\" + cafe).c_str(), 0, nullptr, 0,
+                              KEY_ALL_ACCESS, nullptr, &profile, nullptr),
               ERROR_SUCCESS);
     unique_hkey owned(profile);
-    ASSERT_EQ(RegSetValueExA(profile, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>("Profile"), 8),
-              ERROR_SUCCESS);
-    SetRaw(plx::ResolutionKeyPath(), "CurrentProfile", REG_SZ, cafe.c_str(),
-           static_cast<DWORD>(cafe.size() + 1));
+    ASSERT_EQ(RegSetValueExA(profile, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>("Profile"), 8), ERROR_SUCCESS);
+    SetRaw(plx::ResolutionKeyPath(), "CurrentProfile", REG_SZ, cafe.c_str(), static_cast<DWORD>(cafe.size() + 1));
     EXPECT_EQ(plx::GetCurrentProfile().Text(), "Caf\u00e9");
     EXPECT_EQ(Names(plx::ListProfiles(plx::GetScreenSize())), std::vector<std::string>{"Caf\u00e9"});
 }
@@ -292,49 +277,20 @@ TEST_F(RegistryTest, NamesStoredThroughTheCodePageReadBackTheSame) {
 // ASCII upcased only from a to z, and every other unit left to the system, whose upcase of one may be
 // ASCII.
 TEST_F(RegistryTest, NameComparisonAgreesWithTheSystemsOrdinalComparisonWithoutCase) {
-    const std::vector<std::wstring> names = {L"",
-                                             L"a",
-                                             L"A",
-                                             L"ab",
-                                             L"aB",
-                                             L"a_",
-                                             L"a[",
-                                             L"a`",
-                                             L"a{",
-                                             L"a~",
-                                             L"a@",
-                                             L"C:\\Users\\x\\Desktop\\Item 0001.txt",
-                                             L"c:\\users\\X\\desktop\\item 0001.TXT",
-                                             L"C:\\Users\\x\\Desktop\\Item 0002.txt",
-                                             L"C:\\Users\\x\\Desktop\\Item 0001.txt\u0131",
-                                             L"\u0131",
-                                             L"I",
-                                             L"i",
-                                             L"\u017f",
-                                             L"S",
-                                             L"s",
-                                             L"x\u0131y",
-                                             L"XIY",
-                                             L"\u00df",
-                                             L"SS",
-                                             L"\u00e4",
-                                             L"\u00c4",
-                                             L"\u00c4b",
-                                             L"ab\u00e4",
-                                             L"AB\u00c4",
-                                             L"\xd83d\xde00",
-                                             L"z",
-                                             L"\u212a",
-                                             L"k",
-                                             L"\u0430",
-                                             L"\u0410"};
+    const std::vector<std::wstring> names = {
+        L"", L"a", L"A", L"ab", L"aB", L"a_", L"a[", L"a`", L"a{", L"a~", L"a@",
+        L"C:\\Users\\x\\Desktop\\Item 0001.txt", L"c:\\users\\X\\desktop\\item 0001.TXT",
+        L"C:\\Users\\x\\Desktop\\Item 0002.txt", L"C:\\Users\\x\\Desktop\\Item 0001.txt\u0131",
+        L"\u0131", L"I", L"i", L"\u017f", L"S", L"s", L"x\u0131y", L"XIY", L"\u00df", L"SS", L"\u00e4",
+        L"\u00c4", L"\u00c4b", L"ab\u00e4", L"AB\u00c4", L"\xd83d\xde00", L"z", L"\u212a", L"k", L"\u0430",
+        L"\u0410"};
     for (size_t i = 0; i < names.size(); ++i)
         for (size_t j = 0; j < names.size(); ++j) {
-            const int system =
-                CompareStringOrdinal(names[i].c_str(), static_cast<int>(names[i].size()), names[j].c_str(),
-                                     static_cast<int>(names[j].size()), TRUE) -
-                CSTR_EQUAL;
-            EXPECT_EQ(plx::CompareNoCaseOrdinal(names[i], names[j]), system) << "names " << i << " and " << j;
+            const int system = CompareStringOrdinal(names[i].c_str(), static_cast<int>(names[i].size()),
+                                                    names[j].c_str(), static_cast<int>(names[j].size()), TRUE) -
+                               CSTR_EQUAL;
+            EXPECT_EQ(plx::CompareNoCaseOrdinal(names[i], names[j]), system)
+                << "names " << i << " and " << j;
         }
 }
 
