@@ -713,34 +713,55 @@ Function PrepareStore
 FunctionEnd
 
 
+; How deep the walks through the store go. Users nest folders there as deep as they like, and the setup
+; and its uninstaller run as an administrator: each walk keeps its own list of the folders still to look
+; into (on the plug-in stack, after a "|" that no path holds), never a call per level.
+!define DEEPEST_STORE_WALK 64
+
 ; In: a folder on the stack. Out: $R9 = 1 when it or a folder below it holds a file or a link: the
-; folders the setup makes in the store hold nothing by themselves.
+; folders the setup makes in the store hold nothing by themselves. A folder deeper than the walk goes
+; counts as holding files.
 Function FolderHoldsFiles
     Exch $R0
     Push $R1
     Push $R2
     Push $R3
+    Push $R4
     StrCpy $R9 0
-    ClearErrors
-    FindFirst $R1 $R2 "$R0\*.*"
-    ${DoWhile} $R2 != ""
-        ${If} $R2 != "."
-        ${AndIf} $R2 != ".."
-            System::Call 'kernel32::GetFileAttributesW(w "$R0\$R2") i .R3'
-            IntOp $R3 $R3 & 0x410
-            ${If} $R3 = 0x10
-                Push "$R0\$R2"
-                Call FolderHoldsFiles
-            ${Else}
-                StrCpy $R9 1
-            ${EndIf}
-            ${If} $R9 == 1
-                ${Break}
-            ${EndIf}
+    Push "|"
+    Push 0
+    Push $R0
+    ${Do}
+        Pop $R0
+        ${IfThen} $R0 == "|" ${|} ${ExitDo} ${|}
+        Pop $R4
+        ; Once the answer is known, what is left of the list only goes.
+        ${IfThen} $R9 == 1 ${|} ${Continue} ${|}
+        ${If} $R4 >= ${DEEPEST_STORE_WALK}
+            StrCpy $R9 1
+            ${Continue}
         ${EndIf}
-        FindNext $R1 $R2
+        IntOp $R4 $R4 + 1
+        ClearErrors
+        FindFirst $R1 $R2 "$R0\*.*"
+        ${DoWhile} $R2 != ""
+            ${If} $R2 != "."
+            ${AndIf} $R2 != ".."
+                System::Call 'kernel32::GetFileAttributesW(w "$R0\$R2") i .R3'
+                IntOp $R3 $R3 & 0x410
+                ${If} $R3 = 0x10
+                    Push $R4
+                    Push "$R0\$R2"
+                ${Else}
+                    StrCpy $R9 1
+                    ${Break}
+                ${EndIf}
+            ${EndIf}
+            FindNext $R1 $R2
+        ${Loop}
+        FindClose $R1
     ${Loop}
-    FindClose $R1
+    Pop $R4
     Pop $R3
     Pop $R2
     Pop $R1
@@ -1118,30 +1139,46 @@ Function DirectoryLeave
 FunctionEnd
 
 ; In: a folder of the store on the stack. Names in the details every file and link kept below it (the
-; files of a kept folder one by one) and counts them in $8. It only reads names: a link is named, never
-; followed.
+; files of a kept folder one by one) and counts them in $8; a folder deeper than the walk goes is named
+; and counted as one. It only reads names: a link is named, never followed.
 Function un.NameKeptItems
     Exch $R0
     Push $R1
     Push $R2
     Push $R3
-    FindFirst $R1 $R2 "$R0\*.*"
-    ${DoWhile} $R2 != ""
-        ${If} $R2 != "."
-        ${AndIf} $R2 != ".."
-            System::Call 'kernel32::GetFileAttributesW(w "$R0\$R2") i .R3'
-            IntOp $R3 $R3 & 0x410
-            ${If} $R3 = 0x10
-                Push "$R0\$R2"
-                Call un.NameKeptItems
-            ${Else}
-                DetailPrint "Kept: $R0\$R2"
-                IntOp $8 $8 + 1
-            ${EndIf}
+    Push $R4
+    Push "|"
+    Push 0
+    Push $R0
+    ${Do}
+        Pop $R0
+        ${IfThen} $R0 == "|" ${|} ${ExitDo} ${|}
+        Pop $R4
+        ${If} $R4 >= ${DEEPEST_STORE_WALK}
+            DetailPrint "Kept: $R0 and what it holds"
+            IntOp $8 $8 + 1
+            ${Continue}
         ${EndIf}
-        FindNext $R1 $R2
+        IntOp $R4 $R4 + 1
+        FindFirst $R1 $R2 "$R0\*.*"
+        ${DoWhile} $R2 != ""
+            ${If} $R2 != "."
+            ${AndIf} $R2 != ".."
+                System::Call 'kernel32::GetFileAttributesW(w "$R0\$R2") i .R3'
+                IntOp $R3 $R3 & 0x410
+                ${If} $R3 = 0x10
+                    Push $R4
+                    Push "$R0\$R2"
+                ${Else}
+                    DetailPrint "Kept: $R0\$R2"
+                    IntOp $8 $8 + 1
+                ${EndIf}
+            ${EndIf}
+            FindNext $R1 $R2
+        ${Loop}
+        FindClose $R1
     ${Loop}
-    FindClose $R1
+    Pop $R4
     Pop $R3
     Pop $R2
     Pop $R1

@@ -158,8 +158,10 @@ ActivationOutcome ActivateProfile(HWND listView, const ScreenSize& size, HWND ow
     hidden.reset();
     NotifyDesktopChanged(owner);
     WriteLastResolution(size);
-    RestorePositions(listView, size, name, kManualSlot);
+    // Kept before the icons move: an end during the restore still leaves the way back.
     KeepForUndo(size, before);
+    ReachedStep("restoring positions");
+    RestorePositions(listView, size, name, kManualSlot);
     return unsettled || !EveryItemInPlace(*list, outcomes, store) ? ActivationOutcome::InPart
                                                                   : ActivationOutcome::Done;
 }

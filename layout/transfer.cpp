@@ -2,9 +2,12 @@
 
 #include <vector>
 
+#include "layout/resolution.h"
 #include "store/catalogue.h"
+#include "store/moves.h"
 #include "store/profile_file.h"
 #include "store/profile_tree.h"
+#include "store/store_lock.h"
 #include "win32/message_box.h"
 #include "win32/unique.h"
 #include "win32/wide_text.h"
@@ -13,8 +16,9 @@ namespace plx {
 
 namespace {
 
-// A profile file is small; anything near this is not one.
-constexpr LONGLONG kLargestProfileFile = 64LL * 1024 * 1024;
+// A profile file is small: a few thousand positions of labels the shell allows (see
+// store/profile_file.h) and the desktop's items. A larger file is refused before it is read.
+constexpr LONGLONG kLargestProfileFile = 4LL * 1024 * 1024;
 
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
@@ -43,32 +47,45 @@ bool WriteWholeFile(const std::wstring& path, const std::string& bytes) {
 TransferResult Failed(const std::string& message) { return {false, message}; }
 
 // The imported profile is written whole under a free name first and takes the old one's place by two
-// renames: whatever fails, the old profile is kept whole under its own name. Only a process ended
-// between the renames leaves both profiles, the old one under the interim name.
+// renames: whatever fails, the old profile is kept whole under its own name. All of it under the
+// store's lock, so that no save of the shell writes into the key that goes aside; the pending replace
+// is recorded and flushed before the first rename, and a process ended between the renames leaves it
+// for the next reader of "CurrentProfile" to finish (SettlePendingReplace).
 bool ReplaceProfile(const ScreenSize& size, const ProfileName& name,
                     const std::vector<TransferredPosition>& positions,
                     const std::vector<TransferredRecord>& records) {
+    StoreLock lock;
+    if (!lock.Held()) return false;
+    // Whatever an earlier replace left is settled before this one records its own.
+    SettlePendingReplace(size);
     // A long title would leave no room for the number; such a profile is staged under a plain name.
     const std::string stem = name.Text().size() <= 200 ? name.Text() : std::string("Profile");
     const std::optional<ProfileName> staged = FreeProfileKeyName(size, stem + " imported");
     if (!staged || !WriteTransferredProfile(size, *staged, positions, records)) return false;
     const std::optional<ProfileName> replaced = FreeProfileKeyName(size, stem + " replaced");
-    if (!replaced || !RenameProfileKey(size, name, *replaced)) {
+    if (!replaced || !RecordPendingReplace(size, name, *staged, *replaced) ||
+        !RenameProfileKey(size, name, *replaced)) {
         DeleteProfile(size, *staged);
+        ClearPendingReplace(size);
         return false;
     }
+    ReachedStep("profile put aside");
     if (!RenameProfileKey(size, *staged, name)) {
         RenameProfileKey(size, *replaced, name);
         DeleteProfile(size, *staged);
+        ClearPendingReplace(size);
         return false;
     }
     DeleteProfile(size, *replaced);
+    ClearPendingReplace(size);
     return true;
 }
 
 }  // namespace
 
 TransferResult ExportProfileFile(const std::wstring& path, const std::optional<std::string>& profile) {
+    // Before anything reads or makes the arrangement's key.
+    CarryOverOlderProfiles();
     const ScreenSize size = GetScreenSize();
     const std::string screen = ResolutionKeyName(size);
     std::optional<ProfileName> name;
@@ -88,9 +105,17 @@ TransferResult ExportProfileFile(const std::wstring& path, const std::optional<s
 
 TransferResult ImportProfileFile(const std::wstring& path, const std::optional<std::string>& title,
                                  HWND owner, BOOL quiet) {
+    CarryOverOlderProfiles();
     const std::string file = ToUtf8(path);
     std::string bytes;
-    if (!ReadWholeFile(path, bytes)) return Failed("cannot read " + file);
+    if (!ReadWholeFile(path, bytes)) {
+        WIN32_FILE_ATTRIBUTE_DATA data = {};
+        if (GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) &&
+            ((static_cast<LONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow) > kLargestProfileFile)
+            return Failed(file + " is larger than " + std::to_string(kLargestProfileFile >> 20) +
+                          " MB, which no profile is; nothing was changed");
+        return Failed("cannot read " + file);
+    }
     ProfileFileError error;
     const std::optional<ProfileTransfer> transfer = ParseProfileFile(bytes, error);
     if (!transfer)

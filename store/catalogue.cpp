@@ -10,6 +10,7 @@
 #include "store/cloud_files.h"
 #include "store/moves.h"
 #include "store/profile_tree.h"
+#include "store/store_lock.h"
 #include "win32/long_path.h"
 #include "win32/unique.h"
 #include "win32/wide_text.h"
@@ -212,26 +213,32 @@ bool AppendHiddenItems(DesktopItemList& items, bool withIcons) {
     unique_hkey hidden = OpenKeyForReading(HKEY_CURRENT_USER, kHiddenItemsKey, &status);
     if (!hidden) return status == ERROR_FILE_NOT_FOUND;
     return ForEachSubkey(hidden.get(), [&](const std::string& name) {
-        DesktopItem item = StoredItem(name, store);
-        unique_hkey entry = OpenKeyForReading(hidden.get(), name);
-        if (!entry || !Exists(item.Path) || ReadHiddenEntry(entry.get(), item) == HiddenEntryRead::NoId)
-            return true;
-        if (withIcons) {
-            SHFILEINFOW info = {};
-            if (SHGetFileInfoW(ToWide(item.Path).c_str(), 0, &info, sizeof(info),
-                               SHGFI_SYSICONINDEX | SHGFI_SMALLICON))
-                item.IconIndex = info.iIcon;
-        }
-        items.push_back(std::move(item));
-        return true;
-    }) == ERROR_SUCCESS;
+               DesktopItem item = StoredItem(name, store);
+               unique_hkey entry = OpenKeyForReading(hidden.get(), name);
+               if (!entry || !Exists(item.Path) ||
+                   ReadHiddenEntry(entry.get(), item) == HiddenEntryRead::NoId)
+                   return true;
+               if (withIcons) {
+                   SHFILEINFOW info = {};
+                   if (SHGetFileInfoW(ToWide(item.Path).c_str(), 0, &info, sizeof(info),
+                                      SHGFI_SYSICONINDEX | SHGFI_SMALLICON))
+                       item.IconIndex = info.iIcon;
+               }
+               items.push_back(std::move(item));
+               return true;
+           }) == ERROR_SUCCESS;
 }
 
 DesktopItemList BuildItemCatalogue(HWND owner, HIMAGELIST* imageList) {
     DesktopItemList items;
     unique_hkey catalogue = CreateKey(HKEY_CURRENT_USER, kItemsKey);
     if (!catalogue) return items;
-    std::optional<DWORD> nextId = NextFreeId(catalogue.get());
+    // IDs are handed out under the store's lock: a dialog, an import, the shell and another session of
+    // the user each list the desktop, and two of them reading "NextID" at once would give two items one
+    // ID. Without the lock no ID is known to be free: new items wait for the next list.
+    std::optional<StoreLock> lock;
+    lock.emplace();
+    std::optional<DWORD> nextId = lock->Held() ? NextFreeId(catalogue.get()) : std::nullopt;
 
     ComPtr<IShellFolder> desktop;
     if (FAILED(SHGetDesktopFolder(desktop.put())) || !desktop) return items;
@@ -306,6 +313,7 @@ DesktopItemList BuildItemCatalogue(HWND owner, HIMAGELIST* imageList) {
     }
     if (nextId) WriteNumber(catalogue.get(), "NextID", *nextId);
     catalogue.reset();
+    lock.reset();
     // Stored items whose entries could not be read are not listed: whatever is done with the list
     // leaves them where they are, in the store, found again by the next list.
     AppendHiddenItems(items, true);
@@ -316,6 +324,9 @@ int CatalogueIdFor(const std::string& desktopPath, const std::string& displayNam
                    const std::string& typeName) {
     const std::string keyName = ItemKeyName(desktopPath);
     if (keyName.empty() || CharCount(keyName) > kMaxKeyNameChars) return -1;
+    // Looked up and handed out under the store's lock (see BuildItemCatalogue).
+    StoreLock lock;
+    if (!lock.Held()) return -1;
     unique_hkey catalogue = CreateKey(HKEY_CURRENT_USER, kItemsKey);
     if (!catalogue) return -1;
     unique_hkey known = OpenKeyForReading(catalogue.get(), keyName);
@@ -343,17 +354,17 @@ std::optional<DesktopItemList> ReadItemCatalogue(bool withIcons) {
     unique_hkey catalogue = OpenKeyForReading(HKEY_CURRENT_USER, kItemsKey);
     if (!catalogue) return std::nullopt;
     DesktopItemList items;
-    const LONG walked = ForEachItemEntry(catalogue.get(), [&](const std::string& name, HKEY entry,
-                                                              DesktopItem& item) {
-        item.Path = item.DesktopPath = PathFromKeyName(name);
-        ReadFlag(entry, "Visible", item.Visible);
-        ReadFlag(entry, "SpecialFolder", item.SpecialFolder);
-        ReadFlag(entry, "VirtualFolder", item.VirtualFolder);
-        // A name too long for the buffer is left empty rather than cut: it is only shown, never a key.
-        ReadString(entry, "DisplayName", item.DisplayName);
-        ReadString(entry, "TypeName", item.TypeName);
-        items.push_back(std::move(item));
-    });
+    const LONG walked =
+        ForEachItemEntry(catalogue.get(), [&](const std::string& name, HKEY entry, DesktopItem& item) {
+            item.Path = item.DesktopPath = PathFromKeyName(name);
+            ReadFlag(entry, "Visible", item.Visible);
+            ReadFlag(entry, "SpecialFolder", item.SpecialFolder);
+            ReadFlag(entry, "VirtualFolder", item.VirtualFolder);
+            // A name too long for the buffer is left empty rather than cut: it is only shown, never a key.
+            ReadString(entry, "DisplayName", item.DisplayName);
+            ReadString(entry, "TypeName", item.TypeName);
+            items.push_back(std::move(item));
+        });
     catalogue.reset();
     // A profile applied to part of the catalogue would show and hide by a list that is not the
     // desktop's: nothing when either walk could not be finished.
@@ -373,6 +384,19 @@ std::optional<DesktopItemList> ReadItemsToApply(HKEY profileKey, const DesktopIt
         item.Visible = visible != 0;
         return true;
     };
+    // Only an item of a desktop folder is hidden: a catalogue entry elsewhere names what the desktop
+    // once showed (a Desktop folder the user moved, whose old files stay where they were), and its
+    // file is not the desktop's to move.
+    std::set<std::wstring, NoCaseOrdinalLess> desktops;
+    for (int csidl : {CSIDL_DESKTOPDIRECTORY, CSIDL_COMMON_DESKTOPDIRECTORY}) {
+        wchar_t path[MAX_PATH] = {};
+        if (SUCCEEDED(SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path)) && path[0])
+            desktops.insert(path);
+    }
+    const auto onADesktop = [&](const std::string& path) {
+        const size_t lastSlash = path.find_last_of('\\');
+        return lastSlash != std::string::npos && desktops.count(ToWide(path.substr(0, lastSlash)));
+    };
     // Key names as the registry tells them apart.
     std::set<std::wstring, NoCaseOrdinalLess> inStore;
     for (const DesktopItem& item : stored) inStore.insert(ToWide(ItemKeyName(item.DesktopPath)));
@@ -390,7 +414,7 @@ std::optional<DesktopItemList> ReadItemsToApply(HKEY profileKey, const DesktopIt
         if (item.Visible) return true;
         ReadFlag(entry.get(), "SpecialFolder", item.SpecialFolder);
         ReadFlag(entry.get(), "VirtualFolder", item.VirtualFolder);
-        if (!item.Movable()) return true;
+        if (!item.Movable() || !onADesktop(item.DesktopPath)) return true;
         // Written into the item's entry in "HiddenItems" when it goes.
         ReadString(entry.get(), "DisplayName", item.DisplayName);
         ReadString(entry.get(), "TypeName", item.TypeName);

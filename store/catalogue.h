@@ -92,9 +92,10 @@ HiddenEntryRead ReadHiddenEntry(HKEY entry, DesktopItem& item);
 // What an activation applies the profile at profileKey to (every item's Visible as the profile's record
 // of its ID says, or as "Items" says where there is none; profileKey may be null): the stored items
 // the profile shows, taken from stored (as AppendHiddenItems lists them), and the items of "Items" it
-// hides. Nothing else can move: an item on the desktop that is shown stays, as does a stored one that
-// is hidden, and the entry in "Items" of a stored item names a desktop place that its move back needs
-// free. Only what a move needs is read. Nothing when "Items" cannot be read whole.
+// hides that lie in a desktop folder (the user's or the common one). Nothing else can move: an item on the
+// desktop that is shown stays, as does a stored one that is hidden, and the entry in "Items" of a stored item
+// names a desktop place that its move back needs free. Only what a move needs is read. Nothing when "Items"
+// cannot be read whole.
 std::optional<DesktopItemList> ReadItemsToApply(HKEY profileKey, const DesktopItemList& stored);
 
 // The catalogue's ID for the item at desktopPath, which gets its subkey and a new ID (with

@@ -97,7 +97,8 @@ bool IsScreenKey(const std::string& text) {
 }
 
 // A record after the fixed lines: a position or an item. Empty reason when it is one.
-std::string ParseRecord(const std::string& line, ProfileTransfer& transfer) {
+// perSlot: the positions of each slot so far, Manual then Startup.
+std::string ParseRecord(const std::string& line, ProfileTransfer& transfer, size_t (&perSlot)[2]) {
     std::string kind, rest;
     if (!SplitWord(line, kind, rest)) return "not a record of a profile";
     if (kind == "position") {
@@ -114,6 +115,12 @@ std::string ParseRecord(const std::string& line, ProfileTransfer& transfer) {
         if (!ParseCoordinate(x, position.position.x) || !ParseCoordinate(y, position.position.y))
             return "a position needs whole numbers for x and y";
         if (!Unescape(label, position.label)) return "a \"%\" without two hexadecimal digits";
+        if (CharCount(position.label) > kLongestLabelChars)
+            return "a label longer than " + std::to_string(kLongestLabelChars) +
+                   " characters, which no desktop icon has";
+        if (++perSlot[position.slot == kManualSlot ? 0 : 1] > kMostPositionsPerSlot)
+            return "more than " + std::to_string(kMostPositionsPerSlot) + " positions in the slot " +
+                   position.slot;
         transfer.positions.push_back(std::move(position));
         return std::string();
     }
@@ -152,6 +159,7 @@ std::optional<ProfileTransfer> ParseProfileFile(const std::string& bytes, Profil
     ProfileTransfer transfer;
     size_t at = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
     size_t number = 0;
+    size_t perSlot[2] = {};
     bool ended = false;
     const auto fail = [&](const std::string& reason) {
         error.line = number;
@@ -200,7 +208,7 @@ std::optional<ProfileTransfer> ParseProfileFile(const std::string& bytes, Profil
             ended = true;
             continue;
         }
-        const std::string reason = ParseRecord(line, transfer);
+        const std::string reason = ParseRecord(line, transfer, perSlot);
         if (!reason.empty()) return fail(reason);
     }
     if (!ended) {

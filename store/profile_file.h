@@ -26,6 +26,12 @@ namespace plx {
 inline constexpr char kProfileFileHeader[] = PLAXEN_PRODUCT_TITLE " profile";
 inline constexpr int kProfileFileFormat = 1;
 
+// What a file may hold: every position becomes a registry value that each later restore searches on
+// the desktop's thread, so a slot takes no more positions than a desktop has icons, and no label longer
+// than the shell's display names (MAX_PATH less its terminating zero, in UTF-16 characters).
+inline constexpr size_t kMostPositionsPerSlot = 4000;
+inline constexpr size_t kLongestLabelChars = MAX_PATH - 1;
+
 struct TransferredPosition {
     std::string slot;  // kManualSlot or kStartupSlot
     std::string label;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "store/settings.h"
+#include "store/store_lock.h"
 #include "win32/wide_text.h"
 
 namespace plx {
@@ -181,7 +182,102 @@ unique_hkey OpenSlotKey(const ScreenSize& size, const ProfileName& profile, cons
     return OpenChain({ResolutionKeyName(size), profile.Text(), slot}, access, status);
 }
 
+namespace {
+
+// The names a pending replace records; nothing when there is none or it is not three names.
+std::optional<std::vector<ProfileName>> ReadPendingReplace(HKEY resolution, bool& recorded) {
+    const std::wstring value = ToWide(kPendingReplaceValue);
+    DWORD type = 0, bytes = 0;
+    recorded = RegQueryValueExW(resolution, value.c_str(), nullptr, &type, nullptr, &bytes) == ERROR_SUCCESS;
+    if (!recorded || type != REG_MULTI_SZ || bytes % sizeof(wchar_t)) return std::nullopt;
+    std::wstring text(bytes / sizeof(wchar_t), L'\0');
+    if (RegQueryValueExW(resolution, value.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&text[0]),
+                         &bytes) != ERROR_SUCCESS)
+        return std::nullopt;
+    std::vector<ProfileName> names;
+    for (size_t begin = 0, end; begin < text.size() && (end = text.find(L'\0', begin)) != std::wstring::npos;
+         begin = end + 1) {
+        if (end == begin) break;
+        std::optional<ProfileName> name = ProfileName::From(ToUtf8(text.substr(begin, end - begin)));
+        if (!name) return std::nullopt;
+        names.push_back(*name);
+    }
+    if (names.size() != 3) return std::nullopt;
+    return names;
+}
+
+bool KeyThere(HKEY parent, const std::string& name) {
+    return static_cast<bool>(OpenKeyForReading(parent, name));
+}
+
+}  // namespace
+
+bool RecordPendingReplace(const ScreenSize& size, const ProfileName& profile, const ProfileName& staged,
+                          const ProfileName& aside) {
+    unique_hkey resolution = OpenResolutionKey(size, KeyAccess::Write);
+    if (!resolution) return false;
+    std::wstring text;
+    for (const ProfileName* name : {&profile, &staged, &aside}) text += ToWide(name->Text()) + L'\0';
+    text += L'\0';
+    return RegSetValueExW(resolution.get(), ToWide(kPendingReplaceValue).c_str(), 0, REG_MULTI_SZ,
+                          reinterpret_cast<const BYTE*>(text.data()),
+                          static_cast<DWORD>(text.size() * sizeof(wchar_t))) == ERROR_SUCCESS &&
+           RegFlushKey(resolution.get()) == ERROR_SUCCESS;
+}
+
+void ClearPendingReplace(const ScreenSize& size) {
+    if (unique_hkey resolution = OpenResolutionKey(size, KeyAccess::Write))
+        RegDeleteValueW(resolution.get(), ToWide(kPendingReplaceValue).c_str());
+}
+
+void SettlePendingReplace(const ScreenSize& size) {
+    bool recorded = false;
+    {
+        unique_hkey resolution = OpenResolutionKey(size, KeyAccess::Read);
+        if (!resolution) return;
+        ReadPendingReplace(resolution.get(), recorded);
+        if (!recorded) return;
+    }
+    // The replace itself holds the lock from before the record to after its removal: what is read
+    // under it is a replace that ended half-way, or none.
+    StoreLock lock;
+    if (!lock.Held()) return;
+    unique_hkey resolution = OpenResolutionKey(size, KeyAccess::Write);
+    if (!resolution) return;
+    const std::optional<std::vector<ProfileName>> names = ReadPendingReplace(resolution.get(), recorded);
+    if (names) {
+        const std::string& profile = (*names)[0].Text();
+        const std::string& staged = (*names)[1].Text();
+        const std::string& aside = (*names)[2].Text();
+        const auto rename = [&](const std::string& from, const std::string& to) {
+            return RegRenameKey(resolution.get(), ToWide(from).c_str(), ToWide(to).c_str()) == ERROR_SUCCESS;
+        };
+        if (IsProfileKey(resolution.get(), staged)) {
+            // The new profile is whole: the replace is finished, the old one put aside first where the
+            // first rename did not happen yet. A profile under the name beside the one aside was saved
+            // since, and is kept.
+            bool profileThere = KeyThere(resolution.get(), profile);
+            if (profileThere && !KeyThere(resolution.get(), aside)) {
+                if (!rename(profile, aside)) return;
+                profileThere = false;
+            }
+            if (!profileThere && !rename(staged, profile)) {
+                rename(aside, profile);
+                return;
+            }
+        } else if (!KeyThere(resolution.get(), profile) && KeyThere(resolution.get(), aside) &&
+                   !rename(aside, profile)) {
+            // The old profile goes back to its name; while it cannot, the record stays for the next try.
+            return;
+        }
+        DeleteKeyTree(resolution.get(), staged);
+        DeleteKeyTree(resolution.get(), aside);
+    }
+    RegDeleteValueW(resolution.get(), ToWide(kPendingReplaceValue).c_str());
+}
+
 ProfileName GetCurrentProfile(const ScreenSize& size) {
+    SettlePendingReplace(size);
     std::string text;
     if (unique_hkey key = OpenResolutionKey(size, KeyAccess::Read)) {
         // A value of another type, without its zero, too long for a name, or leading out of the

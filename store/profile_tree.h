@@ -108,6 +108,18 @@ ProfileName GetCurrentProfile();
 // nowhere would leave the resolution without its profile. False when nothing was written.
 bool SetCurrentProfile(const ScreenSize& size, const ProfileName& profile);
 
+// A replace of a profile by one written whole under another name (an import) is two renames: the
+// profile aside, then the new one into its name. "PendingReplace" (REG_MULTI_SZ: the profile's name,
+// the new one's and the aside name) in the resolution key, written and flushed under the store's lock
+// before the first rename and deleted after the last step, lets the next reader of "CurrentProfile"
+// settle a replace cut short: it finishes it while the new profile is whole, or puts the old one back.
+inline constexpr char kPendingReplaceValue[] = "PendingReplace";
+bool RecordPendingReplace(const ScreenSize& size, const ProfileName& profile, const ProfileName& staged,
+                          const ProfileName& aside);
+void ClearPendingReplace(const ScreenSize& size);
+// Settles a pending replace at size, if one is recorded; GetCurrentProfile runs it first.
+void SettlePendingReplace(const ScreenSize& size);
+
 // A subkey of the resolution key is a profile when its default value is "Profile" (any case).
 bool IsProfileKey(HKEY resolutionKey, const std::string& subkey);
 

@@ -3,6 +3,8 @@
 #include <sddl.h>
 #include <shlobj.h>
 
+#include <optional>
+
 #include "store/moves.h"
 #include "store/store_lock.h"
 #include "store/store_security.h"
@@ -13,33 +15,170 @@ namespace plx {
 
 namespace {
 
+// How long one open or rename in a walk with an administrator's rights may take. A user may hold an
+// opportunistic lock on their own stored file (or folder) and never acknowledge its break, which would
+// hold the open that breaks it, and with it the uninstall, for good.
+constexpr DWORD kLongestOpenMs = 5000;
+// How deep a walk goes into a tree that a user made; what lies deeper stays where it is (the setup's
+// walks stop at the same depth).
+constexpr size_t kDeepestWalk = 64;
+
+// Cancels the synchronous call that the thread that made it runs within Bounded once it has taken
+// longer than the limit: the call then fails (ERROR_OPERATION_ABORTED), and the walk goes on without
+// that entry. CancelSynchronousIo cancels an open that waits for an oplock break, as any pending
+// synchronous I/O of the thread; it is issued again until the call has returned, since the call may
+// not have reached the file system at the first cancel.
+class IoWatchdog {
+public:
+    explicit IoWatchdog(DWORD limitMs)
+        : limitMs_(limitMs), target_(OpenThread(THREAD_TERMINATE, FALSE, GetCurrentThreadId())) {
+        InitializeCriticalSection(&lock_);
+        armed_.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+        disarmed_.reset(CreateEventW(nullptr, TRUE, TRUE, nullptr));
+        if (target_ && armed_ && disarmed_) watcher_.reset(CreateThread(nullptr, 0, Watch, this, 0, nullptr));
+    }
+    ~IoWatchdog() {
+        if (watcher_) {
+            stopping_ = true;
+            SetEvent(armed_.get());
+            WaitForSingleObject(watcher_.get(), INFINITE);
+        }
+        DeleteCriticalSection(&lock_);
+    }
+    IoWatchdog(const IoWatchdog&) = delete;
+    IoWatchdog& operator=(const IoWatchdog&) = delete;
+
+    template <typename Call>
+    auto Bounded(Call call) {
+        struct Disarm {
+            IoWatchdog* dog;
+            ~Disarm() {
+                EnterCriticalSection(&dog->lock_);
+                SetEvent(dog->disarmed_.get());
+                LeaveCriticalSection(&dog->lock_);
+            }
+        };
+        EnterCriticalSection(&lock_);
+        started_ = GetTickCount64();
+        expired_ = false;
+        ResetEvent(disarmed_.get());
+        LeaveCriticalSection(&lock_);
+        SetEvent(armed_.get());
+        Disarm disarm{this};
+        return call();
+    }
+
+    // The last call took longer than the limit: whatever it returned came too late to be used.
+    bool Expired() {
+        EnterCriticalSection(&lock_);
+        const bool expired = expired_;
+        LeaveCriticalSection(&lock_);
+        return expired;
+    }
+
+private:
+    static DWORD WINAPI Watch(void* self) {
+        IoWatchdog& dog = *static_cast<IoWatchdog*>(self);
+        for (;;) {
+            WaitForSingleObject(dog.armed_.get(), INFINITE);
+            if (dog.stopping_) return 0;
+            for (;;) {
+                // Under the lock: a cancel never reaches a later call of the thread, and the time is
+                // that of the call under way.
+                EnterCriticalSection(&dog.lock_);
+                const bool done = WaitForSingleObject(dog.disarmed_.get(), 0) == WAIT_OBJECT_0;
+                DWORD wait = 0;
+                if (!done) {
+                    const ULONGLONG elapsed = GetTickCount64() - dog.started_;
+                    if (elapsed >= dog.limitMs_) {
+                        dog.expired_ = true;
+                        CancelSynchronousIo(dog.target_.get());
+                        wait = 50;
+                    } else {
+                        wait = static_cast<DWORD>(dog.limitMs_ - elapsed);
+                    }
+                }
+                LeaveCriticalSection(&dog.lock_);
+                if (done || WaitForSingleObject(dog.disarmed_.get(), wait) == WAIT_OBJECT_0) break;
+            }
+        }
+    }
+
+    const DWORD limitMs_;
+    unique_handle target_;
+    unique_handle armed_, disarmed_, watcher_;
+    CRITICAL_SECTION lock_;
+    ULONGLONG started_ = 0;
+    bool expired_ = false;
+    volatile bool stopping_ = false;
+};
+
+// One folder of a walk: held, listed once, and gone through entry by entry.
+struct WalkFrame {
+    unique_hfile handle;
+    std::wstring path;
+    std::wstring final;
+    std::vector<FolderEntry> entries;
+    size_t next = 0;
+    bool remove = false;
+    std::vector<std::wstring> keep;
+};
+
 // Empties the folder held by the handle from the bottom up, deleting files only when told to, and
 // then removes it unless it is kept; whatever cannot go keeps its folder in place. keep: the chain of
 // folders below this one that stay, even empty (the store's shared folders). Every entry is opened without
 // following a reparse point and checked to be the entry that was listed, and removed through that
 // handle; the folders above stay open without delete sharing meanwhile, so nothing swapped in while
 // the walk runs can lead it out of the tree. A junction or symbolic link is neither followed nor
-// removed, and the folder that holds it stays.
-void EmptyAndRemove(HANDLE folder, const std::wstring& path, bool deleteFiles, bool remove,
+// removed, and the folder that holds it stays. The walk keeps its own stack, at most kDeepestWalk
+// folders deep (users nest folders as deep as they like, and this may run as an administrator, whose
+// uninstall must not end half-way), and every open is bounded in time.
+void EmptyAndRemove(unique_hfile folder, const std::wstring& path, bool deleteFiles, bool remove,
                     const std::vector<std::wstring>& keep) {
-    const std::wstring final = FinalPath(folder);
-    for (const FolderEntry& entry : ListFolder(folder)) {
+    IoWatchdog watchdog(kLongestOpenMs);
+    std::vector<WalkFrame> stack;
+    const auto enter = [&](unique_hfile handle, const std::wstring& at, bool removeIt,
+                           std::vector<std::wstring> keepBelow) {
+        WalkFrame frame;
+        frame.final = FinalPath(handle.get());
+        frame.entries = ListFolder(handle.get());
+        frame.handle = std::move(handle);
+        frame.path = at;
+        frame.remove = removeIt;
+        frame.keep = std::move(keepBelow);
+        stack.push_back(std::move(frame));
+    };
+    enter(std::move(folder), path, remove, keep);
+    while (!stack.empty()) {
+        WalkFrame& top = stack.back();
+        if (top.next == top.entries.size()) {
+            if (top.remove) DeleteByHandle(top.handle.get());
+            // Closing the handle removes the folder; only then is its parent empty.
+            stack.pop_back();
+            continue;
+        }
+        const FolderEntry& entry = top.entries[top.next++];
         if (entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) continue;
         const bool directory = (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
         if (!directory && !deleteFiles) continue;
-        const std::wstring child = path + L"\\" + entry.name;
-        unique_hfile handle = OpenNoFollow(child, DELETE | (directory ? FILE_LIST_DIRECTORY : 0));
-        if (!handle || !IsEntryOf(handle.get(), final, entry.name, directory)) continue;
-        if (directory) {
-            const bool kept = !keep.empty() && CompareNoCaseOrdinal(entry.name, keep.front()) == 0;
-            EmptyAndRemove(
-                handle.get(), child, deleteFiles, !kept,
-                kept ? std::vector<std::wstring>(keep.begin() + 1, keep.end()) : std::vector<std::wstring>());
-        } else {
+        if (directory && stack.size() >= kDeepestWalk) continue;
+        const std::wstring child = top.path + L"\\" + entry.name;
+        unique_hfile handle = watchdog.Bounded([&] {
+            ReachedStep("opening in a walk");
+            return OpenNoFollow(child, DELETE | (directory ? FILE_LIST_DIRECTORY : 0));
+        });
+        if (!handle || watchdog.Expired() || !IsEntryOf(handle.get(), top.final, entry.name, directory))
+            continue;
+        if (!directory) {
             DeleteByHandle(handle.get());
+            continue;
         }
+        const bool kept = !top.keep.empty() && CompareNoCaseOrdinal(entry.name, top.keep.front()) == 0;
+        std::vector<std::wstring> keepBelow =
+            kept ? std::vector<std::wstring>(top.keep.begin() + 1, top.keep.end())
+                 : std::vector<std::wstring>();
+        enter(std::move(handle), child, !kept, std::move(keepBelow));
     }
-    if (remove) DeleteByHandle(folder);
 }
 
 // The pieces of "\a\b c\" that end in a backslash: "a", "b c".
@@ -69,7 +208,7 @@ void RemoveDirectoryContents(const std::wstring& path, bool deleteFiles, const s
     unique_hfile handle = OpenFolderItself(folder, DELETE | FILE_LIST_DIRECTORY);
     if (!handle) return;
     const std::vector<std::wstring> keep = Pieces(keepChain);
-    EmptyAndRemove(handle.get(), folder, deleteFiles, keep.empty(), keep);
+    EmptyAndRemove(std::move(handle), folder, deleteFiles, keep.empty(), keep);
 }
 
 std::vector<BYTE> SidBytes(const std::wstring& text) {
@@ -94,7 +233,7 @@ bool IsDrivePath(const std::wstring& path) {
 // no more than the right to write attributes, which holding it does not stop) could still lead the
 // rename elsewhere, where the redirection policy is missing: the item then goes back into the store,
 // by the held mirror's handle. Whatever cannot come back stays in the store.
-void ReturnToDesktop(const std::wstring& store, const DesktopFolder& desktop) {
+void ReturnToDesktop(const std::wstring& store, const DesktopFolder& desktop, IoWatchdog& watchdog) {
     if (!IsDrivePath(desktop.path)) return;
     // The store mirrors the desktop's folders without the drive letter.
     const std::wstring chain = desktop.path.substr(2) + L"\\";
@@ -102,12 +241,17 @@ void ReturnToDesktop(const std::wstring& store, const DesktopFolder& desktop) {
     std::vector<BYTE> owner = desktop.ownerSid;
     if (!owner.empty() && IsValidSid(owner.data())) owners.alsoTrusted = owner.data();
     HeldFolders stored;
-    if (stored.Hold(store, chain, false, DELETE | FILE_LIST_DIRECTORY, owners) != StoreFolderCheck::Held)
+    if (watchdog.Bounded([&] {
+            return stored.Hold(store, chain, false, DELETE | FILE_LIST_DIRECTORY, owners);
+        }) != StoreFolderCheck::Held ||
+        watchdog.Expired())
         return;
     // The desktop's own folders belong to their users, whoever owns them; none may be a reparse point.
     HeldFolders onDesktop;
-    if (onDesktop.Hold(desktop.path.substr(0, 3), chain.substr(1), false, 0, OwnerRule{false}) !=
-        StoreFolderCheck::Held)
+    if (watchdog.Bounded([&] {
+            return onDesktop.Hold(desktop.path.substr(0, 3), chain.substr(1), false, 0, OwnerRule{false});
+        }) != StoreFolderCheck::Held ||
+        watchdog.Expired())
         return;
     const std::wstring storedFinal = FinalPath(stored.Last());
     const std::wstring desktopFinal = FinalPath(onDesktop.Last());
@@ -118,11 +262,15 @@ void ReturnToDesktop(const std::wstring& store, const DesktopFolder& desktop) {
         // settles it.
         if ((entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) || IsStagingPath(ToUtf8(entry.name))) continue;
         const bool directory = (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        unique_hfile item = OpenNoFollow(stored.LastPath() + L"\\" + entry.name, DELETE);
-        if (!item || !IsEntryOf(item.get(), storedFinal, entry.name, directory)) continue;
-        if (!RenameInto(item.get(), onDesktop.Last(), entry.name)) continue;
+        unique_hfile item = watchdog.Bounded([&] {
+            ReachedStep("opening stored item");
+            return OpenNoFollow(stored.LastPath() + L"\\" + entry.name, DELETE);
+        });
+        if (!item || watchdog.Expired() || !IsEntryOf(item.get(), storedFinal, entry.name, directory))
+            continue;
+        if (!watchdog.Bounded([&] { return RenameInto(item.get(), onDesktop.Last(), entry.name); })) continue;
         if (CompareNoCaseOrdinal(FinalPath(item.get()), desktopFinal + L"\\" + entry.name) != 0)
-            RenameInto(item.get(), stored.Last(), entry.name);
+            watchdog.Bounded([&] { return RenameInto(item.get(), stored.Last(), entry.name); });
     }
     stored.RemoveEmptyBelowBase();
 }
@@ -226,28 +374,40 @@ std::vector<DesktopFolder> MachineDesktopFolders() {
     return desktops;
 }
 
-bool ReturnStoredItems(const std::wstring& store, const std::vector<DesktopFolder>& desktops) {
+bool ReturnStoredItems(const std::wstring& store, const std::vector<DesktopFolder>& desktops,
+                       std::vector<std::wstring>* leftFor) {
     if (store.empty()) return true;
-    // Every lock before any move, always in the same order: another uninstall takes them in the same
-    // order, and every other holder takes one alone.
-    std::vector<StoreLock> locks;
-    locks.emplace_back();
-    for (const DesktopFolder& desktop : desktops) {
-        if (desktop.ownerSid.empty()) continue;
-        LPWSTR text = nullptr;
-        if (!ConvertSidToStringSidW(const_cast<BYTE*>(desktop.ownerSid.data()), &text)) return false;
-        unique_hlocal owned(text);
-        locks.emplace_back(text);
-    }
-    for (const StoreLock& lock : locks)
-        if (!lock.Held()) return false;
     // Before anything is walked: from here on this process follows no junction or symbolic link that
     // a user without administrator's rights made, where the system knows the policy.
     RefuseUserRedirection();
-    for (const DesktopFolder& desktop : desktops) ReturnToDesktop(store, desktop);
+    IoWatchdog watchdog(kLongestOpenMs);
+    bool all = true;
+    for (const DesktopFolder& desktop : desktops) {
+        // Each owner's lock only around that owner's return: a user who holds their own lock (which
+        // they may, as long as they like), or who made an object of that name for another user's SID,
+        // keeps only the items of that desktop in the store. Only one lock is held at a time, so no
+        // order of taking them can deadlock with another uninstall.
+        std::wstring sid;
+        if (!desktop.ownerSid.empty()) {
+            LPWSTR text = nullptr;
+            if (IsValidSid(const_cast<BYTE*>(desktop.ownerSid.data())) &&
+                ConvertSidToStringSidW(const_cast<BYTE*>(desktop.ownerSid.data()), &text)) {
+                unique_hlocal owned(text);
+                sid = text;
+            }
+        }
+        std::optional<StoreLock> lock;
+        if (desktop.ownerSid.empty() || !sid.empty()) lock.emplace(sid);
+        if (!lock || !lock->Held()) {
+            all = false;
+            if (leftFor) leftFor->push_back(desktop.path);
+            continue;
+        }
+        ReturnToDesktop(store, desktop, watchdog);
+    }
     // What is left stays, with the folders that lead to it; nothing in a mirror is taken for a leftover.
     RemoveEmptyChains(store, desktops);
-    return true;
+    return all;
 }
 
 }  // namespace plx

@@ -30,10 +30,13 @@ std::vector<DesktopFolder> MachineDesktopFolders();
 // then removes the mirror folders that end up empty, and the store's shared folders and the store
 // only when nothing else is left in it. Items that cannot go back stay where they are: a taken place,
 // a desktop that no longer exists, a mirror that its desktop's owner does not own or that others may
-// change, another drive than the store's, a desktop folder swapped for a link meanwhile. Safe to run
-// with an administrator's or SYSTEM's rights: it follows no link a user made (see the .cpp). Holds
-// the store's lock of the user who runs it and of every desktop's owner meanwhile; false, having
-// moved nothing, when one of them cannot be had.
-bool ReturnStoredItems(const std::wstring& store, const std::vector<DesktopFolder>& desktops);
+// change, another drive than the store's, a desktop folder swapped for a link meanwhile, a file whose
+// open or rename takes longer than a few seconds (an opportunistic lock that is never let go). Safe to
+// run with an administrator's or SYSTEM's rights: it follows no link a user made (see the .cpp). Holds
+// the store's lock of each desktop's owner (of the user who runs it, for a desktop without one) while
+// it returns that desktop's items, and only then; a desktop whose owner's lock cannot be had keeps its
+// items in the store and is named in leftFor. False when any desktop was left so.
+bool ReturnStoredItems(const std::wstring& store, const std::vector<DesktopFolder>& desktops,
+                       std::vector<std::wstring>* leftFor = nullptr);
 
 }  // namespace plx

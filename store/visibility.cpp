@@ -90,7 +90,9 @@ struct Batch {
     bool stopped = false;  // the user stopped the long moves: no later move is carried out
     CloudSyncRoots syncRoots;
     VolumeCache volumes;
-    std::set<std::string> recorded;
+    // Key names of the entries this batch wrote, told apart as the registry and the file system tell
+    // names apart: "a.txt" and "A.TXT" are one entry and one file.
+    std::set<std::wstring, NoCaseOrdinalLess> recorded;
     HeldChains chains;
 };
 
@@ -142,7 +144,7 @@ std::optional<VisibilityOutcome> RecordHide(DesktopItem& item, const std::string
     if (move.acrossVolumes && (Exists(move.destination) || Exists(StagingPathFor(move.destination))))
         return VisibilityOutcome::HideFailedAtMove;
     move.keyName = ItemKeyName(item.DesktopPath);
-    if (!batch.recorded.insert(move.keyName).second) return VisibilityOutcome::HideFailedAtMove;
+    if (!batch.recorded.insert(ToWide(move.keyName)).second) return VisibilityOutcome::HideFailedAtMove;
     // An entry is written only for a file that can go: the entry of an item already in the store (the
     // desktop copy of the double listing) must not be taken for this one's and deleted with it. Only an
     // entry that was there can be such a one; for a new entry on one volume the rename itself refuses
@@ -172,7 +174,8 @@ std::optional<VisibilityOutcome> RecordShow(DesktopItem& item, HKEY hiddenItems,
     // anywhere else, and only a file at the item's own place in the store is ever taken out of it.
     if (!IsPlainFullPath(item.DesktopPath) || !IsPlainFullPath(item.Path, kLongestStorePath))
         return VisibilityOutcome::ShowFailed;
-    if (batch.store.empty() || item.Path != StorePathFor(batch.store, item.DesktopPath))
+    if (batch.store.empty() ||
+        CompareNoCaseOrdinal(item.Path, StorePathFor(batch.store, item.DesktopPath)) != 0)
         return VisibilityOutcome::ShowFailed;
     move.destination = item.DesktopPath;
     move.keyName = ItemKeyName(item.DesktopPath);

@@ -4,10 +4,14 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstring>
 #include <string>
+#include <thread>
 
 #include "store/cloud_files.h"
 #include "layout/profiles.h"
+#include "store/moves.h"
+#include "store/store_lock.h"
 #include "store/visibility.h"
 #include "tests/store_fixture.h"
 
@@ -297,6 +301,34 @@ TEST_F(CatalogueTest, LostNextIdNeverHandsOutAStoredId) {
     ASSERT_EQ(plx::DeleteKeyTree(HKEY_CURRENT_USER, plx::kItemsKey), ERROR_SUCCESS);
     for (const DesktopItem& item : plx::BuildItemCatalogue(nullptr))
         EXPECT_GT(item.ID, 500) << item.DesktopPath;
+}
+
+// IDs are handed out under the store's lock. While another holder has it, this process asks for it;
+// the holder (another session, a dialog, an import) then gives its own new item the next ID and lets
+// go: the ID handed out here is another.
+HANDLE otherLetsGo;
+void GiveAnIdElsewhere(const char* step) {
+    if (std::strcmp(step, "waiting for the store")) return;
+    plx::WriteNumber(plx::CreateKey(HKEY_CURRENT_USER, std::string(plx::kItemsKey) + "\\C:>other.txt").get(),
+                     "ID", 0);
+    SetEvent(otherLetsGo);
+}
+
+TEST_F(CatalogueTest, AnIdAskedForWhileAnotherHolderHasTheStoreWaitsAndDiffers) {
+    plx::unique_handle letGo(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
+        held(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    otherLetsGo = letGo.get();
+    std::thread holder([&] {
+        plx::StoreLock lock;
+        SetEvent(held.get());
+        WaitForSingleObject(letGo.get(), 30000);
+    });
+    ASSERT_EQ(WaitForSingleObject(held.get(), 30000), WAIT_OBJECT_0);
+    const plx::StoreStepHook before = plx::SetStoreStepHook(GiveAnIdElsewhere);
+    EXPECT_EQ(plx::CatalogueIdFor(OnDesktop("new.txt"), "new.txt", "Text"), 1);
+    plx::SetStoreStepHook(before);
+    SetEvent(letGo.get());
+    holder.join();
 }
 
 TEST_F(CatalogueTest, PathTooLongForAKeyNameIsLeftOut) {

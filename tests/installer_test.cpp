@@ -380,7 +380,8 @@ void ExpectNewModuleInPlace(DWORD exitCode, const std::string& directory, const 
     const auto replacement = std::find_if(pending.begin(), pending.end(),
                                           [&](const auto& operation) { return operation.second == module; });
     if (replacement != pending.end())
-        EXPECT_TRUE(FileBytes(replacement->first) == newBytes) << "the module of the next restart is not the new one";
+        EXPECT_TRUE(FileBytes(replacement->first) == newBytes)
+            << "the module of the next restart is not the new one";
     else
         EXPECT_TRUE(FileBytes(module) == newBytes) << "the module in place is not the new one";
     EXPECT_EQ(exitCode, 3010u) << "the desktop keeps the old module until a restart";
@@ -428,12 +429,20 @@ TEST_F(InstallerTest, ReinstallsAndUpdatesPutTheNewModuleInPlaceWhileTheDesktopH
     EXPECT_EQ(testbed::SecuritySddl(stored + "\\item.txt"), itemRules);
     testbed::RemoveTree(stored);
 
-    // Another folder is refused while the installed store keeps an item.
-    ASSERT_TRUE(testbed::WriteTextFile(directory_ + "\\Hidden\\kept.txt", "k"));
+    // Another folder is refused while the installed store keeps an item, however deep in its folders,
+    // and while its folders go deeper than the setup looks (a user nests folders as deep as they like).
     const std::string elsewhere = directory_ + " Elsewhere";
-    EXPECT_EQ(RunAndWait("\"" + setup_ + "\" /S /D=" + elsewhere), 2u);
-    EXPECT_FALSE(Exists(elsewhere));
-    EXPECT_TRUE(DeleteFileA((directory_ + "\\Hidden\\kept.txt").c_str()));
+    std::string deep = directory_ + "\\Hidden\\deep";
+    for (int level = 0; level < 70; ++level) deep += "\\d";
+    const std::pair<std::string, std::string> stores[] = {{directory_ + "\\Hidden\\a\\b\\c", "kept.txt"},
+                                                          {deep, ""}};
+    for (const auto& [folder, file] : stores) {
+        ASSERT_EQ(SHCreateDirectoryExA(nullptr, folder.c_str(), nullptr), ERROR_SUCCESS);
+        if (!file.empty()) ASSERT_TRUE(testbed::WriteTextFile(folder + "\\" + file, "k"));
+        EXPECT_EQ(RunAndWait("\"" + setup_ + "\" /S /D=" + elsewhere), 2u) << folder;
+        EXPECT_FALSE(Exists(elsewhere));
+        testbed::RemoveTree(folder.substr(0, folder.find('\\', directory_.size() + 8)));
+    }
 
     // A shared folder of the store that another user owns is taken back. Wine gives no file another
     // owner, so there the setup stops at the owner it reads back, before it installs anything.
@@ -508,7 +517,9 @@ protected:
         return log.find(reason) != std::string::npos ||
                (testbed::OnWine() && log.find(": " + action + ". Return value 0.") != std::string::npos);
     }
-    static bool Installed(DWORD code) { return code == ERROR_SUCCESS || code == ERROR_SUCCESS_REBOOT_REQUIRED; }
+    static bool Installed(DWORD code) {
+        return code == ERROR_SUCCESS || code == ERROR_SUCCESS_REBOOT_REQUIRED;
+    }
 
     std::string package_;
     std::string earlier_;

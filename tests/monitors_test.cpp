@@ -16,6 +16,7 @@
 #include "engine/channel.h"
 #include "store/arrangements.h"
 #include "store/kept_positions.h"
+#include "layout/resolution.h"
 #include "store/profile_tree.h"
 #include "testbed/desktop_host.h"
 #include "testbed/testbed.h"
@@ -138,6 +139,64 @@ TEST_F(MonitorsTest, DockingAndUndockingBringEveryIconHomeAndOlderProfilesCarryO
     ASSERT_TRUE(ReadSavedPoint(Below(kUndocked, "Default\\Manual"), "beta.txt", x, y));
     EXPECT_EQ(x, 600);
     EXPECT_EQ(y, 600);
+}
+
+// The older tree carried over from each state that an earlier try, an end half-way or another entry
+// point (an export) can leave: every profile of the primary's key ends under the arrangement, beside
+// those the arrangement had, and nothing of the carry-over is left.
+TEST_F(MonitorsTest, OlderProfilesCarryOverWholeFromWhateverAnEarlierTryLeft) {
+    if (!CanChangeMonitors()) GTEST_SKIP() << "this Wine changes monitors only from 64-bit processes";
+    // A profile "name" under each key of keys; "+" before a key marks it a whole copy.
+    const auto seed = [](const std::vector<std::string>& keys, const char* name) {
+        for (const std::string& key : keys) {
+            const std::string at = key[0] == '+' ? key.substr(1) : key;
+            ASSERT_TRUE(WriteSavedPoint(Below(at, std::string(name) + "\\Manual"), "alpha.txt", 10, 20));
+            plx::WriteString(plx::CreateKey(HKEY_CURRENT_USER, Below(at, name)).get(), nullptr,
+                             plx::kProfileMarker);
+            if (key[0] == '+')
+                plx::WriteNumber(plx::CreateKey(HKEY_CURRENT_USER, Below(at)).get(), "CarriedOver", 1);
+        }
+    };
+    const std::string copy = "Carrying over", docked = kDocked;
+    // The keys with "Default", "Work" and "Mine" besides the older ones, and "Mine" carried over.
+    const std::vector<std::vector<std::string>> rows[] = {
+        {{}, {}, {}, {}},                                  // the first time
+        {{copy}, {}, {}, {}},                              // a copy cut short
+        {{"+" + copy}, {copy}, {copy, docked}, {"mine"}},  // ended while the key of before went
+        {{"+" + docked}, {docked}, {}, {}},                // renamed, not yet recorded
+        {{}, {}, {docked}, {"mine"}},                      // the arrangement's key made first
+        {{}, {}, {}, {"export"}},                          // an export first
+    };
+    for (const auto& row : rows) {
+        plx::DeleteKeyTree(HKEY_CURRENT_USER, plx::kRootKey);
+        seed({kUndocked}, "Default");
+        seed({kUndocked}, "Work");
+        ASSERT_TRUE(WriteSavedPoint(plx::kRootKey, plx::kLastResolutionValue, 1280, 1024));
+        seed(row[0], "Default");
+        seed(row[1], "Work");
+        seed(row[2], "Mine");
+        const bool mine = !row[3].empty() && row[3][0] == "mine", byExport = !row[3].empty() && !mine;
+        if (byExport) {
+            testbed::TempDirectory out;
+            PROCESS_INFORMATION pi = {};
+            ASSERT_TRUE(testbed::StartTiedProcess(
+                "\"" + testbed::ExeDirectory() + "\\orvane.exe\" export \"" + out.path() + "\\p.txt\"", pi));
+            plx::unique_handle process(pi.hProcess), thread(pi.hThread);
+            ASSERT_EQ(WaitForSingleObject(process.get(), 30000), WAIT_OBJECT_0);
+        } else {
+            plx::CarryOverOlderProfiles();
+        }
+        const plx::ProfileNameSet carried = plx::ListProfiles(plx::GetScreenSize());
+        const std::vector<std::string> withMine = {"Default", "Mine", "Work"}, without = {"Default", "Work"};
+        EXPECT_EQ(std::vector<std::string>(carried.begin(), carried.end()), mine ? withMine : without)
+            << &row - rows;
+        EXPECT_EQ(LastArrangement(), kDocked);
+        EXPECT_FALSE(KeyExists(Below(copy)));
+        DWORD carriedOver = 0;
+        EXPECT_NE(plx::ReadNumber(plx::OpenKeyForReading(HKEY_CURRENT_USER, Below(kDocked)).get(),
+                                  "CarriedOver", carriedOver),
+                  ERROR_SUCCESS);
+    }
 }
 
 TEST_F(MonitorsTest, PositionsInTheDeadZoneAndNewIconsEndOnAMonitor) {

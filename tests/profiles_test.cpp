@@ -5,9 +5,12 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstring>
 #include <map>
 #include <string>
 
+#include "store/kept_positions.h"
+#include "store/moves.h"
 #include "store/visibility.h"
 #include "tests/store_fixture.h"
 #include "testbed/module_copy.h"
@@ -206,6 +209,46 @@ TEST_F(ProfilesTest, ActivationLeavesItemsWithoutRecordWhereTheyAre) {
     EXPECT_EQ(testbed::ReadTextFile(InStore(OnDesktop("kept.txt"))), "kept");
 }
 
+bool keptBeforeRestore = false;
+void LookAtTheUndo(const char* step) {
+    if (!std::strcmp(step, "restoring positions"))
+        keptBeforeRestore = plx::ReadKeptPositions(plx::GetScreenSize()).has_value();
+}
+
+// "a.txt" and "A.TXT" are one file and one entry: a batch that lists both hides the file once and keeps
+// its entry. An activation hides only items of the desktop folders, not the entry of a folder the
+// desktop once was (whose files stay), and keeps the undo before the icons move.
+TEST_F(ProfilesTest, ItemsAreNamedAsTheFileSystemNamesThemAndOnlyDesktopItemsAreHidden) {
+    Write(OnDesktop("A.TXT"), "a");
+    const std::string old = moduleDir_.path() + "\\Old Desktop";
+    ASSERT_TRUE(CreateDirectoryA(old.c_str(), nullptr));
+    Write(old + "\\there.txt", "there");
+    const DesktopItemList items = plx::BuildItemCatalogue(nullptr);
+    const DesktopItem* found = Find(items, OnDesktop("A.TXT"));
+    ASSERT_NE(found, nullptr);
+    DesktopItemList batch = {*found, *found};
+    batch[1].Path = batch[1].DesktopPath = OnDesktop("a.txt");
+    for (DesktopItem& item : batch) item.Visible = false;
+    ASSERT_TRUE(CreateDirectoryA(store_.c_str(), nullptr));
+    EXPECT_EQ(plx::ApplyVisibility(batch, store_, HiddenItemsKey().get())[0], plx::VisibilityOutcome::Hidden);
+    EXPECT_EQ(testbed::ReadTextFile(InStore(OnDesktop("A.TXT"))), "a");
+    EXPECT_TRUE(HasHiddenEntry(OnDesktop("A.TXT")));
+
+    const int there = plx::CatalogueIdFor(old + "\\there.txt", "there.txt", "Text");
+    unique_hkey record =
+        plx::CreateKey(HKEY_CURRENT_USER, plx::ProfileKeyPath("Hide") + "\\" + std::to_string(there));
+    ASSERT_EQ(plx::WriteNumber(record.get(), "Visible", 0), ERROR_SUCCESS);
+    SetCurrentProfile("Hide");
+    LVITEMA icon = {LVIF_TEXT, 0, 0, 0, 0, const_cast<char*>("icon")};
+    ASSERT_EQ(SendMessageA(list_, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&icon)), 0);
+    const plx::StoreStepHook before = plx::SetStoreStepHook(LookAtTheUndo);
+    EXPECT_TRUE(plx::ActivateProfile(list_, nullptr));
+    plx::SetStoreStepHook(before);
+    EXPECT_TRUE(keptBeforeRestore);
+    EXPECT_EQ(testbed::ReadTextFile(old + "\\there.txt"), "there");
+    EXPECT_FALSE(HasHiddenEntry(old + "\\there.txt"));
+}
+
 TEST_F(ProfilesTest, ActivationWithoutCatalogueChangesNothing) {
     Write(OnDesktop("untouched.txt"), "untouched");
     plx::ActivateProfile(list_, nullptr);
@@ -252,7 +295,8 @@ TEST_F(ProfilesTest, ReleaseBringsEverythingBackAndKeepsWhatCannotMove) {
     plx::ReleaseHiddenItems(list_);
     EXPECT_EQ(testbed::ReadTextFile(OnDesktop("two.txt")), "two");
     EXPECT_FALSE(Exists(store_));
-    for (const auto& record : Records(plx::GetCurrentProfile().Text())) EXPECT_EQ(record.second, 1u) << record.first;
+    for (const auto& record : Records(plx::GetCurrentProfile().Text()))
+        EXPECT_EQ(record.second, 1u) << record.first;
 }
 
 }  // namespace

@@ -192,6 +192,44 @@ TEST_F(RegistryTest, CurrentProfileDefaultsAndIsWrittenBack) {
     }
 }
 
+// An import's replace of "Work" that ended at each of its steps, as the registry then holds it: the
+// next reader of "CurrentProfile" finishes the replace while the new profile is whole, or puts the old
+// one back, and lets the record go. "CurrentProfile" then names the one profile that is there.
+TEST_F(RegistryTest, AReplaceCutShortIsFinishedOrUndoneByTheNextReader) {
+    const plx::ScreenSize size = plx::GetScreenSize();
+    // What "Work", the one put aside and the new one hold: the old profile, the new one, a new one not
+    // yet whole ("part"), or nothing; then what "Work" holds afterwards.
+    const char* const rows[][4] = {{"old", nullptr, "new", "new"},
+                                   {nullptr, "old", "new", "new"},
+                                   {"new", "old", nullptr, "new"},
+                                   {nullptr, "old", "part", "old"},
+                                   {"new", nullptr, nullptr, "new"}};
+    const char* const names[] = {"Work", "Work replaced 1", "Work imported 1"};
+    for (const auto& row : rows) {
+        plx::DeleteKeyTree(HKEY_CURRENT_USER, plx::kRootKey);
+        for (int i = 0; i < 3; ++i) {
+            if (!row[i]) continue;
+            MakeProfile(names[i], std::string(row[i]) == "part" ? nullptr : "Profile");
+            SetRaw(plx::ProfileKeyPath(names[i]), "From", REG_SZ, row[i],
+                   static_cast<DWORD>(std::string(row[i]).size() + 1));
+        }
+        SetRaw(plx::ResolutionKeyPath(), "CurrentProfile", REG_SZ, "Work", 5);
+        ASSERT_TRUE(plx::RecordPendingReplace(size, testbed::Profile(names[0]), testbed::Profile(names[2]),
+                                              testbed::Profile(names[1])));
+        EXPECT_EQ(plx::GetCurrentProfile(size).Text(), "Work");
+        EXPECT_EQ(Names(plx::ListProfiles(size)), std::vector<std::string>{"Work"})
+            << row[0] << row[1] << row[2];
+        EXPECT_FALSE(plx::ProfileKeyExists(size, testbed::Profile(names[2])));
+        std::string from;
+        plx::ReadString(plx::OpenKeyForReading(HKEY_CURRENT_USER, plx::ProfileKeyPath("Work")).get(), "From",
+                        from);
+        EXPECT_EQ(from, row[3]);
+        EXPECT_NE(RegGetValueA(HKEY_CURRENT_USER, plx::ResolutionKeyPath().c_str(), plx::kPendingReplaceValue,
+                               RRF_RT_ANY, nullptr, nullptr, nullptr),
+                  ERROR_SUCCESS);
+    }
+}
+
 TEST_F(RegistryTest, ProfilesAreMarkedKeysInLstrcmpOrder) {
     for (const char* name : {"gamma", "Delta", "beta", "Alpha"}) MakeProfile(name);
     MakeProfile("Upper", "PROFILE");

@@ -15,6 +15,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "layout/profiles.h"
@@ -666,6 +667,90 @@ TEST(StoreDirectories, AFolderSwappedForALinkDuringTheReturnLeadsNoItemAnywhere)
             EXPECT_EQ(testbed::ReadTextFile(aside + "\\a.txt"), "item");
         }
         EXPECT_TRUE(testbed::RemoveDirectoryLink(swapped));
+    }
+}
+
+// Walks through a tree that a user made keep their own stack: they end whatever the depth, and leave
+// what lies deeper than they go where it is, with the folders that lead to it.
+TEST(StoreDirectories, WalksEndInTreesOfAnyDepthAndLeaveWhatLiesTooDeep) {
+    testbed::TempDirectory temp;
+    const std::string base = temp.path() + "\\Hidden";
+    std::vector<std::wstring> chain = {plx::ToWide(base)};
+    for (int level = 0; level < 100; ++level) chain.push_back(chain.back() + L"\\d");
+    for (const std::wstring& folder : chain)
+        ASSERT_TRUE(CreateDirectoryW(plx::FileApiPath(folder).c_str(), nullptr));
+    ASSERT_TRUE(testbed::WriteTextFile(base + "\\loose.txt", "loose"));
+    plx::RemoveDirectoryTree(base);
+    EXPECT_FALSE(Exists(base + "\\loose.txt"));
+    EXPECT_NE(GetFileAttributesW(plx::FileApiPath(chain.back()).c_str()), INVALID_FILE_ATTRIBUTES);
+    for (auto folder = chain.rbegin(); folder != chain.rend(); ++folder)
+        RemoveDirectoryW(plx::FileApiPath(*folder).c_str());
+}
+
+// The uninstall's return of stored items: an owner whose lock is not to be had (another user made an
+// object of its name) keeps their items in the store and is named, every other owner's come back; an
+// open that never returns (an opportunistic lock whose break nobody acknowledges; here a read of an
+// empty pipe at the open's step, written to after 20 s should nothing cancel it) is cancelled after its
+// time, and the return goes on.
+HANDLE neverWritten;
+void ReadAtTheFirstOpen(const char* step) {
+    static bool read;
+    if (std::strcmp(step, "opening stored item") || read) return;
+    read = true;
+    char byte;
+    DWORD count = 0;
+    ReadFile(neverWritten, &byte, 1, &count, nullptr);
+}
+
+TEST(StoreDirectories, AReturnTakesEachOwnersLockAloneAndGoesOnPastAnOpenThatHangs) {
+    testbed::TempDirectory temp;
+    const std::string store = temp.path() + "\\Hidden";
+    const auto desktop = [&](const std::string& user) {
+        return temp.path() + "\\users\\" + user + "\\Desktop";
+    };
+    ASSERT_TRUE(CreateDirectoryA(store.c_str(), nullptr));
+    for (const char* user : {"anna", "bert"}) {
+        ASSERT_TRUE(plx::EnsureStoreDirectory(store, plx::SplitPath(desktop(user) + "\\x").directory));
+        ASSERT_TRUE(plx::EnsureStoreDirectory(temp.path(), std::string("\\users\\") + user + "\\Desktop\\"));
+        for (const char* name : {"\\a.txt", "\\b.txt"})
+            ASSERT_TRUE(testbed::WriteTextFile(plx::StorePathFor(store, desktop(user) + name), user));
+    }
+    const wchar_t bertSid[] = L"S-1-5-21-1-2-3-1001";
+    PSID bert = nullptr;
+    PSECURITY_DESCRIPTOR planted = nullptr;
+    ASSERT_TRUE(ConvertStringSidToSidW(bertSid, &bert) &&
+                ConvertStringSecurityDescriptorToSecurityDescriptorW(L"O:BGD:(A;;GA;;;WD)", SDDL_REVISION_1,
+                                                                     &planted, nullptr));
+    plx::unique_hlocal bertOwned(bert), plantedOwned(planted);
+    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), planted, FALSE};
+    plx::unique_handle bertsLock(CreateMutexW(
+        &attributes, FALSE, (L"Global\\" + plx::ToWide(PLAXEN_PRODUCT_TITLE " store ") + bertSid).c_str()));
+    HANDLE writeEnd = nullptr;
+    ASSERT_TRUE(bertsLock && CreatePipe(&neverWritten, &writeEnd, nullptr, 0));
+    plx::unique_handle readOwned(neverWritten), writeOwned(writeEnd),
+        done(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    DWORD written = 0;
+    std::thread unblock([&] {
+        if (WaitForSingleObject(done.get(), 20000) == WAIT_TIMEOUT)
+            WriteFile(writeEnd, "x", 1, &written, nullptr);
+    });
+    const plx::StoreStepHook before = plx::SetStoreStepHook(ReadAtTheFirstOpen);
+    std::vector<std::wstring> left;
+    EXPECT_FALSE(
+        plx::ReturnStoredItems(plx::ToWide(store),
+                               {{plx::ToWide(desktop("anna")), {}},
+                                {plx::ToWide(desktop("bert")),
+                                 {static_cast<BYTE*>(bert), static_cast<BYTE*>(bert) + GetLengthSid(bert)}}},
+                               &left));
+    plx::SetStoreStepHook(before);
+    SetEvent(done.get());
+    unblock.join();
+    EXPECT_EQ(written, 0u) << "the hung open was not cancelled";
+    EXPECT_EQ(left, std::vector<std::wstring>{plx::ToWide(desktop("bert"))});
+    EXPECT_NE(Exists(desktop("anna") + "\\a.txt"), Exists(desktop("anna") + "\\b.txt")) << "one open hung";
+    for (const char* name : {"\\a.txt", "\\b.txt"}) {
+        EXPECT_NE(Exists(desktop("anna") + name), Exists(plx::StorePathFor(store, desktop("anna") + name)));
+        EXPECT_EQ(testbed::ReadTextFile(plx::StorePathFor(store, desktop("bert") + name)), "bert");
     }
 }
 
