@@ -2,7 +2,7 @@
 # build_msi.sh ARCH BINDIR ICON VERSION OUTFILE: the Windows Installer package of one architecture's
 # files, from orvane.wxs with wixl, completed with msibuild where wixl falls short (checked with
 # msiinfo): the files' versions, the folder of a RemoveFolder, the logon entry's condition, the launch
-# conditions and the check of the install folder.
+# conditions, the check of the install folder and the kinds of the rollback and commit actions.
 set -eu
 arch=$1
 version=$4
@@ -35,12 +35,19 @@ refuse_folder="INSERT INTO CustomAction (Action, Type, Source, Target) VALUES ('
 refuse_folder_when="INSERT INTO InstallExecuteSequence (Action, Condition, Sequence) VALUES ('RefuseInstallFolder', \
 'NOT REMOVE~=\"ALL\" AND (NOT (INSTALLDIR ~<< $programs) OR INSTALLDIR >< \"\\.\\\" OR INSTALLDIR >< \"\\..\\\")', 1002)"
 
+# wixl writes Execute="rollback" and "commit" as immediate: a DLL in the Binary table (1), its result
+# ignored (64), deferred (1024) as rollback (256) or commit (512), as SYSTEM (2048).
+rollback_type=$((1 + 64 + 1024 + 256 + 2048))
+commit_type=$((1 + 64 + 1024 + 512 + 2048))
+
 # Transitive (64): the logon entry's condition is looked at again on every repair and update, where
 # LOGONRESTORE is the installed state (orvane.wxs: KeepLogonEntryOnRepair).
 logon_attributes=$(msiinfo export "$work/package.msi" Component | awk -F '\t' '$1 == "LogonEntry" { print $4 + 64 }')
 msibuild "$work/package.msi" -i "$work/LaunchCondition.idt" \
     -q "UPDATE Component SET Condition='LOGONRESTORE=1', Attributes=$logon_attributes WHERE Component='LogonEntry'" \
     -q "UPDATE RemoveFile SET DirProperty='QuillmarFolder' WHERE FileKey='RemoveQuillmarFolder'" \
+    -q "UPDATE CustomAction SET Type=$rollback_type WHERE Action='ReturnStoreOnRollback'" \
+    -q "UPDATE CustomAction SET Type=$commit_type WHERE Action='ForgetStoreMove'" \
     -q "UPDATE File SET Version='$version' WHERE File='PlaxenDll' OR File='OrvaneExe' OR File='OrvanewExe'" \
     -q "$refuse_folder" -q "$refuse_folder_when" \
     -q "UPDATE Property SET Value='EARLIERVERSIONS;LATERVERSION' WHERE Property='SecureCustomProperties'"

@@ -58,6 +58,37 @@ std::wstring WithoutTrailingBackslash(std::wstring path) {
     return path;
 }
 
+// Where PrepareStoreFolders moved an earlier version's store from, until the install is committed: a
+// rollback, which leaves that version installed, moves the store back there. In the package's own key.
+constexpr wchar_t kPackageKey[] = L"Software\\Quillmar\\Orvane Deluxe";
+constexpr wchar_t kMovedFromValue[] = L"StoreMovedFrom";
+
+void RecordMove(const std::wstring& from) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kPackageKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS)
+        return;
+    RegSetValueExW(key, kMovedFromValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(from.c_str()),
+                   static_cast<DWORD>((from.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+}
+
+std::wstring RecordedMove() {
+    wchar_t from[MAX_PATH] = {};
+    DWORD size = sizeof(from);
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, kPackageKey, kMovedFromValue, RRF_RT_REG_SZ, nullptr, from, &size) !=
+        ERROR_SUCCESS)
+        return {};
+    return from;
+}
+
+void ForgetMove() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPackageKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
+    RegDeleteValueW(key, kMovedFromValue);
+    RegCloseKey(key);
+}
+
 }  // namespace
 
 // Custom action, CustomActionData = [INSTALLDIR]: every folder that exists on its path.
@@ -75,7 +106,30 @@ extern "C" UINT __stdcall PrepareStoreFolders(MSIHANDLE install) {
         if (store.empty())
             return Finish(install, {false, L"The machine's program data folder could not be found."});
         const std::wstring earlier = WithoutTrailingBackslash(ActionData(install)) + L"\\Hidden";
-        return Finish(install, plx::PrepareStore(store, ParentOf(ParentOf(ParentOf(store))), earlier));
+        const plx::SetupStep step = plx::PrepareStore(store, ParentOf(ParentOf(ParentOf(store))), earlier);
+        if (step.movedEarlierStore) RecordMove(earlier);
+        return Finish(install, step);
+    });
+}
+
+// Rollback custom action of PrepareStoreFolders: the store back where the version that stays installed
+// looks for it.
+extern "C" UINT __stdcall ReturnStoreOnRollback(MSIHANDLE install) {
+    return plx::CallAtBoundary<UINT>(ERROR_SUCCESS, [&] {
+        const std::wstring from = RecordedMove();
+        if (from.empty()) return static_cast<UINT>(ERROR_SUCCESS);
+        const plx::SetupStep step = plx::ReturnStoreToEarlierPlace(MachineStore(), from);
+        ForgetMove();
+        Finish(install, step);
+        return static_cast<UINT>(ERROR_SUCCESS);
+    });
+}
+
+// Commit custom action: the install stands, and so does the move.
+extern "C" UINT __stdcall ForgetStoreMove(MSIHANDLE) {
+    return plx::CallAtBoundary<UINT>(ERROR_SUCCESS, [] {
+        ForgetMove();
+        return static_cast<UINT>(ERROR_SUCCESS);
     });
 }
 

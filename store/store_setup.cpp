@@ -66,15 +66,9 @@ bool IsTrusted(PSID sid) {
 // True when the folder belongs to a trusted owner and its rules give nobody else any of rights. A
 // denial is not weighed against an allowance, and an entry of another kind counts as an allowance.
 bool ClosedToOthers(HANDLE folder, ACCESS_MASK rights) {
-    PSID owner = nullptr;
-    PACL dacl = nullptr;
-    PSECURITY_DESCRIPTOR raw = nullptr;
-    if (GetSecurityInfo(folder, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                        &owner, nullptr, &dacl, nullptr, &raw) != ERROR_SUCCESS)
-        return false;
-    const unique_hlocal descriptor(raw);
-    // No list at all lets everybody do everything.
-    if (!IsTrusted(owner) || !dacl) return false;
+    OwnerAndList read;
+    if (!ReadOwnerAndList(folder, read) || !IsTrusted(read.owner) || !read.dacl) return false;
+    const PACL dacl = read.dacl;
     for (DWORD index = 0; index < dacl->AceCount; ++index) {
         void* ace = nullptr;
         if (!GetAce(dacl, index, &ace)) return false;
@@ -321,7 +315,8 @@ SetupStep PutStoreFolder(StoreChain& chain, const std::wstring& name) {
 
 // The store of an earlier version, moved whole to the store's place below the held folder; or, when
 // one of the two holds no item, that one goes.
-SetupStep MoveEarlierStore(StoreChain& chain, const std::wstring& name, const std::wstring& earlierStore) {
+SetupStep MoveEarlierStore(StoreChain& chain, const std::wstring& name, const std::wstring& earlierStore,
+                           bool& moved) {
     const std::wstring earlier = WithoutTrailingBackslash(earlierStore);
     const size_t slash = earlier.find_last_of(L'\\');
     if (slash == std::wstring::npos || slash < 2) return {};
@@ -362,6 +357,7 @@ SetupStep MoveEarlierStore(StoreChain& chain, const std::wstring& name, const st
     if (!RenameInto(old.get(), chain.Last(), name))
         return Refused(L"The hidden desktop items in " + earlier + L" could not be moved to " + path +
                        L" (another drive?): bring them back with the installed version first.");
+    moved = true;
     return {};
 }
 
@@ -410,8 +406,9 @@ SetupStep PrepareStore(const std::wstring& store, const std::wstring& above,
         step = PutFolderAbove(chain, between[i]);
         if (!step.done) return step;
     }
+    bool moved = false;
     if (!earlierStore.empty()) {
-        step = MoveEarlierStore(chain, between.back(), earlierStore);
+        step = MoveEarlierStore(chain, between.back(), earlierStore, moved);
         if (!step.done) return step;
     }
     // The store, then the mirror of the profiles folder, one folder at a time.
@@ -421,7 +418,25 @@ SetupStep PrepareStore(const std::wstring& store, const std::wstring& above,
         step = PutStoreFolder(chain, piece);
     }
     if (step.done) chain.Keep();
+    step.movedEarlierStore = moved;
     return step;
+}
+
+SetupStep ReturnStoreToEarlierPlace(const std::wstring& store, const std::wstring& earlierStore) {
+    const std::wstring path = WithoutTrailingBackslash(store),
+                       earlier = WithoutTrailingBackslash(earlierStore);
+    const std::wstring parent = ParentOf(path), earlierParent = ParentOf(earlier);
+    const BackupPrivileges privileges;
+    const unique_hfile from = OpenNoFollow(parent, FILE_TRAVERSE);
+    const unique_hfile to = OpenNoFollow(earlierParent, FILE_TRAVERSE);
+    const unique_hfile moving = OpenNoFollow(path, DELETE | FILE_TRAVERSE);
+    if (!from || !to || !moving ||
+        !IsEntryOf(moving.get(), FinalPath(from.get()), path.substr(parent.size() + 1), true))
+        return Refused(L"The folder of hidden desktop items, " + path + L", could not be opened.");
+    if (!RenameInto(moving.get(), to.get(), earlier.substr(earlierParent.size() + 1)))
+        return Refused(L"The folder of hidden desktop items, " + path + L", could not be moved back to " +
+                       earlier + L".");
+    return {};
 }
 
 }  // namespace plx

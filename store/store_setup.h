@@ -24,6 +24,7 @@ namespace plx {
 struct SetupStep {
     bool done = true;
     std::wstring reason;
+    bool movedEarlierStore = false;  // PrepareStore moved an earlier version's store into place
 };
 
 // What Program Files gives (the install folder outside it gets the same), and the store's shared folders'
@@ -48,6 +49,11 @@ SetupStep CheckInstallPath(const std::wstring& installFolder);
 // of the two holds no item, the empty one goes. What this call made goes again when it is refused.
 SetupStep PrepareStore(const std::wstring& store, const std::wstring& above,
                        const std::wstring& earlierStore);
+
+// Undoes PrepareStore's move of an earlier version's store (the package's rollback, which leaves that
+// version installed, whose module looks for the store at earlierStore): the store moves back whole,
+// through handles, when earlierStore's place is free.
+SetupStep ReturnStoreToEarlierPlace(const std::wstring& store, const std::wstring& earlierStore);
 
 // After the uninstall's return of the stored items: the store's shared folders and the store itself,
 // deepest first, and for the store below the program data folder the two folders above it, each only

@@ -691,6 +691,20 @@ TEST_F(PackageTest, UpgradesAnEarlierVersionKeepingItsChoicesAndUninstallsWithou
     EXPECT_TRUE(ReadString(HKEY_CLASSES_ROOT, kHandlerKey, nullptr) == "<missing>");
 }
 
+TEST_F(PackageTest, AnUpdateThatRollsBackLeavesTheStoreWhereTheEarlierVersionKeepsIt) {
+    ASSERT_TRUE(Installed(Msiexec("/i \"" + earlier_ + "\""))) << Log();
+    ASSERT_TRUE(testbed::WriteTextFile(MachineStore() + "\\kept.txt", "k"));
+    MoveStoreBesideModule(directory_);
+    // A folder where the update puts a file: it fails after it moved the store, and rolls back.
+    const std::string help = directory_ + "\\Plaxen.chm";
+    ASSERT_TRUE(DeleteFileA(help.c_str()));
+    ASSERT_TRUE(CreateDirectoryA(help.c_str(), nullptr));
+    ASSERT_TRUE(testbed::WriteTextFile(help + "\\in the way", "x"));
+    EXPECT_FALSE(Installed(Msiexec("/i \"" + package_ + "\""))) << Log();
+    EXPECT_EQ(testbed::ReadTextFile(directory_ + "\\Hidden\\kept.txt"), "k");
+    EXPECT_FALSE(Exists(MachineStore()));
+}
+
 TEST_F(PackageTest, BelowProgramFilesAFolderThatUsersMayChangeIsRefused) {
     const OpenVendorFolder vendor;
     for (const std::string& folder : vendor.Refused()) {
