@@ -11,6 +11,7 @@
 #include "layout/profiles.h"
 #include "store/profile_tree.h"
 #include "store/store_security.h"
+#include "store/store_setup.h"
 #include "store/store_walk.h"
 #include "store/user_data.h"
 #include "win32/wide_text.h"
@@ -179,7 +180,11 @@ HRESULT UnregisterServer() {
         ReleaseHiddenItems(nullptr);
     // The module is going: other users' items come back to their own desktops as well, as far as this
     // account may reach them (an uninstall runs this as an administrator or as SYSTEM).
-    const bool returned = ReturnStoredItems(ToWide(HiddenStoreDirectory()), MachineDesktopFolders());
+    const std::wstring store = ToWide(HiddenStoreDirectory());
+    const bool returned = ReturnStoredItems(store, MachineDesktopFolders());
+    // The store goes with the module once nothing is left in it (the installers no longer make or
+    // remove it by path).
+    if (returned && ActsAsAdministrator()) RemoveEmptyStore(store);
     const bool removed = RemoveUserData();
 
     if (IsNtFamily()) {

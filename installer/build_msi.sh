@@ -2,7 +2,7 @@
 # build_msi.sh ARCH BINDIR ICON VERSION OUTFILE: the Windows Installer package of one architecture's
 # files, from orvane.wxs with wixl, completed with msibuild where wixl falls short (checked with
 # msiinfo): the files' versions, the folder of a RemoveFolder, the logon entry's condition, the launch
-# conditions, the check of the install folder and the store's access rules.
+# conditions, the check of the install folder and the kinds of the rollback and commit actions.
 set -eu
 arch=$1
 version=$4
@@ -12,22 +12,11 @@ trap 'rm -rf "$work"' EXIT
 
 # wixl takes the files' sources only as paths relative to where it runs.
 mkdir "$work/files"
-for file in Plaxen.dll Plaxen.chm orvane.exe orvanew.exe; do cp "$2/$file" "$work/files/"; done
+for file in Plaxen.dll Plaxen.chm orvane.exe orvanew.exe OrvaneSetup.dll; do cp "$2/$file" "$work/files/"; done
 cp "$3" "$work/files/Plaxen.ico"
 cp "$here/policies/orvane.admx" "$here/policies/en-US/orvane.adml" "$work/files/"
 (cd "$work/files" && wixl -a "$arch" -D Arch="$arch" -D Version="$version" -o "$work/package.msi" \
     "$here/orvane.wxs")
-
-# Who may do what in the store and the mirror of the profiles folder in it, as the setup gives them:
-# the folders belong to Administrators; SYSTEM and Administrators have full control; users may pass
-# through and create folders of their own, in these folders only.
-store_sddl='O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;;0x1200a4;;;BU)'
-printf 'MsiLockPermissionsEx\tLockObject\tTable\tSDDLText\tCondition\ns72\ts72\ts32\ts0\tS255\n' \
-    > "$work/MsiLockPermissionsEx.idt"
-printf 'MsiLockPermissionsEx\tMsiLockPermissionsEx\n' >> "$work/MsiLockPermissionsEx.idt"
-for folder in StoreFolder StoreUsersFolder; do
-    printf '%sRules\t%s\tCreateFolder\t%s\t\n' "$folder" "$folder" "$store_sddl" >> "$work/MsiLockPermissionsEx.idt"
-done
 
 # What stops an install before it changes anything; each message goes to the log (/l*v).
 {
@@ -47,12 +36,20 @@ refuse_folder="INSERT INTO CustomAction (Action, Type, Source, Target) VALUES ('
 refuse_folder_when="INSERT INTO InstallExecuteSequence (Action, Condition, Sequence) VALUES ('RefuseInstallFolder', \
 'NOT REMOVE~=\"ALL\" AND (NOT (INSTALLDIR ~<< $programs) OR INSTALLDIR >< \"\\.\\\" OR INSTALLDIR >< \"\\..\\\")', 1002)"
 
-# Transitive (64): the logon entry's condition is looked at again on every repair and update.
+# wixl writes Execute="rollback" and "commit" as immediate: a DLL in the Binary table (1), its result
+# ignored (64), deferred (1024) as rollback (256) or commit (512), as SYSTEM (2048).
+rollback_type=$((1 + 64 + 1024 + 256 + 2048))
+commit_type=$((1 + 64 + 1024 + 512 + 2048))
+
+# Transitive (64): the logon entry's condition is looked at again on every repair and update, where
+# LOGONRESTORE is the installed state (orvane.wxs: KeepLogonEntryOnRepair).
 logon_attributes=$(msiinfo export "$work/package.msi" Component | awk -F '\t' '$1 == "LogonEntry" { print $4 + 64 }')
-msibuild "$work/package.msi" -i "$work/MsiLockPermissionsEx.idt" -i "$work/LaunchCondition.idt" \
+msibuild "$work/package.msi" -i "$work/LaunchCondition.idt" \
     -q "UPDATE Component SET Condition='LOGONRESTORE=1', Attributes=$logon_attributes WHERE Component='LogonEntry'" \
     -q "UPDATE RemoveFile SET DirProperty='QuillmarFolder' WHERE FileKey='RemoveQuillmarFolder'" \
+    -q "UPDATE CustomAction SET Type=$rollback_type WHERE Action='ReturnStoreOnRollback'" \
+    -q "UPDATE CustomAction SET Type=$commit_type WHERE Action='ForgetStoreMove'" \
     -q "UPDATE File SET Version='$version' WHERE File='PlaxenDll' OR File='OrvaneExe' OR File='OrvanewExe'" \
     -q "$refuse_folder" -q "$refuse_folder_when" \
-    -q "UPDATE Property SET Value='EARLIERVERSIONS;LATERVERSION;LOGONRESTORE;INSTALLDIR' WHERE Property='SecureCustomProperties'"
+    -q "UPDATE Property SET Value='EARLIERVERSIONS;LATERVERSION' WHERE Property='SecureCustomProperties'"
 mv -f "$work/package.msi" "$5"

@@ -9,9 +9,9 @@
 ;         (ERROR_SUCCESS_REBOOT_REQUIRED, as other installers report it)
 ;   3     installed, but the desktop menu could not be registered
 ;   2     refused: another folder was named while the installed one keeps hidden items
-;   4     refused: an install folder outside Program Files that the setup cannot make itself below
-;         folders only administrators can change, or a folder for hidden items that cannot be given
-;         its owner and access rules; nothing was installed
+;   4     refused: an install folder on a path that users other than administrators can change (or,
+;         outside Program Files, one that the setup cannot make itself), or a folder for hidden items
+;         that cannot be made or given its owner and access rules; nothing was installed
 ;   5     refused: run by the SYSTEM account (the uninstaller too); nothing was changed
 ;   6     refused: the Windows Installer package is installed; nothing was changed
 ;   1     cancelled by the user
@@ -84,14 +84,9 @@ VIAddVersionKey "LegalCopyright" "Copyright (C) ${PUBLISHER}"
     ${EndIf}
 !macroend
 
-; Who may do what in the hidden store (the README's "Several users" tells it whole): the store and the
-; shared folders made here belong to Administrators; SYSTEM and Administrators have full control; users
-; may pass through, read the folder's attributes and access list, and create folders, in this folder
-; only: they can neither list it nor rename or delete anything in it. Each folder a user's shell makes
-; inside is that user's alone (the module gives it its own protected list), so nobody reaches another
-; user's items, whatever order users hide in. The mirror of the profiles folder (Hidden\Users) is made
-; here, so that no user owns a folder that leads to other users' items.
-!define STORE_SDDL "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;;0x1200a4;;;BU)"
+; The hidden store and its shared folders (the README's "Several users" tells who may do what) are made
+; and secured by OrvaneSetup.dll, through handles (store/store_setup.h): below Program Files in the
+; machine's program data folder, elsewhere beside the module, where the module finds them.
 ; What Program Files gives: administrators write, users read and run.
 !define INSTALL_SDDL "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)"
 ; The owner that Windows Resource Protection gives the system's own folders.
@@ -122,8 +117,7 @@ Var SetupUser       ; the SID of the user who runs the setup
 Var OldFolder       ; the folder of the installed copy, from its uninstall entry; "" when none
 Var FolderNamed     ; 1 when /D= named the folder
 Var FolderMadeFrom  ; the first folder of the install folder's path that this run made; "" when none
-Var StoreMadeFrom   ; the first and the last folder of the store that this run made; "" when none
-Var StoreMadeTo
+Var StoreDir        ; the hidden store of the module installed in $INSTDIR
 
 ; Stops the setup before anything is installed; the message names the folder and the error.
 !macro FailSetup TEXT
@@ -445,11 +439,6 @@ FunctionEnd
 
 ; What a stopped setup takes away again: the folders it made, where they are still empty.
 Function RemoveWhatSetupMade
-    ${If} $StoreMadeFrom != ""
-        Push $StoreMadeFrom
-        Push $StoreMadeTo
-        Call RemoveMadeFolders
-    ${EndIf}
     ${If} $FolderMadeFrom != ""
         Push $FolderMadeFrom
         Push $INSTDIR
@@ -501,13 +490,13 @@ Function SecureInstallFolder
     StrCpy $2 $INSTDIR 2
     StrCpy $3 $INSTDIR "" 3
     StrCpy $4 ""
-    ${If} $7 <> 1
-        Push ${OPEN_ON_ROOT}
-        Push "$2\"
-        Call FolderOpenToOthers
-        ${If} $R9 <> 0
-            !insertmacro FailSetup "Users other than administrators can change $2\, the drive of $INSTDIR. Install ${PRODUCT} into Program Files."
-        ${EndIf}
+    ; Every folder that exists on the way is checked, below Program Files too: another product may have
+    ; left a folder there that users can change.
+    Push ${OPEN_ON_ROOT}
+    Push "$2\"
+    Call FolderOpenToOthers
+    ${If} $R9 <> 0
+        !insertmacro FailSetup "Users other than administrators can change $2\, the drive of $INSTDIR. Install ${PRODUCT} into Program Files."
     ${EndIf}
     ${Do}
         Push $3
@@ -519,14 +508,20 @@ Function SecureInstallFolder
                 System::Call 'kernel32::GetFileAttributesW(w r2) i .r5'
                 ${If} $5 = -1
                     StrCpy $4 $2
-                ${ElseIf} $7 = 1
-                    ; Program Files
                 ${ElseIf} $3 != ""
                     Push ${OPEN_ON_PARENT}
                     Push $2
                     Call FolderOpenToOthers
                     ${If} $R9 <> 0
-                        !insertmacro FailSetup "$2, a folder above $INSTDIR, is a link, or users other than administrators can change it (delete or add folders, change its rights or owner). Choose a folder below Program Files, or below folders that only administrators can change."
+                        !insertmacro FailSetup "$2, a folder above $INSTDIR, is a link, or users other than administrators can change it (delete or add folders, change its rights or owner). Choose a folder below folders that only administrators can change."
+                    ${EndIf}
+                ${ElseIf} $7 = 1
+                    ; An existing folder in Program Files: only administrators may change it.
+                    Push ${OPEN_ON_FOLDER}
+                    Push $2
+                    Call FolderOpenToOthers
+                    ${If} $R9 <> 0
+                        !insertmacro FailSetup "$INSTDIR exists, and it is a link or users other than administrators can change it (add files or folders, delete it, change its rights or owner). Choose another folder."
                     ${EndIf}
                 ${ElseIf} $8 <> 1
                     !insertmacro FailSetup "$INSTDIR already exists. Outside Program Files ${PRODUCT} is installed only into a new folder that the setup makes itself: choose a folder that does not exist yet."
@@ -579,137 +574,66 @@ Function SecureInstallFolder
     ${Loop}
 FunctionEnd
 
-; In: 2 to turn them on, 0 to turn them off. The setup's backup and restore privileges: opened with
-; backup semantics while they are on, a folder grants its reader READ_CONTROL and its writer WRITE_DAC
-; and WRITE_OWNER whatever its list says, and any SID may become its owner.
-Function SetBackupPrivileges
-    Exch $R0
-    Push $R1
-    Push $R2
-    Push $R3
-    ; TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY
-    System::Call 'advapi32::OpenProcessToken(p -1, i 0x28, *p .R1) i .R2'
-    ${If} $R2 <> 0
-        ; TOKEN_PRIVILEGES: the count, then each LUID with its attributes.
-        System::Alloc 28
+; In: a folder on the stack. Out: $R9 = the hidden store of a module installed there, as the module finds
+; it, and $R8 = the folder above it that must exist: below Program Files (where the default rules of
+; application control let every program run) the store is in the machine's program data folder; elsewhere
+; it is "Hidden" in the install folder, which the setup made with its own rules.
+!macro StoreFunctions UN
+    Function ${UN}StoreOf
+        Exch $R0
+        Push $R1
+        Push $R2
+        StrCpy $R9 "$R0\Hidden"
+        StrCpy $R8 $R0
+        StrLen $R1 "$PROGRAMFILES64\"
+        StrCpy $R2 $R0 $R1
+        ${If} $R2 == "$PROGRAMFILES64\"
+            StrCpy $R9 "$APPDATA\Quillmar\Orvane Deluxe\Hidden"
+        ${EndIf}
+        StrLen $R1 "$PROGRAMFILES\"
+        StrCpy $R2 $R0 $R1
+        ${If} $R2 == "$PROGRAMFILES\"
+            StrCpy $R9 "$APPDATA\Quillmar\Orvane Deluxe\Hidden"
+        ${EndIf}
+        ${If} $R9 != "$R0\Hidden"
+            StrCpy $R8 $APPDATA
+        ${EndIf}
         Pop $R2
-        System::Call '*$R2(i 2, i 0, i 0, i R0, i 0, i 0, i R0)'
-        IntOp $R3 $R2 + 4
-        System::Call 'advapi32::LookupPrivilegeValueW(p 0, w "SeBackupPrivilege", p R3)'
-        IntOp $R3 $R2 + 16
-        System::Call 'advapi32::LookupPrivilegeValueW(p 0, w "SeRestorePrivilege", p R3)'
-        System::Call 'advapi32::AdjustTokenPrivileges(p R1, i 0, p R2, i 0, p 0, p 0)'
-        System::Free $R2
-        System::Call 'kernel32::CloseHandle(p R1)'
-    ${EndIf}
-    Pop $R3
-    Pop $R2
-    Pop $R1
-    Pop $R0
-FunctionEnd
+        Pop $R1
+        Pop $R0
+    FunctionEnd
+!macroend
+!insertmacro StoreFunctions ""
+!insertmacro StoreFunctions "un."
 
-; In: a folder of the store on the stack. Makes it with the store's owner and rules in one step; a
-; folder that is there already, whoever made it, gets them again: its owner and protected list, set
-; on the folder alone through a handle that does not follow a link (SetKernelObjectSecurity, what
-; SetFileSecurityW does after its open; unlike SetSecurityInfo it carries nothing on to what the folder
-; holds, so stored items keep their own descriptors). Then its owner is read back. Fails the setup when
-; the folder is a file or a link, or when its owner or rules cannot be set.
-Function PutStoreFolder
-    Exch $R0
-    Push $R1
-    Push $R2
-    Push $R3
-    Push $R4
-    Push "${STORE_SDDL}"
-    Push $R0
-    Call MakeFolderWithRules
-    ${If} $R9 = 0
-        ${IfThen} $StoreMadeFrom == "" ${|} StrCpy $StoreMadeFrom $R0 ${|}
-        StrCpy $StoreMadeTo $R0
-    ${ElseIf} $R9 <> ${ERROR_ALREADY_EXISTS}
-        !insertmacro FailSetup "The folder $R0 for hidden desktop items could not be made (error $R9)."
-    ${EndIf}
-    ; Wine shows a Unix link by the path's attributes only, Windows by these and the handle's.
-    System::Call 'kernel32::GetFileAttributesW(w R0) i .R1'
-    IntOp $R1 $R1 & ${FOLDER_OR_LINK}
-    ${If} $R1 <> 0x10
-        !insertmacro FailSetup "$R0 is a file or a link: the folder for hidden desktop items cannot be made there."
-    ${EndIf}
-    ; READ_CONTROL | WRITE_DAC | WRITE_OWNER | FILE_READ_ATTRIBUTES
-    System::Call 'kernel32::CreateFileW(w R0, i 0xE0080, ${OPEN_FOLDER_ITSELF}) p .R1 ?e'
-    Pop $R2
-    ${If} $R1 = -1
-        !insertmacro FailSetup "The folder $R0 for hidden desktop items could not be opened (error $R2)."
-    ${EndIf}
-    System::Alloc 52
-    Pop $R3
-    System::Call 'kernel32::GetFileInformationByHandle(p R1, p R3) i .R2'
-    System::Call '*$R3(i .R4)'
-    System::Free $R3
-    IntOp $R4 $R4 & ${FOLDER_OR_LINK}
-    ${If} $R2 = 0
-    ${OrIf} $R4 <> 0x10
-        System::Call 'kernel32::CloseHandle(p R1)'
-        !insertmacro FailSetup "$R0 is a file or a link: the folder for hidden desktop items cannot be made there."
-    ${EndIf}
-    System::Call 'advapi32::ConvertStringSecurityDescriptorToSecurityDescriptorW(w "${STORE_SDDL}", i 1, *p .R3, p 0) i .R2 ?e'
-    Pop $R4
-    ${If} $R2 <> 0
-        System::Call 'advapi32::SetKernelObjectSecurity(p R1, i ${OWNER_AND_PROTECTED_LIST}, p R3) i .R2 ?e'
-        Pop $R4
-        System::Call 'kernel32::LocalFree(p R3)'
-    ${EndIf}
-    ${If} $R2 = 0
-        System::Call 'kernel32::CloseHandle(p R1)'
-        !insertmacro FailSetup "The access rules of $R0, the folder for hidden desktop items, could not be set (error $R4)."
-    ${EndIf}
-    ; OWNER_SECURITY_INFORMATION
-    System::Call 'advapi32::GetSecurityInfo(p R1, i 1, i 1, *p .R3, p 0, p 0, p 0, *p .R4) i .R2'
-    System::Call 'kernel32::CloseHandle(p R1)'
-    StrCpy $R8 0
-    ${If} $R2 = 0
-        Push $R3
-        Call SidIsTrusted
-        System::Call 'kernel32::LocalFree(p R4)'
-    ${EndIf}
-    ${If} $R8 <> 1
-        !insertmacro FailSetup "$R0, a folder for hidden desktop items, belongs to another user and could not be taken back."
-    ${EndIf}
-    Pop $R4
-    Pop $R3
-    Pop $R2
-    Pop $R1
-    Pop $R0
-FunctionEnd
-
-; The hidden store, and the mirror of the profiles folder in it ("\Users" of "C:\Users", one folder at
-; a time), on every install and update: a folder that a user made before the setup, or that an earlier
-; version left with other rules, is taken back. Folders below them (each user's own) and stored items
-; are not touched.
+; The hidden store, and the mirror of the profiles folder in it, on every install and update, made or
+; taken back through handles by OrvaneSetup.dll (store/store_setup.h), which also moves the store that
+; an earlier version kept in a folder below Program Files ("$OldFolder\Hidden") whole into place.
+; Folders below them (each user's own) and stored items are not touched.
 Function PrepareStore
-    Push 2
-    Call SetBackupPrivileges
-    Push "$INSTDIR\Hidden"
-    Call PutStoreFolder
-    ReadRegStr $0 HKLM "${PROFILE_LIST_KEY}" "ProfilesDirectory"
-    ExpandEnvStrings $0 $0
-    StrCpy $1 $0 2 1
-    ${If} $1 == ":\"
-        StrCpy $0 $0 "" 3
-        StrCpy $2 "$INSTDIR\Hidden"
-        ${DoWhile} $0 != ""
-            Push $0
-            Call FirstPiece
-            StrCpy $0 $R9
-            ${If} $R8 != ""
-                StrCpy $2 "$2\$R8"
-                Push $2
-                Call PutStoreFolder
-            ${EndIf}
-        ${Loop}
+    Push $INSTDIR
+    Call StoreOf
+    StrCpy $StoreDir $R9
+    StrCpy $0 ""
+    ${If} $OldFolder != ""
+        Push $OldFolder
+        Call StoreOf
+        ${IfThen} $R9 != "$OldFolder\Hidden" ${|} StrCpy $0 "$OldFolder\Hidden" ${|}
+        Push $INSTDIR
+        Call StoreOf
     ${EndIf}
-    Push 0
-    Call SetBackupPrivileges
+    InitPluginsDir
+    File "/oname=$PLUGINSDIR\OrvaneSetup.dll" "${X86DIR}\OrvaneSetup.dll"
+    StrCpy $1 ""
+    System::Call '$PLUGINSDIR\OrvaneSetup.dll::PrepareStoreW(w R9, w R8, w r0, w .r1, i ${NSIS_MAX_STRLEN}) i .r2'
+    System::Call 'kernel32::GetModuleHandleW(w "$PLUGINSDIR\OrvaneSetup.dll") p .r3'
+    ${If} $3 != 0
+        System::Call 'kernel32::FreeLibrary(p r3)'
+    ${EndIf}
+    ${If} $2 != 0
+        ${IfThen} $1 == "" ${|} StrCpy $1 "The folder $StoreDir for hidden desktop items could not be made." ${|}
+        !insertmacro FailSetup "$1"
+    ${EndIf}
 FunctionEnd
 
 
@@ -789,21 +713,22 @@ Function IsOldFolder
     Pop $R0
 FunctionEnd
 
-; Out: $R9 = 1 when the store of the installed copy holds any item.
-Function OldStoreHoldsItems
-    Push "$OldFolder\Hidden"
-    Call FolderHoldsFiles
-FunctionEnd
-
-; The hidden store lives beside the module: a module installed elsewhere would never find the items
-; of the old store again. Another folder than the installed copy's is refused while that store holds
-; items; silently, the setup ends with exit code 2.
+; A module installed elsewhere would find another store when the two folders' stores differ (one below
+; Program Files, one outside it, or two outside it): another folder than the installed copy's is then
+; refused while the installed copy's store holds items; silently, the setup ends with exit code 2.
 Function RefuseToStrandHiddenItems
     Call IsOldFolder
     ${IfThen} $R9 <> 0 ${|} Return ${|}
-    Call OldStoreHoldsItems
+    Push $OldFolder
+    Call StoreOf
+    StrCpy $0 $R9
+    Push $INSTDIR
+    Call StoreOf
+    ${IfThen} $R9 == $0 ${|} Return ${|}
+    Push $0
+    Call FolderHoldsFiles
     ${If} $R9 == 1
-        MessageBox MB_ICONSTOP "${PRODUCT} is installed in$\r$\n$OldFolder$\r$\nand keeps hidden desktop items there. Install it into that folder, or show the items again (or uninstall) first." /SD IDOK
+        MessageBox MB_ICONSTOP "${PRODUCT} is installed in$\r$\n$OldFolder$\r$\nand keeps hidden desktop items in $0. Install it into that folder, or show the items again (or uninstall) first." /SD IDOK
         ${If} ${Silent}
             SetErrorLevel 2
             Quit
@@ -992,6 +917,7 @@ FunctionEnd
 Function un.onInit
     ; First of all: nothing else may run before it.
     Call un.RefuseSystemAccount
+    SetShellVarContext all
     ${If} ${RunningX64}
         SetRegView 64
     ${EndIf}
@@ -1095,6 +1021,8 @@ Function .onInit
     ; First of all: nothing else may run before it.
     Call RefuseSystemAccount
     StrCpy $SetupUser $R9
+    ; $APPDATA: the machine's program data folder.
+    SetShellVarContext all
     ; /D= sets the folder before this runs; untouched, it is still the compiled default.
     StrCpy $FolderNamed 1
     ${If} $INSTDIR == "$PROGRAMFILES\Quillmar\Orvane Deluxe"
@@ -1205,14 +1133,24 @@ Section "Uninstall"
     Delete /REBOOTOK "$INSTDIR\*.old"
     DeleteRegKey HKLM "${UNINSTALL_KEY}"
     ; What is still in the store could not go back: its place is taken, or its desktop is gone. It stays,
-    ; and each item is named.
-    RMDir "$INSTDIR\Hidden"
-    ${If} ${FileExists} "$INSTDIR\Hidden\*.*"
+    ; and each item is named. (The module's unregistration removed the store when it was left empty.)
+    Push $INSTDIR
+    Call un.StoreOf
+    StrCpy $StoreDir $R9
+    StrCpy $9 $R8
+    RMDir "$StoreDir"
+    ${If} ${FileExists} "$StoreDir\*.*"
         StrCpy $8 0
-        Push "$INSTDIR\Hidden"
+        Push "$StoreDir"
         Call un.NameKeptItems
-        MessageBox MB_ICONINFORMATION "$8 hidden desktop items could not be brought back: their place on the desktop is taken, or the desktop they came from is gone. They are kept, each under its desktop's path, in$\r$\n$INSTDIR\Hidden" /SD IDOK
-        DetailPrint "Hidden desktop items are kept in $INSTDIR\Hidden"
+        MessageBox MB_ICONINFORMATION "$8 hidden desktop items could not be brought back: their place on the desktop is taken, or the desktop they came from is gone. They are kept, each under its desktop's path, in$\r$\n$StoreDir" /SD IDOK
+        DetailPrint "Hidden desktop items are kept in $StoreDir"
+    ${ElseIf} $9 != $INSTDIR
+        ; The folders above a store in the program data folder, once empty.
+        ${GetParent} $StoreDir $0
+        RMDir $0
+        ${GetParent} $0 $0
+        RMDir $0
     ${EndIf}
     ; A module still loaded by a running shell goes at the next restart, and its folder with it.
     RMDir /REBOOTOK "$INSTDIR"

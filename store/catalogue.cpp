@@ -174,10 +174,66 @@ std::string HiddenStoreDirectory(const std::string& modulePath) {
     return directory + "Hidden";
 }
 
-std::string HiddenStoreDirectory() {
-    const std::string folder = ModuleFolder();
+std::string StoreDirectoryFor(const std::string& moduleFolder, const std::vector<std::string>& programFolders,
+                              const std::string& dataFolder) {
+    if (moduleFolder.empty()) return {};
+    // Every user's folders in the store would otherwise lie where the default rules of application
+    // control (AppLocker, WDAC, software restriction) let every program run: below Program Files.
+    // Below the program data folder they run nothing by default.
+    if (!dataFolder.empty()) {
+        for (const std::string& programs : programFolders) {
+            if (programs.empty() || moduleFolder.size() <= programs.size() ||
+                moduleFolder[programs.size()] != '\\')
+                continue;
+            if (CompareNoCaseOrdinal(ToWide(moduleFolder.substr(0, programs.size())), ToWide(programs)) == 0)
+                return dataFolder + kMachineStoreChain;
+        }
+    }
+    return moduleFolder + (moduleFolder.back() == '\\' ? "Hidden" : "\\Hidden");
+}
+
+namespace {
+
+// A folder as the file system names it, known by a path that may be spelled otherwise.
+std::string NamedByFileSystem(const std::wstring& folder) {
     if (folder.empty()) return {};
-    return folder + (folder.back() == '\\' ? "Hidden" : "\\Hidden");
+    return ToUtf8(CanonicalFolder(folder + L"\\."));
+}
+
+}  // namespace
+
+std::vector<std::string> MachineProgramFolders() {
+    // From the 64-bit view: a 32-bit module on 64-bit Windows is given the 32-bit folder as Program
+    // Files, and the store must not depend on which build asks.
+    std::vector<std::string> folders;
+    HKEY raw = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion", 0,
+                      KEY_QUERY_VALUE | KEY_WOW64_64KEY, &raw) != ERROR_SUCCESS)
+        return folders;
+    unique_hkey key(raw);
+    for (const wchar_t* name : {L"ProgramFilesDir", L"ProgramFilesDir (x86)"}) {
+        wchar_t folder[MAX_PATH] = {};
+        DWORD size = sizeof(folder);
+        if (RegGetValueW(key.get(), nullptr, name, RRF_RT_REG_SZ, nullptr, folder, &size) != ERROR_SUCCESS)
+            continue;
+        const std::string named = NamedByFileSystem(folder);
+        if (!named.empty()) folders.push_back(named);
+    }
+    return folders;
+}
+
+std::string MachineDataFolder() {
+    wchar_t folder[MAX_PATH] = {};
+    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder)))
+        return {};
+    return NamedByFileSystem(folder);
+}
+
+std::string HiddenStoreDirectory() {
+    // The machine's folders do not move while the system runs.
+    static const std::vector<std::string> programs = MachineProgramFolders();
+    static const std::string data = MachineDataFolder();
+    return StoreDirectoryFor(ModuleFolder(), programs, data);
 }
 
 std::string StorePathFor(const std::string& storeDirectory, const std::string& desktopPath) {

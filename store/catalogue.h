@@ -62,10 +62,23 @@ inline constexpr size_t kLongestStorePath = 32000;
 // a damaged or forged entry cannot lead a move out of the desktop folders or out of the store.
 bool IsPlainFullPath(const std::string& path, size_t longest = MAX_PATH);
 
-// "Hidden" in the folder of the module's file, in the one spelling the file system gives it (see
-// ModuleFolder); empty when the module's folder is unknown.
+// The store of the running module: for a module below one of the machine's program folders (Program
+// Files, and the 32-bit one of 64-bit Windows), "Quillmar\Orvane Deluxe\Hidden" in the machine's
+// program data folder; for a module anywhere else, "Hidden" in its folder. Each in the one spelling the
+// file system gives it (see ModuleFolder); empty when the module's folder is unknown.
 std::string HiddenStoreDirectory();
+// "Hidden" in the folder of modulePath.
 std::string HiddenStoreDirectory(const std::string& modulePath);
+// The store of a module in moduleFolder, as HiddenStoreDirectory() finds it: programFolders and
+// dataFolder are the machine's, without a trailing backslash.
+std::string StoreDirectoryFor(const std::string& moduleFolder, const std::vector<std::string>& programFolders,
+                              const std::string& dataFolder);
+// The store's folder below the machine's program data folder.
+inline constexpr char kMachineStoreChain[] = "\\Quillmar\\Orvane Deluxe\\Hidden";
+// The machine's program folders and program data folder as the file system names them; a folder that
+// cannot be found is left out (or empty).
+std::vector<std::string> MachineProgramFolders();
+std::string MachineDataFolder();
 // storeDirectory + the directory chain and name of desktopPath, drive dropped.
 std::string StorePathFor(const std::string& storeDirectory, const std::string& desktopPath);
 std::string StorePathFor(const std::string& desktopPath);

@@ -77,17 +77,15 @@ constexpr ACCESS_MASK kChangingRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FIL
 // Unix permission bits, never protected and with no inherited entry, so only the second form holds
 // there, and a folder that others may write reads back with a writing entry for Everyone.
 bool KeptToItsOwner(HANDLE folder, PSID alsoTrusted) {
-    PSID owner = nullptr;
-    PACL dacl = nullptr;
-    PSECURITY_DESCRIPTOR raw = nullptr;
-    if (GetSecurityInfo(folder, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                        &owner, nullptr, &dacl, nullptr, &raw) != ERROR_SUCCESS)
-        return false;
-    unique_hlocal descriptor(raw);
+    OwnerAndList read;
+    if (!ReadOwnerAndList(folder, read)) return false;
+    const PSID owner = read.owner;
+    const PACL dacl = read.dacl;
     SECURITY_DESCRIPTOR_CONTROL control = 0;
     DWORD revision = 0;
     // No list at all lets everybody do everything.
-    if (!owner || !dacl || !GetSecurityDescriptorControl(raw, &control, &revision)) return false;
+    if (!owner || !dacl || !GetSecurityDescriptorControl(read.descriptor.get(), &control, &revision))
+        return false;
     const bool isProtected = (control & SE_DACL_PROTECTED) != 0;
     for (DWORD index = 0; index < dacl->AceCount; ++index) {
         void* ace = nullptr;
@@ -219,6 +217,15 @@ unique_hfile OpenNoFollow(const std::wstring& path, DWORD access) {
                                     READ_CONTROL | FILE_READ_ATTRIBUTES | SYNCHRONIZE | access,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+}
+
+bool ReadOwnerAndList(HANDLE handle, OwnerAndList& read) {
+    PSECURITY_DESCRIPTOR raw = nullptr;
+    if (GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                        &read.owner, nullptr, &read.dacl, nullptr, &raw) != ERROR_SUCCESS)
+        return false;
+    read.descriptor.reset(raw);
+    return true;
 }
 
 bool AttributesOf(HANDLE handle, DWORD& attributes) {

@@ -104,6 +104,15 @@ std::wstring FinalPath(HANDLE handle);
 // entry name of the folder whose final path is parentFinal.
 bool IsEntryOf(HANDLE handle, const std::wstring& parentFinal, const std::wstring& name, bool directory);
 
+// The owner and access list of what the handle holds, in the descriptor that holds them; false when
+// they cannot be read.
+struct OwnerAndList {
+    PSID owner = nullptr;
+    PACL dacl = nullptr;  // null: no list at all, which lets everybody do everything
+    unique_hlocal descriptor;
+};
+bool ReadOwnerAndList(HANDLE handle, OwnerAndList& read);
+
 struct FolderEntry {
     std::wstring name;
     DWORD attributes;

@@ -39,6 +39,24 @@ TEST(ItemPaths, KeyNamesReplaceBackslashesCharacterByCharacter) {
 TEST(ItemPaths, StoreMirrorsTheDesktopDirectoryChain) {
     EXPECT_EQ(plx::HiddenStoreDirectory("D:\\Apps\\Layout\\x.dll"), "D:\\Apps\\Layout\\Hidden");
     EXPECT_EQ(plx::HiddenStoreDirectory(""), "");
+    // Below either program folder, in any case, the store is in the program data folder; in a folder
+    // that only begins like one, or without a known data folder, beside the module.
+    const std::vector<std::string> programs = {"C:\\Program Files", "C:\\Program Files (x86)"};
+    const std::string data = "C:\\ProgramData\\Quillmar\\Orvane Deluxe\\Hidden";
+    const struct {
+        const char* module;
+        const char* data;
+        std::string store;
+    } cases[] = {
+        {"C:\\Program Files\\Quillmar\\Orvane Deluxe", "C:\\ProgramData", data},
+        {"c:\\PROGRAM FILES (X86)\\Vendor", "C:\\ProgramData", data},
+        {"C:\\Program Files2\\Orvane", "C:\\ProgramData", "C:\\Program Files2\\Orvane\\Hidden"},
+        {"C:\\Program Files", "C:\\ProgramData", "C:\\Program Files\\Hidden"},
+        {"D:\\Tools\\Orvane", "C:\\ProgramData", "D:\\Tools\\Orvane\\Hidden"},
+        {"C:\\Program Files\\Orvane", "", "C:\\Program Files\\Orvane\\Hidden"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(plx::StoreDirectoryFor(c.module, programs, c.data), c.store) << c.module;
     EXPECT_EQ(
         plx::StorePathFor("D:\\Apps\\Layout\\Hidden", "D:\\Documents and Settings\\User\\Desktop\\Notes.txt"),
         "D:\\Apps\\Layout\\Hidden\\Documents and Settings\\User\\Desktop\\Notes.txt");

@@ -167,6 +167,14 @@ struct SystemProfileListed {
     ~SystemProfileListed() { plx::DeleteKeyTree(HKEY_LOCAL_MACHINE, kKey); }
 };
 
+// The store of a module installed below Program Files: in the machine's program data folder, where the
+// default rules of application control run no program.
+std::string MachineStore() {
+    char data[MAX_PATH] = {};
+    EXPECT_EQ(SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, data), S_OK);
+    return std::string(data) + "\\Quillmar\\Orvane Deluxe\\Hidden";
+}
+
 // Hides every movable desktop item into the store of the installed module, as a profile hides them, and
 // counts those hidden.
 int HideDesktopItems(const std::string& module) {
@@ -174,7 +182,7 @@ int HideDesktopItems(const std::string& module) {
     if (!installed) return -1;
     plx::SetModuleInstance(installed.get());
     const std::string store = plx::HiddenStoreDirectory();
-    EXPECT_EQ(store, module.substr(0, module.rfind('\\')) + "\\Hidden");
+    EXPECT_EQ(store, MachineStore());
     plx::unique_hkey hiddenItems = plx::CreateKey(HKEY_CURRENT_USER, plx::kHiddenItemsKey);
     int hidden = 0;
     for (plx::DesktopItem& item : plx::BuildItemCatalogue(nullptr))
@@ -183,6 +191,38 @@ int HideDesktopItems(const std::string& module) {
     plx::SetModuleInstance(nullptr);
     return hidden;
 }
+
+// Counts the items that the installed module finds in its store, as its menu lists them.
+int StoredItemsFound(const std::string& module) {
+    plx::unique_hmodule installed(LoadLibraryA(module.c_str()));
+    if (!installed) return -1;
+    plx::SetModuleInstance(installed.get());
+    plx::DesktopItemList items;
+    const bool read = plx::AppendHiddenItems(items, false);
+    plx::SetModuleInstance(nullptr);
+    return read ? static_cast<int>(items.size()) : -1;
+}
+
+// Today's layout of an installed store: beside the module, in the install folder.
+void MoveStoreBesideModule(const std::string& directory) {
+    ASSERT_TRUE(MoveFileA(MachineStore().c_str(), (directory + "\\Hidden").c_str()));
+    ASSERT_FALSE(Exists(MachineStore()));
+}
+
+// A folder below Program Files that users may change, as another product may leave one.
+struct OpenVendorFolder {
+    std::string path;
+    OpenVendorFolder() {
+        char programFiles[MAX_PATH] = {};
+        SHGetFolderPathA(nullptr, CSIDL_PROGRAM_FILES, nullptr, 0, programFiles);
+        path = std::string(programFiles) + "\\OrvaneVendor";
+        CreateDirectoryA(path.c_str(), nullptr);
+        EXPECT_TRUE(SetRules(path, "D:(A;OICI;FA;;;WD)"));
+    }
+    ~OpenVendorFolder() { testbed::RemoveTree(path); }
+    // Refused: a new folder in it, and the folder itself.
+    std::vector<std::string> Refused() const { return {path + "\\Orvane", path}; }
+};
 
 // The exit code of the setup and of its uninstaller when the SYSTEM account runs them, and of the
 // setup over an install of the Windows Installer package.
@@ -211,9 +251,14 @@ protected:
             WaitForUninstallerCopy();
         }
         if (!directory_.empty()) testbed::RemoveTree(directory_);
+        RemoveMachineStore();
         plx::SetModuleInstance(nullptr);
         testbed::EmptyDesktopFolders();
         plx::DeleteKeyTree(HKEY_CURRENT_USER, plx::kRootKey);
+    }
+    static void RemoveMachineStore() {
+        const std::string store = MachineStore();
+        testbed::RemoveTree(store.substr(0, store.rfind('\\', store.rfind('\\') - 1)));
     }
 
     std::string setup_;
@@ -232,12 +277,14 @@ TEST_F(InstallerTest, InstallsRegistersAndUninstallsWithoutLosingAHiddenItem) {
     }
 
     // A file where the store belongs: no store can be made, so nothing is installed.
-    ASSERT_EQ(SHCreateDirectoryExA(nullptr, directory_.c_str(), nullptr), ERROR_SUCCESS);
-    ASSERT_TRUE(testbed::WriteTextFile(directory_ + "\\Hidden", "in the way"));
+    const std::string store = MachineStore();
+    const std::string storeParent = store.substr(0, store.rfind('\\'));
+    ASSERT_EQ(SHCreateDirectoryExA(nullptr, storeParent.c_str(), nullptr), ERROR_SUCCESS);
+    ASSERT_TRUE(testbed::WriteTextFile(store, "in the way"));
     EXPECT_EQ(RunAndWait("\"" + setup_ + "\" /S"), 4u);
     EXPECT_FALSE(Exists(directory_ + "\\Plaxen.dll"));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
-    ASSERT_TRUE(DeleteFileA((directory_ + "\\Hidden").c_str()));
+    ASSERT_TRUE(DeleteFileA(store.c_str()));
 
     // Nor over an install of the Windows Installer package, which names its product here.
     {
@@ -254,7 +301,8 @@ TEST_F(InstallerTest, InstallsRegistersAndUninstallsWithoutLosingAHiddenItem) {
     for (const char* file : {"Plaxen.dll", "Plaxen.chm", "orvane.exe", "orvanew.exe", "uninstall.exe",
                              "policies\\orvane.admx", "policies\\en-US\\orvane.adml"})
         EXPECT_TRUE(Exists(directory_ + "\\" + file)) << file;
-    EXPECT_TRUE(Exists(directory_ + "\\Hidden"));
+    EXPECT_TRUE(Exists(store));
+    EXPECT_FALSE(Exists(directory_ + "\\Hidden"));
 
     EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayName"), "Quillmar Orvane Deluxe");
     EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayVersion"), "1.1.0.1");
@@ -275,7 +323,6 @@ TEST_F(InstallerTest, InstallsRegistersAndUninstallsWithoutLosingAHiddenItem) {
     EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, "CLSID\\" + clsid + "\\InprocServer32", nullptr), module);
     EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kApprovedKey, clsid.c_str()), "Quillmar Orvane Deluxe");
 
-    const std::string store = directory_ + "\\Hidden";
     EXPECT_EQ(testbed::SecuritySddl(store), ExpectedSddl(kStoreSddl));
     EXPECT_EQ(testbed::SecuritySddl(store + "\\users"), ExpectedSddl(kStoreSddl));
 
@@ -311,8 +358,9 @@ TEST_F(InstallerTest, InstallsRegistersAndUninstallsWithoutLosingAHiddenItem) {
     EXPECT_EQ(testbed::ReadTextFile(second.desktop + "\\Their folder\\inner.txt"), "i");
     // The running desktop keeps the module loaded, as the shell does: it goes at the next restart,
     // with its folder; everything else is gone now.
-    for (const char* file : {"Plaxen.chm", "orvane.exe", "orvanew.exe", "uninstall.exe", "Hidden"})
+    for (const char* file : {"Plaxen.chm", "orvane.exe", "orvanew.exe", "uninstall.exe"})
         EXPECT_FALSE(Exists(directory_ + "\\" + file)) << file;
+    EXPECT_FALSE(Exists(storeParent.substr(0, storeParent.rfind('\\')))) << "the store's folders stay";
     if (Exists(module)) {
         const std::map<std::string, std::string> pending = PendingOperations();
         EXPECT_EQ(pending.count(module), 1u);
@@ -369,6 +417,39 @@ TEST_F(InstallerTest, OutsideProgramFilesOnlyANewFolderBelowFoldersOnlyAdministr
     EXPECT_FALSE(Exists("C:\\OrvaneElsewhere"));
 }
 
+TEST_F(InstallerTest, BelowProgramFilesAFolderThatUsersMayChangeIsRefused) {
+    const OpenVendorFolder vendor;
+    for (const std::string& folder : vendor.Refused()) {
+        EXPECT_EQ(RunAndWait("\"" + setup_ + "\" /S /D=" + folder), 4u) << folder;
+        EXPECT_FALSE(Exists(folder + "\\Plaxen.dll")) << folder;
+        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey)) << folder;
+    }
+    EXPECT_FALSE(Exists(vendor.path + "\\Orvane"));
+}
+
+TEST_F(InstallerTest, AnUpdateMovesTheStoreBesideTheModuleWholeAndTheUninstallReturnsItsItems) {
+    ASSERT_EQ(RunAndWait("\"" + setup_ + "\" /S"), 0u);
+    const std::string module = directory_ + "\\Plaxen.dll";
+    ASSERT_TRUE(testbed::WriteTextFile(desktop_ + "\\report.txt", "r"));
+    ASSERT_EQ(HideDesktopItems(module), 1);
+    const SecondUser second;
+    ASSERT_TRUE(plx::EnsureStoreDirectory(MachineStore(), "\\users\\second\\Desktop\\"));
+    ASSERT_TRUE(testbed::WriteTextFile(MachineStore() + "\\users\\second\\Desktop\\theirs.txt", "t"));
+    MoveStoreBesideModule(directory_);
+
+    ASSERT_EQ(RunAndWait("\"" + setup_ + "\" /S"), 0u);
+    EXPECT_FALSE(Exists(directory_ + "\\Hidden"));
+    EXPECT_EQ(StoredItemsFound(module), 1);
+    EXPECT_EQ(testbed::SecuritySddl(MachineStore()), ExpectedSddl(kStoreSddl));
+    EXPECT_EQ(testbed::ReadTextFile(MachineStore() + "\\users\\second\\Desktop\\theirs.txt"), "t");
+
+    ASSERT_EQ(RunAndWait("\"" + directory_ + "\\uninstall.exe\" /S"), 0u);
+    ASSERT_TRUE(WaitForUninstallerCopy());
+    EXPECT_EQ(testbed::ReadTextFile(desktop_ + "\\report.txt"), "r");
+    EXPECT_EQ(testbed::ReadTextFile(second.desktop + "\\theirs.txt"), "t");
+    EXPECT_FALSE(Exists(MachineStore()));
+}
+
 // After a setup run while the desktop holds the module, as every shell that ran an action does: the
 // new module is the one in place and registered, now or at the next restart, nothing of the install
 // goes at that restart, and the exit code asks for it.
@@ -414,7 +495,7 @@ TEST_F(InstallerTest, ReinstallsAndUpdatesPutTheNewModuleInPlaceWhileTheDesktopH
     RegDeleteValueA(run.get(), kRunValue);
     // And it gives the store's shared folders their owner and rules again, as a user may have changed
     // them (or made the folder before the setup did), and leaves stored items as they are.
-    const std::string users = directory_ + "\\Hidden\\users", stored = users + "\\OrvaneStored";
+    const std::string users = MachineStore() + "\\users", stored = users + "\\OrvaneStored";
     ASSERT_TRUE(SetRules(users, "D:(A;OICI;FA;;;WD)"));
     ASSERT_NE(testbed::SecuritySddl(users), ExpectedSddl(kStoreSddl));
     ASSERT_TRUE(CreateDirectoryA(stored.c_str(), nullptr));
@@ -429,19 +510,31 @@ TEST_F(InstallerTest, ReinstallsAndUpdatesPutTheNewModuleInPlaceWhileTheDesktopH
     EXPECT_EQ(testbed::SecuritySddl(stored + "\\item.txt"), itemRules);
     testbed::RemoveTree(stored);
 
-    // Another folder is refused while the installed store keeps an item, however deep in its folders,
-    // and while its folders go deeper than the setup looks (a user nests folders as deep as they like).
-    const std::string elsewhere = directory_ + " Elsewhere";
-    std::string deep = directory_ + "\\Hidden\\deep";
+    // A folder whose module would find another store is refused while the installed store keeps an item,
+    // however deep in its folders, and while its folders go deeper than the setup looks (a user nests
+    // folders as deep as they like).
+    const std::string elsewhere = "C:\\OrvaneElsewhere";
+    const std::string machineStore = MachineStore();
+    std::string deep = machineStore + "\\deep";
     for (int level = 0; level < 70; ++level) deep += "\\d";
-    const std::pair<std::string, std::string> stores[] = {{directory_ + "\\Hidden\\a\\b\\c", "kept.txt"},
+    const std::pair<std::string, std::string> stores[] = {{machineStore + "\\a\\b\\c", "kept.txt"},
                                                           {deep, ""}};
     for (const auto& [folder, file] : stores) {
         ASSERT_EQ(SHCreateDirectoryExA(nullptr, folder.c_str(), nullptr), ERROR_SUCCESS);
         if (!file.empty()) ASSERT_TRUE(testbed::WriteTextFile(folder + "\\" + file, "k"));
         EXPECT_EQ(RunAndWait("\"" + setup_ + "\" /S /D=" + elsewhere), 2u) << folder;
         EXPECT_FALSE(Exists(elsewhere));
-        testbed::RemoveTree(folder.substr(0, folder.find('\\', directory_.size() + 8)));
+        testbed::RemoveTree(folder.substr(0, folder.find('\\', machineStore.size() + 1)));
+    }
+
+    // Held open for deleting by somebody (who would rename it away once it is taken back, and make a new
+    // one of her own): refused, as the setup holds each folder it secures without delete sharing.
+    {
+        plx::unique_hfile held(CreateFileA(users.c_str(), DELETE,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        ASSERT_TRUE(held);
+        EXPECT_EQ(RunAndWait("\"" + setup_ + "\" /S"), 4u);
     }
 
     // A shared folder of the store that another user owns is taken back. Wine gives no file another
@@ -493,6 +586,8 @@ protected:
         host_.Stop();
         for (const std::string& product : InstalledProducts()) RunAndWait("msiexec /x " + product + " /qn");
         if (!directory_.empty()) testbed::RemoveTree(directory_);
+        const std::string store = MachineStore();
+        testbed::RemoveTree(store.substr(0, store.rfind('\\', store.rfind('\\') - 1)));
         DeleteFileA(log_.c_str());
         plx::SetModuleInstance(nullptr);
         testbed::EmptyDesktopFolders();
@@ -553,9 +648,11 @@ TEST_F(PackageTest, InstallsSilentlyIntoTheSystemsViewAndRefusesWithItsReasonInT
     // With LOGONRESTORE=0: no logon entry.
     ASSERT_TRUE(Installed(Msiexec("/i \"" + package_ + "\" LOGONRESTORE=0"))) << Log();
     const std::string module = directory_ + "\\Plaxen.dll";
-    for (const char* file : {"Plaxen.dll", "Plaxen.chm", "orvane.exe", "orvanew.exe", "Hidden\\Users",
-                             "policies\\orvane.admx", "policies\\en-US\\orvane.adml"})
+    for (const char* file : {"Plaxen.dll", "Plaxen.chm", "orvane.exe", "orvanew.exe", "policies\\orvane.admx",
+                             "policies\\en-US\\orvane.adml"})
         EXPECT_TRUE(Exists(directory_ + "\\" + file)) << file;
+    EXPECT_EQ(testbed::SecuritySddl(MachineStore() + SecondUser::ProfilesFolder().substr(2)),
+              ExpectedSddl(kStoreSddl));
     EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kRunKey, kRunValue), "<missing>");
     // Registered by the module itself, in the registry view of the system's shell.
     const std::string clsid = ReadString(HKEY_CLASSES_ROOT, kHandlerKey, nullptr);
@@ -584,8 +681,11 @@ TEST_F(PackageTest, UpgradesAnEarlierVersionKeepingItsChoicesAndUninstallsWithou
     const std::string module = directory_ + "\\Plaxen.dll";
     ASSERT_TRUE(testbed::WriteTextFile(desktop_ + "\\report.txt", "r"));
     ASSERT_EQ(HideDesktopItems(module), 1);
+    // As versions before this one kept it: beside the module.
+    MoveStoreBesideModule(directory_);
 
-    // The update removes the earlier version, keeps the logon entry and leaves the item hidden.
+    // The update removes the earlier version, keeps the logon entry and leaves the item hidden, in the
+    // store's new place, where the module finds it.
     ASSERT_TRUE(Installed(Msiexec("/i \"" + package_ + "\""))) << Log();
     const std::vector<std::string> products = InstalledProducts();
     ASSERT_EQ(products.size(), 1u);
@@ -596,6 +696,8 @@ TEST_F(PackageTest, UpgradesAnEarlierVersionKeepingItsChoicesAndUninstallsWithou
     EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kRunKey, kRunValue), logonEntry);
     EXPECT_FALSE(Exists(desktop_ + "\\report.txt"));
     EXPECT_TRUE(Exists(module));
+    EXPECT_FALSE(Exists(directory_ + "\\Hidden"));
+    EXPECT_EQ(StoredItemsFound(module), 1);
 
     // The uninstall brings the item back before it removes the module.
     ASSERT_TRUE(Installed(Msiexec("/x " + products[0]))) << Log();
@@ -603,6 +705,66 @@ TEST_F(PackageTest, UpgradesAnEarlierVersionKeepingItsChoicesAndUninstallsWithou
     EXPECT_FALSE(Exists(directory_));
     EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kRunKey, kRunValue), "<missing>");
     EXPECT_TRUE(ReadString(HKEY_CLASSES_ROOT, kHandlerKey, nullptr) == "<missing>");
+}
+
+TEST_F(PackageTest, AnUpdateThatRollsBackLeavesTheStoreWhereTheEarlierVersionKeepsIt) {
+    ASSERT_TRUE(Installed(Msiexec("/i \"" + earlier_ + "\""))) << Log();
+    ASSERT_TRUE(testbed::WriteTextFile(MachineStore() + "\\kept.txt", "k"));
+    MoveStoreBesideModule(directory_);
+    // A folder where the update puts a file: it fails after it moved the store, and rolls back.
+    const std::string help = directory_ + "\\Plaxen.chm";
+    ASSERT_TRUE(DeleteFileA(help.c_str()));
+    ASSERT_TRUE(CreateDirectoryA(help.c_str(), nullptr));
+    ASSERT_TRUE(testbed::WriteTextFile(help + "\\in the way", "x"));
+    EXPECT_FALSE(Installed(Msiexec("/i \"" + package_ + "\""))) << Log();
+    EXPECT_EQ(testbed::ReadTextFile(directory_ + "\\Hidden\\kept.txt"), "k");
+    EXPECT_FALSE(Exists(MachineStore()));
+}
+
+TEST_F(PackageTest, BelowProgramFilesAFolderThatUsersMayChangeIsRefused) {
+    const OpenVendorFolder vendor;
+    for (const std::string& folder : vendor.Refused()) {
+        EXPECT_EQ(Msiexec("/i \"" + package_ + "\" INSTALLDIR=\"" + folder + "\""), kRefused) << folder;
+        EXPECT_TRUE(LogGivesReason("users other than administrators can change", "CheckInstallFolder"))
+            << Log();
+        EXPECT_FALSE(Exists(folder + "\\Plaxen.dll")) << folder;
+        EXPECT_TRUE(InstalledProducts().empty());
+    }
+}
+
+TEST_F(PackageTest, AStoreFolderThatIsALinkIsRefusedAndWhatItLeadsToKeepsItsRules) {
+    // An uninstall that left something in the store removed its empty mirror of the profiles folder; a
+    // user put a link in its place, to a folder of her choosing.
+    const std::string store = MachineStore();
+    ASSERT_EQ(SHCreateDirectoryExA(nullptr, store.c_str(), nullptr), ERROR_SUCCESS);
+    const std::string profiles = SecondUser::ProfilesFolder();
+    const std::string mirror = store + profiles.substr(profiles.rfind('\\'));
+    const testbed::TempDirectory decoy;
+    ASSERT_TRUE(SetRules(decoy.path(), "D:(A;OICI;FA;;;WD)"));
+    const std::string decoyRules = testbed::SecuritySddl(decoy.path());
+    ASSERT_TRUE(testbed::MakeDirectoryLink(mirror, decoy.path()));
+
+    EXPECT_EQ(Msiexec("/i \"" + package_ + "\""), kRefused);
+    EXPECT_TRUE(LogGivesReason("is a file or a link", "PrepareStoreFolders")) << Log();
+    EXPECT_EQ(testbed::SecuritySddl(decoy.path()), decoyRules);
+    EXPECT_FALSE(Exists(directory_ + "\\Plaxen.dll"));
+    EXPECT_TRUE(InstalledProducts().empty());
+    EXPECT_TRUE(testbed::RemoveDirectoryLink(mirror));
+}
+
+TEST_F(PackageTest, ARepairKeepsTheLogonEntryAsInstalled) {
+    ASSERT_TRUE(Installed(Msiexec("/i \"" + package_ + "\" LOGONRESTORE=1"))) << Log();
+    const std::string entry = ReadString(HKEY_LOCAL_MACHINE, kRunKey, kRunValue);
+    ASSERT_NE(entry, "<missing>");
+    const std::vector<std::string> products = InstalledProducts();
+    ASSERT_EQ(products.size(), 1u);
+    // A repair as msiexec /fomus asks for it (Wine's msiexec refuses /f with a product code).
+    EXPECT_TRUE(Installed(Msiexec("/i " + products[0] + " REINSTALL=ALL REINSTALLMODE=omus LOGONRESTORE=0")))
+        << Log();
+    EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kRunKey, kRunValue), entry);
+    // Wine looks at no component's condition again in a repair, so there the entry stays whatever the
+    // property says; the repair must have run with the installed choice, which Windows does look at.
+    EXPECT_NE(Log().find("Property(S): LOGONRESTORE = 1"), std::string::npos) << Log();
 }
 
 }  // namespace
