@@ -242,7 +242,7 @@ TEST_F(ProfilesTest, ItemsAreNamedAsTheFileSystemNamesThemAndOnlyDesktopItemsAre
     LVITEMA icon = {LVIF_TEXT, 0, 0, 0, 0, const_cast<char*>("icon")};
     ASSERT_EQ(SendMessageA(list_, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&icon)), 0);
     const plx::StoreStepHook before = plx::SetStoreStepHook(LookAtTheUndo);
-    EXPECT_TRUE(plx::ActivateProfile(list_, nullptr));
+    EXPECT_NE(plx::ActivateProfile(list_, nullptr), plx::ActivationOutcome::NotRun);
     plx::SetStoreStepHook(before);
     EXPECT_TRUE(keptBeforeRestore);
     EXPECT_EQ(testbed::ReadTextFile(old + "\\there.txt"), "there");
