@@ -12,6 +12,7 @@
 #include "engine/desktop_listview.h"
 #include "engine/display_hold.h"
 #include "engine/icon_watch.h"
+#include "engine/user_objects.h"
 #include "engine/second_look.h"
 #include "store/profile_tree.h"
 #include "resources/resource.h"
@@ -29,31 +30,6 @@ struct unmap_view {
     void operator()(void* p) const noexcept { UnmapViewOfFile(p); }
 };
 using unique_view = unique_any<void*, unmap_view>;
-
-std::wstring ObjectName(const char* baseName, const std::wstring& userSid) {
-    return ToWide(baseName) + L" " + userSid;
-}
-
-// A named object of the channel in this session's namespace, for this user only. The name carries the
-// user's SID; the object is made with that user as its owner and an access list for that user and
-// SYSTEM alone, so that the shell (the same user, not elevated) opens what an elevated caller made,
-// and the reverse. One that exists already is used only when this user, SYSTEM or the administrators
-// own it: another user of the session ("Run as") who made it first gets no say in it, and the channel
-// fails instead. create: makes or opens the object from the attributes and the name.
-template <typename Create>
-unique_handle CreateUserObject(const char* baseName, Create create) {
-    const std::wstring sid = ProcessUserSid();
-    if (sid.empty()) return {};
-    const std::wstring sddl = L"O:" + sid + L"D:P(A;;GA;;;" + sid + L")(A;;GA;;;SY)";
-    PSECURITY_DESCRIPTOR raw = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &raw, nullptr))
-        return {};
-    unique_hlocal descriptor(raw);
-    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), raw, FALSE};
-    unique_handle object(create(&attributes, ObjectName(baseName, sid).c_str()));
-    if (!object || !OwnedByUserOrSystem(object.get(), SE_KERNEL_OBJECT, sid)) return {};
-    return object;
-}
 
 // What a caller and the hook in the shell's process tell each other, in memory that only processes
 // of the same user in the same session share. The attach lock keeps callers apart.
@@ -242,18 +218,6 @@ ActionResult RunInThisProcess(Action action, HWND listView, HWND owner, BOOL qui
 }  // namespace
 
 void SetActionWork(const ActionWork& work) { TheWork = work; }
-
-std::wstring UserObjectName(const char* baseName) { return ObjectName(baseName, ProcessUserSid()); }
-
-unique_handle CreateUserMutex(const char* baseName, bool& existed) {
-    existed = false;
-    // The owner check after the call sets the last error anew: what the creation said is kept here.
-    return CreateUserObject(baseName, [&](SECURITY_ATTRIBUTES* attributes, LPCWSTR name) {
-        HANDLE mutex = CreateMutexW(attributes, FALSE, name);
-        existed = mutex && GetLastError() == ERROR_ALREADY_EXISTS;
-        return mutex;
-    });
-}
 
 void CloseAgentWindow() {
     // Run by the release in the desktop's process, on the thread of its agent window.

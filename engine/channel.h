@@ -17,6 +17,7 @@
 
 #include <string>
 
+#include "engine/user_objects.h"
 #include "resources/resource.h"
 #include "win32/unique.h"
 
@@ -93,11 +94,6 @@ inline constexpr DWORD kHandshakeTimeoutMs = 5000;
 // SYSTEM or the administrators own it.
 inline constexpr char kAttachMutexName[] = "Local\\" PLAXEN_PRODUCT_TITLE " attach";
 inline constexpr char kChannelStateName[] = "Local\\" PLAXEN_PRODUCT_TITLE " channel";
-std::wstring UserObjectName(const char* baseName);
-// A mutex of the channel's kind (this session, this user, that access list) for other uses of the
-// product, such as one keeper per session. Empty when it cannot be had or another user made it;
-// existed: the name was taken already (by this user).
-unique_handle CreateUserMutex(const char* baseName, bool& existed);
 
 // How long a caller waits for its turn; then the action fails with kNoAgentMessage.
 inline constexpr DWORD kAttachLockTimeoutMs = 20000;
